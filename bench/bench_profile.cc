@@ -1,0 +1,44 @@
+#include "bench/bench_profile.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vantir3_bench {
+
+const MeboDataPtr& Profile() {
+    static MeboDataPtr* profile = [] {
+        auto* p = new MeboDataPtr;
+        MeboDataPtrClear(p);
+        MeboDataPtrAllocateCounts(p, 2, kSamples, kTraces, 1, 0);
+        int16_t* s = reinterpret_cast<int16_t*>(p->storage->data);
+        uint32_t h = 12345;
+        for (int32_t t = 0; t < kTraces; ++t) {
+            for (int32_t i = 0; i < kSamples; ++i) {
+                h = h * 1664525u + 1013904223u;
+                const double v = 30000.0 * std::exp(-0.004 * i) * std::sin(0.37 * i + 0.01 * t) +
+                                 static_cast<double>(h >> 24) - 128.0;
+                *s++ = static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
+            }
+        }
+        return p;
+    }();
+    return *profile;
+}
+
+MeboDataPtr NewOutput() {
+    MeboDataPtr out;
+    MeboDataPtrClear(&out);
+    MeboDataPtrAllocateCounts(&out, 2, kSamples, kTraces, 1, 1);
+    return out;
+}
+
+const ICdpDataSource::SEGprParam& ProfileGpr() {
+    static const ICdpDataSource::SEGprParam gpr = {0.0, 20.5, 0.1, 500.0, 0.2};
+    return gpr;
+}
+
+void ReportSamples(benchmark::State& state, int64_t samples) {
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * samples);
+}
+
+}  // namespace vantir3_bench

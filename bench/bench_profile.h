@@ -1,0 +1,31 @@
+// The benchmark profile: 16384 traces x 1024 signed 16-bit samples (32 MiB,
+// larger than the caches, as real profiles are), and an output buffer of the
+// same shape. Both are built once per benchmark program run.
+#ifndef VANTIR3_BENCH_BENCH_PROFILE_H_
+#define VANTIR3_BENCH_BENCH_PROFILE_H_
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+
+#include "vantir3/data/data_buffer.h"
+#include "vantir3/framework/process.h"
+
+namespace vantir3_bench {
+
+constexpr int32_t kSamples = 1024;
+constexpr int32_t kTraces = 16384;
+constexpr int64_t kProfileSamples = int64_t{kSamples} * kTraces;
+
+// The input profile (filled with a deterministic radar-like signal).
+const MeboDataPtr& Profile();
+// A fresh output buffer of the profile's shape; the caller releases it.
+MeboDataPtr NewOutput();
+// Acquisition parameters matching the profile.
+const ICdpDataSource::SEGprParam& ProfileGpr();
+// Reports `samples` per iteration as items (samples per second).
+void ReportSamples(benchmark::State& state, int64_t samples = kProfileSamples);
+
+}  // namespace vantir3_bench
+
+#endif  // VANTIR3_BENCH_BENCH_PROFILE_H_

@@ -1,0 +1,18 @@
+#include "bench/bench_profile.h"
+#include "vantir3/processes/const_gain.h"
+
+namespace {
+
+void BM_ConstGain(benchmark::State& state) {
+    using namespace vantir3_bench;
+    MeboDataPtr out = NewOutput();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(vantir3::ConstGain(out, Profile(), 2.5));
+        benchmark::ClobberMemory();
+    }
+    ReportSamples(state);
+    MeboDataPtrRelease(&out);
+}
+BENCHMARK(BM_ConstGain)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,128 @@
+#include "vantir3/framework/param_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <string>
+
+namespace vantir3 {
+namespace {
+
+// A two-parameter table shaped like the AGC gain's.
+constexpr ParamDecl kParams[] = {
+    {"WINDOW", 'D', 1, 1.5, 0.1, 1000.0, 0.1,
+     "1.5\nWindow Width\nSpecifies the width (time duration) of signal used to determine signal "
+     "strength. Measured in units of GPR transmit pulse widths."},
+    {"MAXGN@", 'D', 0, 500.0, 1.0, 32767.0, 1.0,
+     "20;50;200;500;2000;5000\nMaximum Gain\nSpecifies the maximum applied gain. Once this value "
+     "is reached, the gain will not increase further. Used to avoid excessive gain for very small "
+     "signals."},
+};
+const ProcessDecl kDecl = {"AGC@@@", "AGC Gain", "Automatic gain.", 2, kParams};
+
+struct Block {
+    double window = 1.5, maxGain = 500.0;
+    double* slots[2] = {&window, &maxGain};
+    int Parse(const char* text) { return ParseParamString(kDecl, slots, text); }
+};
+
+TEST(ParamTable, GridCheckAcceptsDeclaredValuesAndRejectsOffGridOnes) {
+    EXPECT_TRUE(IsValidParamValue(1.5, 0.1, 1000, 0.1));
+    EXPECT_TRUE(IsValidParamValue(5, 0, 1000, 0.01));
+    EXPECT_TRUE(IsValidParamValue(1, 0.01, 100, 0.01));
+    EXPECT_TRUE(IsValidParamValue(0.07, 0.01, 100, 0.01));
+    EXPECT_TRUE(IsValidParamValue(32767, 0.01, 32767, 0.01));
+    EXPECT_TRUE(IsValidParamValue(0.3, 0.003, 0.3, 0.001));
+    EXPECT_FALSE(IsValidParamValue(1.55, 0.1, 1000, 0.1));
+    EXPECT_FALSE(IsValidParamValue(3, 0, 10, 2));
+    EXPECT_FALSE(IsValidParamValue(0.05, 0.1, 1000, 0.1));
+    EXPECT_FALSE(IsValidParamValue(1000.1, 0.1, 1000, 0.1));
+    EXPECT_TRUE(IsValidParamValue(0.123456, 0, 1, 0));
+    EXPECT_FALSE(IsValidParamValue(std::nan(""), -DBL_MAX, DBL_MAX, 0));
+    // A grid finer than the doubles: the datum bounds themselves pass.
+    EXPECT_TRUE(IsValidParamValue(DBL_MAX, -DBL_MAX, DBL_MAX, 0.001));
+    EXPECT_TRUE(IsValidParamValue(-DBL_MAX, -DBL_MAX, DBL_MAX, 0.001));
+    EXPECT_TRUE(IsValidParamValue(-12.5, -DBL_MAX, DBL_MAX, 0.001));
+    EXPECT_FALSE(IsValidParamValue(-12.5005, -DBL_MAX, DBL_MAX, 0.001));
+}
+
+TEST(ParamTable, ReadsLeadingNumbersLikeAtof) {
+    EXPECT_EQ(ReadLeadingNumber("2xyz"), 2.0);
+    EXPECT_EQ(ReadLeadingNumber(""), 0.0);
+    EXPECT_EQ(ReadLeadingNumber("  -1.25e2x"), -125.0);
+    EXPECT_EQ(ReadLeadingNumber(".5"), 0.5);
+    EXPECT_EQ(ReadLeadingNumber("5."), 5.0);
+    EXPECT_EQ(ReadLeadingNumber("3e"), 3.0);
+    EXPECT_EQ(ReadLeadingNumber("+7"), 7.0);
+    EXPECT_EQ(ReadLeadingNumber("abc"), 0.0);
+    EXPECT_EQ(ReadLeadingNumber("nan"), 0.0);
+    EXPECT_EQ(ReadLeadingNumber("inf"), 0.0);
+    EXPECT_TRUE(std::isinf(ReadLeadingNumber("1e999")));
+    EXPECT_EQ(ReadLeadingNumber("1e-999"), 0.0);
+}
+
+TEST(ParamTable, ParserResultsFollowTheLineRules) {
+    Block b;
+    EXPECT_EQ(b.Parse(""), 0);
+    EXPECT_EQ(b.Parse("MAXGN@=2000"), 0);
+    EXPECT_EQ(b.maxGain, 2000);
+    EXPECT_EQ(b.Parse("MAXGN@=40000"), 1);
+    EXPECT_EQ(b.maxGain, 2000);
+    // A code of another process stops parsing; earlier lines stay applied.
+    EXPECT_EQ(b.Parse("MAXGN@=200\nGAIN@@=3\nWINDOW=2"), -2);
+    EXPECT_EQ(b.maxGain, 200);
+    EXPECT_EQ(b.window, 1.5);
+    EXPECT_EQ(b.Parse("MAXGN@ 200"), -1);
+    EXPECT_EQ(b.Parse("MAXGN@=500\nWINDOW 3\nMAXGN@=20"), -2);
+    EXPECT_EQ(b.maxGain, 500);
+    // No value reads 0, below the minimum; trailing junk is ignored.
+    EXPECT_EQ(b.Parse("WINDOW="), 1);
+    EXPECT_EQ(b.Parse("WINDOW=2xyz"), 0);
+    EXPECT_EQ(b.window, 2.0);
+    // Repeats: each accepted occurrence applies in turn.
+    EXPECT_EQ(b.Parse("WINDOW=3\nWINDOW=4.5\nWINDOW=9999"), 3);
+    EXPECT_EQ(b.window, 4.5);
+    // A refused value is remembered, a later malformed line wins.
+    EXPECT_EQ(b.Parse("WINDOW=0\nbad"), -2);
+    EXPECT_EQ(b.Parse("WINDOW=2\n"), 0);  // a final line break ends the text
+    EXPECT_EQ(b.Parse("WINDOW=2\n\nMAXGN@=5"), -2);
+    EXPECT_EQ(b.Parse(nullptr), 0);
+}
+
+TEST(ParamTable, FormatsParameterStringsAndDeclarations) {
+    const double values[] = {1.5, 500.0};
+    char buf[256];
+    EXPECT_EQ(FormatParamString(kDecl, values, buf, sizeof buf), 21);
+    EXPECT_STREQ(buf, "WINDOW=1.5\nMAXGN@=500");
+    // Truncated to the buffer, full length returned.
+    char small[8];
+    EXPECT_EQ(FormatParamString(kDecl, values, small, sizeof small), 21);
+    EXPECT_STREQ(small, "WINDOW=");
+
+    std::string full(512, '\0');
+    const int n = BuildDeclaration(kDecl, full.data(), full.size(), 1);
+    EXPECT_EQ(std::string(full.c_str()),
+              "D\nMAXGN@=\n500\n1\n32767\n1\n20;50;200;500;2000;5000\nMaximum Gain\nSpecifies the "
+              "maximum applied gain. Once this value is reached, the gain will not increase "
+              "further. Used to avoid excessive gain for very small signals.");
+    EXPECT_EQ(n, static_cast<int>(std::string(full.c_str()).size()));
+    BuildDeclaration(kDecl, full.data(), full.size(), 0);
+    EXPECT_EQ(std::string(full.c_str()).substr(0, 32), "D\nWINDOW=\n1.5\n0.1\n1000.0\n0.1\n1.5");
+    EXPECT_EQ(BuildDeclaration(kDecl, buf, sizeof buf, -1), 8);
+    EXPECT_STREQ(buf, "AGC Gain");
+    EXPECT_EQ(BuildDeclaration(kDecl, buf, sizeof buf, 2), 0);
+    EXPECT_EQ(BuildDeclaration(kDecl, buf, sizeof buf, -3), 0);
+}
+
+TEST(ParamTable, FixedFormattingIsExactForHugeValues) {
+    EXPECT_EQ(FormatFixed(0.1, 3), "0.100");
+    EXPECT_EQ(FormatFixed(2.675, 2), "2.67");  // the double below 2.675
+    EXPECT_EQ(FormatFixed(-0.0, 1), "-0.0");
+    const std::string huge = FormatFixed(DBL_MAX, 3);
+    EXPECT_EQ(huge.size(), 309u + 4u);
+    EXPECT_EQ(huge.substr(0, 6), "179769");
+}
+
+}  // namespace
+}  // namespace vantir3

@@ -1,0 +1,130 @@
+// The process base: fetching through a source, requesters, texts and the
+// auxiliary buffer, exercised through the constant gain.
+#include "vantir3/framework/process.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_source.h"
+#include "vantir3/processes/const_gain.h"
+
+namespace {
+
+using vantir3_test::TestSource;
+
+// A constant gain whose texts are long and whose compute step reports a
+// chosen status.
+class LongTextGain : public CCdpPrcConstGain {
+public:
+    int algorithmStatus = 0;
+    int FormatParams(char* buffer, unsigned size) override {
+        return vantir3::CopyTruncated(std::string(300, 'x'), buffer, size);
+    }
+    int ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr* aux) override {
+        const int r = CCdpPrcConstGain::ProcessData(out, in, aux);
+        return r < 0 ? r : algorithmStatus;
+    }
+};
+
+TEST(Process, WithoutSourceAnswersEmpty) {
+    CCdpPrcConstGain p;
+    MeboDataPtr out = vantir3_test::MakeBuffer(0, 3, 0, 0, 0, 0, [](int32_t, int32_t, int32_t) { return 1; });
+    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), -200);
+    EXPECT_EQ(out.storage, nullptr);  // released even so
+    EXPECT_EQ(p.GprParamPtr(), nullptr);
+    Mebo3DDataAxis range{};
+    range.elemSize = 77;
+    EXPECT_FALSE(p.GetAvailableRange(&range, 0));
+    EXPECT_EQ(range.elemSize, 77);
+    EXPECT_EQ(p.EdgeEffect(true), 0u);
+    EXPECT_EQ(p.GetDataSource(), nullptr);
+}
+
+TEST(Process, RequestersAreRememberedUntilParametersOrSourceChange) {
+    TestSource source(16, 4);
+    source.SetEdgeEffect(7);
+    CCdpPrcConstGain p;
+    p.SetDataSource(&source);
+    EXPECT_EQ(p.EdgeEffect(true), 7u);
+    EXPECT_EQ(p.EdgeEffect(false), 0u);
+    int host = 0;
+    MeboDataPtr out;
+    MeboDataPtrClear(&out);
+    EXPECT_FALSE(p.SourceChanged(&host));
+    ASSERT_EQ(p.GetDataCdp(out, nullptr, &host), 0);
+    EXPECT_TRUE(p.SourceChanged(&host));
+    EXPECT_TRUE(source.SourceChanged(&p));  // the process names itself to its source
+    ASSERT_EQ(p.GetDataCdp(out, nullptr, &host), 0);
+    EXPECT_TRUE(p.SourceChanged(&host));
+    EXPECT_FALSE(p.SourceChanged(nullptr));
+    p.SetParams("");
+    EXPECT_FALSE(p.SourceChanged(&host));
+    p.GetDataCdp(out, nullptr, &host);
+    EXPECT_EQ(p.SetParams("GAIN@@=-1"), 1);  // refused, but forgets all the same
+    EXPECT_FALSE(p.SourceChanged(&host));
+    p.GetDataCdp(out, nullptr, nullptr);
+    EXPECT_TRUE(p.SourceChanged(nullptr));
+    p.SetDataSource(&source);
+    EXPECT_FALSE(p.SourceChanged(nullptr));
+    EXPECT_EQ(p.GetParams(), "GAIN@@=100.00");  // parameters survive SetDataSource
+    MeboDataPtrRelease(&out);
+}
+
+TEST(Process, StatusCombinesSourceAndAlgorithm) {
+    TestSource source(8, 2);
+    LongTextGain p;
+    p.SetDataSource(&source);
+    MeboDataPtr out;
+    MeboDataPtrClear(&out);
+    source.SetStatus(3);
+    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), 3);
+    p.algorithmStatus = 1;
+    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), 3);
+    source.SetStatus(0);
+    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), 1);
+    p.algorithmStatus = -6;
+    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), -6);
+    EXPECT_NE(out.storage, nullptr);  // allocated, contents unspecified
+    source.SetStatus(-42);
+    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), -42);
+    EXPECT_EQ(out.storage, nullptr);
+    source.SetStatus(0);
+    // The requested region reaches the source unchanged; out takes its ranges.
+    Mebo3DDataAxis region = source.Data().axis;
+    region.dim[0].min = 2;
+    region.dim[0].max = 5;
+    p.algorithmStatus = 0;
+    ASSERT_EQ(p.GetDataCdp(out, &region, nullptr), 0);
+    EXPECT_EQ(out.axis.dim[0].min, 2);
+    EXPECT_EQ(out.axis.dim[0].max, 5);
+    EXPECT_EQ(out.axis.dim[1].max, 1);
+    MeboDataPtrRelease(&out);
+}
+
+TEST(Process, LongTextsComeBackWhole) {
+    LongTextGain p;
+    EXPECT_EQ(p.GetParams(), std::string(300, 'x'));
+    EXPECT_EQ(p.GetParams(), std::string(300, 'x'));
+    std::string out;
+    EXPECT_TRUE(p.GetDeclaration(out, 0));
+    EXPECT_EQ(out.substr(0, 19), "D\nGAIN@@=100.000000");
+    EXPECT_FALSE(p.GetDeclaration(out, 5));
+    EXPECT_EQ(out, "");
+}
+
+TEST(Process, AuxiliaryBufferIsShared) {
+    CCdpPrcConstGain p;
+    MeboDataPtr aux = vantir3_test::MakeBuffer(0, 9, 0, 0, 0, 0, [](int32_t, int32_t, int32_t) { return 0; });
+    EXPECT_EQ(p.SetAuxDataCdp(&aux), 0);
+    EXPECT_EQ(aux.storage->refCount, 2u);
+    EXPECT_EQ(p.GetAuxDataCdp()->storage, aux.storage);
+    EXPECT_EQ(p.SetAuxDataCdp(p.GetAuxDataCdp()), 0);  // sharing itself keeps it
+    EXPECT_EQ(aux.storage->refCount, 2u);
+    EXPECT_EQ(p.SetAuxDataCdp(nullptr), 0);
+    EXPECT_EQ(aux.storage->refCount, 1u);
+    EXPECT_EQ(p.GetAuxDataCdp()->storage, nullptr);
+    p.SetAuxDataCdp(&aux);
+    MeboDataPtrRelease(&aux);  // the process's reference keeps the storage alive
+    EXPECT_EQ(p.GetAuxDataCdp()->storage->refCount, 1u);
+}
+
+}  // namespace

@@ -1,0 +1,34 @@
+#include "vantir3/processes/factory.h"
+
+#include <new>
+
+#include "kol_utils/kol_utils.h"
+#include "vantir3/processes/const_gain.h"
+
+namespace vantir3 {
+
+namespace {
+template <class T>
+CCdpProcess* Make() {
+    return new (std::nothrow) T();
+}
+
+struct FactoryRow {
+    const char* code;
+    CCdpProcess* (*create)();
+};
+
+// Every process class that the toolbox can create, by process code.
+constexpr FactoryRow kFactory[] = {
+    {"CONST@", &Make<CCdpPrcConstGain>},
+};
+}  // namespace
+
+CCdpProcess* CreateProcess(uint32_t uid) {
+    for (const FactoryRow& row : kFactory) {
+        if (KOL::Str2UID(row.code) == uid) return row.create();
+    }
+    return nullptr;
+}
+
+}  // namespace vantir3
