@@ -25,6 +25,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "vantir3/numeric/nr_arrays.h"
 
@@ -38,6 +40,9 @@ constexpr double kTwoPi = 6.28318530717959;
 // Bytes of a column block along a slower dimension: all rows of the block
 // should stay in the second-level cache while its stages run.
 constexpr size_t kBlockBytes = size_t{256} * 1024;
+
+// Fewest transforms per block, so that the butterfly loops run long enough.
+constexpr size_t kMinBlockWidth = 16;
 
 // Twiddle factors of one butterfly stage that combines transforms of length
 // span / 2 into transforms of length span: w_m = exp(isign * 2 pi i m / span),
@@ -65,99 +70,117 @@ private:
     double wpi_;
 };
 
-// One butterfly on the complex values a and b with twiddle (wr, wi):
-// a <- a + w b, b <- a - w b.
-inline void Butterfly(double* __restrict a, double* __restrict b, double wr, double wi) {
-    const double tr = wr * b[0] - wi * b[1];
-    const double ti = wr * b[1] + wi * b[0];
-    b[0] = a[0] - tr;
-    b[1] = a[1] - ti;
-    a[0] += tr;
-    a[1] += ti;
-}
-
-// Puts the n slots base[k * stride ...], each `width` doubles long, into
-// bit-reversed order of k (n a power of two).
-void BitReverse(double* base, size_t n, size_t stride, size_t width) {
-    size_t rev = 0;
-    for (size_t k = 0; k < n; ++k) {
-        if (k < rev) {
-            double* p = base + k * stride;
-            double* q = base + rev * stride;
-            for (size_t e = 0; e < width; ++e) {
-                const double t = p[e];
-                p[e] = q[e];
-                q[e] = t;
-            }
+// Runs the recurrence of every stage of a length-n transform once and keeps
+// its values: the twiddle of stage `half` (pairs half apart) for index m is
+// the complex value tw[half + m], m < half, i.e. tw[2 * (half + m)] and
+// tw[2 * (half + m) + 1]. The rows and column blocks of one dimension then
+// all use exactly these values instead of rerunning the recurrence.
+void FillTwiddles(double* tw, size_t n, int isign) {
+    for (size_t half = 1; half < n; half <<= 1) {
+        Twiddle w(isign, static_cast<double>(half << 1));
+        for (size_t m = 0; m < half; ++m) {
+            tw[2 * (half + m)] = w.re();
+            tw[2 * (half + m) + 1] = w.im();
+            w.Advance();
         }
-        // rev <- next value of k + 1 with its bits reversed
-        size_t bit = n >> 1;
-        while (bit != 0 && (rev & bit) != 0) {
-            rev ^= bit;
-            bit >>= 1;
-        }
-        rev |= bit;
     }
 }
 
-// Transforms `nrows` consecutive rows of n complex values each (the fastest
-// dimension), one row at a time.
-void TransformRows(double* d, size_t n, size_t nrows, int isign) {
-    for (size_t r = 0; r < nrows; ++r) {
-        double* row = d + 2 * n * r;
-        BitReverse(row, n, 2, 2);
-        for (size_t half = 1; half < n; half <<= 1) {
-            const size_t span = half << 1;
-            Twiddle w(isign, static_cast<double>(span));
-            for (size_t m = 0; m < half; ++m) {
-                const double wr = w.re();
-                const double wi = w.im();
-                for (size_t k = m; k < n; k += span) {
-                    Butterfly(row + 2 * k, row + 2 * (k + half), wr, wi);
+// Next value of `rev`, an index of n (a power of two) with its bits reversed,
+// when the index itself goes up by one.
+inline size_t NextReversed(size_t rev, size_t n) {
+    size_t bit = n >> 1;
+    while (bit != 0 && (rev & bit) != 0) {
+        rev ^= bit;
+        bit >>= 1;
+    }
+    return rev | bit;
+}
+
+// Butterflies with one twiddle (wr, wi) between the complex values
+// (ar[p], ai[p]) and (br[p], bi[p]), p < count, held as separate real and
+// imaginary parts: a <- a + w b, b <- a - w b.
+void ButterflyRun(double* __restrict ar, double* __restrict ai, double* __restrict br,
+                  double* __restrict bi, size_t count, double wr, double wi) {
+    for (size_t p = 0; p < count; ++p) {
+        const double tr = wr * br[p] - wi * bi[p];
+        const double ti = wr * bi[p] + wi * br[p];
+        br[p] = ar[p] - tr;
+        bi[p] = ai[p] - ti;
+        ar[p] += tr;
+        ai[p] += ti;
+    }
+}
+
+// How one dimension's independent 1-D transforms are taken in blocks. The
+// transforms are indexed by (r, p), r < outer (slower dimensions), p < inner
+// (faster dimensions); element k of transform (r, p) is complex value
+// (r * n + k) * inner + p. A block holds `width` transforms: `reps`
+// consecutive r, each with `cols` consecutive p.
+struct Blocking {
+    size_t width;
+    size_t reps;
+    size_t cols;
+};
+
+Blocking BlockingFor(size_t n, size_t inner, size_t outer) {
+    size_t width = kBlockBytes / (n * 2 * sizeof(double));
+    if (width < kMinBlockWidth) width = kMinBlockWidth;
+    if (width > inner * outer) width = inner * outer;
+    if (width <= inner) return Blocking{width, 1, width};
+    return Blocking{width, width / inner, inner};
+}
+
+// Transforms along a dimension of length n (see Blocking for the indexing).
+// Each block is copied into `buf` as n rows, row k holding element k of the
+// block's transforms in bit-reversed order of k, first all real then all
+// imaginary parts; all stages run there, and the block is copied back.
+// Copying avoids the cache conflicts of rows a power of two apart and lets
+// every butterfly run over contiguous real and imaginary parts.
+void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const double* tw,
+                        double* buf) {
+    const Blocking blk = BlockingFor(n, inner, outer);
+    const size_t w = blk.width;
+    const size_t line = 2 * w;  // doubles per row of buf
+    for (size_t r0 = 0; r0 < outer; r0 += blk.reps) {
+        for (size_t p0 = 0; p0 < inner; p0 += blk.cols) {
+            for (size_t q = 0; q < blk.reps; ++q) {
+                const double* src = d + 2 * ((r0 + q) * n * inner + p0);
+                size_t rev = 0;
+                for (size_t k = 0; k < n; ++k) {
+                    const double* s = src + 2 * rev * inner;
+                    double* re = buf + k * line + q * blk.cols;
+                    double* im = re + w;
+                    for (size_t p = 0; p < blk.cols; ++p) {
+                        re[p] = s[2 * p];
+                        im[p] = s[2 * p + 1];
+                    }
+                    rev = NextReversed(rev, n);
                 }
-                w.Advance();
             }
-        }
-    }
-}
 
-// Butterflies between two rows of `width` complex values.
-void ButterflyRows(double* __restrict a, double* __restrict b, size_t width, double wr,
-                   double wi) {
-    for (size_t p = 0; p < 2 * width; p += 2) {
-        const double tr = wr * b[p] - wi * b[p + 1];
-        const double ti = wr * b[p + 1] + wi * b[p];
-        b[p] = a[p] - tr;
-        b[p + 1] = a[p + 1] - ti;
-        a[p] += tr;
-        a[p + 1] += ti;
-    }
-}
-
-// Transforms along a dimension of length n that has `inner` complex values of
-// faster dimensions per index and `outer` independent repetitions of slower
-// dimensions.
-void TransformColumns(double* d, size_t n, size_t inner, size_t outer, int isign) {
-    size_t block = kBlockBytes / (n * 2 * sizeof(double));
-    if (block < 4) block = 4;
-    if (block > inner) block = inner;
-    const size_t row = 2 * inner;  // doubles from one index to the next
-    for (size_t r = 0; r < outer; ++r) {
-        double* slab = d + r * n * row;
-        for (size_t p0 = 0; p0 < inner; p0 += block) {
-            const size_t width = (inner - p0 < block) ? inner - p0 : block;
-            double* base = slab + 2 * p0;
-            BitReverse(base, n, row, 2 * width);
             for (size_t half = 1; half < n; half <<= 1) {
                 const size_t span = half << 1;
-                Twiddle w(isign, static_cast<double>(span));
-                for (size_t m = 0; m < half; ++m) {
-                    const double wr = w.re();
-                    const double wi = w.im();
-                    for (size_t k = m; k < n; k += span) {
-                        ButterflyRows(base + k * row, base + (k + half) * row, width, wr, wi);
+                const double* t = tw + 2 * half;
+                for (size_t g = 0; g < n; g += span) {
+                    for (size_t m = 0; m < half; ++m) {
+                        double* a = buf + (g + m) * line;
+                        double* b = a + half * line;
+                        ButterflyRun(a, a + w, b, b + w, w, t[2 * m], t[2 * m + 1]);
                     }
-                    w.Advance();
+                }
+            }
+
+            for (size_t q = 0; q < blk.reps; ++q) {
+                double* dst = d + 2 * ((r0 + q) * n * inner + p0);
+                for (size_t k = 0; k < n; ++k) {
+                    double* s = dst + 2 * k * inner;
+                    const double* re = buf + k * line + q * blk.cols;
+                    const double* im = re + w;
+                    for (size_t p = 0; p < blk.cols; ++p) {
+                        s[2 * p] = re[p];
+                        s[2 * p + 1] = im[p];
+                    }
                 }
             }
         }
@@ -177,20 +200,41 @@ void fourn(double data[], unsigned long nn[], int ndim, int isign) {
         total *= nn[i];
     }
 
+    // One scratch block for the whole call: the twiddles of the longest
+    // dimension and the largest block buffer, neither larger than the data.
+    size_t twiddle_size = 0;
+    size_t block_size = 0;
+    {
+        size_t inner = 1;
+        for (int i = ndim; i >= 1; --i) {
+            const size_t n = nn[i];
+            if (n > 1) {
+                const size_t buf = 2 * n * BlockingFor(n, inner, total / (n * inner)).width;
+                if (2 * n > twiddle_size) twiddle_size = 2 * n;
+                if (buf > block_size) block_size = buf;
+            }
+            inner *= n;
+        }
+    }
+    if (twiddle_size == 0) return;  // every dimension has length 1
+    double* scratch =
+        static_cast<double*>(std::malloc((twiddle_size + block_size) * sizeof(double)));
+    if (scratch == nullptr) nrerror("allocation failure in fourn()");
+    double* tw = scratch;
+    double* buf = scratch + twiddle_size;
+
     double* d = data + 1;  // d[0] is data[1]
     size_t inner = 1;      // complex values per index of the current dimension
     for (int i = ndim; i >= 1; --i) {
         const size_t n = nn[i];
         const size_t outer = total / (n * inner);
         if (n > 1) {
-            if (inner == 1) {
-                TransformRows(d, n, outer, isign);
-            } else {
-                TransformColumns(d, n, inner, outer, isign);
-            }
+            FillTwiddles(tw, n, isign);
+            TransformDimension(d, n, inner, outer, tw, buf);
         }
         inner *= n;
     }
+    std::free(scratch);
 }
 
 void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,

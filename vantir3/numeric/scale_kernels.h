@@ -2,8 +2,9 @@
 // contiguous trace,
 //     out[k] = floor(0.5 + g * in[k])  limited to -32767 ... 32767
 // with g one factor for the whole trace or one factor per sample, evaluated
-// exactly as written in double precision. The AVX2 path is chosen at run time
-// where the processor has it and gives exactly the bits of the scalar path.
+// exactly as written in double precision. The widest vector path the processor
+// has (AVX-512, AVX2) is chosen at run time; each gives exactly the bits of
+// the scalar path.
 #ifndef VANTIR3_NUMERIC_SCALE_KERNELS_H_
 #define VANTIR3_NUMERIC_SCALE_KERNELS_H_
 
@@ -16,8 +17,8 @@ void ScaleSamples(const int16_t* in, int16_t* out, int32_t n, double gain);
 // One factor per sample: gains[k] for sample k.
 void ScaleSamplesByTable(const int16_t* in, int16_t* out, int32_t n, const double* gains);
 
-// The two paths, for tests that compare them. The vector one returns false
-// (and does nothing) on a processor without AVX2.
+// The scalar and the vector path, for tests that compare them. The vector
+// one returns false (and does nothing) on a processor without AVX2.
 void ScaleSamplesScalar(const int16_t* in, int16_t* out, int32_t n, double gain,
                         const double* gains);
 bool ScaleSamplesVector(const int16_t* in, int16_t* out, int32_t n, double gain,
