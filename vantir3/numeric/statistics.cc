@@ -79,6 +79,24 @@ inline void InsertHigh(double* row, int n, double value) {
     for (int k = 0; k + 1 < n && row[k] > row[k + 1]; ++k) std::swap(row[k], row[k + 1]);
 }
 
+// The extremes part of accumulating one value (numExtremes > 0).
+inline void AddExtreme(double value, SCDPPrc_DataStatsMode* s) {
+    const bool low = value < s->lowExtreme;
+    const bool high = value > s->highExtreme;
+    if (!low && !high) return;
+    double* lowRow;
+    double* highRow;
+    if (!ListRows(s->indexStats, s->numExtremes, &lowRow, &highRow)) return;
+    if (low) {
+        InsertLow(lowRow, s->numExtremes, value);
+        s->lowExtreme = lowRow[0];
+    }
+    if (high) {
+        InsertHigh(highRow, s->numExtremes, value);
+        s->highExtreme = highRow[0];
+    }
+}
+
 inline void Accumulate(double value, SCDPPrc_DataStatsMode* s) {
     const uint8_t mode = s->mode;
     if (mode == 0) return;
@@ -88,22 +106,7 @@ inline void Accumulate(double value, SCDPPrc_DataStatsMode* s) {
         if (value >= s->maxValue) s->maxValue = value;
     }
     if (mode & STATS_SUM) s->sum += value;
-    if ((mode & STATS_EXTREMES) && s->numExtremes > 0) {
-        const bool low = value < s->lowExtreme;
-        const bool high = value > s->highExtreme;
-        if (!low && !high) return;
-        double* lowRow;
-        double* highRow;
-        if (!ListRows(s->indexStats, s->numExtremes, &lowRow, &highRow)) return;
-        if (low) {
-            InsertLow(lowRow, s->numExtremes, value);
-            s->lowExtreme = lowRow[0];
-        }
-        if (high) {
-            InsertHigh(highRow, s->numExtremes, value);
-            s->highExtreme = highRow[0];
-        }
-    }
+    if ((mode & STATS_EXTREMES) && s->numExtremes > 0) AddExtreme(value, s);
 }
 
 // ---- regions ------------------------------------------------------------
@@ -134,7 +137,9 @@ bool MakeRegion(const Mebo3DDataAxis& view, const int64_t lo[3], const int64_t h
 // ---- scalar path --------------------------------------------------------
 
 // Visits every sample, axes order[0] (outermost) .. order[2] (innermost),
-// adding it to work[0] and, when indexAxis >= 0, to work[1 + index].
+// adding it to work[0] and, when indexAxis >= 0, to work[1 + index]; with
+// kExtremesOnly only the extremes lists are updated.
+template <bool kExtremesOnly>
 void GatherScalar(const Region& r, const int order[3], int indexAxis,
                   SCDPPrc_DataStatsMode* work) {
     const int a0 = order[0], a1 = order[1], a2 = order[2];
@@ -144,11 +149,27 @@ void GatherScalar(const Region& r, const int order[3], int indexAxis,
             const uint8_t* p = r.base + idx[a0] * r.s[a0] + idx[a1] * r.s[a1];
             for (idx[a2] = 0; idx[a2] < r.n[a2]; ++idx[a2], p += r.s[a2]) {
                 const double v = Load16(p);
-                Accumulate(v, work);
-                if (indexAxis >= 0) Accumulate(v, work + 1 + idx[indexAxis]);
+                if (kExtremesOnly) {
+                    AddExtreme(v, work);
+                    if (indexAxis >= 0) AddExtreme(v, work + 1 + idx[indexAxis]);
+                } else {
+                    Accumulate(v, work);
+                    if (indexAxis >= 0) Accumulate(v, work + 1 + idx[indexAxis]);
+                }
             }
         }
     }
+}
+
+inline ptrdiff_t AbsStride(ptrdiff_t s) { return s < 0 ? -s : s; }
+
+// Axes ordered by falling |stride|: the walk order that follows memory.
+void MemoryOrder(const Region& r, int order[3]) {
+    order[0] = 0;
+    order[1] = 1;
+    order[2] = 2;
+    std::stable_sort(order, order + 3,
+                     [&r](int a, int b) { return AbsStride(r.s[a]) > AbsStride(r.s[b]); });
 }
 
 // ---- integer path -------------------------------------------------------
@@ -218,8 +239,6 @@ void UpdateIndexed(const uint8_t* p, int64_t n, ptrdiff_t stride, int16_t* __res
         }
     }
 }
-
-inline ptrdiff_t AbsStride(ptrdiff_t s) { return s < 0 ? -s : s; }
 
 // Integer statistics of a region, per index along indexAxis (arrays of
 // r.n[indexAxis] entries) or, with indexAxis < 0, into entry 0. The innermost
@@ -338,15 +357,25 @@ bool SumOrderFree(double start, const Region& r) {
 }
 
 // Gathers a region into the working copies (work[0], and work[1 + index]
-// along indexAxis when indexAxis >= 0); `order` is the documented walk order
-// that the scalar path follows.
+// along indexAxis when indexAxis >= 0); `order` is the documented walk order.
+// Count, minimum, maximum and sum go through the integer path whenever the
+// sum cannot tell the order apart; the extremes lists then get a pass of
+// their own. Starting from unset extremes (+DBL_MAX / -DBL_MAX) the lists end
+// as the N smallest and N largest values whatever the order, so that pass
+// follows memory; otherwise it keeps the documented order.
 void Gather(const Region& r, const int order[3], int indexAxis, SCDPPrc_DataStatsMode* work) {
     const SCDPPrc_DataStatsMode& t = work[0];
     if (t.mode == 0) return;
-    const bool extremes = (t.mode & STATS_EXTREMES) && t.numExtremes > 0;
     const bool orderFree = !(t.mode & STATS_SUM) || SumOrderFree(t.sum, r);
-    if (!extremes && orderFree && GatherInteger(r, indexAxis, work)) return;
-    GatherScalar(r, order, indexAxis, work);
+    if (!orderFree || !GatherInteger(r, indexAxis, work)) {
+        GatherScalar<false>(r, order, indexAxis, work);
+        return;
+    }
+    if (!(t.mode & STATS_EXTREMES) || t.numExtremes == 0) return;
+    int memory[3];
+    MemoryOrder(r, memory);
+    const bool unset = t.lowExtreme >= DBL_MAX && t.highExtreme <= -DBL_MAX;
+    GatherScalar<true>(r, unset ? memory : order, indexAxis, work);
 }
 
 // Clips the inclusive range [min, max] to the view's range on one axis.
