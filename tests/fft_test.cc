@@ -1,5 +1,6 @@
 #include "vantir3/numeric/fft.h"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -14,6 +15,7 @@
 namespace {
 
 using cplx = std::complex<double>;
+constexpr double kPi = 3.14159265358979323846;
 using numeric::f3tensor;
 using numeric::fourn;
 using numeric::free_f3tensor;
@@ -31,7 +33,7 @@ std::vector<double> RandomValues(size_t n, unsigned seed) {
 
 // exp(isign * 2 pi i * num / den) with the exponent reduced modulo den.
 cplx Root(int isign, uint64_t num, uint64_t den) {
-    const double a = 2.0 * M_PI * static_cast<double>(num % den) / static_cast<double>(den);
+    const double a = 2.0 * kPi * static_cast<double>(num % den) / static_cast<double>(den);
     return cplx(std::cos(a), isign * std::sin(a));
 }
 
@@ -53,50 +55,6 @@ std::vector<cplx> DirectDft(const std::vector<cplx>& in, const std::vector<size_
         out[ko] = sum;
     }
     return out;
-}
-
-// The transform visited stage after stage over the whole array, with the
-// same butterflies and twiddle recurrence as the library.
-void StageByStageFourn(double* data, const std::vector<size_t>& dims, int isign) {
-    size_t total = 1;
-    for (size_t n : dims) total *= n;
-    size_t inner = 1;
-    for (size_t d = dims.size(); d-- > 0;) {
-        const size_t n = dims[d], step = 2 * inner, len = step * n;
-        for (size_t base = 0; base < 2 * total; base += len) {
-            for (size_t i = 0, j = 0; i < n; ++i) {
-                if (i < j)
-                    for (size_t e = 0; e < step; ++e)
-                        std::swap(data[base + i * step + e], data[base + j * step + e]);
-                size_t bit = n >> 1;
-                for (; bit && (j & bit); bit >>= 1) j ^= bit;
-                j |= bit;
-            }
-        }
-        for (size_t half = 1; half < n; half *= 2) {
-            const double theta = isign * 6.28318530717959 / static_cast<double>(2 * half);
-            const double s = std::sin(0.5 * theta);
-            const double wpr = -2.0 * s * s, wpi = std::sin(theta);
-            double wr = 1.0, wi = 0.0;
-            for (size_t m = 0; m < half; ++m) {
-                for (size_t e = 0; e < step; e += 2)
-                    for (size_t k1 = m * step + e; k1 < 2 * total; k1 += 2 * half * step) {
-                        double* a = data + k1;
-                        double* b = a + half * step;
-                        const double tr = wr * b[0] - wi * b[1];
-                        const double ti = wr * b[1] + wi * b[0];
-                        b[0] = a[0] - tr;
-                        b[1] = a[1] - ti;
-                        a[0] += tr;
-                        a[1] += ti;
-                    }
-                const double w = wr;
-                wr = w * wpr - wi * wpi + w;
-                wi = wi * wpr + w * wpi + wi;
-            }
-        }
-        inner *= n;
-    }
 }
 
 void ExpectFournMatchesDft(std::vector<size_t> dims, int isign) {
@@ -129,27 +87,50 @@ TEST(Fourn, MatchesDirectDft) {
     }
 }
 
-TEST(Fourn, BlockedPassesEqualStageByStageWalk) {
-    // Large enough for the slower dimensions to be split into column blocks.
-    const std::vector<size_t> dims = {2, 4096, 32};
-    unsigned long nn[4] = {0, 2, 4096, 32};
-    std::vector<double> data = RandomValues(2 * 2 * 4096 * 32, 7);
+// A 2-D transform equals 1-D transforms of its rows and then of its columns,
+// bit for bit: the arithmetic per value is the same however the columns are
+// grouped into blocks.
+void ExpectSeparable(unsigned long rows, unsigned long cols) {
+    std::vector<double> data = RandomValues(2 * rows * cols, static_cast<unsigned>(rows));
     std::vector<double> reference = data;
+    unsigned long nn[3] = {0, rows, cols};
+    fourn(data.data() - 1, nn, 2, -1);
 
-    fourn(data.data() - 1, nn, 3, 1);
-    StageByStageFourn(reference.data(), dims, 1);
+    unsigned long row_len[2] = {0, cols};
+    for (size_t r = 0; r < rows; ++r) fourn(reference.data() + 2 * r * cols - 1, row_len, 1, -1);
+    unsigned long col_len[2] = {0, rows};
+    std::vector<double> column(2 * rows);
     size_t mismatches = 0;
-    for (size_t i = 0; i < data.size(); ++i) mismatches += data[i] != reference[i];
-    EXPECT_EQ(mismatches, 0u);
+    for (size_t c = 0; c < cols; ++c) {
+        for (size_t r = 0; r < rows; ++r) {
+            column[2 * r] = reference[2 * (r * cols + c)];
+            column[2 * r + 1] = reference[2 * (r * cols + c) + 1];
+        }
+        fourn(column.data() - 1, col_len, 1, -1);
+        for (size_t r = 0; r < rows; ++r) {
+            mismatches += column[2 * r] != data[2 * (r * cols + c)];
+            mismatches += column[2 * r + 1] != data[2 * (r * cols + c) + 1];
+        }
+    }
+    EXPECT_EQ(mismatches, 0u) << rows << "x" << cols;
+}
+
+TEST(Fourn, LargeTransformsAreSeparableAndInvertible) {
+    // Sizes at which the columns are transformed in several blocks.
+    ExpectSeparable(4096, 32);
+    ExpectSeparable(2, 65536);
 
     // Forward then inverse multiplies by the number of values.
-    std::vector<double> original = RandomValues(2 * 2 * 4096 * 32, 7);
+    unsigned long nn[4] = {0, 2, 2048, 64};
+    const std::vector<double> original = RandomValues(2 * 2 * 2048 * 64, 7);
+    std::vector<double> data = original;
+    fourn(data.data() - 1, nn, 3, 1);
     fourn(data.data() - 1, nn, 3, -1);
     for (size_t i = 0; i < data.size(); i += 97) EXPECT_NEAR(data[i], original[i] * 262144, 1e-8);
 }
 
 TEST(Rlft3, ForwardMatchesDirectRealDft) {
-    const size_t n1 = 2, n2 = 4, n3 = 16;
+    const size_t n1 = 4, n2 = 4, n3 = 16;
     const std::vector<double> values = RandomValues(n1 * n2 * n3, 3);
     double*** t = f3tensor(1, n1, 1, n2, 1, n3);
     double** speq = matrix(1, n1, 1, 2 * n2);
@@ -208,7 +189,12 @@ TEST(Rlft3, ConstantInputHasOnlyFrequencyZero) {
     free_f3tensor(t, 1, n1, 1, n2, 1, n3);
 }
 
-TEST(Rlft3DeathTest, RejectsTensorFromSeparateBlocks) {
+testing::Matcher<const std::string&> Report(const std::string& text) {
+    return testing::Matcher<const std::string&>(
+        "Numerical Recipes run-time error...\n" + text + "\n...now exiting to system...\n");
+}
+
+TEST(FftDeathTest, RejectsBadInput) {
     // Rows 1 and 2 of one slab in blocks of their own: right shape, not contiguous.
     double* row1 = numeric::vector(1, 8);
     double* row2 = numeric::vector(1, 8);
@@ -216,10 +202,17 @@ TEST(Rlft3DeathTest, RejectsTensorFromSeparateBlocks) {
     double** slabs[2] = {nullptr, rows};
     double** speq = matrix(1, 1, 1, 4);
     EXPECT_EXIT(rlft3(slabs, speq, 1, 2, 8, 1), testing::ExitedWithCode(1),
-                testing::Matcher<const std::string&>(
-                    "Numerical Recipes run-time error...\n"
-                    "rlft3: problem with dimensions or contiguity of data array\n\n"
-                    "...now exiting to system...\n"));
+                Report("rlft3: problem with dimensions or contiguity of data array\n"));
+
+    // Lengths that are not powers of two.
+    double*** t = f3tensor(1, 1, 1, 2, 1, 8);
+    EXPECT_EXIT(rlft3(t, speq, 1, 2, 1, 1), testing::ExitedWithCode(1),
+                Report("rlft3: dimensions must be powers of two, nn3 at least 2"));
+    unsigned long nn[3] = {0, 2, 3};
+    EXPECT_EXIT(fourn(&t[1][1][1] - 1, nn, 2, 1), testing::ExitedWithCode(1),
+                Report("fourn: dimensions must be powers of two"));
+
+    free_f3tensor(t, 1, 1, 1, 2, 1, 8);
     free_matrix(speq, 1, 1, 1, 4);
     numeric::free_vector(row1, 1, 8);
     numeric::free_vector(row2, 1, 8);

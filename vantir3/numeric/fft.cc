@@ -8,25 +8,29 @@
 // wpi = sin(theta).
 //
 // The arithmetic applied to every value is fixed by that description; only
-// the order in which independent butterflies are visited is chosen for
-// memory locality:
-//  - along the fastest dimension, each row of complex values is transformed
-//    completely (reordering and all stages) while it sits in the first-level
-//    cache;
-//  - along a slower dimension, the columns (the contiguous values of the
-//    faster dimensions) are taken in blocks narrow enough that all rows of a
-//    block fit in the second-level cache; every butterfly then runs over the
-//    contiguous columns of its block in an inner loop.
+// the order in which independent butterflies are visited and where they run
+// is chosen for speed:
+//  - the recurrence of each stage runs once per dimension and its values are
+//    kept, so every 1-D transform of the dimension uses the very same
+//    twiddles;
+//  - the 1-D transforms of a dimension are taken in blocks of several
+//    transforms (neighbouring rows along the fastest dimension, neighbouring
+//    columns along a slower one). A block is copied into a scratch buffer in
+//    bit-reversed order with real and imaginary parts apart, all its stages
+//    run there (two stages per sweep over the buffer), with every butterfly
+//    applied across all transforms of the block in a contiguous inner loop,
+//    and the block is copied back. The buffer stays in the second-level
+//    cache, and copying avoids the cache conflicts of rows a power of two
+//    apart.
 // Every value therefore sees the same operations with the same twiddle
 // factors, in the same order, as in a stage-after-stage walk over the whole
-// array, and the results do not depend on the blocking.
+// array: the results do not depend on the blocking.
 #include "vantir3/numeric/fft.h"
 
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #include "vantir3/numeric/nr_arrays.h"
 
@@ -37,9 +41,17 @@ namespace {
 // 2 pi as the transforms have always used it.
 constexpr double kTwoPi = 6.28318530717959;
 
-// Bytes of a column block along a slower dimension: all rows of the block
-// should stay in the second-level cache while its stages run.
+// Target size in bytes of a block buffer: it should stay in the second-level
+// cache while the stages run.
 constexpr size_t kBlockBytes = size_t{256} * 1024;
+
+// Rows of each transform copied together into or out of a block buffer: a
+// few cache lines of the source at a time, while the buffer rows they land in
+// stay in the first-level cache.
+constexpr size_t kTile = 16;
+
+// Padding after each row of a block buffer, in doubles.
+constexpr size_t kPad = 8;
 
 // Fewest transforms per block, so that the butterfly loops run long enough.
 constexpr size_t kMinBlockWidth = 16;
@@ -112,6 +124,49 @@ void ButterflyRun(double* __restrict ar, double* __restrict ai, double* __restri
     }
 }
 
+// Two consecutive stages on four rows of complex values (split into real and
+// imaginary parts) that are `half` apart: first the pairs (a, b) and (c, d)
+// with twiddle w1, then (a, c) with w2 and (b, d) with w3, exactly the
+// butterflies ButterflyRun would do in two passes, with one load and store of
+// each value.
+void ButterflyRun2(double* __restrict ar, double* __restrict ai, double* __restrict br,
+                   double* __restrict bi, double* __restrict cr, double* __restrict ci,
+                   double* __restrict dr, double* __restrict di, size_t count, const double* w1,
+                   const double* w2, const double* w3) {
+    const double w1r = w1[0], w1i = w1[1];
+    const double w2r = w2[0], w2i = w2[1];
+    const double w3r = w3[0], w3i = w3[1];
+    for (size_t p = 0; p < count; ++p) {
+        double xar = ar[p], xai = ai[p], xbr = br[p], xbi = bi[p];
+        double xcr = cr[p], xci = ci[p], xdr = dr[p], xdi = di[p];
+        double tr = w1r * xbr - w1i * xbi;
+        double ti = w1r * xbi + w1i * xbr;
+        xbr = xar - tr;
+        xbi = xai - ti;
+        xar = xar + tr;
+        xai = xai + ti;
+        tr = w1r * xdr - w1i * xdi;
+        ti = w1r * xdi + w1i * xdr;
+        xdr = xcr - tr;
+        xdi = xci - ti;
+        xcr = xcr + tr;
+        xci = xci + ti;
+
+        tr = w2r * xcr - w2i * xci;
+        ti = w2r * xci + w2i * xcr;
+        cr[p] = xar - tr;
+        ci[p] = xai - ti;
+        ar[p] = xar + tr;
+        ai[p] = xai + ti;
+        tr = w3r * xdr - w3i * xdi;
+        ti = w3r * xdi + w3i * xdr;
+        dr[p] = xbr - tr;
+        di[p] = xbi - ti;
+        br[p] = xbr + tr;
+        bi[p] = xbi + ti;
+    }
+}
+
 // How one dimension's independent 1-D transforms are taken in blocks. The
 // transforms are indexed by (r, p), r < outer (slower dimensions), p < inner
 // (faster dimensions); element k of transform (r, p) is complex value
@@ -131,6 +186,66 @@ Blocking BlockingFor(size_t n, size_t inner, size_t outer) {
     return Blocking{width, width / inner, inner};
 }
 
+// Doubles per row of a block buffer for `width` transforms: the real parts,
+// the imaginary parts and one cache line of padding, so that rows a power of
+// two apart do not all fall into the same cache set.
+size_t BufferLine(size_t width) { return 2 * width + kPad; }
+
+// Copies the block whose first transform starts at `first` into buf: source
+// rows in memory order, `tile` rows of every transform at a time, each to its
+// bit-reversed row of buf.
+// kOneColumn: the block takes one value per row and transform (blk.cols is
+// 1), the usual case along the fastest dimension.
+template <bool kOneColumn>
+void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, size_t line,
+            double* buf) {
+    const size_t cols = kOneColumn ? 1 : blk.cols;
+    const size_t tile = n < kTile ? n : kTile;
+    size_t rev[kTile];
+    size_t next = 0;
+    for (size_t k0 = 0; k0 < n; k0 += tile) {
+        for (size_t t = 0; t < tile; ++t) {
+            rev[t] = next;
+            next = NextReversed(next, n);
+        }
+        for (size_t q = 0; q < blk.reps; ++q) {
+            const double* src = first + 2 * (q * n + k0) * inner;
+            for (size_t t = 0; t < tile; ++t) {
+                const double* s = src + 2 * t * inner;
+                double* re = buf + rev[t] * line + q * cols;
+                double* im = re + blk.width;
+                for (size_t p = 0; p < cols; ++p) {
+                    re[p] = s[2 * p];
+                    im[p] = s[2 * p + 1];
+                }
+            }
+        }
+    }
+}
+
+// Copies buf back to the block whose first transform starts at `out`, in the
+// same tiles as CopyIn.
+template <bool kOneColumn>
+void CopyOut(double* out, size_t n, size_t inner, const Blocking& blk, size_t line,
+             const double* buf) {
+    const size_t cols = kOneColumn ? 1 : blk.cols;
+    const size_t tile = n < kTile ? n : kTile;
+    for (size_t k0 = 0; k0 < n; k0 += tile) {
+        for (size_t q = 0; q < blk.reps; ++q) {
+            double* dst = out + 2 * (q * n + k0) * inner;
+            for (size_t t = 0; t < tile; ++t) {
+                double* s = dst + 2 * t * inner;
+                const double* re = buf + (k0 + t) * line + q * cols;
+                const double* im = re + blk.width;
+                for (size_t p = 0; p < cols; ++p) {
+                    s[2 * p] = re[p];
+                    s[2 * p + 1] = im[p];
+                }
+            }
+        }
+    }
+}
+
 // Transforms along a dimension of length n (see Blocking for the indexing).
 // Each block is copied into `buf` as n rows, row k holding element k of the
 // block's transforms in bit-reversed order of k, first all real then all
@@ -141,47 +256,51 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
                         double* buf) {
     const Blocking blk = BlockingFor(n, inner, outer);
     const size_t w = blk.width;
-    const size_t line = 2 * w;  // doubles per row of buf
+    const size_t line = BufferLine(w);
+    size_t stages = 0;
+    while ((size_t{1} << stages) < n) ++stages;
     for (size_t r0 = 0; r0 < outer; r0 += blk.reps) {
         for (size_t p0 = 0; p0 < inner; p0 += blk.cols) {
-            for (size_t q = 0; q < blk.reps; ++q) {
-                const double* src = d + 2 * ((r0 + q) * n * inner + p0);
-                size_t rev = 0;
-                for (size_t k = 0; k < n; ++k) {
-                    const double* s = src + 2 * rev * inner;
-                    double* re = buf + k * line + q * blk.cols;
-                    double* im = re + w;
-                    for (size_t p = 0; p < blk.cols; ++p) {
-                        re[p] = s[2 * p];
-                        im[p] = s[2 * p + 1];
-                    }
-                    rev = NextReversed(rev, n);
-                }
+            const double* first = d + 2 * (r0 * n * inner + p0);
+
+            if (blk.cols == 1) {
+                CopyIn<true>(first, n, inner, blk, line, buf);
+            } else {
+                CopyIn<false>(first, n, inner, blk, line, buf);
             }
 
-            for (size_t half = 1; half < n; half <<= 1) {
-                const size_t span = half << 1;
-                const double* t = tw + 2 * half;
-                for (size_t g = 0; g < n; g += span) {
+            // Stages two at a time; a single one first when their number is
+            // odd.
+            size_t half = 1;
+            if ((stages & 1) != 0) {
+                for (size_t g = 0; g < n; g += 2) {
+                    double* a = buf + g * line;
+                    double* b = a + line;
+                    ButterflyRun(a, a + w, b, b + w, w, tw[2], tw[3]);
+                }
+                half = 2;
+            }
+            for (; half < n; half <<= 2) {
+                const double* t1 = tw + 2 * half;        // stage pairing rows half apart
+                const double* t2 = tw + 4 * half;        // stage pairing rows 2*half apart
+                const size_t gap = half * line;
+                for (size_t g = 0; g < n; g += 4 * half) {
                     for (size_t m = 0; m < half; ++m) {
                         double* a = buf + (g + m) * line;
-                        double* b = a + half * line;
-                        ButterflyRun(a, a + w, b, b + w, w, t[2 * m], t[2 * m + 1]);
+                        double* b = a + gap;
+                        double* c = b + gap;
+                        double* e = c + gap;
+                        ButterflyRun2(a, a + w, b, b + w, c, c + w, e, e + w, w, t1 + 2 * m,
+                                      t2 + 2 * m, t2 + 2 * (m + half));
                     }
                 }
             }
 
-            for (size_t q = 0; q < blk.reps; ++q) {
-                double* dst = d + 2 * ((r0 + q) * n * inner + p0);
-                for (size_t k = 0; k < n; ++k) {
-                    double* s = dst + 2 * k * inner;
-                    const double* re = buf + k * line + q * blk.cols;
-                    const double* im = re + w;
-                    for (size_t p = 0; p < blk.cols; ++p) {
-                        s[2 * p] = re[p];
-                        s[2 * p + 1] = im[p];
-                    }
-                }
+            double* out = d + 2 * (r0 * n * inner + p0);
+            if (blk.cols == 1) {
+                CopyOut<true>(out, n, inner, blk, line, buf);
+            } else {
+                CopyOut<false>(out, n, inner, blk, line, buf);
             }
         }
     }
@@ -201,7 +320,7 @@ void fourn(double data[], unsigned long nn[], int ndim, int isign) {
     }
 
     // One scratch block for the whole call: the twiddles of the longest
-    // dimension and the largest block buffer, neither larger than the data.
+    // dimension and the largest block buffer.
     size_t twiddle_size = 0;
     size_t block_size = 0;
     {
@@ -209,7 +328,7 @@ void fourn(double data[], unsigned long nn[], int ndim, int isign) {
         for (int i = ndim; i >= 1; --i) {
             const size_t n = nn[i];
             if (n > 1) {
-                const size_t buf = 2 * n * BlockingFor(n, inner, total / (n * inner)).width;
+                const size_t buf = n * BufferLine(BlockingFor(n, inner, total / (n * inner)).width);
                 if (2 * n > twiddle_size) twiddle_size = 2 * n;
                 if (buf > block_size) block_size = buf;
             }
@@ -278,9 +397,22 @@ void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,
     // Separate (forward) or merge (inverse) the two real transforms packed in
     // the complex one: the value at frequency (f1, f2, k) is combined with the
     // one at (-f1, -f2, nn3/2 - k), the pair at k = 0 with the Nyquist plane
-    // in speq. Each row is taken with its mirror row in one pass; the pairs
-    // are independent except the self-paired middle column k = nn3/4, which
-    // every row of a mirror pair updates in turn, the lower row first.
+    // in speq, with the twiddle w_k = exp(isign * 2 pi i k / nn3) from the
+    // recurrence (run once, its values kept for all rows). Each row is taken
+    // with its mirror row in one pass; the pairs are independent except the
+    // self-paired middle column k = nn3/4, which every row of a mirror pair
+    // updates in turn, the lower row first.
+    const size_t nk = n3 / 4 + 1;
+    double* tw = static_cast<double*>(std::malloc(2 * nk * sizeof(double)));
+    if (tw == nullptr) nrerror("allocation failure in rlft3()");
+    {
+        Twiddle w(isign, static_cast<double>(n3));
+        for (size_t k = 0; k < nk; ++k) {
+            tw[2 * k] = w.re();
+            tw[2 * k + 1] = w.im();
+            w.Advance();
+        }
+    }
     for (size_t i1 = 0; i1 < n1; ++i1) {
         const size_t j1 = (n1 - i1) % n1;
         double* sj = speq[j1 + 1] + 1;
@@ -288,7 +420,6 @@ void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,
             const size_t j2 = (n2 - i2) % n2;
             double* a = x + (i1 * n2 + i2) * n3;
             double* b = x + (j1 * n2 + j2) * n3;
-            Twiddle w(isign, static_cast<double>(n3));
 
             double* s = sj + 2 * j2;
             {
@@ -301,13 +432,12 @@ void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,
                 s[0] = h1r - h2r;
                 s[1] = h2i - h1i;
             }
-            w.Advance();
 
-            for (size_t k2 = 2; k2 <= n3 / 2; k2 += 2) {  // k2 = 2k, k = 1 .. nn3/4
-                double* p = a + k2;
-                double* q = b + (n3 - k2);
-                const double wr = w.re();
-                const double wi = w.im();
+            for (size_t k = 1; k < nk; ++k) {
+                double* p = a + 2 * k;
+                double* q = b + (n3 - 2 * k);
+                const double wr = tw[2 * k];
+                const double wi = tw[2 * k + 1];
                 const double h1r = c1 * (p[0] + q[0]);
                 const double h1i = c1 * (p[1] - q[1]);
                 const double h2i = c2 * (p[0] - q[0]);
@@ -316,10 +446,10 @@ void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,
                 p[1] = h1i + wr * h2i + wi * h2r;
                 q[0] = h1r - wr * h2r + wi * h2i;
                 q[1] = -h1i + wr * h2i + wi * h2r;
-                w.Advance();
             }
         }
     }
+    std::free(tw);
 
     if (isign == -1) fourn(x - 1, nn, 3, isign);
 }
