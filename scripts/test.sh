@@ -1,9 +1,52 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything (Release) and runs the whole
-# test suite.
+# test suite; then builds and runs the same suite again under
+# AddressSanitizer + UndefinedBehaviorSanitizer (build-asan), and builds the
+# libFuzzer targets with clang (build-fuzz) and runs each for a bounded time.
+# Any test failure, sanitizer report or fuzzer crash fails the script.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
+jobs="$(nproc)"
+
+# 1. Release build, the whole suite.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+# Sanitizer settings for steps 2 and 3: leaks are reported, and any report
+# ends the program with a failure.
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1:detect_stack_use_after_return=1:strict_init_order=1:check_initialization_order=1"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+
+# 2. The whole suite under ASan + UBSan (-O1 -g, assertions on; without the
+#    benchmarks and tools, which the suite does not need).
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" \
+  -DVANTIR3_SANITIZE=ON -DVANTIR3_BUILD_BENCH=OFF -DVANTIR3_BUILD_TOOLS=OFF
+cmake --build build-asan -j"$jobs"
+ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+# 3. libFuzzer targets, each run for a bounded time from its committed seed
+#    corpus. New inputs go to build-fuzz/corpus/<target> (the committed
+#    corpus is only read); a crash, a sanitizer report, a leak or an input
+#    running longer than 10 s fails the step and leaves the input in
+#    build-fuzz/artifacts/.
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" \
+  -DVANTIR3_BUILD_FUZZ=ON -DVANTIR3_BUILD_TESTS=OFF -DVANTIR3_BUILD_BENCH=OFF \
+  -DVANTIR3_BUILD_TOOLS=OFF
+cmake --build build-fuzz -j"$jobs"
+fuzz_seconds="${VANTIR3_FUZZ_SECONDS:-30}"
+mkdir -p build-fuzz/artifacts
+for src in fuzz/fuzz_*.cc; do
+  target="$(basename "$src" .cc)"
+  echo "== fuzzing $target for ${fuzz_seconds} s"
+  mkdir -p "build-fuzz/corpus/$target"
+  dict=()
+  [ -f "fuzz/$target.dict" ] && dict=(-dict="fuzz/$target.dict")
+  "build-fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -timeout=10 \
+    -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" "${dict[@]}" \
+    "build-fuzz/corpus/$target" "fuzz/corpus/$target"
+done
+echo "all tests, sanitizer runs and fuzz runs passed"

@@ -62,6 +62,34 @@ TEST(ParamTable, ReadsLeadingNumbersLikeAtof) {
     EXPECT_EQ(ReadLeadingNumber("1e-999"), 0.0);
 }
 
+// Numbers beyond the doubles become infinity or 0 by where their first
+// non-zero digit stands, not by the sign of the exponent or a zero integer
+// part alone (found by fuzzing: 0.5e400 used to read as 0).
+TEST(ParamTable, OutOfRangeNumbersOverflowOrUnderflowByMagnitude) {
+    EXPECT_EQ(ReadLeadingNumber("0.5e400"), HUGE_VAL);
+    EXPECT_EQ(ReadLeadingNumber("-0.5e400"), -HUGE_VAL);
+    EXPECT_EQ(ReadLeadingNumber(".5e400"), HUGE_VAL);
+    EXPECT_EQ(ReadLeadingNumber("0.000001e315"), HUGE_VAL);
+    EXPECT_EQ(ReadLeadingNumber("1000e-400"), 0.0);
+    EXPECT_EQ(ReadLeadingNumber("50e-400x"), 0.0);
+    EXPECT_EQ(ReadLeadingNumber("0.0001e-320"), 0.0);
+    EXPECT_EQ(ReadLeadingNumber("1e99999999999999999999"), HUGE_VAL);
+    EXPECT_EQ(ReadLeadingNumber("00000000000000000000000000000009e308"), HUGE_VAL);
+    EXPECT_TRUE(std::signbit(ReadLeadingNumber("-1e-400")));
+
+    // A parameter bounded by the largest doubles refuses the overflowing
+    // value instead of storing 0.
+    constexpr ParamDecl kWide[] = {
+        {"DATUM@", 'D', 3, 0.0, -DBL_MAX, DBL_MAX, 0.001, "0.000\nDatum\nDatum."}};
+    const ProcessDecl wide = {"COMBSH", "Topo shift", "Shift.", 1, kWide};
+    double datum = 7.0;
+    double* slot[1] = {&datum};
+    EXPECT_EQ(ParseParamString(wide, slot, "DATUM@=0.5e400"), 1);
+    EXPECT_EQ(datum, 7.0);
+    EXPECT_EQ(ParseParamString(wide, slot, "DATUM@=-12.5e-1"), 0);
+    EXPECT_EQ(datum, -1.25);
+}
+
 TEST(ParamTable, ParserResultsFollowTheLineRules) {
     Block b;
     EXPECT_EQ(b.Parse(""), 0);

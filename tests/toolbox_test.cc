@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "kol_utils/kol_utils.h"
 
 namespace {
@@ -99,6 +101,58 @@ TEST(Toolbox, ParamsToDefaultsRestatesCurrentValues) {
     ASSERT_EQ(p->SetParams("GAIN@@=2000"), 0);
     EXPECT_EQ(toolbox.SetProcessParamsToDefaults(p), 0);
     EXPECT_EQ(p->GetParams(), "GAIN@@=2000.00");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Toolbox, FullCatalogueOfThirteenRows) {
+    CCdpProcessToolbox toolbox;
+    std::vector<CCdpProcessToolbox::SProcessTypeDef> rows;
+    toolbox.GetProcessTypeDefArray(rows);
+    const std::vector<std::tuple<int, const char*, const char*, uint32_t>> expected = {
+        {0, "DATPRC", "Data Processing", 0}, {0, "GAIN@@", "Gain", 1},
+        {1, "SECCGN", "SEC2 Gain", 2},       {1, "AGC@@@", "AGC Gain", 2},
+        {1, "DVLGN@", "DVL Gain", 2},        {1, "CONST@", "Constant Gain", 2},
+        {0, "FILTER", "Filter", 1},          {0, "TIMFLT", "Time Filter", 1},
+        {1, "DEWOW@", "Dewow", 3},           {0, "OPERTN", "Operation", 1},
+        {1, "ANDSEP", "DeSeparate", 3},      {1, "COMBSH", "Topo shift", 3},
+        {0, "OTHER@", "Other", 0}};
+    ASSERT_EQ(rows.size(), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].kind, std::get<0>(expected[i])) << i;
+        EXPECT_EQ(rows[i].uid, Uid(std::get<1>(expected[i]))) << i;
+        EXPECT_EQ(rows[i].name, std::get<2>(expected[i])) << i;
+        EXPECT_EQ(rows[i].level, std::get<3>(expected[i])) << i;
+    }
+    EXPECT_EQ(toolbox.GetAvailableProcessCount(), 7u);
+    CCdpProcessToolbox::SProcessTypeDef row;
+    EXPECT_EQ(toolbox.GetAvailableProcessUID(0, &row), 477203635ul);
+    EXPECT_EQ(row.name, "SEC2 Gain");
+    EXPECT_EQ(toolbox.GetAvailableProcessUID(6, &row), 288437731ul);
+    EXPECT_EQ(row.name, "Topo shift");
+    EXPECT_EQ(row.level, 3u);
+    const std::vector<std::pair<const char*, unsigned>> counts = {
+        {"SECCGN", 3}, {"AGC@@@", 2}, {"DVLGN@", 2}, {"COMBSH", 2},
+        {"CONST@", 1}, {"DEWOW@", 1}, {"ANDSEP", 1}, {"MMREDU", 0}};
+    for (const auto& c : counts) EXPECT_EQ(toolbox.GetDeclarationParamCount(Uid(c.first)), c.second) << c.first;
+    EXPECT_EQ(toolbox.GetDeclaration(Uid("AGC@@@"), 0).substr(0, 17), "D\nWINDOW=1.500000");
+    EXPECT_EQ(toolbox.GetDeclaration(Uid("DEWOW@"), -1), "Dewow");
+    EXPECT_EQ(toolbox.GetDeclaration(Uid("DEWOW@"), 1), "");
+}
+
+TEST(Toolbox, ParamsToDefaultsLeavesUnitsLineParametersOut) {
+    CCdpProcessToolbox toolbox;
+    CCdpProcess* dewow = toolbox.GetProcess(Uid("DEWOW@"));
+    ASSERT_NE(dewow, nullptr);
+    ASSERT_EQ(dewow->SetParams("WINDOW=3.5"), 0);
+    EXPECT_EQ(toolbox.SetProcessParamsToDefaults(dewow), 0);
+    EXPECT_EQ(dewow->GetParams(), "WINDOW=3.50");
+    CCdpProcess* agc = toolbox.GetProcess(Uid("AGC@@@"));
+    ASSERT_EQ(agc->SetParams("WINDOW=2.5\nMAXGN@=2000"), 0);
+    EXPECT_EQ(toolbox.SetProcessParamsToDefaults(agc), 0);
+    EXPECT_EQ(agc->GetParams(), "WINDOW=2.5\nMAXGN@=2000");
 }
 
 }  // namespace

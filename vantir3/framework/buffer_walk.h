@@ -60,11 +60,17 @@ private:
 };
 
 // Runs kernel(const TraceSpan&) over every trace of the common region of in
-// and out, axis 2 outermost, and returns the walk's result.
-template <class Kernel>
-int WalkTraces(MeboDataPtr& out, const MeboDataPtr& in, Kernel&& kernel) {
+// and out, axis 2 outermost (axis 1 in increasing order within a plane), and
+// returns the walk's result. prepare(const CommonRegion&) runs once the common
+// region is known, before the first trace: it sizes per-call tables and checks
+// further buffers against the region; a negative result from it ends the walk
+// with that result before any sample is written (0 goes on).
+template <class Prepare, class Kernel>
+int WalkTraces(MeboDataPtr& out, const MeboDataPtr& in, Prepare&& prepare, Kernel&& kernel) {
     CommonRegion region(out, in);
     if (region.Status() < 0) return region.Status();
+    const int ready = prepare(static_cast<const CommonRegion&>(region));
+    if (ready < 0) return ready;
     const Mebo3DDataAxis& a = region.InAxis();
     for (int32_t p = a.dim[2].min; p <= a.dim[2].max; ++p) {
         for (int32_t t = a.dim[1].min; t <= a.dim[1].max; ++t) {
@@ -72,6 +78,11 @@ int WalkTraces(MeboDataPtr& out, const MeboDataPtr& in, Kernel&& kernel) {
         }
     }
     return region.Finish();
+}
+
+template <class Kernel>
+int WalkTraces(MeboDataPtr& out, const MeboDataPtr& in, Kernel&& kernel) {
+    return WalkTraces(out, in, [](const CommonRegion&) { return 0; }, kernel);
 }
 
 // out[k] = f(in[k]) along one trace; a plain loop over contiguous samples

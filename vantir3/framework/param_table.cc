@@ -30,6 +30,45 @@ const char* digits_end(const char* q) {
     while (*q >= '0' && *q <= '9') ++q;
     return q;
 }
+
+// Decimal exponent of the first non-zero digit of the unsigned number text
+// [p, end) (digits, optional point and digits, optional exponent): 0 for
+// 1 ... 9.99, 2 for 100, -1 for 0.5. Only its sign is used, so the exponent
+// is capped far beyond the range of doubles.
+long DecimalMagnitude(const char* p, const char* end) {
+    constexpr long kCap = 1000000000L;
+    long integerDigits = 0;  // integer digits from the first non-zero one on
+    long leadingZeros = 0;   // zeros after the point before the first non-zero digit
+    bool nonZero = false;
+    for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+        if (*p != '0' || nonZero) {
+            nonZero = true;
+            if (integerDigits < kCap) ++integerDigits;
+        }
+    }
+    if (p < end && *p == '.') {
+        for (++p; p < end && *p >= '0' && *p <= '9'; ++p) {
+            if (nonZero) continue;
+            if (*p == '0') {
+                if (leadingZeros < kCap) ++leadingZeros;
+            } else {
+                nonZero = true;
+            }
+        }
+    }
+    long exponent = 0;
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool negative = p < end && *p == '-';
+        if (p < end && (*p == '+' || *p == '-')) ++p;
+        for (; p < end && *p >= '0' && *p <= '9'; ++p) {
+            if (exponent < kCap) exponent = exponent * 10 + (*p - '0');
+        }
+        if (negative) exponent = -exponent;
+    }
+    const long digitPlace = integerDigits > 0 ? integerDigits - 1 : -(leadingZeros + 1);
+    return digitPlace + exponent;
+}
 }  // namespace
 
 double ReadLeadingNumber(const char* text) {
@@ -56,13 +95,12 @@ double ReadLeadingNumber(const char* text) {
     double value = 0.0;
     const std::from_chars_result r = std::from_chars(start, end, value, std::chars_format::general);
     if (r.ec == std::errc::result_out_of_range) {
-        // Beyond the doubles: a negative exponent or a zero integer part
-        // means too small (0), anything else too large (infinity).
-        const char* e = start;
-        while (e < end && *e != 'e' && *e != 'E') ++e;
-        const bool tiny = (e < end && e[1] == '-') ||
-                          std::all_of(start, digits_end(start), [](char c) { return c == '0'; });
-        value = tiny ? 0.0 : HUGE_VAL;
+        // Beyond the doubles: too large (infinity) when the first non-zero
+        // digit, shifted by the exponent, stands at or left of the units
+        // place, otherwise too small (0). Both signs of the exponent and
+        // both positions of that digit matter: 0.5e400 is too large and
+        // 50e-400 too small.
+        value = DecimalMagnitude(start, end) >= 0 ? HUGE_VAL : 0.0;
     } else if (r.ec != std::errc()) {
         value = 0.0;
     }

@@ -3,7 +3,13 @@
 #include <new>
 
 #include "kol_utils/kol_utils.h"
+#include "vantir3/processes/agc_gain.h"
 #include "vantir3/processes/const_gain.h"
+#include "vantir3/processes/deseparate.h"
+#include "vantir3/processes/dewow.h"
+#include "vantir3/processes/dvl_gain.h"
+#include "vantir3/processes/sec2_gain.h"
+#include "vantir3/processes/topo_shift.h"
 
 namespace vantir3 {
 
@@ -20,7 +26,13 @@ struct FactoryRow {
 
 // Every process class that the toolbox can create, by process code.
 constexpr FactoryRow kFactory[] = {
+    {"SECCGN", &Make<CCdpPrcSec2Gain>},
+    {"AGC@@@", &Make<CCdpPrcAgcGain>},
+    {"DVLGN@", &Make<CCdpPrcDvlGain>},
     {"CONST@", &Make<CCdpPrcConstGain>},
+    {"DEWOW@", &Make<CCdpPrcDewow>},
+    {"ANDSEP", &Make<CCdpPrcDeSeparate>},
+    {"COMBSH", &Make<CCdpPrcComboShift>},
 };
 }  // namespace
 

@@ -1,0 +1,54 @@
+// AGC (automatic gain control): every sample is scaled by the inverse of the
+// local signal strength, the mean magnitude in a centred window along the
+// trace (the dewow window), so that weak and strong parts of a trace come out
+// at a similar level. Exists only as a process.
+#ifndef VANTIR3_PROCESSES_AGC_GAIN_H_
+#define VANTIR3_PROCESSES_AGC_GAIN_H_
+
+#include <cstdint>
+
+#include "vantir3/data/data_buffer.h"
+#include "vantir3/framework/param_table.h"
+#include "vantir3/processes/dewow.h"
+
+namespace vantir3 {
+extern const ProcessDecl kAgcGainDecl;
+
+// The gain for a window whose mean magnitude is `mean`: min(maxGain, 32767)
+// for a mean of at most 1 (silence), otherwise 32767 / mean, reduced to
+// maxGain when larger.
+inline double AgcGainFor(double mean, double maxGain) {
+    if (mean <= 1.0) return maxGain < 32767.0 ? maxGain : 32767.0;
+    const double g = 32767.0 / mean;
+    return g > maxGain ? maxGain : g;
+}
+
+// AGC of one trace of window.Size() samples (x and y may be the same
+// array): gains[i] = AgcGainFor(the mean of |x| over the window of sample i,
+// maxGain), then y = floor(0.5 + x * gains) saturated to -32767 ... 32767.
+void AgcTrace(RunningWindow& window, const int16_t* x, int16_t* y, double maxGain, double* gains);
+
+// AGC over the common region of in and out: out = floor(0.5 + x * g)
+// saturated to -32767 ... 32767 with g from AgcTrace and a window
+// `window` transmit pulse widths wide (RunningMeanHalf; a zero or unusable
+// frequency or interval gives a one-sample window). Results as for every
+// buffer walk (0, 1, -1, -2, -3, -6); -1 also when the per-call scratch
+// memory cannot be had.
+int AgcGain(MeboDataPtr& out, const MeboDataPtr& in, double window, double maxGain,
+            double antennaFrequency, double sampleInterval);
+}  // namespace vantir3
+
+// The AGC gain process ("AGC@@@").
+class CCdpPrcAgcGain : public vantir3::CTableProcess {
+public:
+    CCdpPrcAgcGain();
+    int ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr* aux) override;
+
+private:
+    double* ParamSlot(uint32_t index) override;
+
+    double window_;
+    double maxGain_;
+};
+
+#endif  // VANTIR3_PROCESSES_AGC_GAIN_H_

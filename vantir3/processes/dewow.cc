@@ -1,0 +1,185 @@
+#include "vantir3/processes/dewow.h"
+
+#include <cstring>
+
+#include "vantir3/framework/buffer_walk.h"
+#include "vantir3/framework/toolbox.h"
+
+namespace vantir3 {
+
+namespace {
+constexpr ParamDecl kDewowParams[] = {
+    {"WINDOW", 'D', 2, 1.33, 1.0, 500.0, 0.01,
+     "1.33\nWindow width\nDefines the width of signal be allowed through Dewow filter, measured in "
+     "GPR transmit pulse widths.\nNA"},
+};
+
+// The largest window whose sums of 16-bit samples fit in 32 bits.
+constexpr int64_t kMaxVectorWindow = 65535;
+
+// The truncated mean without a division. With q = S * ((1 / c) * (1 + 2^-40))
+// (each step rounded), q = (S / c) * (1 + 2^-40 + e) with |e| < 2^-51, so |q|
+// exceeds |S / c| by less than 32768 * 2^-39 = 2^-24. A whole-number mean
+// k != 0 thus gives |k| < |q| < |k| + 1, and a mean that is not a whole
+// number lies at least 1 / c >= 2^-16 below the next whole number in
+// magnitude, which q does not reach: q truncates to exactly the truncation of
+// the correctly rounded S / c, the scalar path's mean (sums of 0 give 0).
+constexpr double kTruncationNudge = 1.0 + 0x1p-40;
+
+// A whole-numbered double as a 32-bit integer by truncation; the most
+// negative 32-bit value for NaN and for values beyond the range.
+int32_t TruncateToInt32(double v) {
+    if (!(v >= -2147483648.0 && v < 2147483648.0)) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+// GCC 12 reports the deliberately undefined vectors inside the intrinsics as
+// maybe uninitialised.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// Dewow of the blocks that RunningWindow::Stream hands out.
+struct DewowBlocks {
+    const double* inverse;
+    const int16_t* x;
+    int16_t* y;
+
+    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void operator()(int32_t i0, __mmask16 m,
+                                                                        __m512i s) const {
+        const __m512d lo = _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(s)),
+                                         _mm512_maskz_loadu_pd(static_cast<__mmask8>(m), inverse + i0));
+        const __m512d hi = _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(s, 1)),
+                                         _mm512_maskz_loadu_pd(static_cast<__mmask8>(m >> 8), inverse + i0 + 8));
+        const __m256i xs = _mm256_maskz_loadu_epi16(m, x + i0);
+        _mm256_mask_storeu_epi16(y + i0, m, avx512::SubtractSaturated16(xs, avx512::Truncate16(lo, hi)));
+    }
+};
+
+VANTIR3_TARGET_AVX512 void DewowTraceAvx512(RunningWindow& window, const int16_t* x, int16_t* y) {
+    DewowBlocks blocks = {window.TruncatingInverses(), x, y};
+    window.Stream(x, false, blocks);
+}
+#pragma GCC diagnostic pop
+#endif
+}  // namespace
+
+const ProcessDecl kDewowDecl = {
+    "DEWOW@", "Dewow",
+    "Dewow removes unwanted low frequency 'wow' from GPR trace while preserving high frequency "
+    "signal. Wow is a slowly decaying low frequency signal that may be induced on the trace by the "
+    "transmit signal due to proximity of transmitter and receiver, and electrical properties of "
+    "ground. Data is usually Dewowed before use.",
+    1, kDewowParams};
+
+int32_t RunningMeanHalf(double window, double antennaFrequency, double sampleInterval) {
+    int32_t w = TruncateToInt32(std::floor(1500.0 * window / antennaFrequency / sampleInterval));
+    if (w % 2 == 0) w += 1;
+    const int32_t half = (w - 1) / 2;
+    return half < 0 ? 0 : half;
+}
+
+bool RunningWindow::Reserve(int32_t n, int32_t half, SimdLevel level) {
+    n_ = n > 0 ? n : 0;
+    h_ = half < n_ - 1 ? half : (n_ > 0 ? n_ - 1 : 0);
+    if (h_ < 0) h_ = 0;
+    const int64_t widest = 2 * int64_t{h_} + 1 < n_ ? 2 * int64_t{h_} + 1 : n_;
+    vector_ = false;
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+    vector_ = level == SimdLevel::kAvx512 && widest <= kMaxVectorWindow;
+#else
+    (void)level;
+    (void)widest;
+#endif
+    prefix_.reset();
+    counts_.reset();
+    inverse_.reset();
+    if (!vector_) return true;
+    prefix_ = NewScratch<int32_t>(static_cast<size_t>(n_) + 2 * static_cast<size_t>(h_) + 17);
+    counts_ = NewScratch<double>(static_cast<size_t>(n_) + 16);
+    inverse_ = NewScratch<double>(static_cast<size_t>(n_) + 16);
+    if (!prefix_ || !counts_ || !inverse_) return false;
+    std::memset(prefix_.get(), 0, sizeof(int32_t) * static_cast<size_t>(h_));
+    for (int32_t i = 0; i < n_; ++i) {
+        const int32_t upper = i + h_ + 1 < n_ ? i + h_ + 1 : n_;
+        const int32_t lower = i - h_ > 0 ? i - h_ : 0;
+        counts_[i] = static_cast<double>(upper - lower);
+        inverse_[i] = (1.0 / counts_[i]) * kTruncationNudge;
+    }
+    return true;
+}
+
+void DewowTrace(RunningWindow& window, const int16_t* x, int16_t* y) {
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+    if (window.Vector()) {
+        DewowTraceAvx512(window, x, y);
+        return;
+    }
+#endif
+    window.ForEach<false>(x, [x, y](int32_t i, double sum, double count) {
+        const double mean = sum / count;
+        y[i] = SubtractSaturated16(x[i], static_cast<int16_t>(static_cast<int32_t>(mean)));
+    });
+}
+
+int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double window,
+          double antennaFrequency, double sampleInterval) {
+    const int32_t half = RunningMeanHalf(window, antennaFrequency, sampleInterval);
+    RunningWindow run;
+    std::unique_ptr<int16_t[]> inCopy, outCopy;
+    std::unique_ptr<double[]> sums;
+    int32_t n = 0;
+    int64_t traces = 0;
+    const int status = WalkTraces(
+        out, in,
+        [&](const CommonRegion& region) {
+            const MeboAxisDim& d = region.InAxis().dim[0];
+            n = d.max - d.min + 1;
+            if (average != nullptr && !HoldsSamplesFromCursor(*average, n)) return kAuxTooSmall;
+            inCopy = NewScratch<int16_t>(static_cast<size_t>(n));
+            outCopy = NewScratch<int16_t>(static_cast<size_t>(n));
+            if (!inCopy || !outCopy || !run.Reserve(n, half, CpuSimdLevel())) return -1;
+            if (average != nullptr) {
+                sums = NewScratch<double>(static_cast<size_t>(n));
+                if (!sums) return -1;
+                for (int32_t k = 0; k < n; ++k) sums[k] = 0.0;
+            }
+            traces = region.TraceCount();
+            return 0;
+        },
+        [&](const TraceSpan& s) {
+            OnContiguousTrace(s, inCopy.get(), outCopy.get(), [&](const int16_t* x, int16_t* y) {
+                DewowTrace(run, x, y);
+                if (sums) {
+                    double* a = sums.get();
+                    for (int32_t k = 0; k < n; ++k) a[k] += static_cast<double>(y[k]);
+                }
+            }, true);
+        });
+    if (sums) {
+        // The walk ran (the sums exist only once the region was accepted).
+        const double count = static_cast<double>(traces);
+        uint8_t* dst = average->cur;
+        for (int32_t k = 0; k < n; ++k, dst += sizeof(int16_t)) {
+            const int16_t v = static_cast<int16_t>(static_cast<int32_t>(sums[k] / count));
+            std::memcpy(dst, &v, sizeof v);
+        }
+    }
+    return status;
+}
+
+}  // namespace vantir3
+
+CCdpPrcDewow::CCdpPrcDewow() : CTableProcess(vantir3::kDewowDecl) { SetDefaults(); }
+
+double* CCdpPrcDewow::ParamSlot(uint32_t) { return &window_; }
+
+int CCdpPrcDewow::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr* aux) {
+    const SEGprParam* gpr = GprParamPtr();
+    if (gpr == nullptr) return -201;
+    return vantir3::Dewow(out, in, aux, window_, gpr->antennaFrequency, gpr->sampleInterval);
+}
+
+int CCdpProcessToolbox::CdpDewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* aux,
+                                 double window, double antennaFrequency, double sampleInterval) {
+    return vantir3::Dewow(out, in, aux, window, antennaFrequency, sampleInterval);
+}

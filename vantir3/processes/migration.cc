@@ -1,0 +1,393 @@
+#include "vantir3/processes/migration.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "vantir3/data/data_buffer.h"
+#include "vantir3/framework/toolbox.h"
+#include "vantir3/numeric/fft.h"
+#include "vantir3/numeric/nr_arrays.h"
+
+namespace vantir3 {
+
+namespace {
+
+// Pi as the migration has always written it (a few units in the last place
+// above the double nearest pi); kept so that tapers stay bit-identical.
+constexpr double kPi = 3.141592653589795;
+// Keeps the Jacobian finite at k = 0.
+constexpr double kWavenumberGuard = 1e-5;
+// Largest spectral scale for which no intermediate value of the inverse
+// transform can overflow: |spectrum| <= 2^42 (16-bit samples summed over at
+// most 2^27 grid points) and the transform sums at most 2^27 values, so
+// scale * 2^70 must stay finite.
+constexpr double kScaleHeadroom = 0x1p70;
+
+inline int16_t Load16(const uint8_t* p) {
+    int16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void Store16(uint8_t* p, int16_t v) { std::memcpy(p, &v, sizeof v); }
+
+// trunc(y) limited to -32767 ... 32767 (y is finite here).
+inline int16_t TruncClamp16(double y) {
+    const double c = y < -32767.0 ? -32767.0 : (y > 32767.0 ? 32767.0 : y);
+    return static_cast<int16_t>(static_cast<int32_t>(c));
+}
+
+// Where the samples of one section live: the sample (t, s) is at
+// base + t * traceStride + s * sampleStride (strides in bytes).
+struct SectionAccess {
+    uint8_t* base;
+    ptrdiff_t traceStride;
+    ptrdiff_t sampleStride;
+    uint8_t* At(int32_t t, int32_t s) const {
+        return base + static_cast<ptrdiff_t>(t) * traceStride +
+               static_cast<ptrdiff_t>(s) * sampleStride;
+    }
+};
+
+// Migration of sections of one shape with one geometry. The constructor
+// checks the numbers and sizes and allocates the transform arrays and the
+// per-row tables once; Run then migrates any number of sections.
+class StoltMigrator {
+public:
+    StoltMigrator(int32_t traces, int32_t samples, double startSample, double dx, double dt,
+                  double v, int taper, bool normalise);
+    ~StoltMigrator();
+    StoltMigrator(const StoltMigrator&) = delete;
+    StoltMigrator& operator=(const StoltMigrator&) = delete;
+
+    // 0, or the refusal of the constructor (nothing allocated then).
+    int Status() const { return status_; }
+    // Reads the section through `in`, writes it through `out` (which may
+    // address the same samples: everything is read before anything is
+    // written). 0, or kMigrateBadNumbers with the output untouched.
+    int Run(const SectionAccess& in, const SectionAccess& out);
+
+private:
+    void Load(const SectionAccess& in);
+    // Replaces the forward spectrum in grid_ / speqIn_ by the migrated one
+    // in grid_ / speqOut_; returns the largest |scale| seen.
+    double Remap();
+    void Store(const SectionAccess& out, double gain);
+
+    int status_ = 0;
+    int32_t traces_, samples_;
+    int32_t s0_ = 0;  // first sample taken into the migration (<= samples_)
+    int64_t nx_ = 0, nt_ = 0, offset_ = 0;
+    double dk_ = 0.0, df_ = 0.0, v_ = 0.0;
+    int taper_;
+    bool normalise_;
+    // One grid serves both transforms: a migrated column depends only on
+    // the same column of the forward spectrum, so each column's spectrum is
+    // copied into column_ and the migrated column written over it. Half the
+    // memory of separate input and output grids, and half the fresh pages
+    // to touch per call. speqIn_ / speqOut_ hold the Nyquist values of the
+    // forward and the migrated spectrum.
+    double*** grid_ = nullptr;
+    double** speqIn_ = nullptr;
+    double** speqOut_ = nullptr;
+    // Per output row j = 0 ... nt/2: kz, kz^2 and the taper weight, the
+    // values that do not depend on the column, computed once per call with
+    // the very expressions the per-point formulas use; per column scratch:
+    // input frequency position and scale of every row, and the column's
+    // forward spectrum (nt + 2 values, the Nyquist pair last).
+    double* kz_ = nullptr;
+    double* kz2_ = nullptr;
+    double* wz_ = nullptr;
+    double* phi_ = nullptr;
+    double* scale_ = nullptr;
+    double* column_ = nullptr;
+};
+
+inline bool PositiveFinite(double x) { return x > 0.0 && x <= 1.7976931348623157e308; }
+
+StoltMigrator::StoltMigrator(int32_t traces, int32_t samples, double startSample, double dx,
+                             double dt, double v, int taper, bool normalise)
+    : traces_(traces), samples_(samples), taper_(taper), normalise_(normalise) {
+    if (traces < 1 || samples < 1) {
+        status_ = -1;
+        return;
+    }
+    if (!PositiveFinite(dx) || !PositiveFinite(dt) || !PositiveFinite(v) ||
+        !std::isfinite(startSample) || std::trunc(startSample) < 0.0) {
+        status_ = kMigrateBadNumbers;
+        return;
+    }
+    nt_ = StoltPaddedSize(samples);
+    nx_ = StoltPaddedSize(traces);
+    if (nx_ * nt_ > kMigrateMaxGrid) {
+        status_ = kMigrateTooLarge;
+        return;
+    }
+    const double st = std::trunc(startSample);
+    s0_ = st >= static_cast<double>(samples) ? samples : static_cast<int32_t>(st);
+    offset_ = (nx_ - traces) / 2;
+    df_ = 2.0 * (1e6 / (2.0 * dt)) / static_cast<double>(nt_);
+    dk_ = 2.0 * (1.0 / (2.0 * dx)) / static_cast<double>(nx_);
+    v_ = v;
+    // Every intermediate of the remapping grows with |kx| and kz, so finite
+    // values at the grid's corner keep all of them finite; the scale is at
+    // most v / 2.
+    const int64_t half = nt_ / 2;
+    const double kxMax = static_cast<double>(nx_ / 2) * dk_;
+    const double kzMax = static_cast<double>(half * 2) * df_ / v;
+    const double kMax = std::sqrt(kxMax * kxMax + kzMax * kzMax);
+    if (!PositiveFinite(df_) || !PositiveFinite(dk_) || !std::isfinite(v * kMax) ||
+        !std::isfinite(v * kScaleHeadroom)) {
+        status_ = kMigrateBadNumbers;
+        return;
+    }
+
+    const int32_t nx = static_cast<int32_t>(nx_), nt = static_cast<int32_t>(nt_);
+    grid_ = numeric::f3tensor(1, 1, 1, nx, 1, nt);
+    speqIn_ = numeric::matrix(1, 1, 1, 2 * nx);
+    speqOut_ = numeric::matrix(1, 1, 1, 2 * nx);
+    column_ = numeric::dvector(0, nt + 1);
+    const int32_t rows = static_cast<int32_t>(half) + 1;
+    kz_ = numeric::dvector(0, rows - 1);
+    kz2_ = numeric::dvector(0, rows - 1);
+    wz_ = numeric::dvector(0, rows - 1);
+    phi_ = numeric::dvector(0, rows - 1);
+    scale_ = numeric::dvector(0, rows - 1);
+    for (int32_t j = 0; j < rows; ++j) {
+        kz_[j] = static_cast<double>(j * 2) * df_ / v_;
+        kz2_[j] = kz_[j] * kz_[j];
+        wz_[j] = StoltTaper(taper_, j, nt_);
+    }
+}
+
+StoltMigrator::~StoltMigrator() {
+    if (grid_ == nullptr) return;
+    const int32_t nx = static_cast<int32_t>(nx_), nt = static_cast<int32_t>(nt_);
+    const int32_t rows = static_cast<int32_t>(nt_ / 2) + 1;
+    numeric::free_f3tensor(grid_, 1, 1, 1, nx, 1, nt);
+    numeric::free_matrix(speqIn_, 1, 1, 1, 2 * nx);
+    numeric::free_matrix(speqOut_, 1, 1, 1, 2 * nx);
+    numeric::free_dvector(column_, 0, nt + 1);
+    numeric::free_dvector(kz_, 0, rows - 1);
+    numeric::free_dvector(kz2_, 0, rows - 1);
+    numeric::free_dvector(wz_, 0, rows - 1);
+    numeric::free_dvector(phi_, 0, rows - 1);
+    numeric::free_dvector(scale_, 0, rows - 1);
+}
+
+// grid[1][offset + t + 1][s + 1 - s0] = sample (t, s) for s >= s0; every
+// other value of the grid is 0 (zero fill in time and across traces).
+void StoltMigrator::Load(const SectionAccess& in) {
+    const int64_t nt = nt_;
+    double* base = &grid_[1][1][1];
+    std::memset(base, 0, static_cast<size_t>(offset_ * nt) * sizeof(double));
+    const int64_t used = samples_ - s0_;
+    for (int32_t t = 0; t < traces_; ++t) {
+        double* col = base + (offset_ + t) * nt;
+        if (used > 0) {
+            const uint8_t* p = in.At(t, s0_);
+            for (int64_t k = 0; k < used; ++k, p += in.sampleStride) col[k] = Load16(p);
+        }
+        std::memset(col + used, 0, static_cast<size_t>(nt - used) * sizeof(double));
+    }
+    const int64_t after = nx_ - offset_ - traces_;
+    std::memset(base + (offset_ + traces_) * nt, 0, static_cast<size_t>(after * nt) * sizeof(double));
+}
+
+// Pass 1 of the remapping for one column: for every output row j (rows of
+// them) the input frequency position phi[j] = v k / (2 df) and the scale
+// ((wx wz[j]) v) kz[j] / (2 (k + 1e-5)), k = sqrt(kx^2 + kz[j]^2); returns the
+// largest |scale|. Two rows at a time where SSE2 is there; the packed
+// operations are the same correctly rounded IEEE operations, in the same
+// order, as the scalar loop that finishes the rows.
+double RowPositions(int64_t rows, double kx2, double wx, double v, double twoDf,
+                    const double* kz, const double* kz2, const double* wz, double* phi,
+                    double* scale) {
+    int64_t j = 0;
+    double largest = 0.0;
+#if defined(__SSE2__)
+    const __m128d vkx2 = _mm_set1_pd(kx2), vwx = _mm_set1_pd(wx), vv = _mm_set1_pd(v);
+    const __m128d vtwoDf = _mm_set1_pd(twoDf), guard = _mm_set1_pd(kWavenumberGuard);
+    const __m128d two = _mm_set1_pd(2.0);
+    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
+    __m128d most = _mm_setzero_pd();
+    for (; j + 1 < rows; j += 2) {
+        const __m128d weight = _mm_mul_pd(vwx, _mm_loadu_pd(wz + j));
+        const __m128d k = _mm_sqrt_pd(_mm_add_pd(vkx2, _mm_loadu_pd(kz2 + j)));
+        _mm_storeu_pd(phi + j, _mm_div_pd(_mm_mul_pd(vv, k), vtwoDf));
+        const __m128d s = _mm_div_pd(_mm_mul_pd(_mm_mul_pd(weight, vv), _mm_loadu_pd(kz + j)),
+                                     _mm_mul_pd(two, _mm_add_pd(k, guard)));
+        _mm_storeu_pd(scale + j, s);
+        most = _mm_max_pd(most, _mm_and_pd(s, magnitude));
+    }
+    double lanes[2];
+    _mm_storeu_pd(lanes, most);
+    largest = lanes[0] > lanes[1] ? lanes[0] : lanes[1];
+#endif
+    for (; j < rows; ++j) {
+        const double weight = wx * wz[j];
+        const double k = std::sqrt(kx2 + kz2[j]);
+        phi[j] = v * k / twoDf;
+        const double s = weight * v * kz[j] / (2.0 * (k + kWavenumberGuard));
+        scale[j] = s;
+        const double m = std::fabs(s);
+        largest = m > largest ? m : largest;
+    }
+    return largest;
+}
+
+double StoltMigrator::Remap() {
+    const int64_t nx = nx_, nt = nt_, half = nt / 2;
+    const double halfBins = static_cast<double>(half);
+    const double twoDf = 2.0 * df_;
+    const double* phi = phi_;
+    const double* scale = scale_;
+    double* spectrum = column_;
+    double largest = 0.0;
+    for (int64_t i = 0; i < nx; ++i) {
+        const int64_t n = i <= nx / 2 ? i : i - nx;
+        const double kx = static_cast<double>(n) * dk_;
+        const double m = RowPositions(half + 1, kx * kx, StoltTaper(taper_, n, nx), v_, twoDf,
+                                      kz_, kz2_, wz_, phi_, scale_);
+        largest = m > largest ? m : largest;
+
+        // Pass 2: interpolate the forward spectrum X of the column between
+        // the bins around each position. The column is copied first, with
+        // X(nt/2) from the Nyquist values after it, so that X(m) is
+        // (spectrum[2m], spectrum[2m+1]) for every m <= nt/2 and the column
+        // itself can take the result. Bins at or beyond nt/2 give 0.
+        double* y = &grid_[1][i + 1][1];
+        std::memcpy(spectrum, y, static_cast<size_t>(nt) * sizeof(double));
+        spectrum[nt] = speqIn_[1][2 * i + 1];
+        spectrum[nt + 1] = speqIn_[1][2 * i + 2];
+        double re = 0.0, im = 0.0;
+        for (int64_t j = 0; j <= half; ++j) {
+            const double p = phi[j];
+            re = 0.0;
+            im = 0.0;
+            if (p < halfBins) {
+                int64_t bin = 0;
+                double f = 0.0;
+                if (p > -1.0) {
+                    bin = static_cast<int64_t>(p);
+                    f = p - static_cast<double>(bin);
+                }
+                const double* x = spectrum + 2 * bin;
+                re = (1.0 - f) * x[0] + f * x[2];
+                im = (1.0 - f) * x[1] + f * x[3];
+            }
+            if (j < half) {
+                y[2 * j] = scale[j] * re;
+                y[2 * j + 1] = scale[j] * im;
+            }
+        }
+        speqOut_[1][2 * i + 1] = scale[half] * re;
+        speqOut_[1][2 * i + 2] = scale[half] * im;
+    }
+    return largest;
+}
+
+// out (t, s) = 0 for s <= s0, else trunc(gain * grid[1][offset + t + 1][s + 1 - s0])
+// limited to -32767 ... 32767.
+void StoltMigrator::Store(const SectionAccess& out, double gain) {
+    const double* base = &grid_[1][1][1];
+    for (int32_t t = 0; t < traces_; ++t) {
+        const double* col = base + (offset_ + t) * nt_;
+        uint8_t* p = out.At(t, 0);
+        int32_t s = 0;
+        for (; s <= s0_ && s < samples_; ++s, p += out.sampleStride) Store16(p, 0);
+        for (; s < samples_; ++s, p += out.sampleStride) Store16(p, TruncClamp16(gain * col[s - s0_]));
+    }
+}
+
+int StoltMigrator::Run(const SectionAccess& in, const SectionAccess& out) {
+    if (status_ < 0) return status_;
+    const unsigned long nx = static_cast<unsigned long>(nx_), nt = static_cast<unsigned long>(nt_);
+    Load(in);
+    numeric::rlft3(grid_, speqIn_, 1, nx, nt, 1);
+    const double largestScale = Remap();
+    numeric::rlft3(grid_, speqOut_, 1, nx, nt, -1);
+
+    double gain = 0.0;
+    if (normalise_) {
+        // Every scale 0 (a single sample per trace) leaves a zero spectrum.
+        if (largestScale > 0.0) {
+            gain = 1.0 / (static_cast<double>(nx_ * nt_) * largestScale);
+            if (!std::isfinite(gain)) return kMigrateBadNumbers;
+        }
+    } else {
+        double peak = 0.0;
+        const double* p = &grid_[1][1][1];
+        for (int64_t k = 0; k < nx_ * nt_; ++k) {
+            const double m = std::fabs(p[k]);
+            peak = m > peak ? m : peak;
+        }
+        if (peak > 0.0) gain = 32767.0 / peak;
+    }
+    Store(out, gain);
+    return 0;
+}
+
+}  // namespace
+
+int64_t StoltPaddedSize(int64_t n) {
+    int64_t p = 1;
+    while (p <= n) p *= 2;
+    return p;
+}
+
+double StoltTaper(int taper, int64_t n, int64_t N) {
+    if (taper < 2) return 1.0;
+    const double x = static_cast<double>(n), size = static_cast<double>(N);
+    if (taper <= 3) return 0.5 + 0.5 * std::cos(2.0 * kPi * x / size);
+    return 0.375 + 0.5 * std::cos(2.0 * kPi * x / size) + 0.125 * std::cos(4.0 * kPi * x / size);
+}
+
+int StoltMigrate(int16_t* section, int32_t traces, int32_t samples, double startSample,
+                 double dx, double dt, double v, int taper, bool normalise) {
+    if (section == nullptr) return -1;
+    StoltMigrator migrator(traces, samples, startSample, dx, dt, v, taper, normalise);
+    if (migrator.Status() < 0) return migrator.Status();
+    const SectionAccess access{reinterpret_cast<uint8_t*>(section),
+                               static_cast<ptrdiff_t>(samples) * 2, 2};
+    return migrator.Run(access, access);
+}
+
+}  // namespace vantir3
+
+int CCdpProcessToolbox::CdpMigrate(MeboDataPtr& out, const MeboDataPtr& in, double velocity,
+                                   double startSample, double traceSpacing,
+                                   double sampleInterval) {
+    const Mebo3DDataAxis& o = out.axis;
+    const Mebo3DDataAxis& a = in.axis;
+    if (out.storage == nullptr || in.storage == nullptr || o.base == nullptr || a.base == nullptr)
+        return -1;
+    if (o.elemSize != 2 || a.elemSize != 2) return -3;
+    for (int k = 0; k < 3; ++k) {
+        if (o.dim[k].max < o.dim[k].min) return -1;
+        if (o.dim[k].min != a.dim[k].min || o.dim[k].max != a.dim[k].max ||
+            o.dim[k].stride != a.dim[k].stride)
+            return vantir3::kMigrateLayoutMismatch;
+    }
+    const int64_t samples = int64_t{o.dim[0].max} - o.dim[0].min + 1;
+    const int64_t traces = int64_t{o.dim[1].max} - o.dim[1].min + 1;
+    if (samples > INT32_MAX || traces > INT32_MAX) return vantir3::kMigrateTooLarge;
+
+    vantir3::StoltMigrator migrator(static_cast<int32_t>(traces), static_cast<int32_t>(samples),
+                                    startSample, traceSpacing, sampleInterval * 1000.0,
+                                    velocity * 1000.0, vantir3::kTaperHann, true);
+    if (migrator.Status() < 0) return migrator.Status();
+    for (int32_t p = o.dim[2].min; p <= o.dim[2].max; ++p) {
+        const ptrdiff_t plane = (static_cast<ptrdiff_t>(p) - o.dim[2].min) * o.dim[2].stride;
+        const vantir3::SectionAccess src{a.base + plane, a.dim[1].stride, a.dim[0].stride};
+        const vantir3::SectionAccess dst{o.base + plane, o.dim[1].stride, o.dim[0].stride};
+        const int status = migrator.Run(src, dst);
+        if (status < 0) return status;
+    }
+    return 0;
+}

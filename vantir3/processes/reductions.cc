@@ -1,0 +1,697 @@
+#include "vantir3/processes/reductions.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "vantir3/framework/toolbox.h"
+
+namespace vantir3 {
+
+// ---- Per-call tables ------------------------------------------------------
+
+int32_t MinMaxSegments(int32_t ni, int32_t no, double r, MinMaxSegment* seg, int32_t capacity) {
+    if (ni < 1 || no < 1 || seg == nullptr) return 0;
+    enum { kPair, kSingle, kFinished } mode = no >= 2 ? kPair : kSingle;
+    int64_t next = no >= 2 ? 2 : 1;  // output count after the next write
+    int32_t n = 0;
+    for (int32_t count = 1; count <= ni && mode != kFinished && n < capacity; ++count) {
+        if (!(static_cast<double>(count) >= static_cast<double>(next) * r || count == ni)) continue;
+        seg[n++] = {count, mode == kPair};
+        if (mode == kPair) {
+            next += 2;
+            if (next == int64_t{no} + 1) {
+                next = no;
+                mode = kSingle;
+            } else if (next > no) {
+                mode = kFinished;
+            }
+        } else {
+            mode = kFinished;
+        }
+    }
+    return n;
+}
+
+int32_t DecimationIndices(int32_t ni, int32_t no, double r, int32_t* index, int32_t capacity) {
+    if (index == nullptr) return 0;
+    int32_t w = 0;
+    for (int32_t j = 0; j < ni && w < no && w < capacity; ++j) {
+        if (static_cast<double>(j) >= static_cast<double>(w) * r || (j + 1 == ni && w + 1 == no)) index[w++] = j;
+    }
+    return w;
+}
+
+int32_t AverageGroupEnds(int32_t ni, int32_t no, double r, int32_t* end, int32_t capacity) {
+    if (end == nullptr || !(r >= 0.0) || r > 2147483647.0) return 0;
+    const double rf = std::floor(r);
+    int64_t target = static_cast<int64_t>(rf);
+    double f = r - rf;  // carried fraction
+    int64_t n = 0;
+    int32_t groups = 0;
+    for (int32_t j = 0; j < ni && groups < no && groups < capacity; ++j) {
+        if (++n < target) continue;
+        end[groups++] = j + 1;
+        n = 0;
+        const double longer = std::floor(r + f + 0.5);
+        if (f > 0.0 && longer > rf) {
+            target = static_cast<int64_t>(longer);
+            f = r + f - longer;
+        } else {
+            target = static_cast<int64_t>(rf);
+            f = f + (r - rf);
+        }
+    }
+    return groups;
+}
+
+namespace {
+
+constexpr int32_t kSampleSize = 2;
+
+// ---- The common frame -----------------------------------------------------
+
+// The lines of one plane: `lines` parallel lines along the reduced axis.
+// Steps are in samples.
+struct ReductionLines {
+    const int16_t* in;
+    int16_t* out;
+    ptrdiff_t inStep;   // neighbours along the reduced axis
+    ptrdiff_t outStep;
+    ptrdiff_t inLine;   // neighbouring lines
+    ptrdiff_t outLine;
+    int32_t lines;
+};
+
+struct ReductionShape {
+    int32_t ni;
+    int32_t no;
+    double r;
+};
+
+// What the reduction factor must satisfy before anything is written.
+enum class FactorRule {
+    kAboveOne,  // R <= 1 gives -1
+    kSumFits,   // R * 32767 > 2147483647 gives -6
+};
+
+// Local references to the caller's buffers, released on every return.
+struct LocalPair {
+    MeboDataPtr in;
+    MeboDataPtr out;
+    LocalPair(MeboDataPtr& callerOut, const MeboDataPtr& callerIn) {
+        MeboDataPtrClear(&in);
+        MeboDataPtrClear(&out);
+        MeboDataPtrShare(&in, &callerIn);
+        MeboDataPtrShare(&out, &callerOut);
+    }
+    ~LocalPair() {
+        MeboDataPtrRelease(&in);
+        MeboDataPtrRelease(&out);
+    }
+    LocalPair(const LocalPair&) = delete;
+    LocalPair& operator=(const LocalPair&) = delete;
+};
+
+// Common ranges of a and b on the two axes other than `reduced`, into
+// `common`, with the codes of MeboIntersectRanges.
+int IntersectMatched(Mebo3DDataAxis* common, const Mebo3DDataAxis& a, const Mebo3DDataAxis& b,
+                     int reduced) {
+    int code = 0;
+    for (int k = 0; k < 3; ++k) {
+        if (k == reduced) continue;
+        const int c = MeboIntersectRanges(common, &a, &b, k, 1);
+        if (c < 0) return -1;
+        code |= c;
+    }
+    return code;
+}
+
+ptrdiff_t Samples(int32_t strideBytes) { return strideBytes / kSampleSize; }
+
+// Checks, narrows the matched axes, lets the kernel build its per-call
+// tables (kernel.Prepare(shape) -> false when out of memory), walks
+// every plane handing the kernel that plane's lines (kernel(lines)), and
+// re-views the caller's output when it reached beyond the input.
+template <class Kernel>
+int RunReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, FactorRule rule, Kernel& kernel) {
+    if (axis != 0 && axis != 1) return -1;
+    if (in.axis.elemSize != out.axis.elemSize || in.axis.elemSize != kSampleSize) return -3;
+    const int64_t ni = int64_t{in.axis.dim[axis].max} - in.axis.dim[axis].min + 1;
+    const int64_t no = int64_t{out.axis.dim[axis].max} - out.axis.dim[axis].min + 1;
+    if (in.storage == nullptr || out.storage == nullptr || in.axis.base == nullptr ||
+        out.axis.base == nullptr || ni < 1 || no < 1 || ni > INT32_MAX || no > INT32_MAX)
+        return -2;
+    const double r = static_cast<double>(ni) / static_cast<double>(no);
+    if (rule == FactorRule::kAboveOne && r <= 1.0) return -1;
+
+    LocalPair local(out, in);
+    Mebo3DDataAxis inCommon = local.in.axis;
+    const int code = IntersectMatched(&inCommon, local.in.axis, local.out.axis, axis);
+    if (code < 0) return -2;
+    Mebo3DDataAxis outCommon = local.out.axis;
+    for (int k = 0; k < 3; ++k) {
+        if (k == axis) continue;
+        outCommon.dim[k].min = inCommon.dim[k].min;
+        outCommon.dim[k].max = inCommon.dim[k].max;
+    }
+    if ((code & 2) != 0 && !MeboDataPtrSetView(&local.out, &outCommon, 0)) return -4;
+    if ((code & 1) != 0 && !MeboDataPtrSetView(&local.in, &inCommon, 0)) return -5;
+    if (rule == FactorRule::kSumFits && r * 32767.0 > 2147483647.0) return -6;
+
+    const Mebo3DDataAxis& a = local.in.axis;
+    const Mebo3DDataAxis& b = local.out.axis;
+    const int lineAxis = axis == 0 ? 1 : 0;
+    ReductionLines lines;
+    lines.inStep = Samples(a.dim[axis].stride);
+    lines.outStep = Samples(b.dim[axis].stride);
+    lines.inLine = Samples(a.dim[lineAxis].stride);
+    lines.outLine = Samples(b.dim[lineAxis].stride);
+    lines.lines = a.dim[lineAxis].max - a.dim[lineAxis].min + 1;
+    const ReductionShape shape = {static_cast<int32_t>(ni), static_cast<int32_t>(no), r};
+    if (!kernel.Prepare(shape)) return -1;
+
+    const int64_t planes = int64_t{a.dim[2].max} - a.dim[2].min + 1;
+    for (int64_t p = 0; p < planes; ++p) {
+        lines.in = reinterpret_cast<const int16_t*>(a.base + p * a.dim[2].stride);
+        lines.out = reinterpret_cast<int16_t*>(b.base + p * b.dim[2].stride);
+        kernel(lines);
+    }
+    if ((code & 2) == 0) return 0;
+    const Mebo3DDataAxis view = MeboDataPtrGetAxis(&local.out);
+    return MeboDataPtrSetView(&out, &view, 0) ? 1 : -6;
+}
+
+// ---- Row blocks -----------------------------------------------------------
+//
+// The per-call tables are the same for every line, so a block of W lines can
+// be reduced together: the block is fed one row at a time (the samples at one
+// position of all W lines) and a kernel keeps one state per 32 lines, one
+// line per vector lane. Each lane sees exactly the operations of the line
+// kernel, so every output sample is that of the line kernel. Rows come
+// straight from memory when the lines are contiguous (the average reduction
+// across traces, 1024 lines at a time) and from 8 x 16 transposes when the
+// samples of each line are (reductions along traces, 32 lines at a time, the
+// state in registers); output rows leave the same ways.
+//
+// A row kernel has a State for 32 lines with static Begin(State&) and
+// Update(State&, row), Restart() for a new block, NextEnd() (the row count
+// after which the next output is due, 0 for none) and Emit(states, sink),
+// which writes that output and resets the states.
+
+typedef int16_t Lanes8 __attribute__((vector_size(16)));
+typedef int16_t Lanes __attribute__((vector_size(64)));      // 32 lines
+typedef uint16_t LanesU __attribute__((vector_size(64)));
+typedef int32_t Words __attribute__((vector_size(64)));      // 16 words of a row
+typedef uint32_t WordsU __attribute__((vector_size(64)));
+typedef int32_t Sums4 __attribute__((vector_size(16)));
+typedef double Quotients4 __attribute__((vector_size(32)));
+
+constexpr int32_t kLanes = 32;         // lines per vector
+constexpr int32_t kTile = 8;           // rows per transposed tile
+constexpr int32_t kWideBlock = 1024;   // lines per block when lines are contiguous
+constexpr int32_t kNarrowBlock = 32;   // lines per block when samples are contiguous
+
+// Four 8 x 8 transposes side by side: with t[r] = [a_r | b_r | c_r | d_r]
+// (rows r of four 8 x 8 blocks), t[c] becomes [column c of a | ... | column
+// c of d]. Every step stays within its 128-bit quarter, so one instruction
+// does all four blocks where the vectors are that wide.
+inline void Transpose8x4(Lanes t[8]) {
+    Lanes p[8], q[8];
+    for (int k = 0; k < 4; ++k) {
+        const Lanes x = t[2 * k], y = t[2 * k + 1];
+        p[2 * k] = __builtin_shufflevector(x, y, 0, 32, 1, 33, 2, 34, 3, 35, 8, 40, 9, 41, 10, 42, 11, 43, 16, 48, 17, 49, 18, 50, 19, 51, 24, 56, 25, 57, 26, 58, 27, 59);
+        p[2 * k + 1] = __builtin_shufflevector(x, y, 4, 36, 5, 37, 6, 38, 7, 39, 12, 44, 13, 45, 14, 46, 15, 47, 20, 52, 21, 53, 22, 54, 23, 55, 28, 60, 29, 61, 30, 62, 31, 63);
+    }
+    for (int k = 0; k < 2; ++k) {
+        for (int h = 0; h < 2; ++h) {
+            const Lanes x = p[4 * k + h], y = p[4 * k + h + 2];
+            q[4 * k + 2 * h] = __builtin_shufflevector(x, y, 0, 1, 32, 33, 2, 3, 34, 35, 8, 9, 40, 41, 10, 11, 42, 43, 16, 17, 48, 49, 18, 19, 50, 51, 24, 25, 56, 57, 26, 27, 58, 59);
+            q[4 * k + 2 * h + 1] = __builtin_shufflevector(x, y, 4, 5, 36, 37, 6, 7, 38, 39, 12, 13, 44, 45, 14, 15, 46, 47, 20, 21, 52, 53, 22, 23, 54, 55, 28, 29, 60, 61, 30, 31, 62, 63);
+        }
+    }
+    for (int k = 0; k < 4; ++k) {
+        const Lanes x = q[k], y = q[k + 4];
+        t[2 * k] = __builtin_shufflevector(x, y, 0, 1, 2, 3, 32, 33, 34, 35, 8, 9, 10, 11, 40, 41, 42, 43, 16, 17, 18, 19, 48, 49, 50, 51, 24, 25, 26, 27, 56, 57, 58, 59);
+        t[2 * k + 1] = __builtin_shufflevector(x, y, 4, 5, 6, 7, 36, 37, 38, 39, 12, 13, 14, 15, 44, 45, 46, 47, 20, 21, 22, 23, 52, 53, 54, 55, 28, 29, 30, 31, 60, 61, 62, 63);
+    }
+}
+
+// t[c] = samples c of 32 lines, `line` samples apart, from src on
+// (c < count <= 8).
+inline void GatherTile(const int16_t* src, ptrdiff_t line, int32_t count, Lanes t[8]) {
+    if (count == kTile) {
+        const int16_t* p = src;
+        for (int r = 0; r < 8; ++r) {
+            if (r > 0) p += line;
+            Lanes8 a, b, c, d;
+            std::memcpy(&a, p, sizeof a);
+            std::memcpy(&b, p + 8 * line, sizeof b);
+            std::memcpy(&c, p + 16 * line, sizeof c);
+            std::memcpy(&d, p + 24 * line, sizeof d);
+            typedef int16_t Half __attribute__((vector_size(32)));
+            const Half ab = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            const Half cd = __builtin_shufflevector(c, d, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            t[r] = __builtin_shufflevector(ab, cd, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18,
+                                           19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+        }
+        Transpose8x4(t);
+    } else {
+        for (int32_t c = 0; c < count; ++c)
+            for (int r = 0; r < kLanes; ++r) t[c][r] = src[r * line + c];
+    }
+}
+
+// The reverse: dst[l * line + c] = rows[c][l] for c < count.
+inline void ScatterTile(const Lanes rows[8], int32_t count, int16_t* dst, ptrdiff_t line) {
+    if (count == kTile) {
+        Lanes t[8];
+        for (int c = 0; c < 8; ++c) t[c] = rows[c];
+        Transpose8x4(t);
+        int16_t* p = dst;
+        for (int r = 0; r < 8; ++r) {
+            if (r > 0) p += line;
+            std::memcpy(p, &t[r], 16);
+            std::memcpy(p + 8 * line, reinterpret_cast<const int16_t*>(&t[r]) + 8, 16);
+            std::memcpy(p + 16 * line, reinterpret_cast<const int16_t*>(&t[r]) + 16, 16);
+            std::memcpy(p + 24 * line, reinterpret_cast<const int16_t*>(&t[r]) + 24, 16);
+        }
+    } else {
+        for (int32_t c = 0; c < count; ++c)
+            for (int r = 0; r < kLanes; ++r) dst[r * line + c] = rows[c][r];
+    }
+}
+
+// Where a block's output rows go: straight into contiguous lines, through 8
+// staged rows transposed into contiguous samples, or one sample at a time.
+template <int32_t W>
+class RowSink {
+public:
+    static constexpr int32_t kVectors = W / kLanes;
+
+    explicit RowSink(const ReductionLines& s) : s_(s) {}
+
+    void Start(int32_t firstLine) {
+        out_ = s_.out + firstLine * s_.outLine;
+        written_ = 0;
+    }
+    // Output position o of the W lines.
+    void Put(int32_t o, const Lanes* row) {
+        written_ = o + 1;
+        if (s_.outLine == 1) {
+            std::memcpy(out_ + o * s_.outStep, row, sizeof(Lanes) * kVectors);
+        } else if (s_.outStep == 1) {
+            for (int32_t v = 0; v < kVectors; ++v) stage_[v][o % kTile] = row[v];
+            if (o % kTile == kTile - 1) Flush(o - (kTile - 1), kTile);
+        } else {
+            for (int32_t l = 0; l < W; ++l) out_[l * s_.outLine + o * s_.outStep] = row[l / kLanes][l % kLanes];
+        }
+    }
+    void Finish() {
+        const int32_t staged = written_ % kTile;
+        if (s_.outLine != 1 && s_.outStep == 1 && staged != 0) Flush(written_ - staged, staged);
+    }
+
+private:
+    void Flush(int32_t o0, int32_t count) {
+        for (int32_t v = 0; v < kVectors; ++v) ScatterTile(stage_[v], count, out_ + kLanes * v * s_.outLine + o0, s_.outLine);
+    }
+
+    const ReductionLines& s_;
+    int16_t* out_ = nullptr;
+    int32_t written_ = 0;
+    Lanes stage_[kVectors][kTile];
+};
+
+// Runs a row kernel over the whole blocks of W lines of a plane. Returns the
+// number of lines done; the line kernel takes the rest.
+template <int32_t W, class Kernel>
+int32_t RunRowBlocks(const ReductionLines& s, int32_t ni, Kernel& kernel) {
+    constexpr int32_t kVectors = W / kLanes;
+    RowSink<W> sink(s);
+    typename Kernel::State state[kVectors];
+    int32_t first = 0;
+    for (; first + W <= s.lines; first += W) {
+        const int16_t* in = s.in + first * s.inLine;
+        for (typename Kernel::State& st : state) Kernel::Begin(st);
+        kernel.Restart();
+        int32_t next = kernel.NextEnd();
+        sink.Start(first);
+        if (s.inLine == 1) {
+            for (int32_t i = 0; i < ni; ++i) {
+                const int16_t* row = in + i * s.inStep;
+                for (int32_t v = 0; v < kVectors; ++v) {
+                    Lanes x;
+                    std::memcpy(&x, row + kLanes * v, sizeof x);
+                    Kernel::Update(state[v], x);
+                }
+                if (i + 1 == next) {
+                    kernel.Emit(state, sink);
+                    next = kernel.NextEnd();
+                }
+            }
+        } else {
+            for (int32_t i0 = 0; i0 < ni; i0 += kTile) {
+                const int32_t rows = ni - i0 < kTile ? ni - i0 : kTile;
+                Lanes tile[kVectors][8];
+                for (int32_t v = 0; v < kVectors; ++v) GatherTile(in + kLanes * v * s.inLine + i0, s.inLine, rows, tile[v]);
+                // Runs of rows up to the next output due within the tile.
+                for (int32_t c = 0; c < rows;) {
+                    const bool due = next > 0 && next - i0 <= rows;
+                    const int32_t end = due ? next - i0 : rows;
+                    for (; c < end; ++c)
+                        for (int32_t v = 0; v < kVectors; ++v) Kernel::Update(state[v], tile[v][c]);
+                    if (due) {
+                        kernel.Emit(state, sink);
+                        next = kernel.NextEnd();
+                    }
+                }
+            }
+        }
+        sink.Finish();
+    }
+    return first;
+}
+
+// Runs the row kernel over the lines that allow it (contiguous lines or
+// contiguous samples), then the line kernel over the rest.
+template <class Kernel, class LineFn>
+void RunPlane(const ReductionLines& s, int32_t ni, Kernel& kernel, bool rowsAllowed, LineFn&& line) {
+    int32_t first = 0;
+    if (rowsAllowed && s.inLine == 1) {
+        first = RunRowBlocks<kWideBlock>(s, ni, kernel);
+    } else if (rowsAllowed && s.inStep == 1) {
+        first = RunRowBlocks<kNarrowBlock>(s, ni, kernel);
+    }
+    for (int32_t l = first; l < s.lines; ++l) line(s.in + l * s.inLine, s.out + l * s.outLine);
+}
+
+// Every function that a plane's rows run through is inlined into one
+// function compiled three times, for AVX-512 (BW), AVX2 and any other
+// processor, and picked when the library is loaded. Both give the same bits (integer operations and
+// one exactly rounded division).
+#define VANTIR3_PLANE_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), flatten))
+
+// ---- Min-max reduction ----------------------------------------------------
+
+constexpr int16_t kLoStart = 32767;
+constexpr int16_t kHiStart = -32767;
+
+struct MinMaxTable {
+    std::unique_ptr<MinMaxSegment[]> seg;
+    int32_t segments = 0;
+};
+
+// The single sample of a segment: the extreme of larger magnitude, the high
+// one on a tie.
+inline int16_t LargerMagnitude(int16_t lo, int16_t hi) {
+    return std::abs(int32_t{lo}) > std::abs(int32_t{hi}) ? lo : hi;
+}
+
+// One line. `low` tells whether the low extreme was updated last; a pair is
+// written in time order, the later extreme second.
+void MinMaxLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t outStep, int32_t ni,
+                const MinMaxTable& t) {
+    int16_t lo = kLoStart, hi = kHiStart;
+    bool low = false;
+    int32_t s = 0, o = 0;
+    for (int32_t i = 0; i < ni && s < t.segments; ++i) {
+        const int16_t x = in[i * inStep];
+        if (x < lo) lo = x, low = true;
+        if (x > hi) hi = x, low = false;
+        if (i + 1 != t.seg[s].end) continue;
+        if (t.seg[s].pair) {
+            out[o * outStep] = low ? hi : lo;
+            out[(o + 1) * outStep] = low ? lo : hi;
+            o += 2;
+        } else {
+            out[o * outStep] = LargerMagnitude(lo, hi);
+            o += 1;
+        }
+        ++s;
+        lo = kLoStart;
+        hi = kHiStart;
+    }
+}
+
+// MinMaxLine on 32 lines per state; low is 0 or -1 per line. (The flag needs
+// no reset: the first sample of a segment always sets it.)
+class MinMaxRows {
+public:
+    struct State {
+        Lanes lo, hi, low;
+    };
+
+    explicit MinMaxRows(const MinMaxTable& t) : t_(t) {}
+
+    static void Begin(State& st) {
+        st.lo = Lanes{} + kLoStart;
+        st.hi = Lanes{} + kHiStart;
+        st.low = Lanes{};
+    }
+    static void Update(State& st, const Lanes& x) {
+        const Lanes newLow = x < st.lo;
+        const Lanes newHigh = x > st.hi;
+        st.lo = newLow ? x : st.lo;
+        st.hi = newHigh ? x : st.hi;
+        st.low = (st.low | newLow) & ~newHigh;
+    }
+    void Restart() {
+        s_ = 0;
+        o_ = 0;
+    }
+    int32_t NextEnd() const { return s_ < t_.segments ? t_.seg[s_].end : 0; }
+
+    template <int32_t W>
+    void Emit(State* st, RowSink<W>& sink) {
+        constexpr int32_t kVectors = W / kLanes;
+        Lanes row[kVectors];
+        if (t_.seg[s_].pair) {
+            for (int32_t v = 0; v < kVectors; ++v) row[v] = st[v].low ? st[v].hi : st[v].lo;
+            sink.Put(o_, row);
+            for (int32_t v = 0; v < kVectors; ++v) row[v] = st[v].low ? st[v].lo : st[v].hi;
+            sink.Put(o_ + 1, row);
+            o_ += 2;
+        } else {
+            for (int32_t v = 0; v < kVectors; ++v) {
+                // Magnitudes as unsigned 16-bit values, so that -32768 is 32768.
+                const LanesU ulo = reinterpret_cast<LanesU>(st[v].lo);
+                const LanesU uhi = reinterpret_cast<LanesU>(st[v].hi);
+                const LanesU absLo = st[v].lo < 0 ? LanesU{} - ulo : ulo;
+                const LanesU absHi = st[v].hi < 0 ? LanesU{} - uhi : uhi;
+                row[v] = absLo > absHi ? st[v].lo : st[v].hi;
+            }
+            sink.Put(o_, row);
+            o_ += 1;
+        }
+        ++s_;
+        for (int32_t v = 0; v < kVectors; ++v) Begin(st[v]);
+    }
+
+private:
+    const MinMaxTable& t_;
+    int32_t s_ = 0;
+    int32_t o_ = 0;
+};
+
+VANTIR3_PLANE_CLONES void MinMaxPlane(const ReductionLines& s, int32_t ni, const MinMaxTable& t) {
+    MinMaxRows rows(t);
+    RunPlane(s, ni, rows, true, [&](const int16_t* in, int16_t* out) { MinMaxLine(in, s.inStep, out, s.outStep, ni, t); });
+}
+
+class MinMaxKernel {
+public:
+    bool Prepare(const ReductionShape& shape) {
+        ni_ = shape.ni;
+        const int32_t capacity = static_cast<int32_t>((int64_t{shape.no} + 1) / 2);
+        t_.seg.reset(new (std::nothrow) MinMaxSegment[capacity]);
+        if (!t_.seg) return false;
+        t_.segments = MinMaxSegments(shape.ni, shape.no, shape.r, t_.seg.get(), capacity);
+        return true;
+    }
+    void operator()(const ReductionLines& s) { MinMaxPlane(s, ni_, t_); }
+
+private:
+    MinMaxTable t_;
+    int32_t ni_ = 0;
+};
+
+// ---- Decimation -----------------------------------------------------------
+
+class DecimationKernel {
+public:
+    bool Prepare(const ReductionShape& shape) {
+        index_.reset(new (std::nothrow) int32_t[shape.no]);
+        if (!index_) return false;
+        count_ = DecimationIndices(shape.ni, shape.no, shape.r, index_.get(), shape.no);
+        return true;
+    }
+    void operator()(const ReductionLines& s) {
+        const int32_t* index = index_.get();
+        const int32_t count = count_;
+        for (int32_t l = 0; l < s.lines; ++l) {
+            const int16_t* in = s.in + l * s.inLine;
+            int16_t* out = s.out + l * s.outLine;
+            for (int32_t w = 0; w < count; ++w) out[w * s.outStep] = in[index[w] * s.inStep];
+        }
+    }
+
+private:
+    std::unique_ptr<int32_t[]> index_;
+    int32_t count_ = 0;
+};
+
+// ---- Average reduction ----------------------------------------------------
+
+struct AverageTable {
+    std::unique_ptr<int32_t[]> end;
+    int32_t groups = 0;
+};
+
+// The rounded mean of n samples summing to sum: exact halves move away from
+// zero.
+inline int16_t RoundedMean(int64_t sum, int64_t n) {
+    return static_cast<int16_t>(sum >= 0 ? (sum + n / 2) / n : (sum - n / 2) / n);
+}
+
+void AverageLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t outStep, const AverageTable& t) {
+    int32_t i = 0;
+    for (int32_t g = 0; g < t.groups; ++g) {
+        const int32_t start = i;
+        int64_t sum = 0;
+        for (; i < t.end[g]; ++i) sum += in[i * inStep];
+        out[g * outStep] = RoundedMean(sum, t.end[g] - start);
+    }
+}
+
+// Groups of at most this many samples sum in 32 bits: 65535 * 32768 + 32767
+// still fits.
+constexpr int32_t kRowGroupLimit = 65535;
+
+// AverageLine on 32 lines per state. A row of 32 samples read as 16 32-bit
+// words gives the even lines sign-extended by (w << 16) >> 16 and the odd
+// lines by w >> 16; each half sums in 32 bits (the kernel is only used for
+// groups of at most kRowGroupLimit samples). The division is done in double:
+// for |t| < 2^32 and 0 < n < 2^17 the rounded quotient t / n never reaches
+// the next whole number, so truncating it gives exactly the integer quotient
+// of RoundedMean.
+class AverageRows {
+public:
+    struct State {
+        Words even, odd;
+    };
+
+    explicit AverageRows(const AverageTable& t) : t_(t) {}
+
+    static void Begin(State& st) {
+        st.even = Words{};
+        st.odd = Words{};
+    }
+    static void Update(State& st, const Lanes& x) {
+        const Words w = reinterpret_cast<Words>(x);
+        st.even += (w << 16) >> 16;
+        st.odd += w >> 16;
+    }
+    void Restart() {
+        g_ = 0;
+        start_ = 0;
+    }
+    int32_t NextEnd() const { return g_ < t_.groups ? t_.end[g_] : 0; }
+
+    template <int32_t W>
+    void Emit(State* st, RowSink<W>& sink) {
+        constexpr int32_t kVectors = W / kLanes;
+        const int32_t end = t_.end[g_];
+        const int32_t half = (end - start_) / 2;
+        const double n = end - start_;
+        Lanes row[kVectors];
+        for (int32_t v = 0; v < kVectors; ++v) {
+            // Means lie in -32768 ... 32767: the low 16 bits of each word.
+            WordsU even, odd;
+            Means(st[v].even, half, n, even);
+            Means(st[v].odd, half, n, odd);
+            row[v] = reinterpret_cast<Lanes>((even & 0xFFFFu) | (odd << 16));
+            Begin(st[v]);
+        }
+        sink.Put(g_, row);
+        ++g_;
+        start_ = end;
+    }
+
+private:
+    // The rounded means of 16 sums of n samples, as 32-bit words, a quarter
+    // at a time.
+    static void Means(const Words& sum, int32_t half, double n, WordsU& mean) {
+        const Words t = sum >= 0 ? sum + half : sum - half;
+        Sums4 m[4];
+        m[0] = __builtin_convertvector(__builtin_convertvector(__builtin_shufflevector(t, t, 0, 1, 2, 3), Quotients4) / n, Sums4);
+        m[1] = __builtin_convertvector(__builtin_convertvector(__builtin_shufflevector(t, t, 4, 5, 6, 7), Quotients4) / n, Sums4);
+        m[2] = __builtin_convertvector(__builtin_convertvector(__builtin_shufflevector(t, t, 8, 9, 10, 11), Quotients4) / n, Sums4);
+        m[3] = __builtin_convertvector(__builtin_convertvector(__builtin_shufflevector(t, t, 12, 13, 14, 15), Quotients4) / n, Sums4);
+        std::memcpy(&mean, m, sizeof mean);
+    }
+
+    const AverageTable& t_;
+    int32_t g_ = 0;
+    int32_t start_ = 0;
+};
+
+VANTIR3_PLANE_CLONES void AveragePlane(const ReductionLines& s, int32_t ni, const AverageTable& t, bool rows) {
+    AverageRows kernel(t);
+    RunPlane(s, ni, kernel, rows, [&](const int16_t* in, int16_t* out) { AverageLine(in, s.inStep, out, s.outStep, t); });
+}
+
+class AverageKernel {
+public:
+    bool Prepare(const ReductionShape& shape) {
+        const int32_t capacity = shape.ni < shape.no ? shape.ni : shape.no;
+        t_.end.reset(new (std::nothrow) int32_t[capacity]);
+        if (!t_.end) return false;
+        t_.groups = AverageGroupEnds(shape.ni, shape.no, shape.r, t_.end.get(), capacity);
+        ni_ = shape.ni;
+        rows_ = true;
+        for (int32_t g = 0, start = 0; g < t_.groups; start = t_.end[g++])
+            if (t_.end[g] - start > kRowGroupLimit) rows_ = false;
+        return true;
+    }
+    void operator()(const ReductionLines& s) { AveragePlane(s, ni_, t_, rows_); }
+
+private:
+    AverageTable t_;
+    int32_t ni_ = 0;
+    bool rows_ = true;
+};
+
+}  // namespace
+
+int MinMaxReduction(MeboDataPtr& out, const MeboDataPtr& in) {
+    MinMaxKernel kernel;
+    return RunReduction(out, in, 0, FactorRule::kAboveOne, kernel);
+}
+
+int Decimation(MeboDataPtr& out, const MeboDataPtr& in) {
+    DecimationKernel kernel;
+    return RunReduction(out, in, 0, FactorRule::kAboveOne, kernel);
+}
+
+int AverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis) {
+    AverageKernel kernel;
+    return RunReduction(out, in, axis, FactorRule::kSumFits, kernel);
+}
+
+}  // namespace vantir3
+
+int CCdpProcessToolbox::CdpMinMaxReduction(MeboDataPtr& out, const MeboDataPtr& in) {
+    return vantir3::MinMaxReduction(out, in);
+}
+
+int CCdpProcessToolbox::CdpDecimation(MeboDataPtr& out, const MeboDataPtr& in) {
+    return vantir3::Decimation(out, in);
+}
+
+int CCdpProcessToolbox::CdpAverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis) {
+    return vantir3::AverageReduction(out, in, axis);
+}

@@ -1,0 +1,183 @@
+// Pieces shared by the time-axis kernels (SEC2, AGC and DVL gains, dewow,
+// background subtraction): the vector level of the processor, per-call
+// scratch arrays, contiguous working copies of strided traces, the capacity
+// check of auxiliary buffers, and the AVX-512 forms of the sample operations.
+//
+// Every kernel has a scalar path, written as the algorithm is described, and
+// an AVX-512 path that gives exactly the same bits; a call picks the path once.
+#ifndef VANTIR3_PROCESSES_TRACE_KERNELS_H_
+#define VANTIR3_PROCESSES_TRACE_KERNELS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "vantir3/data/data_buffer.h"
+#include "vantir3/framework/buffer_walk.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VANTIR3_HAVE_AVX512_PATH 1
+#define VANTIR3_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
+#endif
+
+// Signed 16-bit a - b with clamping: the wrapped difference, except that a
+// subtraction that wrapped downward gives -32767 (not -32768) and one that
+// wrapped upward gives 32767. -32768 still results when nothing wrapped
+// (-32767 - 1). Shared by dewow and background subtraction.
+inline int16_t SubtractSaturated16(int16_t a, int16_t b) {
+    const int16_t r = static_cast<int16_t>(a - b);  // two's-complement wrap
+    if (b >= 1 && r >= a) return -32767;
+    if (b < 0 && r <= a) return 32767;
+    return r;
+}
+
+namespace vantir3 {
+
+// Result of an algorithm whose auxiliary buffer (averaged trace, background
+// trace) holds fewer samples than the common region's traces need.
+constexpr int kAuxTooSmall = -8;
+
+// The vector instructions a kernel may use. Every level gives the same bits.
+enum class SimdLevel { kScalar, kAvx512 };
+
+// The best level of this processor (kAvx512 needs AVX-512 F, BW, DQ and VL).
+inline SimdLevel CpuSimdLevel() {
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl")) {
+        return SimdLevel::kAvx512;
+    }
+#endif
+    return SimdLevel::kScalar;
+}
+
+// A per-call array of n elements (uninitialised), or null when memory runs out.
+template <class T>
+std::unique_ptr<T[]> NewScratch(size_t n) {
+    return std::unique_ptr<T[]>(new (std::nothrow) T[n > 0 ? n : 1]);
+}
+
+// Runs f(const int16_t* x, int16_t* y) with the trace's samples as contiguous
+// arrays of s.count elements: the trace itself where its step is 1, otherwise
+// a copy in inCopy (read before f) or outCopy (written back after f). Both
+// copies hold s.count samples. Input and output may be the same samples; with
+// separateInput, x is then a copy, for kernels that read input samples after
+// writing output samples.
+template <class F>
+inline void OnContiguousTrace(const TraceSpan& s, int16_t* inCopy, int16_t* outCopy, F&& f,
+                              bool separateInput = false) {
+    const int16_t* x = s.in;
+    int16_t* y = s.outStep == 1 ? s.out : outCopy;
+    bool copyIn = s.inStep != 1;
+    if (!copyIn && separateInput && y == s.out) {
+        const uintptr_t a = reinterpret_cast<uintptr_t>(s.in);
+        const uintptr_t b = reinterpret_cast<uintptr_t>(s.out);
+        const uintptr_t bytes = sizeof(int16_t) * static_cast<uintptr_t>(s.count);
+        copyIn = a < b + bytes && b < a + bytes;
+    }
+    if (copyIn) {
+        const int16_t* p = s.in;
+        for (int32_t k = 0; k < s.count; ++k, p += s.inStep) inCopy[k] = *p;
+        x = inCopy;
+    }
+    f(x, y);
+    if (y != s.out) {
+        int16_t* q = s.out;
+        for (int32_t k = 0; k < s.count; ++k, q += s.outStep) *q = y[k];
+    }
+}
+
+// True when buf has storage and at least `count` 16-bit samples fit between
+// its cursor and the end of that storage.
+bool HoldsSamplesFromCursor(const MeboDataPtr& buf, int64_t count);
+
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+namespace avx512 {
+
+// Lanes 0 ... n-1 of a 16-lane mask (all of them for n >= 16, none for n <= 0).
+inline __mmask16 FirstLanes(int64_t n) {
+    if (n <= 0) return 0;
+    return n >= 16 ? static_cast<__mmask16>(0xFFFF) : static_cast<__mmask16>((1u << n) - 1u);
+}
+
+// Sixteen samples widened to two vectors of eight doubles.
+VANTIR3_TARGET_AVX512 inline void Widen(__m256i x, __m512d& lo, __m512d& hi) {
+    const __m512i w = _mm512_cvtepi16_epi32(x);
+    lo = _mm512_cvtepi32_pd(_mm512_castsi512_si256(w));
+    hi = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(w, 1));
+}
+
+// Two vectors of eight whole numbers in the 16-bit range, as sixteen samples.
+VANTIR3_TARGET_AVX512 inline __m256i Narrow(__m256i lo, __m256i hi) {
+    return _mm512_cvtepi32_epi16(_mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1));
+}
+
+// FloorSaturate16 of sixteen doubles: floor limited to -32767 ... 32767, NaN
+// giving -32767 (max takes its second operand when the first is NaN).
+VANTIR3_TARGET_AVX512 inline __m256i FloorSaturate16(__m512d lo, __m512d hi) {
+    const __m512d low = _mm512_set1_pd(-32767.0);
+    const __m512d high = _mm512_set1_pd(32767.0);
+    lo = _mm512_min_pd(_mm512_max_pd(lo, low), high);
+    hi = _mm512_min_pd(_mm512_max_pd(hi, low), high);
+    return Narrow(_mm512_cvt_roundpd_epi32(lo, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC),
+                  _mm512_cvt_roundpd_epi32(hi, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+}
+
+// Whole parts (toward zero) of sixteen doubles in the 16-bit range.
+VANTIR3_TARGET_AVX512 inline __m256i Truncate16(__m512d lo, __m512d hi) {
+    return Narrow(_mm512_cvttpd_epi32(lo), _mm512_cvttpd_epi32(hi));
+}
+
+// SubtractSaturated16 on sixteen lanes: the saturating difference, except
+// that a difference that saturated at -32768 (it wrapped downward) becomes
+// -32767; a true difference of -32768 stays.
+VANTIR3_TARGET_AVX512 inline __m256i SubtractSaturated16(__m256i a, __m256i b) {
+    const __m256i lowest = _mm256_set1_epi16(INT16_MIN);
+    const __m256i s = _mm256_subs_epi16(a, b);
+    const __mmask16 wrapped = _mm256_cmpeq_epi16_mask(s, lowest) &
+                              _mm256_cmpneq_epi16_mask(_mm256_sub_epi16(a, b), lowest);
+    return _mm256_mask_mov_epi16(s, wrapped, _mm256_set1_epi16(-32767));
+}
+
+// SubtractSaturated16 on 32 lanes.
+VANTIR3_TARGET_AVX512 inline __m512i SubtractSaturated16(__m512i a, __m512i b) {
+    const __m512i lowest = _mm512_set1_epi16(INT16_MIN);
+    const __m512i s = _mm512_subs_epi16(a, b);
+    const __mmask32 wrapped = _mm512_cmpeq_epi16_mask(s, lowest) &
+                              _mm512_cmpneq_epi16_mask(_mm512_sub_epi16(a, b), lowest);
+    return _mm512_mask_mov_epi16(s, wrapped, _mm512_set1_epi16(-32767));
+}
+
+// Prefetches the input 4 KiB ahead of p: the processor's own prefetching
+// falls behind on the first read of a trace.
+inline void PrefetchAhead(const int16_t* p) {
+    _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p) + 4096), _MM_HINT_T0);
+}
+
+// One block of a running prefix sum: p[k + 1 ... k + 16] (those below n + 1)
+// = carry + x[0] + ... + x[k + j] (of |x| when absolute), modulo 2^32, where
+// carry holds the sum of x[0 ... k - 1] in every lane; returns the carry for
+// the next block. The block is scanned in four shift-and-add steps.
+VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512i ScanBlock(
+    const int16_t* x, int32_t k, int32_t n, bool absolute, int32_t* p, __m512i carry) {
+    const __m512i zero = _mm512_setzero_si512();
+    PrefetchAhead(x + k);
+    const __mmask16 m = FirstLanes(int64_t{n} - k);
+    __m512i v = _mm512_cvtepi16_epi32(_mm256_maskz_loadu_epi16(m, x + k));
+    if (absolute) v = _mm512_abs_epi32(v);
+    v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 15));
+    v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 14));
+    v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 12));
+    v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 8));
+    _mm512_mask_storeu_epi32(p + 1 + k, m, _mm512_add_epi32(v, carry));
+    return _mm512_add_epi32(carry, _mm512_permutexvar_epi32(_mm512_set1_epi32(15), v));
+}
+
+}  // namespace avx512
+#endif
+
+}  // namespace vantir3
+
+#endif  // VANTIR3_PROCESSES_TRACE_KERNELS_H_
