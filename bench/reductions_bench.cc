@@ -30,7 +30,8 @@ void Run(benchmark::State& state, MeboDataPtr out, Reduce&& reduce) {
 }
 
 void BM_MinMaxReduction(benchmark::State& state) {
-    Run(state, Output(kSamples / 4, kTraces), vantir3::MinMaxReduction);
+    Run(state, Output(kSamples / 4, kTraces),
+        [](MeboDataPtr& out, const MeboDataPtr& in) { return vantir3::MinMaxReduction(out, in); });
 }
 BENCHMARK(BM_MinMaxReduction)->Unit(benchmark::kMillisecond);
 

@@ -465,6 +465,28 @@ TEST(HostileStaticEntry, DewowAndSec2Gain) {
     }
 }
 
+TEST(HostileStaticEntry, BackgroundSubtraction) {
+    for (int window : {0, 1, 2, 6, 7, 1000, -1, INT_MAX, INT_MIN}) {
+        SCOPED_TRACE("window " + std::to_string(window));
+        ForEveryBufferPair([&](MeboDataPtr& out, const MeboDataPtr& in) {
+            MeboDataPtr& input = const_cast<MeboDataPtr&>(in);  // taken by reference, never written
+            const int r = CCdpProcessToolbox::CdpBackgroundSubtract(out, input, nullptr, window);
+            // Background traces that are too short, of 32-bit samples,
+            // empty, or transposed.
+            for (MeboDataPtr background :
+                 {Profile(48, 1, 1), Profile(3, 1, 1), Zeroed(4, 48, 1, 1), Profile(1, 48, 1)}) {
+                CCdpProcessToolbox::CdpBackgroundSubtract(out, input, &background, window);
+                ExpectDefined(background, 1, "background");
+                MeboDataPtrRelease(&background);
+            }
+            MeboDataPtr empty;
+            MeboDataPtrClear(&empty);
+            CCdpProcessToolbox::CdpBackgroundSubtract(out, input, &empty, window);
+            return r;
+        });
+    }
+}
+
 TEST(HostileStaticEntry, Reductions) {
     CCdpProcessToolbox toolbox;
     // Outputs of every length against every input, both ways round.

@@ -11,6 +11,7 @@
 
 namespace {
 
+using vantir3::SimdPath;
 using vantir3_test::MakeBuffer;
 using vantir3_test::SampleAt;
 using Line = std::vector<int16_t>;
@@ -36,6 +37,14 @@ void Put(MeboDataPtr& b, int32_t i0, int32_t i1, int32_t i2, int16_t v) {
                  static_cast<ptrdiff_t>(i1 - a.dim[1].min) * a.dim[1].stride +
                  static_cast<ptrdiff_t>(i2 - a.dim[2].min) * a.dim[2].stride;
     std::memcpy(p, &v, sizeof v);
+}
+
+// Every instruction-set path this processor can run.
+std::vector<SimdPath> Paths() {
+    std::vector<SimdPath> paths;
+    for (SimdPath p : {SimdPath::kPlain, SimdPath::kAvx2, SimdPath::kAvx512})
+        if (vantir3::ChooseSimdPath(p) == p) paths.push_back(p);
+    return paths;
 }
 
 void Release(std::initializer_list<MeboDataPtr*> buffers) {
@@ -189,7 +198,8 @@ TEST(Reductions, AverageRoundsHalvesAwayFromZeroAndCarriesTheFraction) {
         std::vector<int32_t> end(no);
         end.resize(vantir3::AverageGroupEnds(ni, no, static_cast<double>(ni) / no, end.data(), no));
         Line size;
-        for (size_t g = 0; g < end.size(); ++g) size.push_back(static_cast<int16_t>(end[g] - (g ? end[g - 1] : 0)));
+        for (size_t g = 0; g < end.size(); ++g)
+            size.push_back(static_cast<int16_t>(end[g] - (g ? end[g - 1] : 0)));
         return size;
     };
     EXPECT_EQ(sizes(10, 4), (Line{2, 3, 2, 3}));
@@ -211,7 +221,51 @@ TEST(Reductions, AverageRoundsHalvesAwayFromZeroAndCarriesTheFraction) {
     MeboDataPtr deep = Filled(65538, 1, -32768);
     EXPECT_EQ(CCdpProcessToolbox::CdpAverageReduction(single, deep, 0), 0);
     EXPECT_EQ(Samples(single), (Line{-32768}));
-    Release({&in, &two, &neg, &one, &five, &nine, &longIn, &single, &deep});
+
+    // Groups of 65535 samples (the longest that vector lanes sum) at the ends
+    // of the sample range, on every path.
+    const int32_t n = 65535, traces = 40;
+    auto extreme = [](int32_t i, int32_t t, int32_t) -> int16_t {
+        switch (t % 4) {
+            case 0:
+                return -32768;
+            case 1:
+                return 32767;
+            case 2:
+                return i % 2 ? 32767 : -32768;
+            default:
+                return static_cast<int16_t>((i * 7919) % 65536 - 32768);
+        }
+    };
+    MeboDataPtr wide = MakeBuffer(0, 2 * n - 1, 0, traces - 1, 0, 0, extreme), halves = Filled(2, traces, 0);
+    for (SimdPath path : Paths()) {
+        ASSERT_EQ(vantir3::AverageReduction(halves, wide, 0, path), 0);
+        for (int32_t t = 0; t < traces; ++t) {
+            Line x(2 * n);
+            for (int32_t i = 0; i < 2 * n; ++i) x[i] = extreme(i, t, 0);
+            ASSERT_EQ(Samples(halves, t), RefAverage(x, 2)) << "trace " << t << " path " << int(path);
+        }
+    }
+    // Groups whose rounded mean is an exact quotient: (|sum| + n / 2) = k * n,
+    // for means k just below powers of two, where a reciprocal of n rounded
+    // down would lose one.
+    const int16_t means[] = {32767, 16383, 8191, 4095, 2047, 1023, 511, 255};
+    for (int32_t size = 2; size <= 70; ++size) {
+        auto value = [&](int32_t i, int32_t t, int32_t) {
+            const int32_t sign = (t / 8) % 2 ? -1 : 1;
+            return static_cast<int16_t>(sign * (means[t % 8] - (i % size < size / 2 ? 1 : 0)));
+        };
+        MeboDataPtr groups = MakeBuffer(0, 2 * size - 1, 0, 47, 0, 0, value), pair = Filled(2, 48, 0);
+        for (SimdPath path : Paths()) {
+            ASSERT_EQ(vantir3::AverageReduction(pair, groups, 0, path), 0);
+            for (int32_t t = 0; t < 48; ++t) {
+                const int16_t k = static_cast<int16_t>(((t / 8) % 2 ? -1 : 1) * means[t % 8]);
+                ASSERT_EQ(Samples(pair, t), (Line{k, k})) << "size " << size << " trace " << t;
+            }
+        }
+        Release({&groups, &pair});
+    }
+    Release({&in, &two, &neg, &one, &five, &nine, &longIn, &single, &deep, &wide, &halves});
 }
 
 TEST(Reductions, NarrowsMatchedAxesAndReportsFailures) {
@@ -253,45 +307,61 @@ TEST(Reductions, NarrowsMatchedAxesAndReportsFailures) {
 }
 
 // Every reduction, on contiguous and strided layouts (which take different
-// paths through the code), gives exactly the literal per-line rule.
+// paths through the code) and with every instruction-set variant, gives
+// exactly the literal per-line rule.
 TEST(Reductions, AllLayoutsMatchTheLineRule) {
-    struct Case { int32_t ni, no; };
+    struct Case {
+        int32_t ni, no;
+    };
     const Case cases[] = {{1024, 256}, {21, 19}, {100, 7}, {37, 3}, {50, 1}, {9, 8}, {1000, 333}, {17, 16}};
     const Case averageOnly[] = {{5, 9}, {10, 4}, {3, 3}, {1, 4}};
-    const int32_t traces = 37, planes = 2;
+    const int32_t traces = 77, planes = 2;
     const Order orders[] = {Order::kSamplesInner, Order::kTracesInner, Order::kPlanesInner};
+    const std::vector<SimdPath> paths = Paths();
     uint32_t h = 99;
     auto check = [&](int32_t ni, int32_t no, int kind, int axis) {
-        const int32_t lines = axis == 0 ? traces : 300, length = axis == 0 ? ni : ni;
+        // axis 0: traces of ni samples; axis 1: 1100 sample positions across ni traces
+        const int32_t lines = axis == 0 ? traces : 1100;
         for (Order inOrder : orders) {
             for (Order outOrder : orders) {
-                // axis 0: (samples ni, traces); axis 1: (samples = lines, traces ni)
-                MeboDataPtr in = axis == 0 ? MakeView(ni, lines, planes, inOrder) : MakeView(lines, ni, planes, inOrder);
-                MeboDataPtr out = axis == 0 ? MakeView(no, lines, planes, outOrder) : MakeView(lines, no, planes, outOrder);
-                std::vector<Line> x(lines * planes, Line(length));
+                MeboDataPtr in =
+                    axis == 0 ? MakeView(ni, lines, planes, inOrder) : MakeView(lines, ni, planes, inOrder);
+                MeboDataPtr out =
+                    axis == 0 ? MakeView(no, lines, planes, outOrder) : MakeView(lines, no, planes, outOrder);
+                std::vector<Line> x(lines * planes, Line(ni));
                 for (int32_t p = 0; p < planes; ++p)
                     for (int32_t l = 0; l < lines; ++l)
-                        for (int32_t j = 0; j < length; ++j) {
+                        for (int32_t j = 0; j < ni; ++j) {
                             const int16_t v = Noise(h);
                             x[p * lines + l][j] = v;
                             axis == 0 ? Put(in, j, l, p, v) : Put(in, l, j, p, v);
                         }
-                for (int32_t p = 0; p < planes; ++p)
-                    for (int32_t l = 0; l < lines; ++l)
-                        for (int32_t o = 0; o < no; ++o) axis == 0 ? Put(out, o, l, p, 4242) : Put(out, l, o, p, 4242);
-                const int code = kind == 0 ? vantir3::MinMaxReduction(out, in)
-                               : kind == 1 ? vantir3::Decimation(out, in)
-                                           : vantir3::AverageReduction(out, in, axis);
-                ASSERT_EQ(code, 0);
-                for (int32_t p = 0; p < planes; ++p) {
-                    for (int32_t l = 0; l < lines; ++l) {
-                        const Line& line = x[p * lines + l];
-                        Line want = kind == 0 ? RefMinMax(line, no) : kind == 1 ? RefDecimation(line, no) : RefAverage(line, no);
-                        want.resize(no, 4242);
-                        Line got;
-                        for (int32_t o = 0; o < no; ++o) got.push_back(axis == 0 ? SampleAt(out, o, l, p) : SampleAt(out, l, o, p));
-                        ASSERT_EQ(got, want) << "kind " << kind << " axis " << axis << " ni " << ni << " no " << no
-                                             << " line " << l << " plane " << p << " orders " << int(inOrder) << int(outOrder);
+                std::vector<Line> want(lines * planes);
+                for (size_t k = 0; k < want.size(); ++k) {
+                    want[k] = kind == 0   ? RefMinMax(x[k], no)
+                              : kind == 1 ? RefDecimation(x[k], no)
+                                          : RefAverage(x[k], no);
+                    want[k].resize(no, 4242);
+                }
+                for (SimdPath path : paths) {
+                    for (int32_t p = 0; p < planes; ++p)
+                        for (int32_t l = 0; l < lines; ++l)
+                            for (int32_t o = 0; o < no; ++o)
+                                axis == 0 ? Put(out, o, l, p, 4242) : Put(out, l, o, p, 4242);
+                    const int code = kind == 0   ? vantir3::MinMaxReduction(out, in, path)
+                                     : kind == 1 ? vantir3::Decimation(out, in)
+                                                 : vantir3::AverageReduction(out, in, axis, path);
+                    ASSERT_EQ(code, 0);
+                    for (int32_t p = 0; p < planes; ++p) {
+                        for (int32_t l = 0; l < lines; ++l) {
+                            Line got;
+                            for (int32_t o = 0; o < no; ++o)
+                                got.push_back(axis == 0 ? SampleAt(out, o, l, p) : SampleAt(out, l, o, p));
+                            ASSERT_EQ(got, want[p * lines + l])
+                                << "kind " << kind << " axis " << axis << " ni " << ni << " no " << no
+                                << " line " << l << " plane " << p << " orders " << int(inOrder)
+                                << int(outOrder) << " path " << int(path);
+                        }
                     }
                 }
                 Release({&in, &out});

@@ -21,24 +21,27 @@ constexpr ParamDecl kAgcGainParams[] = {
 // maybe uninitialised.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-// AgcGainFor on eight windows: the same two divisions and comparisons.
+// AgcGainFor on eight windows: the same two divisions and comparisons. With
+// a maximum gain of at most 32767 the test for silence is left out: a mean
+// of at most 1 makes 32767 / mean at least 32767, so the minimum below gives
+// exactly the maximum gain, which is then the gain for silence.
+template <bool CheckSilence>
 VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512d GainsFor(__m512d sum, __m512d count,
                                                                               __m512d maxGain, __m512d silent) {
     const __m512d mean = _mm512_div_pd(sum, count);
     // min returns its second operand unless the first is smaller: maxGain
     // when 32767 / mean exceeds it.
     const __m512d g = _mm512_min_pd(_mm512_div_pd(_mm512_set1_pd(32767.0), mean), maxGain);
+    if (!CheckSilence) return g;
     return _mm512_mask_mov_pd(g, _mm512_cmp_pd_mask(mean, _mm512_set1_pd(1.0), _CMP_LE_OQ), silent);
 }
 
-// AGC gains of the blocks that RunningWindow::Stream hands out. The output
-// lines of each block are claimed for writing meanwhile, so that the scaling
-// pass that follows finds them in the cache.
+// AGC gains of the blocks that RunningWindow::Stream hands out.
+template <bool CheckSilence>
 struct GainBlocks {
     const double* counts;
     double* gains;
     double maxGain;
-    int16_t* y;
 
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void operator()(int32_t i0, __mmask16 m,
                                                                         __m512i s) const {
@@ -46,20 +49,24 @@ struct GainBlocks {
         const __m512d silent = _mm512_set1_pd(maxGain < 32767.0 ? maxGain : 32767.0);
         const __m512d one = _mm512_set1_pd(1.0);
         const __mmask8 lo = static_cast<__mmask8>(m), hi = static_cast<__mmask8>(m >> 8);
-        //PF __builtin_prefetch(y + i0, 1, 3);
         _mm512_mask_storeu_pd(gains + i0, lo,
-                              GainsFor(_mm512_cvtepi32_pd(_mm512_castsi512_si256(s)),
-                                       _mm512_mask_loadu_pd(one, lo, counts + i0), top, silent));
+                              GainsFor<CheckSilence>(_mm512_cvtepi32_pd(_mm512_castsi512_si256(s)),
+                                                     _mm512_mask_loadu_pd(one, lo, counts + i0), top, silent));
         _mm512_mask_storeu_pd(gains + i0 + 8, hi,
-                              GainsFor(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(s, 1)),
-                                       _mm512_mask_loadu_pd(one, hi, counts + i0 + 8), top, silent));
+                              GainsFor<CheckSilence>(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(s, 1)),
+                                                     _mm512_mask_loadu_pd(one, hi, counts + i0 + 8), top, silent));
     }
 };
 
-VANTIR3_TARGET_AVX512 void AgcGainsAvx512(RunningWindow& window, const int16_t* x, double maxGain,
-                                          double* gains, int16_t* y) {
-    GainBlocks blocks = {window.Counts(), gains, maxGain, y};
-    window.Stream(x, true, blocks);
+VANTIR3_TARGET_AVX512 void AgcGainsAvx512(const RunningWindow& window, const int16_t* x, double maxGain,
+                                          double* gains) {
+    if (maxGain <= 32767.0) {
+        GainBlocks<false> blocks = {window.Counts(), gains, maxGain};
+        window.Stream(x, true, blocks);
+    } else {
+        GainBlocks<true> blocks = {window.Counts(), gains, maxGain};
+        window.Stream(x, true, blocks);
+    }
 }
 #pragma GCC diagnostic pop
 #endif
@@ -73,10 +80,10 @@ const ProcessDecl kAgcGainDecl = {
     "strength between reflectors becomes meaningless).",
     2, kAgcGainParams};
 
-void AgcTrace(RunningWindow& window, const int16_t* x, int16_t* y, double maxGain, double* gains) {
+void AgcTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double maxGain, double* gains) {
 #if defined(VANTIR3_HAVE_AVX512_PATH)
     if (window.Vector()) {
-        AgcGainsAvx512(window, x, maxGain, gains, y);
+        AgcGainsAvx512(window, x, maxGain, gains);
     } else
 #endif
     {

@@ -26,7 +26,7 @@ inline double AgcGainFor(double mean, double maxGain) {
 // AGC of one trace of window.Size() samples (x and y may be the same
 // array): gains[i] = AgcGainFor(the mean of |x| over the window of sample i,
 // maxGain), then y = floor(0.5 + x * gains) saturated to -32767 ... 32767.
-void AgcTrace(RunningWindow& window, const int16_t* x, int16_t* y, double maxGain, double* gains);
+void AgcTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double maxGain, double* gains);
 
 // AGC over the common region of in and out: out = floor(0.5 + x * g)
 // saturated to -32767 ... 32767 with g from AgcTrace and a window

@@ -134,7 +134,8 @@ int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPt
             firstTrace = a.dim[1].min;
             const int64_t traces = int64_t{a.dim[1].max} - a.dim[1].min + 1;
             w = window < traces ? window : static_cast<int32_t>(traces);
-            average = NewScratch<double>(static_cast<size_t>(n));
+            // 16 more entries: the last vector block addresses them (masked).
+            average = NewScratch<double>(static_cast<size_t>(n) + 16);
             return average ? 0 : -1;
         },
         [&](const TraceSpan& s) {
@@ -146,7 +147,11 @@ int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPt
                 for (int32_t t = firstTrace; t < firstTrace + w; ++t) {
                     const TraceSpan u = region->Trace(t, s.plane);
                     const int16_t* p = u.in;
-                    for (int32_t k = 0; k < n; ++k, p += u.inStep) b[k] += static_cast<double>(*p);
+                    if (u.inStep == 1) {
+                        for (int32_t k = 0; k < n; ++k) b[k] += static_cast<double>(p[k]);
+                    } else {
+                        for (int32_t k = 0; k < n; ++k, p += u.inStep) b[k] += static_cast<double>(*p);
+                    }
                 }
                 for (int32_t k = 0; k < n; ++k) {
                     b[k] = b[k] / static_cast<double>(w);

@@ -25,7 +25,8 @@ void SubtractTrace(const int16_t* x, const int16_t* b, int16_t* y, int32_t n, Si
 
 // One trace of the running average: for k < n, average[k] = average[k] +
 // (x[k] - average[k]) / window, then y[k] = SubtractSaturated16(x[k],
-// average[k] truncated toward zero) (x and y may be the same array).
+// average[k] truncated toward zero) (x and y may be the same array). The
+// vector path addresses average up to 16 entries beyond n (masked).
 void RunningBackgroundTrace(const int16_t* x, double* average, double window, int16_t* y, int32_t n,
                             SimdLevel level);
 

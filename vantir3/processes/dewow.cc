@@ -43,20 +43,30 @@ struct DewowBlocks {
     const double* inverse;
     const int16_t* x;
     int16_t* y;
+    double* sums;
 
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void operator()(int32_t i0, __mmask16 m,
                                                                         __m512i s) const {
-        const __m512d lo = _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(s)),
-                                         _mm512_maskz_loadu_pd(static_cast<__mmask8>(m), inverse + i0));
-        const __m512d hi = _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(s, 1)),
-                                         _mm512_maskz_loadu_pd(static_cast<__mmask8>(m >> 8), inverse + i0 + 8));
+        const __mmask8 lo = static_cast<__mmask8>(m), hi = static_cast<__mmask8>(m >> 8);
+        const __m512d ql = _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(s)),
+                                         _mm512_maskz_loadu_pd(lo, inverse + i0));
+        const __m512d qh = _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(s, 1)),
+                                         _mm512_maskz_loadu_pd(hi, inverse + i0 + 8));
         const __m256i xs = _mm256_maskz_loadu_epi16(m, x + i0);
-        _mm256_mask_storeu_epi16(y + i0, m, avx512::SubtractSaturated16(xs, avx512::Truncate16(lo, hi)));
+        const __m256i ys = avx512::SubtractSaturated16(xs, avx512::Truncate16(ql, qh));
+        _mm256_mask_storeu_epi16(y + i0, m, ys);
+        if (sums != nullptr) {
+            __m512d yl, yh;
+            avx512::Widen(ys, yl, yh);
+            _mm512_mask_storeu_pd(sums + i0, lo, _mm512_add_pd(_mm512_maskz_loadu_pd(lo, sums + i0), yl));
+            _mm512_mask_storeu_pd(sums + i0 + 8, hi, _mm512_add_pd(_mm512_maskz_loadu_pd(hi, sums + i0 + 8), yh));
+        }
     }
 };
 
-VANTIR3_TARGET_AVX512 void DewowTraceAvx512(RunningWindow& window, const int16_t* x, int16_t* y) {
-    DewowBlocks blocks = {window.TruncatingInverses(), x, y};
+VANTIR3_TARGET_AVX512 void DewowTraceAvx512(const RunningWindow& window, const int16_t* x, int16_t* y,
+                                            double* sums) {
+    DewowBlocks blocks = {window.TruncatingInverses(), x, y, sums};
     window.Stream(x, false, blocks);
 }
 #pragma GCC diagnostic pop
@@ -108,16 +118,17 @@ bool RunningWindow::Reserve(int32_t n, int32_t half, SimdLevel level) {
     return true;
 }
 
-void DewowTrace(RunningWindow& window, const int16_t* x, int16_t* y) {
+void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double* sums) {
 #if defined(VANTIR3_HAVE_AVX512_PATH)
     if (window.Vector()) {
-        DewowTraceAvx512(window, x, y);
+        DewowTraceAvx512(window, x, y, sums);
         return;
     }
 #endif
-    window.ForEach<false>(x, [x, y](int32_t i, double sum, double count) {
+    window.ForEach<false>(x, [x, y, sums](int32_t i, double sum, double count) {
         const double mean = sum / count;
         y[i] = SubtractSaturated16(x[i], static_cast<int16_t>(static_cast<int32_t>(mean)));
+        if (sums != nullptr) sums[i] += static_cast<double>(y[i]);
     });
 }
 
@@ -147,13 +158,9 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
             return 0;
         },
         [&](const TraceSpan& s) {
-            OnContiguousTrace(s, inCopy.get(), outCopy.get(), [&](const int16_t* x, int16_t* y) {
-                DewowTrace(run, x, y);
-                if (sums) {
-                    double* a = sums.get();
-                    for (int32_t k = 0; k < n; ++k) a[k] += static_cast<double>(y[k]);
-                }
-            }, true);
+            OnContiguousTrace(
+                s, inCopy.get(), outCopy.get(),
+                [&](const int16_t* x, int16_t* y) { DewowTrace(run, x, y, sums.get()); }, true);
         });
     if (sums) {
         // The walk ran (the sums exist only once the region was accepted).

@@ -5,8 +5,8 @@
 #ifndef VANTIR3_PROCESSES_DEWOW_H_
 #define VANTIR3_PROCESSES_DEWOW_H_
 
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 
 #include "vantir3/data/data_buffer.h"
@@ -85,52 +85,44 @@ public:
     // Vector path: calls block(i0, m, sums) for the blocks of sixteen samples
     // i0 = 0, 16, ... of the trace x, with m marking the samples that exist
     // (all of them but in the last block) and sums the window sums of those
-    // samples (of |x| when absolute) as 32-bit integers. The prefix sums are
-    // taken in the same pass, ahead of the blocks, so that the trace is read
-    // once from memory and the block work overlaps the scan. The scan runs
-    // kScanLead samples further ahead than the blocks need: a block then
-    // reads prefix sums stored several blocks before, which have left the
-    // store queue (loads that straddle stores still in flight stall).
-    static constexpr int32_t kScanLead = 128;
+    // samples (of |x| when absolute) as 32-bit integers. The prefix sums of
+    // the whole trace are taken first: that pass reads the trace from memory
+    // (prefetching ahead), the blocks then find it in the cache. (Running the
+    // scan only a little ahead of the blocks measured slower on large data.)
     template <class Block>
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void Stream(const int16_t* x, bool absolute,
-                                                                    Block& block) {
-        int32_t* p = prefix_.get() + h_;
+                                                                    Block& block) const {
+        // Locals, so that the stores of the prefix sums do not make the
+        // compiler reload the members.
+        const int32_t n = n_;
+        const int32_t h = h_;
+        const int32_t* base = prefix_.get();
+        int32_t* p = prefix_.get() + h;
         p[0] = 0;
         __m512i carry = _mm512_setzero_si512();
-        int32_t k = 0;
+        for (int32_t k = 0; k < n; k += 16) carry = avx512::ScanBlock(x, k, n, absolute, p, carry);
+        const __m512i total = _mm512_set1_epi32(p[n]);
         int32_t i0 = 0;
-        for (; i0 + 16 <= n_; i0 += 16) {
-            const int64_t need = int64_t{i0} + 16 + h_ + kScanLead;
-            ScanTo(x, absolute, need < n_ ? static_cast<int32_t>(need) : n_, k, carry);
-            block(i0, static_cast<__mmask16>(0xFFFF), Sums(i0, 0xFFFF));
+        for (; i0 + 16 <= n; i0 += 16) {
+            block(i0, static_cast<__mmask16>(0xFFFF), WindowSums(base, n, h, total, i0, 0xFFFF));
         }
-        if (i0 < n_) {
-            ScanTo(x, absolute, n_, k, carry);
-            const __mmask16 m = avx512::FirstLanes(n_ - i0);
-            block(i0, m, Sums(i0, m));
+        if (i0 < n) {
+            const __mmask16 m = avx512::FirstLanes(n - i0);
+            block(i0, m, WindowSums(base, n, h, total, i0, m));
         }
     }
 #endif
 
 private:
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-    // Continues the prefix sums of x from sample k until they cover the first
-    // `need` samples; the total once they cover the trace.
-    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void ScanTo(const int16_t* x, bool absolute,
-                                                                    int32_t need, int32_t& k, __m512i& carry) {
-        int32_t* p = prefix_.get() + h_;
-        for (; k < need; k += 16) carry = avx512::ScanBlock(x, k, n_, absolute, p, carry);
-        if (k >= n_) total_ = p[n_];
-    }
-    // Sums of the windows of samples i0 ... i0 + 15 (those in m) once the
-    // prefix sums reach i0 + h + 16 (or the end of the trace).
-    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) __m512i Sums(int32_t i0, __mmask16 m) const {
+    // Sums of the windows of samples i0 ... i0 + 15 (those in m); base is
+    // the padded prefix array, total its last entry in every lane.
+    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) static __m512i WindowSums(
+        const int32_t* base, int32_t n, int32_t h, __m512i total, int32_t i0, __mmask16 m) {
         // Windows that reach the end of the trace end at its total.
-        const __mmask16 inside = m & avx512::FirstLanes(int64_t{n_} - h_ - i0);
-        const __m512i upper = _mm512_mask_loadu_epi32(_mm512_set1_epi32(total_), inside,
-                                                      prefix_.get() + i0 + 2 * h_ + 1);
-        return _mm512_sub_epi32(upper, _mm512_maskz_loadu_epi32(m, prefix_.get() + i0));
+        const __mmask16 inside = m & avx512::FirstLanes(int64_t{n} - h - i0);
+        const __m512i upper = _mm512_mask_loadu_epi32(total, inside, base + i0 + 2 * h + 1);
+        return _mm512_sub_epi32(upper, _mm512_maskz_loadu_epi32(m, base + i0));
     }
 #endif
 
@@ -139,19 +131,19 @@ private:
     bool vector_ = false;
     // prefix_[h + j] = x[0] + ... + x[j - 1] (modulo 2^32) for j = 0 ... n,
     // after h zeros, so that the sum of the window of sample i is
-    // prefix_[i + 2h + 1] - prefix_[i], with total_ = prefix_[h + n] standing
-    // for the entries beyond the last. The allocation reaches 16 entries
-    // beyond every address that a (masked) load starts from.
+    // prefix_[i + 2h + 1] - prefix_[i], with the total prefix_[h + n]
+    // standing for the entries beyond the last. The allocation reaches 16
+    // entries beyond every address that a (masked) load starts from.
     std::unique_ptr<int32_t[]> prefix_;
-    int32_t total_ = 0;
     std::unique_ptr<double[]> counts_;   // n entries, 16 more allocated
     std::unique_ptr<double[]> inverse_;
 };
 
 // Dewow of one trace of window.Size() samples (x and y must not overlap):
 // y[i] = SubtractSaturated16(x[i], m) with m the mean of the window of
-// sample i truncated toward zero.
-void DewowTrace(RunningWindow& window, const int16_t* x, int16_t* y);
+// sample i truncated toward zero. With sums (may be null), y[i] is also
+// added to sums[i].
+void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double* sums = nullptr);
 
 // Dewow over the common region of in and out, with a window `window`
 // transmit pulse widths wide (only the product of frequency and interval

@@ -102,7 +102,8 @@ int DvlGain(MeboDataPtr& out, const MeboDataPtr& in, double alpha, double beta,
         [&](const CommonRegion& region) {
             const MeboAxisDim& d = region.InAxis().dim[0];
             const int32_t count = d.max - d.min + 1;
-            gains = NewScratch<double>(static_cast<size_t>(count));
+            // 16 more entries: the last vector block addresses them (masked).
+            gains = NewScratch<double>(static_cast<size_t>(count) + 16);
             if (!gains) return -1;
             before = DvlGainTable(beta, timeZeroSample, sampleInterval, d.min, count, gains.get());
             return 0;

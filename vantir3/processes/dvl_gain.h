@@ -21,9 +21,11 @@ extern const ProcessDecl kDvlGainDecl;
 // with t0 = ceil(z) - 1, step = dt * beta and G0 = 1 + (z - floor(z)) * step,
 // gains[k] = G0 + (i - t0) * step for the index i = first + k from t0 on.
 // Returns the number of leading indices before t0 (their entries are 1). A
-// time-zero position or sample interval that is not finite applies no gain:
-// every index counts as before time zero. Indices and t0 are compared as
-// doubles, so no position overflows an integer.
+// zero sample interval keeps the gain at G0 and a negative one makes it fall
+// (samples change sign where it turns negative); a time-zero position or
+// sample interval that is not finite applies no gain: every index counts as
+// before time zero. Indices and t0 are compared as doubles, so no position
+// overflows an integer.
 int32_t DvlGainTable(double beta, double timeZeroSample, double sampleInterval, int32_t first,
                      int32_t count, double* gains);
 
@@ -43,6 +45,7 @@ inline int16_t DvlSample(double g, int16_t x, const DvlCurve& c) {
 
 // One contiguous trace of n samples (x and y may be the same array): the
 // first `before` samples copied, the others DvlSample(gains[k], x[k], curve).
+// The vector path reads gains up to 16 entries beyond n (masked).
 void DvlTrace(const int16_t* x, int16_t* y, int32_t n, int32_t before, const double* gains,
               const DvlCurve& curve, SimdLevel level);
 

@@ -5,10 +5,10 @@
 // the output is trunc(min(sqrt((x[n]^2 + h^2) / 2.0), 32767) + 0.5). The
 // statistics of the output samples can be gathered in the same pass.
 //
-// Results: 0 done; -1 the input does not cover the output's region (or a
-// buffer holds no storage): nothing is written and the statistics record is
-// left as it was; -2 a view could not be set; -3 element sizes differ or are
-// not 2.
+// Results: 0 done; -1 the input does not cover the output's region, a
+// buffer holds no storage or the working memory for one trace could not be
+// had: nothing is written and the statistics record is left as it was; -2 a
+// view could not be set; -3 element sizes differ or are not 2.
 //
 // Choices made where the behaviour was left open:
 //  - the output's ranges drive the walk and the input is read at the same
@@ -18,6 +18,11 @@
 //    the trace; a single-sample trace has h = 0;
 //  - when the statistics working copies cannot be allocated, the envelope is
 //    still written and the record is left as it was.
+//
+// Each trace is copied once into a mirrored, padded row of doubles, so the
+// filter needs no index mirroring; the vector paths divide through a
+// reciprocal with an exact correction and give exactly the bits of the
+// formula above.
 #ifndef VANTIR3_PROCESSES_ENVELOPE_H_
 #define VANTIR3_PROCESSES_ENVELOPE_H_
 
@@ -25,6 +30,7 @@
 
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/numeric/statistics.h"
+#include "vantir3/processes/simd_path.h"
 
 namespace vantir3 {
 
@@ -33,28 +39,17 @@ namespace vantir3 {
 // 0 and 1 -> 1, -4 or less -> below 1, i.e. no quadrature term).
 int32_t EnvelopeLag(int32_t window);
 
-// The instruction-set paths of the envelope, in rising order. All give the
-// same bits; the best one that the processor has is used unless a lower one
-// is asked for (tests compare them).
-enum class EnvelopePath { kPlain, kAvx2, kAvx512, kBest };
-bool EnvelopePathAvailable(EnvelopePath path);
-
 // The envelope of `in` into `out` over the output's region; statistics of
 // the output samples into *stats when it is not null (per sample position
-// when stats->indexStats is set).
+// when stats->indexStats is set). `path` selects the instruction-set variant
+// (all give the same bits; tests compare them).
 int Envelope(MeboDataPtr& out, const MeboDataPtr& in, SCDPPrc_DataStatsMode* stats, int32_t window,
-             EnvelopePath path = EnvelopePath::kBest);
+             SimdPath path = SimdPath::kBest);
 
 // t / k for count values t, computed the way the envelope's vector path on
 // this processor computes it (without a division instruction).
 void EnvelopeDivideValues(const double* t, int32_t k, double* out, int32_t count,
-                          EnvelopePath path = EnvelopePath::kBest);
-
-// trunc(min(sqrt(v), 32767) + 0.5) for count values v >= 0, decided the way
-// the envelope's vector path on this processor decides it (without a double
-// square root; the plain formula where there is no vector path).
-void EnvelopeRoundValues(const double* v, int16_t* out, int32_t count,
-                         EnvelopePath path = EnvelopePath::kBest);
+                          SimdPath path = SimdPath::kBest);
 
 }  // namespace vantir3
 

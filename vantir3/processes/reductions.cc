@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -40,7 +41,8 @@ int32_t DecimationIndices(int32_t ni, int32_t no, double r, int32_t* index, int3
     if (index == nullptr) return 0;
     int32_t w = 0;
     for (int32_t j = 0; j < ni && w < no && w < capacity; ++j) {
-        if (static_cast<double>(j) >= static_cast<double>(w) * r || (j + 1 == ni && w + 1 == no)) index[w++] = j;
+        if (static_cast<double>(j) >= static_cast<double>(w) * r || (j + 1 == ni && w + 1 == no))
+            index[w++] = j;
     }
     return w;
 }
@@ -79,9 +81,9 @@ constexpr int32_t kSampleSize = 2;
 struct ReductionLines {
     const int16_t* in;
     int16_t* out;
-    ptrdiff_t inStep;   // neighbours along the reduced axis
+    ptrdiff_t inStep;  // neighbours along the reduced axis
     ptrdiff_t outStep;
-    ptrdiff_t inLine;   // neighbouring lines
+    ptrdiff_t inLine;  // neighbouring lines
     ptrdiff_t outLine;
     int32_t lines;
 };
@@ -118,8 +120,7 @@ struct LocalPair {
 
 // Common ranges of a and b on the two axes other than `reduced`, into
 // `common`, with the codes of MeboIntersectRanges.
-int IntersectMatched(Mebo3DDataAxis* common, const Mebo3DDataAxis& a, const Mebo3DDataAxis& b,
-                     int reduced) {
+int IntersectMatched(Mebo3DDataAxis* common, const Mebo3DDataAxis& a, const Mebo3DDataAxis& b, int reduced) {
     int code = 0;
     for (int k = 0; k < 3; ++k) {
         if (k == reduced) continue;
@@ -187,78 +188,213 @@ int RunReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, FactorRule r
 
 // ---- Row blocks -----------------------------------------------------------
 //
-// The per-call tables are the same for every line, so a block of W lines can
-// be reduced together: the block is fed one row at a time (the samples at one
-// position of all W lines) and a kernel keeps one state per 32 lines, one
-// line per vector lane. Each lane sees exactly the operations of the line
-// kernel, so every output sample is that of the line kernel. Rows come
-// straight from memory when the lines are contiguous (the average reduction
-// across traces, 1024 lines at a time) and from 8 x 16 transposes when the
-// samples of each line are (reductions along traces, 32 lines at a time, the
-// state in registers); output rows leave the same ways.
+// The per-call tables are the same for every line, so a block of lines can be
+// reduced together: the block is fed one row at a time (the samples at one
+// position of all its lines) and a kernel keeps one state per vector of
+// lines, one line per 16-bit lane. Each lane sees exactly the operations of
+// the line kernel, so every output sample is that of the line kernel. Rows
+// come straight from memory when the lines are contiguous (the average
+// reduction across traces, 1024 lines at a time) and from 8 x 8 transposes
+// when the samples of each line are (reductions along traces, one vector of
+// lines at a time, the state in registers); output rows leave the same ways.
 //
-// A row kernel has a State for 32 lines with static Begin(State&) and
+// The lane vector L is 32, 16 or 8 lines wide (AVX-512, AVX2, any
+// processor); everything below is written once for all three.
+//
+// A row kernel has a State per vector of lines with static Begin(State&) and
 // Update(State&, row), Restart() for a new block, NextEnd() (the row count
 // after which the next output is due, 0 for none) and Emit(states, sink),
 // which writes that output and resets the states.
 
+// The lane vectors are handed between helpers that are all inlined into one
+// instruction-set variant; the note about their calling convention between
+// separately compiled functions does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 typedef int16_t Lanes8 __attribute__((vector_size(16)));
-typedef int16_t Lanes __attribute__((vector_size(64)));      // 32 lines
-typedef uint16_t LanesU __attribute__((vector_size(64)));
-typedef int32_t Words __attribute__((vector_size(64)));      // 16 words of a row
-typedef uint32_t WordsU __attribute__((vector_size(64)));
-typedef int32_t Sums4 __attribute__((vector_size(16)));
-typedef double Quotients4 __attribute__((vector_size(32)));
+typedef int16_t Lanes16 __attribute__((vector_size(32)));
+typedef int16_t Lanes32 __attribute__((vector_size(64)));
 
-constexpr int32_t kLanes = 32;         // lines per vector
-constexpr int32_t kTile = 8;           // rows per transposed tile
-constexpr int32_t kWideBlock = 1024;   // lines per block when lines are contiguous
-constexpr int32_t kNarrowBlock = 32;   // lines per block when samples are contiguous
+// For each lane vector: its number of lanes, unsigned lanes and 32-bit words
+// of the same width, half a vector of words and as many doubles as that, and
+// the two halves of a vector of words (and back).
+template <class L>
+struct LaneTraits;
+template <>
+struct LaneTraits<Lanes8> {
+    static constexpr int32_t kLanes = 8;
+    typedef uint16_t LanesU __attribute__((vector_size(16)));
+    typedef int32_t Words __attribute__((vector_size(16)));
+    typedef uint32_t WordsU __attribute__((vector_size(16)));
+    typedef int32_t HalfWords __attribute__((vector_size(8)));
+    typedef double Doubles __attribute__((vector_size(16)));
+    static void Split(const Words& w, HalfWords& low, HalfWords& high) {
+        low = __builtin_shufflevector(w, w, 0, 1);
+        high = __builtin_shufflevector(w, w, 2, 3);
+    }
+    static void Join(const HalfWords& low, const HalfWords& high, Words& w) {
+        w = __builtin_shufflevector(low, high, 0, 1, 2, 3);
+    }
+};
+template <>
+struct LaneTraits<Lanes16> {
+    static constexpr int32_t kLanes = 16;
+    typedef uint16_t LanesU __attribute__((vector_size(32)));
+    typedef int32_t Words __attribute__((vector_size(32)));
+    typedef uint32_t WordsU __attribute__((vector_size(32)));
+    typedef int32_t HalfWords __attribute__((vector_size(16)));
+    typedef double Doubles __attribute__((vector_size(32)));
+    static void Split(const Words& w, HalfWords& low, HalfWords& high) {
+        low = __builtin_shufflevector(w, w, 0, 1, 2, 3);
+        high = __builtin_shufflevector(w, w, 4, 5, 6, 7);
+    }
+    static void Join(const HalfWords& low, const HalfWords& high, Words& w) {
+        w = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
+    }
+};
+template <>
+struct LaneTraits<Lanes32> {
+    static constexpr int32_t kLanes = 32;
+    typedef uint16_t LanesU __attribute__((vector_size(64)));
+    typedef int32_t Words __attribute__((vector_size(64)));
+    typedef uint32_t WordsU __attribute__((vector_size(64)));
+    typedef int32_t HalfWords __attribute__((vector_size(32)));
+    typedef double Doubles __attribute__((vector_size(64)));
+    static void Split(const Words& w, HalfWords& low, HalfWords& high) {
+        low = __builtin_shufflevector(w, w, 0, 1, 2, 3, 4, 5, 6, 7);
+        high = __builtin_shufflevector(w, w, 8, 9, 10, 11, 12, 13, 14, 15);
+    }
+    static void Join(const HalfWords& low, const HalfWords& high, Words& w) {
+        w = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    }
+};
 
-// Four 8 x 8 transposes side by side: with t[r] = [a_r | b_r | c_r | d_r]
-// (rows r of four 8 x 8 blocks), t[c] becomes [column c of a | ... | column
-// c of d]. Every step stays within its 128-bit quarter, so one instruction
-// does all four blocks where the vectors are that wide.
-inline void Transpose8x4(Lanes t[8]) {
-    Lanes p[8], q[8];
+constexpr int32_t kTile = 8;          // rows per transposed tile
+constexpr int32_t kWideBlock = 1024;  // lines per block when lines are contiguous
+
+// Interleaves within each 128-bit quarter (16-, 32- and 64-bit units, low
+// and high halves), the steps of an 8 x 8 transpose.
+inline Lanes8 Lo16(const Lanes8& x, const Lanes8& y) {
+    return __builtin_shufflevector(x, y, 0, 8, 1, 9, 2, 10, 3, 11);
+}
+inline Lanes16 Lo16(const Lanes16& x, const Lanes16& y) {
+    return __builtin_shufflevector(x, y, 0, 16, 1, 17, 2, 18, 3, 19, 8, 24, 9, 25, 10, 26, 11, 27);
+}
+inline Lanes32 Lo16(const Lanes32& x, const Lanes32& y) {
+    return __builtin_shufflevector(x, y, 0, 32, 1, 33, 2, 34, 3, 35, 8, 40, 9, 41, 10, 42, 11, 43, 16, 48, 17,
+                                   49, 18, 50, 19, 51, 24, 56, 25, 57, 26, 58, 27, 59);
+}
+inline Lanes8 Hi16(const Lanes8& x, const Lanes8& y) {
+    return __builtin_shufflevector(x, y, 4, 12, 5, 13, 6, 14, 7, 15);
+}
+inline Lanes16 Hi16(const Lanes16& x, const Lanes16& y) {
+    return __builtin_shufflevector(x, y, 4, 20, 5, 21, 6, 22, 7, 23, 12, 28, 13, 29, 14, 30, 15, 31);
+}
+inline Lanes32 Hi16(const Lanes32& x, const Lanes32& y) {
+    return __builtin_shufflevector(x, y, 4, 36, 5, 37, 6, 38, 7, 39, 12, 44, 13, 45, 14, 46, 15, 47, 20, 52,
+                                   21, 53, 22, 54, 23, 55, 28, 60, 29, 61, 30, 62, 31, 63);
+}
+inline Lanes8 Lo32(const Lanes8& x, const Lanes8& y) {
+    return __builtin_shufflevector(x, y, 0, 1, 8, 9, 2, 3, 10, 11);
+}
+inline Lanes16 Lo32(const Lanes16& x, const Lanes16& y) {
+    return __builtin_shufflevector(x, y, 0, 1, 16, 17, 2, 3, 18, 19, 8, 9, 24, 25, 10, 11, 26, 27);
+}
+inline Lanes32 Lo32(const Lanes32& x, const Lanes32& y) {
+    return __builtin_shufflevector(x, y, 0, 1, 32, 33, 2, 3, 34, 35, 8, 9, 40, 41, 10, 11, 42, 43, 16, 17, 48,
+                                   49, 18, 19, 50, 51, 24, 25, 56, 57, 26, 27, 58, 59);
+}
+inline Lanes8 Hi32(const Lanes8& x, const Lanes8& y) {
+    return __builtin_shufflevector(x, y, 4, 5, 12, 13, 6, 7, 14, 15);
+}
+inline Lanes16 Hi32(const Lanes16& x, const Lanes16& y) {
+    return __builtin_shufflevector(x, y, 4, 5, 20, 21, 6, 7, 22, 23, 12, 13, 28, 29, 14, 15, 30, 31);
+}
+inline Lanes32 Hi32(const Lanes32& x, const Lanes32& y) {
+    return __builtin_shufflevector(x, y, 4, 5, 36, 37, 6, 7, 38, 39, 12, 13, 44, 45, 14, 15, 46, 47, 20, 21,
+                                   52, 53, 22, 23, 54, 55, 28, 29, 60, 61, 30, 31, 62, 63);
+}
+inline Lanes8 Lo64(const Lanes8& x, const Lanes8& y) {
+    return __builtin_shufflevector(x, y, 0, 1, 2, 3, 8, 9, 10, 11);
+}
+inline Lanes16 Lo64(const Lanes16& x, const Lanes16& y) {
+    return __builtin_shufflevector(x, y, 0, 1, 2, 3, 16, 17, 18, 19, 8, 9, 10, 11, 24, 25, 26, 27);
+}
+inline Lanes32 Lo64(const Lanes32& x, const Lanes32& y) {
+    return __builtin_shufflevector(x, y, 0, 1, 2, 3, 32, 33, 34, 35, 8, 9, 10, 11, 40, 41, 42, 43, 16, 17, 18,
+                                   19, 48, 49, 50, 51, 24, 25, 26, 27, 56, 57, 58, 59);
+}
+inline Lanes8 Hi64(const Lanes8& x, const Lanes8& y) {
+    return __builtin_shufflevector(x, y, 4, 5, 6, 7, 12, 13, 14, 15);
+}
+inline Lanes16 Hi64(const Lanes16& x, const Lanes16& y) {
+    return __builtin_shufflevector(x, y, 4, 5, 6, 7, 20, 21, 22, 23, 12, 13, 14, 15, 28, 29, 30, 31);
+}
+inline Lanes32 Hi64(const Lanes32& x, const Lanes32& y) {
+    return __builtin_shufflevector(x, y, 4, 5, 6, 7, 36, 37, 38, 39, 12, 13, 14, 15, 44, 45, 46, 47, 20, 21,
+                                   22, 23, 52, 53, 54, 55, 28, 29, 30, 31, 60, 61, 62, 63);
+}
+
+// Lane vectors from 8-sample quarters, and back, without passing through
+// memory (a vector loaded from several smaller stores would wait for them).
+inline void Join(const Lanes8* part, Lanes8& t) { t = part[0]; }
+inline void Join(const Lanes8* part, Lanes16& t) {
+    t = __builtin_shufflevector(part[0], part[1], 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+}
+inline void Join(const Lanes8* part, Lanes32& t) {
+    Lanes16 a, b;
+    Join(part, a);
+    Join(part + 2, b);
+    t = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
+                                20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+}
+inline void Split(const Lanes8& t, Lanes8* part) { part[0] = t; }
+inline void Split(const Lanes16& t, Lanes8* part) {
+    part[0] = __builtin_shufflevector(t, t, 0, 1, 2, 3, 4, 5, 6, 7);
+    part[1] = __builtin_shufflevector(t, t, 8, 9, 10, 11, 12, 13, 14, 15);
+}
+inline void Split(const Lanes32& t, Lanes8* part) {
+    Split(Lanes16(__builtin_shufflevector(t, t, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15)), part);
+    Split(Lanes16(
+              __builtin_shufflevector(t, t, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31)),
+          part + 2);
+}
+
+// 8 x 8 transposes in every 128-bit quarter: with t[r] holding rows r of one
+// 8 x 8 block per quarter, t[c] becomes column c of each block.
+template <class L>
+inline void Transpose8(L t[8]) {
+    L p[8], q[8];
     for (int k = 0; k < 4; ++k) {
-        const Lanes x = t[2 * k], y = t[2 * k + 1];
-        p[2 * k] = __builtin_shufflevector(x, y, 0, 32, 1, 33, 2, 34, 3, 35, 8, 40, 9, 41, 10, 42, 11, 43, 16, 48, 17, 49, 18, 50, 19, 51, 24, 56, 25, 57, 26, 58, 27, 59);
-        p[2 * k + 1] = __builtin_shufflevector(x, y, 4, 36, 5, 37, 6, 38, 7, 39, 12, 44, 13, 45, 14, 46, 15, 47, 20, 52, 21, 53, 22, 54, 23, 55, 28, 60, 29, 61, 30, 62, 31, 63);
+        p[2 * k] = Lo16(t[2 * k], t[2 * k + 1]);
+        p[2 * k + 1] = Hi16(t[2 * k], t[2 * k + 1]);
     }
     for (int k = 0; k < 2; ++k) {
         for (int h = 0; h < 2; ++h) {
-            const Lanes x = p[4 * k + h], y = p[4 * k + h + 2];
-            q[4 * k + 2 * h] = __builtin_shufflevector(x, y, 0, 1, 32, 33, 2, 3, 34, 35, 8, 9, 40, 41, 10, 11, 42, 43, 16, 17, 48, 49, 18, 19, 50, 51, 24, 25, 56, 57, 26, 27, 58, 59);
-            q[4 * k + 2 * h + 1] = __builtin_shufflevector(x, y, 4, 5, 36, 37, 6, 7, 38, 39, 12, 13, 44, 45, 14, 15, 46, 47, 20, 21, 52, 53, 22, 23, 54, 55, 28, 29, 60, 61, 30, 31, 62, 63);
+            q[4 * k + 2 * h] = Lo32(p[4 * k + h], p[4 * k + h + 2]);
+            q[4 * k + 2 * h + 1] = Hi32(p[4 * k + h], p[4 * k + h + 2]);
         }
     }
     for (int k = 0; k < 4; ++k) {
-        const Lanes x = q[k], y = q[k + 4];
-        t[2 * k] = __builtin_shufflevector(x, y, 0, 1, 2, 3, 32, 33, 34, 35, 8, 9, 10, 11, 40, 41, 42, 43, 16, 17, 18, 19, 48, 49, 50, 51, 24, 25, 26, 27, 56, 57, 58, 59);
-        t[2 * k + 1] = __builtin_shufflevector(x, y, 4, 5, 6, 7, 36, 37, 38, 39, 12, 13, 14, 15, 44, 45, 46, 47, 20, 21, 22, 23, 52, 53, 54, 55, 28, 29, 30, 31, 60, 61, 62, 63);
+        t[2 * k] = Lo64(q[k], q[k + 4]);
+        t[2 * k + 1] = Hi64(q[k], q[k + 4]);
     }
 }
 
-// t[c] = samples c of 32 lines, `line` samples apart, from src on
-// (c < count <= 8).
-inline void GatherTile(const int16_t* src, ptrdiff_t line, int32_t count, Lanes t[8]) {
+// t[c] = samples c of kLanes lines, `line` samples apart, from src on
+// (c < count <= 8). Quarter q of row r comes from line 8q + r.
+template <class L>
+inline void GatherTile(const int16_t* src, ptrdiff_t line, int32_t count, L t[8]) {
+    constexpr int32_t kLanes = LaneTraits<L>::kLanes;
     if (count == kTile) {
         const int16_t* p = src;
         for (int r = 0; r < 8; ++r) {
             if (r > 0) p += line;
-            Lanes8 a, b, c, d;
-            std::memcpy(&a, p, sizeof a);
-            std::memcpy(&b, p + 8 * line, sizeof b);
-            std::memcpy(&c, p + 16 * line, sizeof c);
-            std::memcpy(&d, p + 24 * line, sizeof d);
-            typedef int16_t Half __attribute__((vector_size(32)));
-            const Half ab = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-            const Half cd = __builtin_shufflevector(c, d, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-            t[r] = __builtin_shufflevector(ab, cd, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18,
-                                           19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+            Lanes8 part[kLanes / 8];
+            for (int q = 0; q < kLanes / 8; ++q) std::memcpy(&part[q], p + 8 * q * line, sizeof part[q]);
+            Join(part, t[r]);
         }
-        Transpose8x4(t);
+        Transpose8(t);
     } else {
         for (int32_t c = 0; c < count; ++c)
             for (int r = 0; r < kLanes; ++r) t[c][r] = src[r * line + c];
@@ -266,18 +402,19 @@ inline void GatherTile(const int16_t* src, ptrdiff_t line, int32_t count, Lanes 
 }
 
 // The reverse: dst[l * line + c] = rows[c][l] for c < count.
-inline void ScatterTile(const Lanes rows[8], int32_t count, int16_t* dst, ptrdiff_t line) {
+template <class L>
+inline void ScatterTile(const L rows[8], int32_t count, int16_t* dst, ptrdiff_t line) {
+    constexpr int32_t kLanes = LaneTraits<L>::kLanes;
     if (count == kTile) {
-        Lanes t[8];
+        L t[8];
         for (int c = 0; c < 8; ++c) t[c] = rows[c];
-        Transpose8x4(t);
+        Transpose8(t);
         int16_t* p = dst;
         for (int r = 0; r < 8; ++r) {
             if (r > 0) p += line;
-            std::memcpy(p, &t[r], 16);
-            std::memcpy(p + 8 * line, reinterpret_cast<const int16_t*>(&t[r]) + 8, 16);
-            std::memcpy(p + 16 * line, reinterpret_cast<const int16_t*>(&t[r]) + 16, 16);
-            std::memcpy(p + 24 * line, reinterpret_cast<const int16_t*>(&t[r]) + 24, 16);
+            Lanes8 part[kLanes / 8];
+            Split(t[r], part);
+            for (int q = 0; q < kLanes / 8; ++q) std::memcpy(p + 8 * q * line, &part[q], sizeof part[q]);
         }
     } else {
         for (int32_t c = 0; c < count; ++c)
@@ -287,9 +424,10 @@ inline void ScatterTile(const Lanes rows[8], int32_t count, int16_t* dst, ptrdif
 
 // Where a block's output rows go: straight into contiguous lines, through 8
 // staged rows transposed into contiguous samples, or one sample at a time.
-template <int32_t W>
+template <class L, int32_t W>
 class RowSink {
 public:
+    static constexpr int32_t kLanes = LaneTraits<L>::kLanes;
     static constexpr int32_t kVectors = W / kLanes;
 
     explicit RowSink(const ReductionLines& s) : s_(s) {}
@@ -299,15 +437,16 @@ public:
         written_ = 0;
     }
     // Output position o of the W lines.
-    void Put(int32_t o, const Lanes* row) {
+    void Put(int32_t o, const L* row) {
         written_ = o + 1;
         if (s_.outLine == 1) {
-            std::memcpy(out_ + o * s_.outStep, row, sizeof(Lanes) * kVectors);
+            std::memcpy(out_ + o * s_.outStep, row, sizeof(L) * kVectors);
         } else if (s_.outStep == 1) {
             for (int32_t v = 0; v < kVectors; ++v) stage_[v][o % kTile] = row[v];
             if (o % kTile == kTile - 1) Flush(o - (kTile - 1), kTile);
         } else {
-            for (int32_t l = 0; l < W; ++l) out_[l * s_.outLine + o * s_.outStep] = row[l / kLanes][l % kLanes];
+            for (int32_t l = 0; l < W; ++l)
+                out_[l * s_.outLine + o * s_.outStep] = row[l / kLanes][l % kLanes];
         }
     }
     void Finish() {
@@ -317,21 +456,23 @@ public:
 
 private:
     void Flush(int32_t o0, int32_t count) {
-        for (int32_t v = 0; v < kVectors; ++v) ScatterTile(stage_[v], count, out_ + kLanes * v * s_.outLine + o0, s_.outLine);
+        for (int32_t v = 0; v < kVectors; ++v)
+            ScatterTile(stage_[v], count, out_ + kLanes * v * s_.outLine + o0, s_.outLine);
     }
 
     const ReductionLines& s_;
     int16_t* out_ = nullptr;
     int32_t written_ = 0;
-    Lanes stage_[kVectors][kTile];
+    L stage_[kVectors][kTile];
 };
 
 // Runs a row kernel over the whole blocks of W lines of a plane. Returns the
 // number of lines done; the line kernel takes the rest.
-template <int32_t W, class Kernel>
+template <class L, int32_t W, class Kernel>
 int32_t RunRowBlocks(const ReductionLines& s, int32_t ni, Kernel& kernel) {
+    constexpr int32_t kLanes = LaneTraits<L>::kLanes;
     constexpr int32_t kVectors = W / kLanes;
-    RowSink<W> sink(s);
+    RowSink<L, W> sink(s);
     typename Kernel::State state[kVectors];
     int32_t first = 0;
     for (; first + W <= s.lines; first += W) {
@@ -344,7 +485,7 @@ int32_t RunRowBlocks(const ReductionLines& s, int32_t ni, Kernel& kernel) {
             for (int32_t i = 0; i < ni; ++i) {
                 const int16_t* row = in + i * s.inStep;
                 for (int32_t v = 0; v < kVectors; ++v) {
-                    Lanes x;
+                    L x;
                     std::memcpy(&x, row + kLanes * v, sizeof x);
                     Kernel::Update(state[v], x);
                 }
@@ -356,8 +497,9 @@ int32_t RunRowBlocks(const ReductionLines& s, int32_t ni, Kernel& kernel) {
         } else {
             for (int32_t i0 = 0; i0 < ni; i0 += kTile) {
                 const int32_t rows = ni - i0 < kTile ? ni - i0 : kTile;
-                Lanes tile[kVectors][8];
-                for (int32_t v = 0; v < kVectors; ++v) GatherTile(in + kLanes * v * s.inLine + i0, s.inLine, rows, tile[v]);
+                L tile[kVectors][8];
+                for (int32_t v = 0; v < kVectors; ++v)
+                    GatherTile(in + kLanes * v * s.inLine + i0, s.inLine, rows, tile[v]);
                 // Runs of rows up to the next output due within the tile.
                 for (int32_t c = 0; c < rows;) {
                     const bool due = next > 0 && next - i0 <= rows;
@@ -378,22 +520,50 @@ int32_t RunRowBlocks(const ReductionLines& s, int32_t ni, Kernel& kernel) {
 
 // Runs the row kernel over the lines that allow it (contiguous lines or
 // contiguous samples), then the line kernel over the rest.
-template <class Kernel, class LineFn>
+template <class L, class Kernel, class LineFn>
 void RunPlane(const ReductionLines& s, int32_t ni, Kernel& kernel, bool rowsAllowed, LineFn&& line) {
     int32_t first = 0;
     if (rowsAllowed && s.inLine == 1) {
-        first = RunRowBlocks<kWideBlock>(s, ni, kernel);
+        first = RunRowBlocks<L, kWideBlock>(s, ni, kernel);
     } else if (rowsAllowed && s.inStep == 1) {
-        first = RunRowBlocks<kNarrowBlock>(s, ni, kernel);
+        first = RunRowBlocks<L, LaneTraits<L>::kLanes>(s, ni, kernel);
     }
     for (int32_t l = first; l < s.lines; ++l) line(s.in + l * s.inLine, s.out + l * s.outLine);
 }
 
-// Every function that a plane's rows run through is inlined into one
-// function compiled three times, for AVX-512 (BW), AVX2 and any other
-// processor, and picked when the library is loaded. Both give the same bits (integer operations and
-// one exactly rounded division).
-#define VANTIR3_PLANE_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default"), flatten))
+// Runs plane.Run<L>() with the lane vector of the instruction-set path;
+// each variant has every function of the plane inlined into it.
+#if defined(__x86_64__) || defined(__i386__)
+template <class Plane>
+__attribute__((target("avx512f,avx512bw"), flatten)) void RunAvx512(const Plane& plane) {
+    plane.template Run<Lanes32>();
+}
+template <class Plane>
+__attribute__((target("avx2"), flatten)) void RunAvx2(const Plane& plane) {
+    plane.template Run<Lanes16>();
+}
+#endif
+template <class Plane>
+__attribute__((flatten)) void RunPlain(const Plane& plane) {
+    plane.template Run<Lanes8>();
+}
+
+template <class Plane>
+void RunOnPath(SimdPath path, const Plane& plane) {
+    switch (path) {
+#if defined(__x86_64__) || defined(__i386__)
+        case SimdPath::kAvx512:
+            RunAvx512(plane);
+            return;
+        case SimdPath::kAvx2:
+            RunAvx2(plane);
+            return;
+#endif
+        default:
+            RunPlain(plane);
+            return;
+    }
+}
 
 // ---- Min-max reduction ----------------------------------------------------
 
@@ -437,24 +607,25 @@ void MinMaxLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t out
     }
 }
 
-// MinMaxLine on 32 lines per state; low is 0 or -1 per line. (The flag needs
-// no reset: the first sample of a segment always sets it.)
+// MinMaxLine on a vector of lines per state; low is 0 or -1 per line. (The
+// flag needs no reset: the first sample of a segment always sets it.)
+template <class L>
 class MinMaxRows {
 public:
     struct State {
-        Lanes lo, hi, low;
+        L lo, hi, low;
     };
 
     explicit MinMaxRows(const MinMaxTable& t) : t_(t) {}
 
     static void Begin(State& st) {
-        st.lo = Lanes{} + kLoStart;
-        st.hi = Lanes{} + kHiStart;
-        st.low = Lanes{};
+        st.lo = L{} + kLoStart;
+        st.hi = L{} + kHiStart;
+        st.low = L{};
     }
-    static void Update(State& st, const Lanes& x) {
-        const Lanes newLow = x < st.lo;
-        const Lanes newHigh = x > st.hi;
+    static void Update(State& st, const L& x) {
+        const L newLow = x < st.lo;
+        const L newHigh = x > st.hi;
         st.lo = newLow ? x : st.lo;
         st.hi = newHigh ? x : st.hi;
         st.low = (st.low | newLow) & ~newHigh;
@@ -466,9 +637,10 @@ public:
     int32_t NextEnd() const { return s_ < t_.segments ? t_.seg[s_].end : 0; }
 
     template <int32_t W>
-    void Emit(State* st, RowSink<W>& sink) {
-        constexpr int32_t kVectors = W / kLanes;
-        Lanes row[kVectors];
+    void Emit(State* st, RowSink<L, W>& sink) {
+        typedef typename LaneTraits<L>::LanesU LanesU;
+        constexpr int32_t kVectors = RowSink<L, W>::kVectors;
+        L row[kVectors];
         if (t_.seg[s_].pair) {
             for (int32_t v = 0; v < kVectors; ++v) row[v] = st[v].low ? st[v].hi : st[v].lo;
             sink.Put(o_, row);
@@ -497,13 +669,24 @@ private:
     int32_t o_ = 0;
 };
 
-VANTIR3_PLANE_CLONES void MinMaxPlane(const ReductionLines& s, int32_t ni, const MinMaxTable& t) {
-    MinMaxRows rows(t);
-    RunPlane(s, ni, rows, true, [&](const int16_t* in, int16_t* out) { MinMaxLine(in, s.inStep, out, s.outStep, ni, t); });
-}
+struct MinMaxPlane {
+    const ReductionLines& s;
+    int32_t ni;
+    const MinMaxTable& t;
+
+    template <class L>
+    void Run() const {
+        MinMaxRows<L> rows(t);
+        RunPlane<L>(s, ni, rows, true, [this](const int16_t* in, int16_t* out) {
+            MinMaxLine(in, s.inStep, out, s.outStep, ni, t);
+        });
+    }
+};
 
 class MinMaxKernel {
 public:
+    explicit MinMaxKernel(SimdPath path) : path_(ChooseSimdPath(path)) {}
+
     bool Prepare(const ReductionShape& shape) {
         ni_ = shape.ni;
         const int32_t capacity = static_cast<int32_t>((int64_t{shape.no} + 1) / 2);
@@ -512,9 +695,10 @@ public:
         t_.segments = MinMaxSegments(shape.ni, shape.no, shape.r, t_.seg.get(), capacity);
         return true;
     }
-    void operator()(const ReductionLines& s) { MinMaxPlane(s, ni_, t_); }
+    void operator()(const ReductionLines& s) { RunOnPath(path_, MinMaxPlane{s, ni_, t_}); }
 
 private:
+    SimdPath path_;
     MinMaxTable t_;
     int32_t ni_ = 0;
 };
@@ -548,6 +732,7 @@ private:
 
 struct AverageTable {
     std::unique_ptr<int32_t[]> end;
+    std::unique_ptr<double[]> scale;  // per group, just above 1 / size (row kernel)
     int32_t groups = 0;
 };
 
@@ -557,7 +742,8 @@ inline int16_t RoundedMean(int64_t sum, int64_t n) {
     return static_cast<int16_t>(sum >= 0 ? (sum + n / 2) / n : (sum - n / 2) / n);
 }
 
-void AverageLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t outStep, const AverageTable& t) {
+void AverageLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t outStep,
+                 const AverageTable& t) {
     int32_t i = 0;
     for (int32_t g = 0; g < t.groups; ++g) {
         const int32_t start = i;
@@ -571,15 +757,21 @@ void AverageLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t ou
 // still fits.
 constexpr int32_t kRowGroupLimit = 65535;
 
-// AverageLine on 32 lines per state. A row of 32 samples read as 16 32-bit
-// words gives the even lines sign-extended by (w << 16) >> 16 and the odd
-// lines by w >> 16; each half sums in 32 bits (the kernel is only used for
-// groups of at most kRowGroupLimit samples). The division is done in double:
-// for |t| < 2^32 and 0 < n < 2^17 the rounded quotient t / n never reaches
-// the next whole number, so truncating it gives exactly the integer quotient
-// of RoundedMean.
+// AverageLine on a vector of lines per state. A row read as 32-bit words
+// gives the even lines sign-extended by (w << 16) >> 16 and the odd lines by
+// w >> 16; each half sums in 32 bits (the kernel is only used for groups of
+// at most kRowGroupLimit samples). The rounded mean is sign(sum) * floor(a /
+// n) with a = |sum| + n / 2 < 2^31, and floor(a / n) is the truncated double
+// product a * y with y just above 1 / n (one unit in the last place above the
+// rounded reciprocal): a * y lies between a / n and a / n + 2^-20, which
+// never reaches the next whole number since a / n is at least 1 / n >= 2^-16
+// below it. So no division is needed and the bits are those of RoundedMean.
+template <class L>
 class AverageRows {
 public:
+    typedef typename LaneTraits<L>::Words Words;
+    typedef typename LaneTraits<L>::WordsU WordsU;
+
     struct State {
         Words even, odd;
     };
@@ -590,7 +782,7 @@ public:
         st.even = Words{};
         st.odd = Words{};
     }
-    static void Update(State& st, const Lanes& x) {
+    static void Update(State& st, const L& x) {
         const Words w = reinterpret_cast<Words>(x);
         st.even += (w << 16) >> 16;
         st.odd += w >> 16;
@@ -602,18 +794,18 @@ public:
     int32_t NextEnd() const { return g_ < t_.groups ? t_.end[g_] : 0; }
 
     template <int32_t W>
-    void Emit(State* st, RowSink<W>& sink) {
-        constexpr int32_t kVectors = W / kLanes;
+    void Emit(State* st, RowSink<L, W>& sink) {
+        constexpr int32_t kVectors = RowSink<L, W>::kVectors;
         const int32_t end = t_.end[g_];
         const int32_t half = (end - start_) / 2;
-        const double n = end - start_;
-        Lanes row[kVectors];
+        const double y = t_.scale[g_];
+        L row[kVectors];
         for (int32_t v = 0; v < kVectors; ++v) {
             // Means lie in -32768 ... 32767: the low 16 bits of each word.
             WordsU even, odd;
-            Means(st[v].even, half, n, even);
-            Means(st[v].odd, half, n, odd);
-            row[v] = reinterpret_cast<Lanes>((even & 0xFFFFu) | (odd << 16));
+            Means(st[v].even, half, y, even);
+            Means(st[v].odd, half, y, odd);
+            row[v] = reinterpret_cast<L>((even & 0xFFFFu) | (odd << 16));
             Begin(st[v]);
         }
         sink.Put(g_, row);
@@ -622,16 +814,19 @@ public:
     }
 
 private:
-    // The rounded means of 16 sums of n samples, as 32-bit words, a quarter
-    // at a time.
-    static void Means(const Words& sum, int32_t half, double n, WordsU& mean) {
-        const Words t = sum >= 0 ? sum + half : sum - half;
-        Sums4 m[4];
-        m[0] = __builtin_convertvector(__builtin_convertvector(__builtin_shufflevector(t, t, 0, 1, 2, 3), Quotients4) / n, Sums4);
-        m[1] = __builtin_convertvector(__builtin_convertvector(__builtin_shufflevector(t, t, 4, 5, 6, 7), Quotients4) / n, Sums4);
-        m[2] = __builtin_convertvector(__builtin_convertvector(__builtin_shufflevector(t, t, 8, 9, 10, 11), Quotients4) / n, Sums4);
-        m[3] = __builtin_convertvector(__builtin_convertvector(__builtin_shufflevector(t, t, 12, 13, 14, 15), Quotients4) / n, Sums4);
-        std::memcpy(&mean, m, sizeof mean);
+    // The rounded means of the sums of n samples (y just above 1 / n), as
+    // 32-bit words, a half vector of words at a time so that the doubles
+    // fill one vector.
+    static void Means(const Words& sum, int32_t half, double y, WordsU& mean) {
+        typedef typename LaneTraits<L>::Doubles Products;
+        const Words a = (sum < 0 ? -sum : sum) + half;
+        typename LaneTraits<L>::HalfWords low, high;
+        LaneTraits<L>::Split(a, low, high);
+        low = __builtin_convertvector(__builtin_convertvector(low, Products) * y, decltype(low));
+        high = __builtin_convertvector(__builtin_convertvector(high, Products) * y, decltype(high));
+        Words q;
+        LaneTraits<L>::Join(low, high, q);
+        mean = reinterpret_cast<WordsU>(sum < 0 ? -q : q);
     }
 
     const AverageTable& t_;
@@ -639,27 +834,47 @@ private:
     int32_t start_ = 0;
 };
 
-VANTIR3_PLANE_CLONES void AveragePlane(const ReductionLines& s, int32_t ni, const AverageTable& t, bool rows) {
-    AverageRows kernel(t);
-    RunPlane(s, ni, kernel, rows, [&](const int16_t* in, int16_t* out) { AverageLine(in, s.inStep, out, s.outStep, t); });
-}
+struct AveragePlane {
+    const ReductionLines& s;
+    int32_t ni;
+    const AverageTable& t;
+    bool rows;
+
+    template <class L>
+    void Run() const {
+        AverageRows<L> kernel(t);
+        RunPlane<L>(s, ni, kernel, rows, [this](const int16_t* in, int16_t* out) {
+            AverageLine(in, s.inStep, out, s.outStep, t);
+        });
+    }
+};
 
 class AverageKernel {
 public:
+    explicit AverageKernel(SimdPath path) : path_(ChooseSimdPath(path)) {}
+
     bool Prepare(const ReductionShape& shape) {
         const int32_t capacity = shape.ni < shape.no ? shape.ni : shape.no;
         t_.end.reset(new (std::nothrow) int32_t[capacity]);
         if (!t_.end) return false;
         t_.groups = AverageGroupEnds(shape.ni, shape.no, shape.r, t_.end.get(), capacity);
         ni_ = shape.ni;
+        // The row kernel needs groups of at most kRowGroupLimit samples and
+        // the scale of each group; without memory for the scales the line
+        // kernel does everything.
         rows_ = true;
         for (int32_t g = 0, start = 0; g < t_.groups; start = t_.end[g++])
             if (t_.end[g] - start > kRowGroupLimit) rows_ = false;
+        if (rows_) t_.scale.reset(new (std::nothrow) double[t_.groups > 0 ? t_.groups : 1]);
+        if (!t_.scale) rows_ = false;
+        for (int32_t g = 0, start = 0; rows_ && g < t_.groups; start = t_.end[g++])
+            t_.scale[g] = std::nextafter(1.0 / (t_.end[g] - start), 2.0);
         return true;
     }
-    void operator()(const ReductionLines& s) { AveragePlane(s, ni_, t_, rows_); }
+    void operator()(const ReductionLines& s) { RunOnPath(path_, AveragePlane{s, ni_, t_, rows_}); }
 
 private:
+    SimdPath path_;
     AverageTable t_;
     int32_t ni_ = 0;
     bool rows_ = true;
@@ -667,8 +882,8 @@ private:
 
 }  // namespace
 
-int MinMaxReduction(MeboDataPtr& out, const MeboDataPtr& in) {
-    MinMaxKernel kernel;
+int MinMaxReduction(MeboDataPtr& out, const MeboDataPtr& in, SimdPath path) {
+    MinMaxKernel kernel(path);
     return RunReduction(out, in, 0, FactorRule::kAboveOne, kernel);
 }
 
@@ -677,8 +892,8 @@ int Decimation(MeboDataPtr& out, const MeboDataPtr& in) {
     return RunReduction(out, in, 0, FactorRule::kAboveOne, kernel);
 }
 
-int AverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis) {
-    AverageKernel kernel;
+int AverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, SimdPath path) {
+    AverageKernel kernel(path);
     return RunReduction(out, in, axis, FactorRule::kSumFits, kernel);
 }
 

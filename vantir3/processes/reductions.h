@@ -17,9 +17,10 @@
 //    0  done; the output's view is unchanged
 //    1  done; the output reached beyond the input on a matched axis and the
 //       caller's output now views the common region
-//   -1  R <= 1, nothing to reduce (min-max reduction and decimation); also,
-//       for every reduction, an average-reduction axis other than 0 or 1 and
-//       a per-call table that could not be allocated (nothing written)
+//   -1  R <= 1, nothing to reduce (min-max reduction and decimation); also
+//       an average-reduction axis other than 0 or 1, and, for any
+//       reduction, a per-call table that could not be allocated (nothing
+//       written)
 //   -2  no common range on a matched axis; also a buffer without storage or
 //       an empty reduced axis (Ni or No below 1)
 //   -3  element sizes differ, or are equal but not 2 (only 16-bit samples)
@@ -31,25 +32,32 @@
 // walk, where the output samples are already written).
 //
 // Choices made where the behaviour was left open:
-//  - the average reduction keeps its group sums in 64 bits, so a group of
-//    R + 1 samples of -32768 near the R limit gives its true mean instead of
-//    a wrapped 32-bit sum;
+//  - the average reduction never lets a group sum wrap: a group of R + 1
+//    samples of -32768 near the R limit gives its true mean;
 //  - no reduction ever writes more than No output positions per line, and
-//    the average reduction writes at most Ni (the rest stay as they were).
+//    the average reduction writes at most Ni (the rest stay as they were);
+//  - the output must not share samples with the input.
+//
+// The tables below are built once per call; blocks of lines are then reduced
+// together in vector lanes (see reductions.cc), every lane doing exactly
+// what the per-line rule does.
 #ifndef VANTIR3_PROCESSES_REDUCTIONS_H_
 #define VANTIR3_PROCESSES_REDUCTIONS_H_
 
 #include <cstdint>
 
 #include "vantir3/data/data_buffer.h"
+#include "vantir3/processes/simd_path.h"
 
 namespace vantir3 {
 
-int MinMaxReduction(MeboDataPtr& out, const MeboDataPtr& in);
+// `path` selects the instruction-set variant of the vector kernels (all give
+// the same bits; tests compare them).
+int MinMaxReduction(MeboDataPtr& out, const MeboDataPtr& in, SimdPath path = SimdPath::kBest);
 int Decimation(MeboDataPtr& out, const MeboDataPtr& in);
 // axis 0: groups of samples within each trace; axis 1: groups of traces at
 // each sample index.
-int AverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis);
+int AverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, SimdPath path = SimdPath::kBest);
 
 // ---- Per-call tables ------------------------------------------------------
 // They depend only on Ni, No and R, so each reduction builds its table once

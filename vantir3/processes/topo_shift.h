@@ -79,7 +79,6 @@ public:
     // over with SetAuxDataCdp instead; they are used while no elevations were
     // set here.
     int SetElevations(const MeboDataPtr* elevation);
-    const TopoShiftParams& Params() const { return params_; }
 
     int ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr* aux) override;
 

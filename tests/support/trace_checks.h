@@ -1,0 +1,53 @@
+// Helpers for the tests of the trace algorithms (gains, dewow, background
+// subtraction).
+#ifndef VANTIR3_TESTS_SUPPORT_TRACE_CHECKS_H_
+#define VANTIR3_TESTS_SUPPORT_TRACE_CHECKS_H_
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/support/test_source.h"
+#include "vantir3/processes/trace_kernels.h"
+
+namespace vantir3_test {
+
+// A buffer of n0 x n1 x n2 samples (indices from 0), all v.
+inline MeboDataPtr Filled(int32_t n0, int32_t n1, int32_t n2, int16_t v) {
+    return MakeBuffer(0, n0 - 1, 0, n1 - 1, 0, n2 - 1, [v](int32_t, int32_t, int32_t) { return v; });
+}
+
+// A trace-major copy of src viewed with axes 0 and 1 exchanged: the same
+// samples at the same indices, with a stride on axis 0.
+inline MeboDataPtr Transposed(const MeboDataPtr& src) {
+    const MeboAxisDim* d = src.axis.dim;
+    MeboDataPtr t = MakeBuffer(d[1].min, d[1].max, d[0].min, d[0].max, d[2].min, d[2].max,
+                               [&](int32_t i1, int32_t i0, int32_t i2) { return SampleAt(src, i0, i1, i2); });
+    MeboDataPtrSwapAxes(&t, 0, 1);
+    return t;
+}
+
+// Expects b to hold a's samples everywhere in a's view.
+inline void ExpectSameSamples(const MeboDataPtr& a, const MeboDataPtr& b) {
+    const MeboAxisDim* d = a.axis.dim;
+    for (int32_t i2 = d[2].min; i2 <= d[2].max; ++i2)
+        for (int32_t i1 = d[1].min; i1 <= d[1].max; ++i1)
+            for (int32_t i0 = d[0].min; i0 <= d[0].max; ++i0)
+                ASSERT_EQ(SampleAt(a, i0, i1, i2), SampleAt(b, i0, i1, i2)) << i0 << " " << i1 << " " << i2;
+}
+
+// The scalar level, and the vector level when this processor has it.
+inline std::vector<vantir3::SimdLevel> Levels() {
+    std::vector<vantir3::SimdLevel> levels = {vantir3::SimdLevel::kScalar};
+    if (vantir3::CpuSimdLevel() != vantir3::SimdLevel::kScalar) levels.push_back(vantir3::CpuSimdLevel());
+    return levels;
+}
+
+// Releases every buffer given.
+inline void Release(std::initializer_list<MeboDataPtr*> buffers) {
+    for (MeboDataPtr* b : buffers) MeboDataPtrRelease(b);
+}
+
+}  // namespace vantir3_test
+
+#endif  // VANTIR3_TESTS_SUPPORT_TRACE_CHECKS_H_
