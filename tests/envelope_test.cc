@@ -228,6 +228,7 @@ TEST(Envelope, RefusesAnInputThatDoesNotCoverTheOutput) {
     MeboDataPtrAllocate(&wide, 4, 0, 31, 10, 19, 0, 0, 1);
     EXPECT_EQ(CCdpProcessToolbox::CdpEnvelope(empty, in, stats, 10), -1);
     EXPECT_EQ(CCdpProcessToolbox::CdpEnvelope(wide, in, stats, 10), -3);
+    EXPECT_EQ(CCdpProcessToolbox::CdpEnvelope(wide, wide, stats, 10), -3);  // equal, but not 16-bit
     for (MeboDataPtr* b : {&in, &partial, &longer, &inner, &same, &direct, &wide}) MeboDataPtrRelease(b);
 }
 
