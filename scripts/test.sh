@@ -45,8 +45,14 @@ for src in fuzz/fuzz_*.cc; do
   mkdir -p "build-fuzz/corpus/$target"
   dict=()
   [ -f "fuzz/$target.dict" ] && dict=(-dict="fuzz/$target.dict")
-  "build-fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -timeout=10 \
-    -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" "${dict[@]}" \
-    "build-fuzz/corpus/$target" "fuzz/corpus/$target"
+  log="build-fuzz/$target.log"
+  if ! "build-fuzz/fuzz/$target" -max_total_time="$fuzz_seconds" -timeout=10 \
+      -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$target-" "${dict[@]}" \
+      "build-fuzz/corpus/$target" "fuzz/corpus/$target" >"$log" 2>&1; then
+    cat "$log"
+    echo "fuzz target $target failed; the input is in build-fuzz/artifacts/"
+    exit 1
+  fi
+  grep -E '^Done|^stat::(number_of_executed_units|new_units_added|peak_rss_mb)' "$log"
 done
 echo "all tests, sanitizer runs and fuzz runs passed"
