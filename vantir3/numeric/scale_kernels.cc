@@ -5,7 +5,9 @@
 #if defined(__x86_64__) || defined(__i386__)
 // GCC 12's AVX-512 intrinsics header trips -Wmaybe-uninitialized on its own
 // placeholder vectors; the warning is about the header, not this code.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #define VANTIR3_HAVE_AVX2_PATH 1
 #endif

@@ -20,7 +20,9 @@ constexpr ParamDecl kAgcGainParams[] = {
 // GCC 12 reports the deliberately undefined vectors inside the intrinsics as
 // maybe uninitialised.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // AgcGainFor on eight windows: the same two divisions and comparisons. With
 // a maximum gain of at most 32767 the test for silence is left out: a mean
 // of at most 1 makes 32767 / mean at least 32767, so the minimum below gives

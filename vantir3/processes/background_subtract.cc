@@ -18,7 +18,9 @@ constexpr ParamDecl kBackgroundSubtractParams[] = {
 // GCC 12 reports the deliberately undefined vectors inside the intrinsics as
 // maybe uninitialised.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 VANTIR3_TARGET_AVX512 void SubtractAvx512(const int16_t* x, const int16_t* b, int16_t* y, int32_t n) {
     int32_t k = 0;
     for (; k + 32 <= n; k += 32) {

@@ -15,7 +15,9 @@
 
 // GCC 12's AVX-512 intrinsics header trips -Wmaybe-uninitialized on its own
 // placeholder vectors; the warning is about the header, not this code.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 double ReflectorDepth(double v, double t, double s) {
     const double vt = v * t;

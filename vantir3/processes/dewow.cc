@@ -37,7 +37,9 @@ int32_t TruncateToInt32(double v) {
 // GCC 12 reports the deliberately undefined vectors inside the intrinsics as
 // maybe uninitialised.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // Dewow of the blocks that RunningWindow::Stream hands out.
 struct DewowBlocks {
     const double* inverse;

@@ -20,7 +20,9 @@ constexpr ParamDecl kDvlGainParams[] = {
 // GCC 12 reports the deliberately undefined vectors inside the intrinsics as
 // maybe uninitialised.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // 0.5 + L * P / (|L| + Q) with L = g * x on eight lanes, in DvlSample's order.
 VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512d Curve(__m512d g, __m512d x, __m512d p,
                                                                           __m512d q) {
