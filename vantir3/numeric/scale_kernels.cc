@@ -1,6 +1,7 @@
 #include "vantir3/numeric/scale_kernels.h"
 
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/numeric/simd_path.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 // GCC 12's AVX-512 intrinsics header trips -Wmaybe-uninitialized on its own
@@ -83,8 +84,6 @@ __attribute__((target("avx512f"))) void ScaleAvx512(const int16_t* in, int16_t* 
     ScaleAvx2(in + k, out + k, n - k, gain, gains != nullptr ? gains + k : nullptr);
 }
 
-bool HaveAvx2() { return __builtin_cpu_supports("avx2"); }
-bool HaveAvx512() { return __builtin_cpu_supports("avx512f"); }
 
 }  // namespace
 #endif
@@ -92,11 +91,11 @@ bool HaveAvx512() { return __builtin_cpu_supports("avx512f"); }
 bool ScaleSamplesVector(const int16_t* in, int16_t* out, int32_t n, double gain,
                         const double* gains) {
 #if defined(VANTIR3_HAVE_AVX2_PATH)
-    if (HaveAvx512()) {
+    if (ChooseSimdPath() == SimdPath::kAvx512) {
         ScaleAvx512(in, out, n, gain, gains);
         return true;
     }
-    if (HaveAvx2()) {
+    if (ChooseSimdPath() == SimdPath::kAvx2) {
         ScaleAvx2(in, out, n, gain, gains);
         return true;
     }

@@ -47,7 +47,7 @@
 #include <cstdint>
 
 #include "vantir3/data/data_buffer.h"
-#include "vantir3/processes/simd_path.h"
+#include "vantir3/numeric/simd_path.h"
 
 namespace vantir3 {
 

@@ -15,6 +15,7 @@
 
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/numeric/simd_path.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -42,15 +43,9 @@ constexpr int kAuxTooSmall = -8;
 // The vector instructions a kernel may use. Every level gives the same bits.
 enum class SimdLevel { kScalar, kAvx512 };
 
-// The best level of this processor (kAvx512 needs AVX-512 F, BW, DQ and VL).
+// The best level of this processor.
 inline SimdLevel CpuSimdLevel() {
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl")) {
-        return SimdLevel::kAvx512;
-    }
-#endif
-    return SimdLevel::kScalar;
+    return ChooseSimdPath() == SimdPath::kAvx512 ? SimdLevel::kAvx512 : SimdLevel::kScalar;
 }
 
 // A per-call array of n elements (uninitialised), or null when memory runs out.
