@@ -6,20 +6,13 @@
 #include <cmath>
 #include <string>
 
+#include "vantir3/processes/agc_gain.h"
+
 namespace vantir3 {
 namespace {
 
-// A two-parameter table shaped like the AGC gain's.
-constexpr ParamDecl kParams[] = {
-    {"WINDOW", 'D', 1, 1.5, 0.1, 1000.0, 0.1,
-     "1.5\nWindow Width\nSpecifies the width (time duration) of signal used to determine signal "
-     "strength. Measured in units of GPR transmit pulse widths."},
-    {"MAXGN@", 'D', 0, 500.0, 1.0, 32767.0, 1.0,
-     "20;50;200;500;2000;5000\nMaximum Gain\nSpecifies the maximum applied gain. Once this value "
-     "is reached, the gain will not increase further. Used to avoid excessive gain for very small "
-     "signals."},
-};
-const ProcessDecl kDecl = {"AGC@@@", "AGC Gain", "Automatic gain.", 2, kParams};
+// The AGC gain's table: two parameters of different precisions.
+const ProcessDecl& kDecl = kAgcGainDecl;
 
 struct Block {
     double window = 1.5, maxGain = 500.0;
