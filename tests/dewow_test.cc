@@ -17,12 +17,12 @@ using vantir3::SimdLevel;
 
 // One trace at one level; with sums, the averaged-trace sums of two passes.
 std::vector<int16_t> DewowOf(const std::vector<int16_t>& x, int32_t half, SimdLevel level,
-                             std::vector<double>* sums = nullptr) {
+                             std::vector<int32_t>* sums = nullptr) {
     vantir3::RunningWindow window;
     EXPECT_TRUE(window.Reserve(static_cast<int32_t>(x.size()), half, level));
     std::vector<int16_t> y(x.size());
     if (sums != nullptr) {
-        sums->assign(x.size(), 0.0);
+        sums->assign(x.size(), 0);
         vantir3::DewowTrace(window, x.data(), y.data(), sums->data());
     }
     vantir3::DewowTrace(window, x.data(), y.data(), sums != nullptr ? sums->data() : nullptr);
@@ -76,7 +76,7 @@ TEST(Dewow, VectorPathGivesTheScalarBits) {
                 const int32_t r = static_cast<int32_t>(random() % 65536) - 32768;
                 v = static_cast<int16_t>(kind == 0 ? r : kind == 1 ? r / 64 : (r < 0 ? -32768 : 32767));
             }
-            std::vector<double> a, b;
+            std::vector<int32_t> a, b;
             ASSERT_EQ(DewowOf(x, half, SimdLevel::kScalar, &a), DewowOf(x, half, vantir3::CpuSimdLevel(), &b))
                 << n << " " << half << " " << kind;
             ASSERT_EQ(a, b);
@@ -111,7 +111,16 @@ TEST(Dewow, AveragedTrace) {
     ASSERT_EQ(CCdpProcessToolbox::CdpDewow(five, in, &avg, 1.0, 500.0, 1.0), 0);
     EXPECT_EQ(SampleAt(avg, 0, 0), -5);
     EXPECT_EQ(SampleAt(avg, 1, 0), 5);
-    Release({&in, &out, &avg, &fresh, &five});
+    // 70000 traces at the extremes: sums beyond 32 bits stay exact.
+    MeboDataPtr loud = MakeBuffer(0, 1, 0, 69999, 0, 0, [](int32_t i, int32_t, int32_t) {
+        return static_cast<int16_t>(i == 0 ? 32767 : -32768);
+    });
+    MeboDataPtr loudOut = Filled(2, 70000, 1, 0);
+    MeboDataPtrSeek(&avg, 0, 0, 0);
+    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(loudOut, loud, &avg, 1.0, 500.0, 1.0), 0);
+    EXPECT_EQ(SampleAt(avg, 0, 0), 32767);
+    EXPECT_EQ(SampleAt(avg, 1, 0), -32768);
+    Release({&in, &out, &avg, &fresh, &five, &loud, &loudOut});
 }
 
 TEST(Dewow, StridedAndInPlaceBuffersGiveTheSameSamples) {

@@ -1,7 +1,6 @@
 #include "vantir3/processes/agc_gain.h"
 
 #include "vantir3/framework/buffer_walk.h"
-#include "vantir3/numeric/scale_kernels.h"
 
 namespace vantir3 {
 
@@ -23,26 +22,59 @@ constexpr ParamDecl kAgcGainParams[] = {
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-// AgcGainFor on eight windows: the same two divisions and comparisons. With
-// a maximum gain of at most 32767 the test for silence is left out: a mean
-// of at most 1 makes 32767 / mean at least 32767, so the minimum below gives
-// exactly the maximum gain, which is then the gain for silence.
-template <bool CheckSilence>
-VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512d GainsFor(__m512d sum, __m512d count,
-                                                                              __m512d maxGain, __m512d silent) {
-    const __m512d mean = _mm512_div_pd(sum, count);
-    // min returns its second operand unless the first is smaller: maxGain
-    // when 32767 / mean exceeds it.
-    const __m512d g = _mm512_min_pd(_mm512_div_pd(_mm512_set1_pd(32767.0), mean), maxGain);
-    if (!CheckSilence) return g;
-    return _mm512_mask_mov_pd(g, _mm512_cmp_pd_mask(mean, _mm512_set1_pd(1.0), _CMP_LE_OQ), silent);
+// The vector path avoids both divisions of the scalar formula, whose
+// throughput would bound the whole kernel, and still gives its bits:
+// - Silence is decided exactly as S <= c for the window sum S over c
+//   samples (S / c > 1 means S / c >= 1 + 1 / c, which rounds above 1).
+// - Otherwise g' = q + q (1 - S r) with q = (32767 c) r and r the 14-bit
+//   reciprocal estimate of S: one Newton step, so g' lies within 2^-27.9 g
+//   of the scalar gain g = 32767 / (S / c) (both divisions rounded). The cap
+//   at maxGain keeps that bound.
+// - Every gain is at most 32767 (a capped one, or 32767 / mean with a mean
+//   above 1), so t = 0.5 + x g, the scalar value before the floor, has
+//   |t| < 2^31.
+// - The vector path forms w = (0.5 + d) + x g' (one rounding), d = 2^-12.
+//   Where |w| < 32770, w - d lies within 2^-12.8 of t, so a w whose fraction
+//   is at least 2d has floor(t) = floor(w); farther out both saturate alike.
+//   The samples whose w has a smaller fraction (about one in 2000 on noise)
+//   are recomputed with the scalar formula.
+constexpr double kNearWhole = 0x1p-12;
+
+// The scalar formula for the samples of a block marked in `redo`. x holds
+// the block's input samples and sums their window sums (copied before the
+// block's output was stored, as input and output may share memory).
+__attribute__((noinline, cold)) void RedoSamples(uint32_t redo, const int16_t* x, const int32_t* sums,
+                                                 const double* counts, double maxGain, int16_t* y) {
+    for (int k = 0; redo != 0; ++k, redo >>= 1) {
+        if (redo & 1u) y[k] = AgcSample(x[k], static_cast<double>(sums[k]), counts[k], maxGain);
+    }
 }
 
-// AGC gains of the blocks that RunningWindow::Stream hands out.
-template <bool CheckSilence>
-struct GainBlocks {
+// Outputs of eight samples (widened to doubles) from their window sums and
+// counts, before the floor; `exact` marks the lanes whose floor is sure.
+VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512d AgcEight(__m512d x, __m512d sum,
+                                                                             __m512d count, __m512d maxGain,
+                                                                             __m512d silentGain,
+                                                                             __mmask8& exact) {
+    const __m512d r = _mm512_rcp14_pd(sum);
+    const __m512d q = _mm512_mul_pd(_mm512_mul_pd(count, _mm512_set1_pd(32767.0)), r);
+    const __m512d g = _mm512_fmadd_pd(q, _mm512_fnmadd_pd(sum, r, _mm512_set1_pd(1.0)), q);
+    // min gives its second operand unless the first is smaller: the gain
+    // capped at maxGain, as AgcGainFor caps it; silent lanes keep silentGain.
+    const __mmask8 loud = _mm512_cmp_pd_mask(sum, count, _CMP_GT_OQ);
+    const __m512d w = _mm512_fmadd_pd(_mm512_mask_min_pd(silentGain, loud, maxGain, g), x,
+                                      _mm512_set1_pd(0.5 + kNearWhole));
+    // w - floor(w) in one instruction.
+    const __m512d frac = _mm512_reduce_pd(w, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    exact = _mm512_cmp_pd_mask(frac, _mm512_set1_pd(2.0 * kNearWhole), _CMP_GE_OQ);
+    return w;
+}
+
+// AGC of the blocks that RunningWindow::Stream hands out.
+struct AgcBlocks {
     const double* counts;
-    double* gains;
+    const int16_t* x;
+    int16_t* y;
     double maxGain;
 
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void operator()(int32_t i0, __mmask16 m,
@@ -51,24 +83,32 @@ struct GainBlocks {
         const __m512d silent = _mm512_set1_pd(maxGain < 32767.0 ? maxGain : 32767.0);
         const __m512d one = _mm512_set1_pd(1.0);
         const __mmask8 lo = static_cast<__mmask8>(m), hi = static_cast<__mmask8>(m >> 8);
-        _mm512_mask_storeu_pd(gains + i0, lo,
-                              GainsFor<CheckSilence>(_mm512_cvtepi32_pd(_mm512_castsi512_si256(s)),
-                                                     _mm512_mask_loadu_pd(one, lo, counts + i0), top, silent));
-        _mm512_mask_storeu_pd(gains + i0 + 8, hi,
-                              GainsFor<CheckSilence>(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(s, 1)),
-                                                     _mm512_mask_loadu_pd(one, hi, counts + i0 + 8), top, silent));
+        const __m256i xs = _mm256_maskz_loadu_epi16(m, x + i0);
+        __m512d xl, xh;
+        avx512::Widen(xs, xl, xh);
+        __mmask8 exactLo, exactHi;
+        const __m512d tl = AgcEight(xl, _mm512_cvtepi32_pd(_mm512_castsi512_si256(s)),
+                                    _mm512_mask_loadu_pd(one, lo, counts + i0), top, silent, exactLo);
+        const __m512d th = AgcEight(xh, _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(s, 1)),
+                                    _mm512_mask_loadu_pd(one, hi, counts + i0 + 8), top, silent, exactHi);
+        const __mmask16 redo = _mm512_kandn(_mm512_kunpackb(exactHi, exactLo), m);
+        if (_mm512_kortestz(redo, redo)) {
+            _mm256_mask_storeu_epi16(y + i0, m, avx512::FloorSaturate16Within31Bits(tl, th));
+            return;
+        }
+        alignas(64) int16_t xCopy[16];
+        alignas(64) int32_t sums[16];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(xCopy), xs);
+        _mm512_store_si512(sums, s);
+        _mm256_mask_storeu_epi16(y + i0, m, avx512::FloorSaturate16Within31Bits(tl, th));
+        RedoSamples(redo, xCopy, sums, counts + i0, maxGain, y + i0);
     }
 };
 
-VANTIR3_TARGET_AVX512 void AgcGainsAvx512(const RunningWindow& window, const int16_t* x, double maxGain,
-                                          double* gains) {
-    if (maxGain <= 32767.0) {
-        GainBlocks<false> blocks = {window.Counts(), gains, maxGain};
-        window.Stream(x, true, blocks);
-    } else {
-        GainBlocks<true> blocks = {window.Counts(), gains, maxGain};
-        window.Stream(x, true, blocks);
-    }
+VANTIR3_TARGET_AVX512 void AgcTraceAvx512(const RunningWindow& window, const int16_t* x, int16_t* y,
+                                          double maxGain) {
+    AgcBlocks blocks = {window.Counts(), x, y, maxGain};
+    window.Stream(x, true, blocks);
 }
 #pragma GCC diagnostic pop
 #endif
@@ -82,18 +122,16 @@ const ProcessDecl kAgcGainDecl = {
     "strength between reflectors becomes meaningless).",
     2, kAgcGainParams};
 
-void AgcTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double maxGain, double* gains) {
+void AgcTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double maxGain) {
 #if defined(VANTIR3_HAVE_AVX512_PATH)
     if (window.Vector()) {
-        AgcGainsAvx512(window, x, maxGain, gains);
-    } else
-#endif
-    {
-        window.ForEach<true>(x, [gains, maxGain](int32_t i, double sum, double count) {
-            gains[i] = AgcGainFor(sum / count, maxGain);
-        });
+        AgcTraceAvx512(window, x, y, maxGain);
+        return;
     }
-    ScaleSamplesByTable(x, y, window.Size(), gains);
+#endif
+    window.ForEach<true>(x, [x, y, maxGain](int32_t i, double sum, double count) {
+        y[i] = AgcSample(x[i], sum, count, maxGain);
+    });
 }
 
 int AgcGain(MeboDataPtr& out, const MeboDataPtr& in, double window, double maxGain,
@@ -101,7 +139,6 @@ int AgcGain(MeboDataPtr& out, const MeboDataPtr& in, double window, double maxGa
     const int32_t half = RunningMeanHalf(window, antennaFrequency, sampleInterval);
     RunningWindow run;
     std::unique_ptr<int16_t[]> inCopy, outCopy;
-    std::unique_ptr<double[]> gains;
     return WalkTraces(
         out, in,
         [&](const CommonRegion& region) {
@@ -109,14 +146,12 @@ int AgcGain(MeboDataPtr& out, const MeboDataPtr& in, double window, double maxGa
             const size_t n = static_cast<size_t>(d.max - d.min + 1);
             inCopy = NewScratch<int16_t>(n);
             outCopy = NewScratch<int16_t>(n);
-            gains = NewScratch<double>(n);
-            if (!inCopy || !outCopy || !gains) return -1;
+            if (!inCopy || !outCopy) return -1;
             return run.Reserve(static_cast<int32_t>(n), half, CpuSimdLevel()) ? 0 : -1;
         },
         [&](const TraceSpan& s) {
-            OnContiguousTrace(s, inCopy.get(), outCopy.get(), [&](const int16_t* x, int16_t* y) {
-                AgcTrace(run, x, y, maxGain, gains.get());
-            });
+            OnContiguousTrace(s, inCopy.get(), outCopy.get(),
+                              [&](const int16_t* x, int16_t* y) { AgcTrace(run, x, y, maxGain); });
         });
 }
 

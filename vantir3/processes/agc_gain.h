@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "vantir3/data/data_buffer.h"
+#include "vantir3/framework/buffer_walk.h"
 #include "vantir3/framework/param_table.h"
 #include "vantir3/processes/dewow.h"
 
@@ -23,13 +24,19 @@ inline double AgcGainFor(double mean, double maxGain) {
     return g > maxGain ? maxGain : g;
 }
 
+// The output of one sample x whose window has the magnitude sum `sum` over
+// `count` samples: floor(0.5 + g * x) saturated to -32767 ... 32767, with g =
+// AgcGainFor(sum / count, maxGain).
+inline int16_t AgcSample(int16_t x, double sum, double count, double maxGain) {
+    return FloorSaturate16(0.5 + AgcGainFor(sum / count, maxGain) * static_cast<double>(x));
+}
+
 // AGC of one trace of window.Size() samples (x and y may be the same
-// array): gains[i] = AgcGainFor(the mean of |x| over the window of sample i,
-// maxGain), then y = floor(0.5 + x * gains) saturated to -32767 ... 32767.
-void AgcTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double maxGain, double* gains);
+// array): y[i] = AgcSample(x[i], ...) over the window of sample i.
+void AgcTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double maxGain);
 
 // AGC over the common region of in and out: out = floor(0.5 + x * g)
-// saturated to -32767 ... 32767 with g from AgcTrace and a window
+// saturated to -32767 ... 32767 with g from AgcSample and a window
 // `window` transmit pulse widths wide (RunningMeanHalf; a zero or unusable
 // frequency or interval gives a one-sample window). Results as for every
 // buffer walk (0, 1, -1, -2, -3, -6); -1 also when the per-call scratch

@@ -45,7 +45,7 @@ struct DewowBlocks {
     const double* inverse;
     const int16_t* x;
     int16_t* y;
-    double* sums;
+    int32_t* sums;
 
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void operator()(int32_t i0, __mmask16 m,
                                                                         __m512i s) const {
@@ -58,16 +58,15 @@ struct DewowBlocks {
         const __m256i ys = avx512::SubtractSaturated16(xs, avx512::Truncate16(ql, qh));
         _mm256_mask_storeu_epi16(y + i0, m, ys);
         if (sums != nullptr) {
-            __m512d yl, yh;
-            avx512::Widen(ys, yl, yh);
-            _mm512_mask_storeu_pd(sums + i0, lo, _mm512_add_pd(_mm512_maskz_loadu_pd(lo, sums + i0), yl));
-            _mm512_mask_storeu_pd(sums + i0 + 8, hi, _mm512_add_pd(_mm512_maskz_loadu_pd(hi, sums + i0 + 8), yh));
+            _mm512_mask_storeu_epi32(sums + i0, m,
+                                     _mm512_add_epi32(_mm512_maskz_loadu_epi32(m, sums + i0),
+                                                      _mm512_cvtepi16_epi32(ys)));
         }
     }
 };
 
 VANTIR3_TARGET_AVX512 void DewowTraceAvx512(const RunningWindow& window, const int16_t* x, int16_t* y,
-                                            double* sums) {
+                                            int32_t* sums) {
     DewowBlocks blocks = {window.TruncatingInverses(), x, y, sums};
     window.Stream(x, false, blocks);
 }
@@ -120,7 +119,7 @@ bool RunningWindow::Reserve(int32_t n, int32_t half, SimdLevel level) {
     return true;
 }
 
-void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double* sums) {
+void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
 #if defined(VANTIR3_HAVE_AVX512_PATH)
     if (window.Vector()) {
         DewowTraceAvx512(window, x, y, sums);
@@ -130,7 +129,7 @@ void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, doubl
     window.ForEach<false>(x, [x, y, sums](int32_t i, double sum, double count) {
         const double mean = sum / count;
         y[i] = SubtractSaturated16(x[i], static_cast<int16_t>(static_cast<int32_t>(mean)));
-        if (sums != nullptr) sums[i] += static_cast<double>(y[i]);
+        if (sums != nullptr) sums[i] += y[i];
     });
 }
 
@@ -139,9 +138,23 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
     const int32_t half = RunningMeanHalf(window, antennaFrequency, sampleInterval);
     RunningWindow run;
     std::unique_ptr<int16_t[]> inCopy, outCopy;
-    std::unique_ptr<double[]> sums;
+    // The averaged trace: the outputs of up to kTracesPerPartial traces are
+    // added in 32-bit partial sums (they cannot overflow), which are carried
+    // into 64-bit totals. All are exact whole numbers, as the sums of the
+    // outputs are.
+    constexpr int64_t kTracesPerPartial = 65535;
+    std::unique_ptr<int32_t[]> partial;
+    std::unique_ptr<int64_t[]> totals;
+    int64_t inPartial = 0;
     int32_t n = 0;
     int64_t traces = 0;
+    auto carry = [&] {
+        for (int32_t k = 0; k < n; ++k) {
+            totals[k] += partial[k];
+            partial[k] = 0;
+        }
+        inPartial = 0;
+    };
     const int status = WalkTraces(
         out, in,
         [&](const CommonRegion& region) {
@@ -152,24 +165,29 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
             outCopy = NewScratch<int16_t>(static_cast<size_t>(n));
             if (!inCopy || !outCopy || !run.Reserve(n, half, CpuSimdLevel())) return -1;
             if (average != nullptr) {
-                sums = NewScratch<double>(static_cast<size_t>(n));
-                if (!sums) return -1;
-                for (int32_t k = 0; k < n; ++k) sums[k] = 0.0;
+                partial = NewScratch<int32_t>(static_cast<size_t>(n));
+                totals = NewScratch<int64_t>(static_cast<size_t>(n));
+                if (!partial || !totals) return -1;
+                std::memset(partial.get(), 0, sizeof(int32_t) * static_cast<size_t>(n));
+                std::memset(totals.get(), 0, sizeof(int64_t) * static_cast<size_t>(n));
             }
             traces = region.TraceCount();
             return 0;
         },
         [&](const TraceSpan& s) {
+            if (partial && inPartial == kTracesPerPartial) carry();
             OnContiguousTrace(
                 s, inCopy.get(), outCopy.get(),
-                [&](const int16_t* x, int16_t* y) { DewowTrace(run, x, y, sums.get()); }, true);
+                [&](const int16_t* x, int16_t* y) { DewowTrace(run, x, y, partial.get()); }, true);
+            ++inPartial;
         });
-    if (sums) {
+    if (partial) {
         // The walk ran (the sums exist only once the region was accepted).
+        carry();
         const double count = static_cast<double>(traces);
         uint8_t* dst = average->cur;
         for (int32_t k = 0; k < n; ++k, dst += sizeof(int16_t)) {
-            const int16_t v = static_cast<int16_t>(static_cast<int32_t>(sums[k] / count));
+            const int16_t v = static_cast<int16_t>(static_cast<int32_t>(static_cast<double>(totals[k]) / count));
             std::memcpy(dst, &v, sizeof v);
         }
     }

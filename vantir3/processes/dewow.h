@@ -100,9 +100,16 @@ public:
         int32_t* p = prefix_.get() + h;
         p[0] = 0;
         __m512i carry = _mm512_setzero_si512();
-        for (int32_t k = 0; k < n; k += 16) carry = avx512::ScanBlock(x, k, n, absolute, p, carry);
+        int32_t k = 0;
+        for (; k + 16 <= n; k += 16) carry = avx512::ScanBlock(x, k, 0xFFFF, absolute, p, carry);
+        if (k < n) avx512::ScanBlock(x, k, avx512::FirstLanes(n - k), absolute, p, carry);
         const __m512i total = _mm512_set1_epi32(p[n]);
         int32_t i0 = 0;
+        // Blocks whose windows all end inside the trace: plain loads.
+        for (; i0 + 16 <= n - h; i0 += 16) {
+            block(i0, static_cast<__mmask16>(0xFFFF),
+                  _mm512_sub_epi32(_mm512_loadu_si512(base + i0 + 2 * h + 1), _mm512_loadu_si512(base + i0)));
+        }
         for (; i0 + 16 <= n; i0 += 16) {
             block(i0, static_cast<__mmask16>(0xFFFF), WindowSums(base, n, h, total, i0, 0xFFFF));
         }
@@ -143,7 +150,7 @@ private:
 // y[i] = SubtractSaturated16(x[i], m) with m the mean of the window of
 // sample i truncated toward zero. With sums (may be null), y[i] is also
 // added to sums[i].
-void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double* sums = nullptr);
+void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums = nullptr);
 
 // Dewow over the common region of in and out, with a window `window`
 // transmit pulse widths wide (only the product of frequency and interval

@@ -120,6 +120,15 @@ VANTIR3_TARGET_AVX512 inline __m256i FloorSaturate16(__m512d lo, __m512d hi) {
                   _mm512_cvt_roundpd_epi32(hi, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
 }
 
+// FloorSaturate16 of sixteen doubles of magnitude below 2^31: floors as
+// 32-bit integers, narrowed with saturation, -32768 raised to -32767.
+VANTIR3_TARGET_AVX512 inline __m256i FloorSaturate16Within31Bits(__m512d lo, __m512d hi) {
+    const __m256i a = _mm512_cvt_roundpd_epi32(lo, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    const __m256i b = _mm512_cvt_roundpd_epi32(hi, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    const __m256i s = _mm512_cvtsepi32_epi16(_mm512_inserti64x4(_mm512_castsi256_si512(a), b, 1));
+    return _mm256_max_epi16(s, _mm256_set1_epi16(-32767));
+}
+
 // Whole parts (toward zero) of sixteen doubles in the 16-bit range.
 VANTIR3_TARGET_AVX512 inline __m256i Truncate16(__m512d lo, __m512d hi) {
     return Narrow(_mm512_cvttpd_epi32(lo), _mm512_cvttpd_epi32(hi));
@@ -151,15 +160,14 @@ inline void PrefetchAhead(const int16_t* p) {
     _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p) + 4096), _MM_HINT_T0);
 }
 
-// One block of a running prefix sum: p[k + 1 ... k + 16] (those below n + 1)
+// One block of a running prefix sum: p[k + 1 ... k + 16] (the lanes in m)
 // = carry + x[0] + ... + x[k + j] (of |x| when absolute), modulo 2^32, where
 // carry holds the sum of x[0 ... k - 1] in every lane; returns the carry for
 // the next block. The block is scanned in four shift-and-add steps.
 VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512i ScanBlock(
-    const int16_t* x, int32_t k, int32_t n, bool absolute, int32_t* p, __m512i carry) {
+    const int16_t* x, int32_t k, __mmask16 m, bool absolute, int32_t* p, __m512i carry) {
     const __m512i zero = _mm512_setzero_si512();
     PrefetchAhead(x + k);
-    const __mmask16 m = FirstLanes(int64_t{n} - k);
     __m512i v = _mm512_cvtepi16_epi32(_mm256_maskz_loadu_epi16(m, x + k));
     if (absolute) v = _mm512_abs_epi32(v);
     v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 15));
