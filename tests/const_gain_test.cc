@@ -2,99 +2,98 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
 
-#include "tests/support/test_source.h"
+#include "tests/support/trace_checks.h"
 
 namespace {
 
-using vantir3_test::MakeBuffer;
-using vantir3_test::SampleAt;
-
-MeboDataPtr Row(std::initializer_list<int16_t> values) {
-    std::vector<int16_t> v(values);
-    return MakeBuffer(0, static_cast<int32_t>(v.size()) - 1, 0, 0, 0, 0,
-                      [&](int32_t i, int32_t, int32_t) { return v[i]; });
-}
-
-std::vector<int16_t> Samples(const MeboDataPtr& b) {
-    std::vector<int16_t> v;
-    for (int32_t i = b.axis.dim[0].min; i <= b.axis.dim[0].max; ++i) v.push_back(SampleAt(b, i, b.axis.dim[1].min));
-    return v;
-}
+using namespace vantir3_test;
+using Line = std::vector<int16_t>;
 
 TEST(ConstGain, RoundsHalfUpAndSaturatesSymmetrically) {
-    MeboDataPtr in = Row({1000, -400, 5, -5, -32768, 32767, 0, 7});
-    MeboDataPtr out = Row({0, 0, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(vantir3::ConstGain(out, in, 100.0), 0);
-    EXPECT_EQ(Samples(out), (std::vector<int16_t>{32767, -32767, 500, -500, -32767, 32767, 0, 700}));
-    EXPECT_EQ(vantir3::ConstGain(out, in, 0.5), 0);
-    EXPECT_EQ(Samples(out), (std::vector<int16_t>{500, -200, 3, -2, -16384, 16384, 0, 4}));
-    EXPECT_EQ(vantir3::ConstGain(out, in, 1.0), 0);
-    EXPECT_EQ(Samples(out), (std::vector<int16_t>{1000, -400, 5, -5, -32767, 32767, 0, 7}));
-    MeboDataPtrRelease(&in);
-    MeboDataPtrRelease(&out);
+    Owned in = Row({1000, -400, 5, -5, -32768, 32767, 0, 7}), out = Row(Line(8, 0));
+    EXPECT_EQ(vantir3::ConstGain(out.b, in.b, 100.0), 0);
+    EXPECT_EQ(Samples(out.b), (Line{32767, -32767, 500, -500, -32767, 32767, 0, 700}));
+    EXPECT_EQ(vantir3::ConstGain(out.b, in.b, 0.5), 0);
+    EXPECT_EQ(Samples(out.b), (Line{500, -200, 3, -2, -16384, 16384, 0, 4}));
+    EXPECT_EQ(vantir3::ConstGain(out.b, in.b, 1.0), 0);
+    EXPECT_EQ(Samples(out.b), (Line{1000, -400, 5, -5, -32767, 32767, 0, 7}));
+
+    // Factors that no parameter can set (infinite, NaN, huge, negative, zero):
+    // every sample is the saturated scalar formula, whichever kernel ran.
+    Owned profile = MakeBuffer(0, 40, 0, 3, 0, 0, ProfileSample), gained = Filled(41, 4, 1, 0);
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double g : {inf, -inf, std::nan(""), 1e300, -1e300, -1.0, 0.0, 1e-300}) {
+        ASSERT_EQ(vantir3::ConstGain(gained.b, profile.b, g), 0) << g;
+        for (int32_t t = 0; t <= 3; ++t)
+            for (int32_t i = 0; i <= 40; ++i)
+                ASSERT_EQ(SampleAt(gained.b, i, t), vantir3::FloorSaturate16(0.5 + g * ProfileSample(i, t, 0))) << g;
+    }
+    // The same buffer as input and output: gained in place.
+    EXPECT_EQ(vantir3::ConstGain(in.b, in.b, 2.0), 0);
+    EXPECT_EQ(Samples(in.b), (Line{2000, -800, 10, -10, -32767, 32767, 0, 14}));
+    EXPECT_EQ(in.b.storage->refCount, 1u);
 }
 
 TEST(ConstGain, StridedViewsGiveTheSameSamplesAsContiguousOnes) {
-    auto value = [](int32_t i, int32_t t, int32_t p) { return vantir3_test::ProfileSample(i, t, p); };
-    MeboDataPtr in = MakeBuffer(0, 63, 0, 9, 0, 1, value);
-    MeboDataPtr out = MakeBuffer(0, 63, 0, 9, 0, 1, [](int32_t, int32_t, int32_t) { return 0; });
-    ASSERT_EQ(vantir3::ConstGain(out, in, 1.37), 0);
-    // The same data transposed: axis 0 now walks across traces.
-    MeboDataPtr inT, outT;
-    MeboDataPtrClear(&inT);
-    MeboDataPtrClear(&outT);
-    MeboDataPtrAllocateCounts(&outT, 2, 64, 10, 2, 1);
-    MeboDataPtrShare(&inT, &in);
-    MeboDataPtrSwapAxes(&inT, 0, 1);
-    MeboDataPtrSwapAxes(&outT, 0, 1);
-    ASSERT_EQ(vantir3::ConstGain(outT, inT, 1.37), 0);
-    for (int32_t p = 0; p < 2; ++p)
-        for (int32_t t = 0; t < 10; ++t)
-            for (int32_t i = 0; i < 64; ++i) ASSERT_EQ(SampleAt(outT, t, i, p), SampleAt(out, i, t, p));
-    for (MeboDataPtr* b : {&in, &out, &inT, &outT}) MeboDataPtrRelease(b);
+    Owned in = MakeBuffer(0, 63, 0, 9, 0, 1, ProfileSample), out = Filled(64, 10, 2, 0);
+    Owned inT = Transposed(in.b), outT = Transposed(out.b);
+    ASSERT_EQ(vantir3::ConstGain(out.b, in.b, 1.37), 0);
+    ASSERT_EQ(vantir3::ConstGain(outT.b, inT.b, 1.37), 0);
+    ExpectSameSamples(out.b, outT.b);
 }
 
-TEST(ConstGain, WalkNarrowsTheOutputAndReportsFailures) {
-    auto value = [](int32_t i, int32_t t, int32_t) { return static_cast<int16_t>(i + 100 * t); };
-    MeboDataPtr in = MakeBuffer(0, 15, 100, 199, 0, 0, value);
-    MeboDataPtr out = MakeBuffer(0, 15, 150, 249, 0, 0, [](int32_t, int32_t, int32_t) { return -1; });
-    MeboDataPtr keep;
-    MeboDataPtrClear(&keep);
-    MeboDataPtrShare(&keep, &out);
-    EXPECT_EQ(vantir3::ConstGain(out, in, 2.0), 1);
-    EXPECT_EQ(out.axis.dim[1].min, 150);
-    EXPECT_EQ(out.axis.dim[1].max, 199);
-    EXPECT_EQ(SampleAt(out, 3, 150), 30006);
-    EXPECT_EQ(SampleAt(keep, 0, 200), -1);  // beyond the input: untouched
-    // The input alone is wider: both are narrowed, the caller's output is not.
-    MeboDataPtr out2 = MakeBuffer(0, 15, 120, 130, 0, 0, [](int32_t, int32_t, int32_t) { return 0; });
-    EXPECT_EQ(vantir3::ConstGain(out2, in, 1.0), 0);
-    EXPECT_EQ(SampleAt(out2, 4, 125), 4 + 12500);
-    // Disjoint regions, empty buffers and 32-bit samples are refused.
-    MeboDataPtr far = MakeBuffer(0, 15, 500, 509, 0, 0, [](int32_t, int32_t, int32_t) { return 0; });
-    EXPECT_EQ(vantir3::ConstGain(far, in, 1.0), -1);
-    MeboDataPtr empty;
-    MeboDataPtrClear(&empty);
-    EXPECT_EQ(vantir3::ConstGain(empty, in, 1.0), -1);
-    EXPECT_EQ(vantir3::ConstGain(out2, empty, 1.0), -1);
-    MeboDataPtr wide;
-    MeboDataPtrClear(&wide);
-    MeboDataPtrAllocate(&wide, 4, 0, 15, 100, 199, 0, 0, 1);
-    EXPECT_EQ(vantir3::ConstGain(wide, in, 1.0), -3);
-    for (MeboDataPtr* b : {&in, &out, &keep, &out2, &far, &wide}) MeboDataPtrRelease(b);
+TEST(ConstGain, WalkNarrowsTheOutputAndRefusesMismatchedBuffers) {
+    const auto value = [](int32_t i, int32_t t, int32_t) { return static_cast<int16_t>(i + 100 * t); };
+    const auto nines = [](int32_t, int32_t, int32_t) { return int16_t{9}; };
+    Owned in = MakeBuffer(0, 15, 100, 199, 0, 0, value);
+    Owned out = MakeBuffer(0, 15, 150, 249, 0, 0, nines), keep;
+    MeboDataPtrShare(&keep.b, &out.b);
+    EXPECT_EQ(vantir3::ConstGain(out.b, in.b, 2.0), 1);
+    EXPECT_EQ(out.b.axis.dim[1].min, 150);
+    EXPECT_EQ(out.b.axis.dim[1].max, 199);
+    EXPECT_EQ(SampleAt(out.b, 3, 150), 30006);
+    EXPECT_EQ(SampleAt(keep.b, 0, 200), 9);  // beyond the input: untouched
+    // The input alone is wider: only the working views are narrowed.
+    Owned inner = MakeBuffer(0, 15, 120, 130, 0, 0, nines);
+    EXPECT_EQ(vantir3::ConstGain(inner.b, in.b, 1.0), 0);
+    EXPECT_EQ(SampleAt(inner.b, 4, 125), 4 + 12500);
+
+    // Element sizes other than 2, alone or mixed: -3. Disjoint regions (on
+    // each axis) and empty buffers: -1. Nothing is written either way.
+    const MeboDataPtr before = inner.b;
+    for (int32_t size : {1, 4, 8}) {
+        Owned odd = Zeroed(size, 16, 200);
+        EXPECT_EQ(vantir3::ConstGain(inner.b, odd.b, 2.0), -3);
+        EXPECT_EQ(vantir3::ConstGain(odd.b, in.b, 2.0), -3);
+        EXPECT_EQ(vantir3::ConstGain(odd.b, odd.b, 2.0), -3);
+        EXPECT_EQ(odd.b.storage->refCount, 1u);
+    }
+    Owned far0 = MakeBuffer(16, 31, 120, 130, 0, 0, value), far1 = MakeBuffer(0, 15, 500, 509, 0, 0, value);
+    Owned far2 = MakeBuffer(0, 15, 120, 130, 1, 1, value), empty;
+    for (MeboDataPtr* other : {&far0.b, &far1.b, &far2.b, &empty.b}) {
+        EXPECT_EQ(vantir3::ConstGain(inner.b, *other, 2.0), -1);
+        EXPECT_EQ(vantir3::ConstGain(*other, in.b, 2.0), -1);
+    }
+    EXPECT_EQ(vantir3::ConstGain(empty.b, empty.b, 2.0), -1);
+    EXPECT_TRUE(IsEmpty(empty.b));
+    EXPECT_EQ(std::memcmp(&inner.b, &before, sizeof before), 0);
+    EXPECT_EQ(SampleAt(inner.b, 4, 125), 4 + 12500);
+    EXPECT_EQ(SampleAt(far0.b, 16, 120), 16 + 12000);
 }
 
-TEST(ConstGain, ProcessParametersAndTexts) {
+TEST(ConstGain, ProcessParametersTextsAndData) {
     CCdpPrcConstGain p;
     EXPECT_EQ(p.GetProcessUID(), 21608931u);
     EXPECT_EQ(p.GetParamCount(), 1u);
     EXPECT_EQ(p.GetParams(), "GAIN@@=100.00");
     EXPECT_EQ(p.GetDeclaration(-1), "Constant Gain");
-    EXPECT_EQ(p.GetDeclaration(-2),
-              "Constant gain applies a fixed gain to signal, independent of depth or time.");
+    EXPECT_EQ(p.GetDeclaration(-2), "Constant gain applies a fixed gain to signal, independent of depth or time.");
+    // The whole declaration text of one parameter, line by line.
     EXPECT_EQ(p.GetDeclaration(0),
               "D\nGAIN@@=100.000000\n100.00\n0.01\n32767.00\n0.01\n1.00;2.00;5.00;10.00;20.00;50.00;"
               "100.00;200.00;500.00;1000.00;2000.00;5000.00\nGain\nSpecifies the applied gain.");
@@ -102,26 +101,14 @@ TEST(ConstGain, ProcessParametersAndTexts) {
     EXPECT_EQ(p.SetParams("GAIN@@=0.001"), 1);
     EXPECT_EQ(p.GetParams(), "GAIN@@=100.00");
     EXPECT_EQ(p.SetParams("AGC@@@=1"), -1);
-    EXPECT_EQ(p.SetParams("GAIN@@=2.5"), 0);
-    EXPECT_EQ(p.GetParams(), "GAIN@@=2.50");
-    EXPECT_EQ(p.GetDeclaration(0).substr(0, 19), "D\nGAIN@@=2.500000\n1");
-}
+    EXPECT_EQ(p.SetParams("GAIN@@=0.5"), 0);
+    EXPECT_EQ(p.GetParams(), "GAIN@@=0.50");
+    EXPECT_EQ(p.GetDeclaration(0).substr(0, 19), "D\nGAIN@@=0.500000\n1");  // the current value
 
-TEST(ConstGain, ProcessGainsWhatItsSourceServes) {
-    vantir3_test::TestSource source(40, 6);
-    CCdpPrcConstGain p;
-    p.SetParams("GAIN@@=0.50");
-    MeboDataPtr out;
-    MeboDataPtrClear(&out);
-    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), -200);
-    p.SetDataSource(&source);
-    ASSERT_EQ(p.GetDataCdp(out, nullptr, nullptr), 0);
-    for (int32_t t = 0; t < 6; ++t)
-        for (int32_t i = 0; i < 40; ++i)
-            ASSERT_EQ(SampleAt(out, i, t), std::clamp(std::floor(0.5 + 0.5 * source.At(i, t)), -32767.0, 32767.0));
-    source.SetNoGprParam(true);
-    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), -201);
-    MeboDataPtrRelease(&out);
+    TestSource source(40, 6);
+    Owned expect = Filled(40, 6, 1, 0);
+    ASSERT_EQ(vantir3::ConstGain(expect.b, source.Data(), 0.5), 0);
+    ExpectProcessOutput(p, source, expect.b);
 }
 
 }  // namespace

@@ -7,22 +7,11 @@
 
 namespace {
 
-const char kMaxGainTail[] =
-    "\n500\n1\n32767\n1\n20;50;200;500;2000;5000\nMaximum Gain\n"
-    "Specifies the maximum applied gain. Once this value is reached, the gain will not "
-    "increase further. Used to avoid excessive gain for very small signals.";
-
-const char kWindowDeclaration[] =
-    "D\nWINDOW=1.500000\n1.5\n0.1\n1000.0\n0.1\n1.5\nWindow Width\n"
-    "Specifies the width (time duration) of signal used to determine signal strength. "
-    "Measured in units of GPR transmit pulse widths.";
-
-const char kAlphaDeclaration[] =
-    "D\nALPHA@=1.000000\n1.00\n0.01\n100.00\n0.01\n"
-    "0.10;0.20;0.30;0.50;0.75;1.00;2.00;5.00;10.00;100.00;\nAlpha\nExponent.";
-
 std::string MaxGain(const char* value) {
-    return std::string("D\nMAXGN@=") + value + kMaxGainTail;
+    return std::string("D\nMAXGN@=") + value +
+           "\n500\n1\n32767\n1\n20;50;200;500;2000;5000\nMaximum Gain\n"
+           "Specifies the maximum applied gain. Once this value is reached, the gain will not "
+           "increase further. Used to avoid excessive gain for very small signals.";
 }
 
 TEST(DeclarationParamTest, MaximumGainWorkedExample) {
@@ -31,39 +20,35 @@ TEST(DeclarationParamTest, MaximumGainWorkedExample) {
     EXPECT_EQ(p.GetType(), 'D');
     EXPECT_STREQ(p.GetVal(false), "500");
     EXPECT_STREQ(p.GetVal(true), "MAXGN@=500");
-    EXPECT_STREQ(p.Get(CDeclarationParam::PS_VALUE), "500");
     EXPECT_STREQ(p.Get(CDeclarationParam::PS_CODE), "MAXGN@=");
     EXPECT_STREQ(p.Get(CDeclarationParam::PS_MAX), "32767");
     EXPECT_STREQ(p.Get(CDeclarationParam::PS_LABEL), "Maximum Gain");
     EXPECT_EQ(p.Get(static_cast<CDeclarationParam::EParamSpec>(9)), nullptr);
     EXPECT_EQ(p.GetPrecision(), 0);
     EXPECT_EQ(p.GetListCount(), 6);
-
+    // List entries by index; indices outside the list change nothing.
     EXPECT_EQ(p.SetToListVal(4), 1);
     EXPECT_STREQ(p.GetVal(false), "2000");
     EXPECT_EQ(p.SetToListVal(6), 0);
     EXPECT_EQ(p.SetToListVal(-1), 0);
     EXPECT_STREQ(p.GetVal(false), "2000");
+    // Out of bounds: clamped, reported as an adjustment (-1); not a number: 0.
     EXPECT_EQ(p.SetVal("40000"), -1);
     EXPECT_STREQ(p.GetVal(false), "32767");
     EXPECT_EQ(p.SetVal("-5"), -1);
     EXPECT_STREQ(p.GetVal(false), "1");
     EXPECT_EQ(p.SetVal("abc"), 0);
     EXPECT_EQ(p.SetVal(nullptr), 0);
-    EXPECT_STREQ(p.GetVal(false), "1");
     EXPECT_EQ(p.GetDefinition(), MaxGain("1"));
-
     // Rounding to the whole-number resolution is an adjustment.
     EXPECT_EQ(p.SetVal(" 20.4 "), -1);
     EXPECT_STREQ(p.GetVal(false), "20");
     EXPECT_EQ(p.SetVal("7.55e1"), -1);
     EXPECT_STREQ(p.GetVal(false), "76");
-
     // The held value, not the default, goes through SetVal again.
     EXPECT_EQ(p.SetVal("750"), 1);
     EXPECT_EQ(p.SetToDefault(), 1);
     EXPECT_STREQ(p.GetVal(false), "750");
-
     // Copies are independent.
     CDeclarationParam copy(p);
     EXPECT_EQ(copy.SetVal("5000"), 1);
@@ -72,39 +57,29 @@ TEST(DeclarationParamTest, MaximumGainWorkedExample) {
     EXPECT_STREQ(p.GetVal(true), "MAXGN@=5000");
 }
 
-TEST(DeclarationParamTest, DecimalResolutions) {
-    CDeclarationParam window;
-    ASSERT_TRUE(window.SetDefStr(kWindowDeclaration));
-    EXPECT_STREQ(window.GetVal(true), "WINDOW=1.5");
-    EXPECT_EQ(window.GetPrecision(), 1);
-    EXPECT_EQ(window.GetListCount(), 1);
-    EXPECT_EQ(window.SetToListVal(0), 1);
-    EXPECT_EQ(window.SetVal("0.05"), -1);
-    EXPECT_STREQ(window.GetVal(false), "0.1");
-    EXPECT_EQ(window.SetVal("2xyz"), 0);
-
-    CDeclarationParam alpha;
-    ASSERT_TRUE(alpha.SetDefStr(kAlphaDeclaration));
-    EXPECT_STREQ(alpha.GetVal(false), "1.00");
-    EXPECT_EQ(alpha.GetListCount(), 11);
-    EXPECT_EQ(alpha.SetToListVal(10), 0);  // the empty entry after the last ";"
-    EXPECT_STREQ(alpha.GetVal(false), "1.00");
-    EXPECT_EQ(alpha.SetToListVal(9), 1);
-    EXPECT_STREQ(alpha.GetVal(false), "100.00");
-    EXPECT_EQ(alpha.SetToListVal(11), 0);
-}
-
-TEST(DeclarationParamTest, TypeLetters) {
+TEST(DeclarationParamTest, ResolutionsAndTypeLetters) {
     CDeclarationParam p;
+    ASSERT_TRUE(p.SetDefStr("D\nWINDOW=1.500000\n1.5\n0.1\n1000.0\n0.1\n1.5\nWindow Width\nWidth."));
+    EXPECT_STREQ(p.GetVal(true), "WINDOW=1.5");
+    EXPECT_EQ(p.GetPrecision(), 1);
+    EXPECT_EQ(p.GetListCount(), 1);
+    EXPECT_EQ(p.SetVal("0.05"), -1);
+    EXPECT_STREQ(p.GetVal(false), "0.1");
+    EXPECT_EQ(p.SetVal("2xyz"), 0);
+    ASSERT_TRUE(p.SetDefStr("D\nALPHA@=1.000000\n1.00\n0.01\n100.00\n0.01\n0.10;0.50;1.00;100.00;\nAlpha\nExponent."));
+    EXPECT_STREQ(p.GetVal(false), "1.00");
+    EXPECT_EQ(p.GetListCount(), 5);
+    EXPECT_EQ(p.SetToListVal(4), 0);  // the empty entry after the last ";"
+    EXPECT_EQ(p.SetToListVal(3), 1);
+    EXPECT_STREQ(p.GetVal(false), "100.00");
+
+    // C: one letter; T: free text; L: whole numbers on a grid; l: unsigned.
     ASSERT_TRUE(p.SetDefStr("C\nMODE@@=a\na\n\n\n\n\nMode\nOne letter."));
     EXPECT_EQ(p.SetVal("xyz"), -1);
     EXPECT_STREQ(p.GetVal(false), "x");
-
     ASSERT_TRUE(p.SetDefStr("T\nNAME@@=any text\n\n\n\n\n\nName\nFree text."));
-    EXPECT_STREQ(p.GetVal(false), "any text");
     EXPECT_EQ(p.SetVal("  -12 abc "), 1);
     EXPECT_STREQ(p.GetVal(false), "  -12 abc ");
-
     ASSERT_TRUE(p.SetDefStr("L\nSTEP@@=4\n4\n-10\n10\n2\n\nStep\nEven steps."));
     EXPECT_EQ(p.SetVal("3"), -1);  // rounded to the grid of 2
     EXPECT_STREQ(p.GetVal(false), "4");
@@ -112,11 +87,9 @@ TEST(DeclarationParamTest, TypeLetters) {
     EXPECT_STREQ(p.GetVal(false), "-10");
     EXPECT_EQ(p.SetVal("2.0"), 0);
     EXPECT_FALSE(p.SetDefStr("L\nSTEP@@=5\n4\n-10\n10\n2\n\nStep\nEven steps."));
-
     ASSERT_TRUE(p.SetDefStr("l\nCOUNT@=3\n3\n1\n9\n1\n\nCount\nUnsigned."));
     EXPECT_EQ(p.SetVal("-1"), 0);
     EXPECT_STREQ(p.GetVal(false), "3");
-
     // Without bounds or resolution: whole numbers saturate instead of
     // overflowing, reals print with six decimals.
     ASSERT_TRUE(p.SetDefStr("S\nBIG@@@=1\n\n\n\n\n\nBig\nNo bounds."));
@@ -129,21 +102,28 @@ TEST(DeclarationParamTest, TypeLetters) {
     EXPECT_STREQ(p.GetVal(false), "-0.002500");
 }
 
-TEST(DeclarationParamTest, RefusedDeclarations) {
+TEST(DeclarationParamTest, RefusedDeclarationsAndEmptyObject) {
     CDeclarationParam p;
+    EXPECT_EQ(p.GetType(), '\0');
+    EXPECT_EQ(p.Get(CDeclarationParam::PS_TYPE), nullptr);
+    EXPECT_EQ(p.GetVal(true), nullptr);
+    EXPECT_EQ(p.GetPrecision(), -1);
+    EXPECT_EQ(p.GetListCount(), -1);
+    EXPECT_EQ(p.SetVal("1"), 0);
+    EXPECT_EQ(p.SetToListVal(0), 0);
+    EXPECT_EQ(p.SetToDefault(), 0);
+    double v = 1.25;
+    EXPECT_TRUE(p.ExactResolution(v));
+    EXPECT_EQ(v, 1.25);
+    // A default that needs rounding or lies out of bounds, no default, an
+    // unknown type letter, a units line.
+    for (const std::string& bad : {std::string(), MaxGain("500.5"), MaxGain("40000"), MaxGain(""),
+                                   "s" + MaxGain("500").substr(1), "X" + MaxGain("500").substr(1),
+                                   MaxGain("500") + "\nm/ns"})
+        EXPECT_FALSE(p.SetDefStr(bad.c_str())) << bad;
     EXPECT_FALSE(p.SetDefStr(nullptr));
-    EXPECT_FALSE(p.SetDefStr(""));
-    EXPECT_FALSE(p.SetDefStr(MaxGain("500.5").c_str()));  // needs rounding
-    EXPECT_FALSE(p.SetDefStr(MaxGain("40000").c_str()));  // above the maximum
-    EXPECT_FALSE(p.SetDefStr(MaxGain("").c_str()));
-    EXPECT_FALSE(p.SetDefStr(("s" + MaxGain("500").substr(1)).c_str()));
-    EXPECT_FALSE(p.SetDefStr(("X" + MaxGain("500").substr(1)).c_str()));
-    EXPECT_FALSE(p.SetDefStr((MaxGain("500") + "\nm/ns").c_str()));  // units line
-    EXPECT_FALSE(p.SetDefStr(
-        "D\nWINDOW=1.330000\n1.33\n1.00\n500.00\n0.01\n1.33\nWindow width\nWidth.\nNA"));
     EXPECT_EQ(p.GetType(), '\0');
     EXPECT_EQ(p.GetDefinition(), nullptr);
-
     // No "=" (or no line break after it): the text stays readable, no value.
     EXPECT_FALSE(p.SetDefStr("D\nCODE\n1"));
     EXPECT_EQ(p.GetType(), 'D');
@@ -156,24 +136,6 @@ TEST(DeclarationParamTest, RefusedDeclarations) {
     EXPECT_STREQ(p.GetVal(false), "2.000000");
 }
 
-TEST(DeclarationParamTest, EmptyObject) {
-    CDeclarationParam p;
-    EXPECT_EQ(p.GetType(), '\0');
-    EXPECT_EQ(p.Get(CDeclarationParam::PS_TYPE), nullptr);
-    EXPECT_EQ(p.Get(CDeclarationParam::PS_VALUE), nullptr);
-    EXPECT_EQ(p.GetVal(false), nullptr);
-    EXPECT_EQ(p.GetVal(true), nullptr);
-    EXPECT_EQ(p.GetPrecision(), -1);
-    EXPECT_EQ(p.GetListCount(), -1);
-    EXPECT_EQ(p.SetVal("1"), 0);
-    EXPECT_EQ(p.SetToListVal(0), 0);
-    EXPECT_EQ(p.SetToDefault(), 0);
-    EXPECT_EQ(p.GetDefinition(), nullptr);
-    double v = 1.25;
-    EXPECT_TRUE(p.ExactResolution(v));
-    EXPECT_EQ(v, 1.25);
-}
-
 TEST(DeclarationParamTest, HostileTexts) {
     CDeclarationParam p;
     // Thousands of decimals in the resolution: printing is capped.
@@ -182,10 +144,8 @@ TEST(DeclarationParamTest, HostileTexts) {
     EXPECT_EQ(p.GetPrecision(), 5001);
     EXPECT_EQ(std::strlen(p.GetVal(false)), 342u);
     EXPECT_EQ(std::string(p.GetVal(false)).substr(0, 5), "1.000");
-
     // A huge value line and a long list.
-    const std::string value = std::string(100000, '0') + "42";
-    const std::string list(100000, ';');
+    const std::string value = std::string(100000, '0') + "42", list(100000, ';');
     ASSERT_TRUE(p.SetDefStr(("L\nLONG@@=" + value + "\n\n\n\n\n" + list + "\nLong\nD.").c_str()));
     EXPECT_STREQ(p.GetVal(false), "42");
     EXPECT_EQ(p.GetListCount(), 100001);

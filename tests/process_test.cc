@@ -27,7 +27,7 @@ public:
 
 TEST(Process, WithoutSourceAnswersEmpty) {
     CCdpPrcConstGain p;
-    MeboDataPtr out = vantir3_test::MakeBuffer(0, 3, 0, 0, 0, 0, [](int32_t, int32_t, int32_t) { return 1; });
+    MeboDataPtr out = vantir3_test::Zeroed(2, 4);
     EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), -200);
     EXPECT_EQ(out.storage, nullptr);  // released even so
     EXPECT_EQ(p.GprParamPtr(), nullptr);
@@ -47,14 +47,11 @@ TEST(Process, RequestersAreRememberedUntilParametersOrSourceChange) {
     EXPECT_EQ(p.EdgeEffect(true), 7u);
     EXPECT_EQ(p.EdgeEffect(false), 0u);
     int host = 0;
-    MeboDataPtr out;
-    MeboDataPtrClear(&out);
+    MeboDataPtr out = vantir3_test::Empty();
     EXPECT_FALSE(p.SourceChanged(&host));
     ASSERT_EQ(p.GetDataCdp(out, nullptr, &host), 0);
     EXPECT_TRUE(p.SourceChanged(&host));
     EXPECT_TRUE(source.SourceChanged(&p));  // the process names itself to its source
-    ASSERT_EQ(p.GetDataCdp(out, nullptr, &host), 0);
-    EXPECT_TRUE(p.SourceChanged(&host));
     EXPECT_FALSE(p.SourceChanged(nullptr));
     p.SetParams("");
     EXPECT_FALSE(p.SourceChanged(&host));
@@ -73,26 +70,20 @@ TEST(Process, StatusCombinesSourceAndAlgorithm) {
     TestSource source(8, 2);
     LongTextGain p;
     p.SetDataSource(&source);
-    MeboDataPtr out;
-    MeboDataPtrClear(&out);
-    source.SetStatus(3);
-    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), 3);
-    p.algorithmStatus = 1;
-    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), 3);
-    source.SetStatus(0);
-    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), 1);
-    p.algorithmStatus = -6;
-    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), -6);
-    EXPECT_NE(out.storage, nullptr);  // allocated, contents unspecified
-    source.SetStatus(-42);
-    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), -42);
-    EXPECT_EQ(out.storage, nullptr);
+    MeboDataPtr out = vantir3_test::Empty();
+    // {source status, algorithm status, result}: a failure of either wins,
+    // then the source's positive status.
+    for (const auto& c : {std::vector<int>{3, 0, 3}, {3, 1, 3}, {0, 1, 1}, {0, -6, -6}, {-42, 0, -42}}) {
+        source.SetStatus(c[0]);
+        p.algorithmStatus = c[1];
+        EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), c[2]) << c[0] << " " << c[1];
+        EXPECT_EQ(out.storage == nullptr, c[0] < 0);  // allocated unless the source failed
+    }
     source.SetStatus(0);
     // The requested region reaches the source unchanged; out takes its ranges.
     Mebo3DDataAxis region = source.Data().axis;
     region.dim[0].min = 2;
     region.dim[0].max = 5;
-    p.algorithmStatus = 0;
     ASSERT_EQ(p.GetDataCdp(out, &region, nullptr), 0);
     EXPECT_EQ(out.axis.dim[0].min, 2);
     EXPECT_EQ(out.axis.dim[0].max, 5);
@@ -100,7 +91,7 @@ TEST(Process, StatusCombinesSourceAndAlgorithm) {
     MeboDataPtrRelease(&out);
 }
 
-TEST(Process, LongTextsComeBackWhole) {
+TEST(Process, LongTextsAndTheAuxiliaryBuffer) {
     LongTextGain p;
     EXPECT_EQ(p.GetParams(), std::string(300, 'x'));
     EXPECT_EQ(p.GetParams(), std::string(300, 'x'));
@@ -109,11 +100,8 @@ TEST(Process, LongTextsComeBackWhole) {
     EXPECT_EQ(out.substr(0, 19), "D\nGAIN@@=100.000000");
     EXPECT_FALSE(p.GetDeclaration(out, 5));
     EXPECT_EQ(out, "");
-}
 
-TEST(Process, AuxiliaryBufferIsShared) {
-    CCdpPrcConstGain p;
-    MeboDataPtr aux = vantir3_test::MakeBuffer(0, 9, 0, 0, 0, 0, [](int32_t, int32_t, int32_t) { return 0; });
+    MeboDataPtr aux = vantir3_test::Zeroed(2, 10);
     EXPECT_EQ(p.SetAuxDataCdp(&aux), 0);
     EXPECT_EQ(aux.storage->refCount, 2u);
     EXPECT_EQ(p.GetAuxDataCdp()->storage, aux.storage);

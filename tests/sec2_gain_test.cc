@@ -61,70 +61,56 @@ TEST(Sec2Gain, GainDependsOnlyOnTheIndexAndCapsAtTheMaximum) {
 }
 
 TEST(Sec2Gain, EntryPointScalesRoundsAndReportsTheLastSample) {
-    MeboDataPtr in = MakeBuffer(0, 511, 0, 3, 0, 0, [](int32_t i, int32_t t, int32_t) {
+    Owned in = MakeBuffer(0, 511, 0, 3, 0, 0, [](int32_t i, int32_t t, int32_t) {
         return static_cast<int16_t>(i < 12 ? (t % 2 ? -5 : 5) : 1000 - i);
     });
-    MeboDataPtr out = Filled(512, 4, 1, 0);
+    Owned out = Filled(512, 4, 1, 0);
     int last = -1;
-    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(out, in, 1.0, 0.5, 500.0, 1.0, 0.5, 250.0, &last), 0);
+    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(out.b, in.b, 1.0, 0.5, 500.0, 1.0, 0.5, 250.0, &last), 0);
     EXPECT_EQ(last, 511);
-    EXPECT_EQ(SampleAt(out, 0, 0), 3);   // floor(0.5 + 2.5)
-    EXPECT_EQ(SampleAt(out, 0, 1), -2);  // floor(0.5 - 2.5)
-    EXPECT_EQ(SampleAt(out, 12, 0), 494);
-    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(out, in, 1000.0, 1.0, 32767.0, 1.0, 0.5, 250.0, &last), 0);
-    EXPECT_EQ(SampleAt(out, 500, 0), 32767);  // saturated
-    EXPECT_EQ(CCdpProcessToolbox::CdpSec2Gain(out, in, 5.0, 2.0, 500.0, 1.0, 0.0, 0.0, nullptr), 0);
-    EXPECT_EQ(SampleAt(out, 400, 0), 1200);   // zero interval and frequency: start gain
+    EXPECT_EQ(SampleAt(out.b, 0, 0), 3);   // floor(0.5 + 2.5)
+    EXPECT_EQ(SampleAt(out.b, 0, 1), -2);  // floor(0.5 - 2.5)
+    EXPECT_EQ(SampleAt(out.b, 12, 0), 494);
+    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(out.b, in.b, 1000.0, 1.0, 32767.0, 1.0, 0.5, 250.0, &last), 0);
+    EXPECT_EQ(SampleAt(out.b, 500, 0), 32767);  // saturated
+    EXPECT_EQ(CCdpProcessToolbox::CdpSec2Gain(out.b, in.b, 5.0, 2.0, 500.0, 1.0, 0.0, 0.0, nullptr), 0);
+    EXPECT_EQ(SampleAt(out.b, 400, 0), 1200);  // zero interval and frequency: start gain
     // Only the common region: the last sample counts within it; the output
     // is narrowed to it.
-    MeboDataPtr part = MakeBuffer(300, 700, 0, 3, 0, 0, [](int32_t, int32_t, int32_t) { return 7; });
-    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(part, in, 0.0, 1.0, 33.3, 1.0, 0.5, 250.0, &last), 1);
-    EXPECT_EQ(part.axis.dim[0].max, 511);
+    Owned part = MakeBuffer(300, 700, 0, 3, 0, 0, [](int32_t, int32_t, int32_t) { return 7; });
+    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(part.b, in.b, 0.0, 1.0, 33.3, 1.0, 0.5, 250.0, &last), 1);
+    EXPECT_EQ(part.b.axis.dim[0].max, 511);
     EXPECT_EQ(last, 399);
-    EXPECT_EQ(SampleAt(part, 450, 2), 18315);  // floor(0.5 + 33.3 * 550)
+    EXPECT_EQ(SampleAt(part.b, 450, 2), 18315);  // floor(0.5 + 33.3 * 550)
     // A failed walk leaves the last sample alone.
-    MeboDataPtr far = MakeBuffer(600, 700, 0, 3, 0, 0, [](int32_t, int32_t, int32_t) { return 0; });
-    EXPECT_EQ(CCdpProcessToolbox::CdpSec2Gain(far, in, 0.0, 1.0, 33.3, 1.0, 0.5, 250.0, &last), -1);
+    Owned far = MakeBuffer(600, 700, 0, 3, 0, 0, [](int32_t, int32_t, int32_t) { return 0; });
+    EXPECT_EQ(CCdpProcessToolbox::CdpSec2Gain(far.b, in.b, 0.0, 1.0, 33.3, 1.0, 0.5, 250.0, &last), -1);
     EXPECT_EQ(last, 399);
     // A strided view gives the same samples.
-    MeboDataPtr inT = Transposed(in), outT = Transposed(out);
-    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(outT, inT, 0.0, 1.0, 33.3, 1.0, 0.5, 250.0, nullptr), 0);
-    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(out, in, 0.0, 1.0, 33.3, 1.0, 0.5, 250.0, nullptr), 0);
-    ExpectSameSamples(out, outT);
-    Release({&in, &out, &part, &far, &inT, &outT});
+    Owned inT = Transposed(in.b), outT = Transposed(out.b);
+    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(outT.b, inT.b, 0.0, 1.0, 33.3, 1.0, 0.5, 250.0, nullptr), 0);
+    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(out.b, in.b, 0.0, 1.0, 33.3, 1.0, 0.5, 250.0, nullptr), 0);
+    ExpectSameSamples(out.b, outT.b);
 }
 
 TEST(Sec2Gain, ProcessMatchesTheEntryPoint) {
     CCdpProcessToolbox toolbox;
-    const uint32_t uid = KOL::Str2UID("SECCGN");
-    EXPECT_EQ(toolbox.GetDeclarationParamCount(uid), 3u);
-    EXPECT_EQ(toolbox.GetDeclaration(uid, -1), "SEC2 Gain");
-    CCdpProcess* p = toolbox.GetProcess(uid);
+    CCdpProcess* p = toolbox.GetProcess(KOL::Str2UID("SECCGN"));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->GetProcessUID(), 477203635u);
     EXPECT_EQ(p->GetParams(), "ATTENU=5.00\nSTRTGN=1.00\nMAXGN@=500");
-    EXPECT_EQ(p->GetDeclaration(2).substr(0, 43), "D\nMAXGN@=500.000000\n500\n1\n32767\n1\n20;50;200");
     EXPECT_EQ(p->SetParams("ATTENU=12.5\nSTRTGN=0.25\nMAXGN@=2000"), 0);
     const Sec2GainParam& held = static_cast<CCdpPrcSec2Gain*>(p)->Params();
     EXPECT_EQ(held.attenuation, 12.5);
     EXPECT_EQ(held.startGain, 0.25);
     EXPECT_EQ(held.maxGain, 2000.0);
-
     TestSource source(300, 5, 2);
-    p->SetDataSource(&source);
-    MeboDataPtr out, raw, expect = Filled(300, 5, 2, 0);
-    MeboDataPtrClear(&out);
-    MeboDataPtrClear(&raw);
-    MeboDataPtrShare(&raw, &source.Data());
-    ASSERT_EQ(p->GetDataCdp(out, nullptr, nullptr), 0);
     const ICdpDataSource::SEGprParam& g = source.Gpr();
-    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(expect, raw, 12.5, 0.25, 2000.0, g.timeZeroSample, g.sampleInterval,
-                                              g.antennaFrequency, nullptr),
-              0);
-    ExpectSameSamples(expect, out);
-    source.SetNoGprParam(true);
-    EXPECT_EQ(p->GetDataCdp(out, nullptr, nullptr), -201);
-    Release({&out, &expect, &raw});
+    Owned expect = Filled(300, 5, 2, 0), raw;
+    MeboDataPtrShare(&raw.b, &source.Data());
+    ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(expect.b, raw.b, 12.5, 0.25, 2000.0, g.timeZeroSample, g.sampleInterval,
+                                              g.antennaFrequency, nullptr), 0);
+    ExpectProcessOutput(*p, source, expect.b);
 }
 
 }  // namespace

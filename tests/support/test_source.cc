@@ -53,6 +53,42 @@ int16_t SampleAt(const MeboDataPtr& buf, int32_t i0, int32_t i1, int32_t i2) {
     return v;
 }
 
+void PutSample(MeboDataPtr& buf, int32_t i0, int32_t i1, int32_t i2, int16_t v) {
+    const Mebo3DDataAxis& a = buf.axis;
+    uint8_t* p = a.base + static_cast<ptrdiff_t>(i0 - a.dim[0].min) * a.dim[0].stride +
+                 static_cast<ptrdiff_t>(i1 - a.dim[1].min) * a.dim[1].stride +
+                 static_cast<ptrdiff_t>(i2 - a.dim[2].min) * a.dim[2].stride;
+    std::memcpy(p, &v, sizeof v);
+}
+
+MeboDataPtr Empty() {
+    MeboDataPtr b;
+    MeboDataPtrClear(&b);
+    return b;
+}
+
+bool IsEmpty(const MeboDataPtr& buf) {
+    const MeboDataPtr zero = Empty();
+    return std::memcmp(&buf, &zero, sizeof buf) == 0;
+}
+
+MeboDataPtr Zeroed(int32_t elemSize, int32_t n0, int32_t n1, int32_t n2) {
+    MeboDataPtr b = Empty();
+    MeboDataPtrAllocate(&b, elemSize, 0, n0 - 1, 0, n1 - 1, 0, n2 - 1, 1);
+    return b;
+}
+
+MeboDataPtr Row(const std::vector<int16_t>& values) {
+    return MakeBuffer(0, static_cast<int32_t>(values.size()) - 1, 0, 0, 0, 0,
+                      [&](int32_t i, int32_t, int32_t) { return values[i]; });
+}
+
+std::vector<int16_t> Samples(const MeboDataPtr& buf, int32_t i1, int32_t i2) {
+    std::vector<int16_t> v;
+    for (int32_t i = buf.axis.dim[0].min; i <= buf.axis.dim[0].max; ++i) v.push_back(SampleAt(buf, i, i1, i2));
+    return v;
+}
+
 TestSource::TestSource(int32_t samples, int32_t traces, int32_t planes)
     : TestSource(samples, traces, planes, ProfileSample) {}
 

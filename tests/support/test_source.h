@@ -63,6 +63,28 @@ MeboDataPtr MakeBuffer(int32_t min0, int32_t max0, int32_t min1, int32_t max1, i
                        int32_t max2, const std::function<int16_t(int32_t, int32_t, int32_t)>& value);
 // The sample at (i0, i1, i2) of a 16-bit buffer's view.
 int16_t SampleAt(const MeboDataPtr& buf, int32_t i0, int32_t i1, int32_t i2 = 0);
+// Writes the sample at (i0, i1, i2) of a 16-bit buffer's view.
+void PutSample(MeboDataPtr& buf, int32_t i0, int32_t i1, int32_t i2, int16_t v);
+
+// A cleared record (no storage), and the test for one.
+MeboDataPtr Empty();
+bool IsEmpty(const MeboDataPtr& buf);
+// n0 x n1 x n2 zeroed elements of elemSize bytes, indices from 0.
+MeboDataPtr Zeroed(int32_t elemSize, int32_t n0, int32_t n1 = 1, int32_t n2 = 1);
+// One trace of 16-bit samples along axis 0, indices from 0.
+MeboDataPtr Row(const std::vector<int16_t>& values);
+// The samples along axis 0 at (i1, i2), in index order.
+std::vector<int16_t> Samples(const MeboDataPtr& buf, int32_t i1 = 0, int32_t i2 = 0);
+
+// Owns a buffer until the end of the scope.
+struct Owned {
+    MeboDataPtr b;
+    Owned() : b(Empty()) {}
+    Owned(MeboDataPtr buf) : b(buf) {}  // implicit: Owned x = MakeBuffer(...)
+    ~Owned() { MeboDataPtrRelease(&b); }
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+};
 
 }  // namespace vantir3_test
 

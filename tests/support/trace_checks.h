@@ -1,5 +1,5 @@
-// Helpers for the tests of the trace algorithms (gains, dewow, background
-// subtraction).
+// Helpers for the tests of the sample algorithms (gains, dewow, background
+// subtraction, envelope, reductions).
 #ifndef VANTIR3_TESTS_SUPPORT_TRACE_CHECKS_H_
 #define VANTIR3_TESTS_SUPPORT_TRACE_CHECKS_H_
 
@@ -41,6 +41,27 @@ inline std::vector<vantir3::SimdLevel> Levels() {
     std::vector<vantir3::SimdLevel> levels = {vantir3::SimdLevel::kScalar};
     if (vantir3::CpuSimdLevel() != vantir3::SimdLevel::kScalar) levels.push_back(vantir3::CpuSimdLevel());
     return levels;
+}
+
+// Every instruction-set path of the vector kernels this processor can run.
+inline std::vector<vantir3::SimdPath> Paths() {
+    std::vector<vantir3::SimdPath> paths;
+    for (vantir3::SimdPath p : {vantir3::SimdPath::kPlain, vantir3::SimdPath::kAvx2, vantir3::SimdPath::kAvx512})
+        if (vantir3::ChooseSimdPath(p) == p) paths.push_back(p);
+    return paths;
+}
+
+// Fetches the whole result of p over source and expects the samples of
+// expect; the same source without acquisition parameters then gives -201.
+inline void ExpectProcessOutput(CCdpProcess& p, TestSource& source, const MeboDataPtr& expect) {
+    p.SetDataSource(&source);
+    MeboDataPtr out = Empty();
+    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), 0);
+    if (out.storage != nullptr) ExpectSameSamples(expect, out);
+    source.SetNoGprParam(true);
+    EXPECT_EQ(p.GetDataCdp(out, nullptr, nullptr), -201);
+    source.SetNoGprParam(false);
+    MeboDataPtrRelease(&out);
 }
 
 // Releases every buffer given.
