@@ -44,24 +44,27 @@ constexpr double kNearWhole = 0x1p-12;
 // the block's input samples and sums their window sums (copied before the
 // block's output was stored, as input and output may share memory).
 __attribute__((noinline, cold)) void RedoSamples(uint32_t redo, const int16_t* x, const int32_t* sums,
-                                                 const double* counts, double maxGain, int16_t* y) {
+                                                 const int32_t* counts, double maxGain, int16_t* y) {
     for (int k = 0; redo != 0; ++k, redo >>= 1) {
-        if (redo & 1u) y[k] = AgcSample(x[k], static_cast<double>(sums[k]), counts[k], maxGain);
+        if (redo & 1u) {
+            y[k] = AgcSample(x[k], static_cast<double>(sums[k]), static_cast<double>(counts[k]), maxGain);
+        }
     }
 }
 
-// Outputs of eight samples (widened to doubles) from their window sums and
-// counts, before the floor; `exact` marks the lanes whose floor is sure.
+// Outputs of eight samples (widened to doubles) from their window sums, the
+// full-scale counts 32767 c and the mask of the lanes that are not silent,
+// before the floor; `exact` marks the lanes whose floor is sure.
 VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512d AgcEight(__m512d x, __m512d sum,
-                                                                             __m512d count, __m512d maxGain,
+                                                                             __m512d fullScale, __mmask8 loud,
+                                                                             __m512d maxGain,
                                                                              __m512d silentGain,
                                                                              __mmask8& exact) {
     const __m512d r = _mm512_rcp14_pd(sum);
-    const __m512d q = _mm512_mul_pd(_mm512_mul_pd(count, _mm512_set1_pd(32767.0)), r);
+    const __m512d q = _mm512_mul_pd(fullScale, r);
     const __m512d g = _mm512_fmadd_pd(q, _mm512_fnmadd_pd(sum, r, _mm512_set1_pd(1.0)), q);
     // min gives its second operand unless the first is smaller: the gain
     // capped at maxGain, as AgcGainFor caps it; silent lanes keep silentGain.
-    const __mmask8 loud = _mm512_cmp_pd_mask(sum, count, _CMP_GT_OQ);
     const __m512d w = _mm512_fmadd_pd(_mm512_mask_min_pd(silentGain, loud, maxGain, g), x,
                                       _mm512_set1_pd(0.5 + kNearWhole));
     // w - floor(w) in one instruction.
@@ -72,7 +75,8 @@ VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512d AgcEight(__m
 
 // AGC of the blocks that RunningWindow::Stream hands out.
 struct AgcBlocks {
-    const double* counts;
+    const int32_t* counts;
+    const double* fullScale;
     const int16_t* x;
     int16_t* y;
     double maxGain;
@@ -81,16 +85,19 @@ struct AgcBlocks {
                                                                         __m512i s) const {
         const __m512d top = _mm512_set1_pd(maxGain);
         const __m512d silent = _mm512_set1_pd(maxGain < 32767.0 ? maxGain : 32767.0);
-        const __m512d one = _mm512_set1_pd(1.0);
         const __mmask8 lo = static_cast<__mmask8>(m), hi = static_cast<__mmask8>(m >> 8);
         const __m256i xs = _mm256_maskz_loadu_epi16(m, x + i0);
         __m512d xl, xh;
         avx512::Widen(xs, xl, xh);
+        // Silence (S <= c) of all sixteen in one integer comparison.
+        const __mmask16 loud = _mm512_mask_cmpgt_epi32_mask(m, s, _mm512_maskz_loadu_epi32(m, counts + i0));
         __mmask8 exactLo, exactHi;
         const __m512d tl = AgcEight(xl, _mm512_cvtepi32_pd(_mm512_castsi512_si256(s)),
-                                    _mm512_mask_loadu_pd(one, lo, counts + i0), top, silent, exactLo);
+                                    _mm512_maskz_loadu_pd(lo, fullScale + i0), static_cast<__mmask8>(loud), top,
+                                    silent, exactLo);
         const __m512d th = AgcEight(xh, _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(s, 1)),
-                                    _mm512_mask_loadu_pd(one, hi, counts + i0 + 8), top, silent, exactHi);
+                                    _mm512_maskz_loadu_pd(hi, fullScale + i0 + 8),
+                                    static_cast<__mmask8>(loud >> 8), top, silent, exactHi);
         const __mmask16 redo = _mm512_kandn(_mm512_kunpackb(exactHi, exactLo), m);
         if (_mm512_kortestz(redo, redo)) {
             _mm256_mask_storeu_epi16(y + i0, m, avx512::FloorSaturate16Within31Bits(tl, th));
@@ -107,7 +114,7 @@ struct AgcBlocks {
 
 VANTIR3_TARGET_AVX512 void AgcTraceAvx512(const RunningWindow& window, const int16_t* x, int16_t* y,
                                           double maxGain) {
-    AgcBlocks blocks = {window.Counts(), x, y, maxGain};
+    AgcBlocks blocks = {window.Counts(), window.FullScaleCounts(), x, y, maxGain};
     window.Stream(x, true, blocks);
 }
 #pragma GCC diagnostic pop

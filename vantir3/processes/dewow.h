@@ -74,11 +74,12 @@ public:
         }
     }
 
-    // Vector path: the number of samples c of the window of every sample,
-    // and (1 / c) * (1 + 2^-40), with which the truncation of sum * it is
-    // exactly that of the mean sum / c (n doubles each, readable 16 entries
-    // beyond).
-    const double* Counts() const { return counts_.get(); }
+    // Vector path, per sample (n entries, readable 16 beyond): the number of
+    // samples c of its window; 32767 c, for the AGC gain; and
+    // (1 / c) * (1 + 2^-40), with which the truncation of sum * it is exactly
+    // that of the mean sum / c, for dewow.
+    const int32_t* Counts() const { return counts_.get(); }
+    const double* FullScaleCounts() const { return fullScale_.get(); }
     const double* TruncatingInverses() const { return inverse_.get(); }
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)
@@ -142,7 +143,8 @@ private:
     // standing for the entries beyond the last. The allocation reaches 16
     // entries beyond every address that a (masked) load starts from.
     std::unique_ptr<int32_t[]> prefix_;
-    std::unique_ptr<double[]> counts_;   // n entries, 16 more allocated
+    std::unique_ptr<int32_t[]> counts_;  // n entries, 16 more allocated, as below
+    std::unique_ptr<double[]> fullScale_;
     std::unique_ptr<double[]> inverse_;
 };
 
