@@ -93,14 +93,15 @@ VANTIR3_DEPTH_INLINE int16_t DepthSample(int32_t p, int32_t c, double f) {
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)
 // Sixteen samples p + FloorSaturate16(0.5 + (c - p) f); c - p of two whole
-// numbers is exact in doubles.
+// numbers is exact in 32-bit integers and in doubles, and
+// |0.5 + (c - p) f| < 2^17.
 VANTIR3_TARGET_AVX512 inline __m256i RoundSixteen(__m256i pv, __m256i cv, __m512d f0, __m512d f1) {
     const __m512d half = _mm512_set1_pd(0.5);
-    __m512d p0, p1, c0, c1;
-    avx512::Widen(pv, p0, p1);
-    avx512::Widen(cv, c0, c1);
-    const __m256i step = avx512::FloorSaturate16(_mm512_add_pd(half, _mm512_mul_pd(_mm512_sub_pd(c0, p0), f0)),
-                                                 _mm512_add_pd(half, _mm512_mul_pd(_mm512_sub_pd(c1, p1), f1)));
+    const __m512i d = _mm512_sub_epi32(_mm512_cvtepi16_epi32(cv), _mm512_cvtepi16_epi32(pv));
+    const __m512d d0 = _mm512_cvtepi32_pd(_mm512_castsi512_si256(d));
+    const __m512d d1 = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(d, 1));
+    const __m256i step = avx512::FloorSaturate16Within31Bits(_mm512_add_pd(half, _mm512_mul_pd(d0, f0)),
+                                                             _mm512_add_pd(half, _mm512_mul_pd(d1, f1)));
     return _mm256_add_epi16(pv, step);
 }
 
@@ -207,6 +208,12 @@ struct ShiftRun {
     int64_t shift;
 };
 
+// The lanes of a block of sixteen neighbouring traces that share one shift.
+struct BlockLanes {
+    int64_t shift;
+    uint32_t lanes;
+};
+
 // Consecutive steps of a plan. In a unit segment both input indices advance
 // by one sample per step, so that the samples of a trace are read straight
 // from it; the steps of other segments are gathered first.
@@ -253,6 +260,11 @@ struct PlanWalk {
     // Row by row: the runs of equal shift of one section and a scratch row.
     std::vector<ShiftRun> runs;
     std::vector<int16_t> row;
+    // Row by row in blocks of sixteen traces: the lanes of each run in each
+    // block, block by block; block b's are blockLanes[blockStart[b] ...
+    // blockStart[b + 1] - 1].
+    std::vector<BlockLanes> blockLanes;
+    std::vector<int32_t> blockStart;
 };
 
 template <DepthRule kRule, bool kWide>
@@ -373,6 +385,76 @@ VANTIR3_DEPTH_INLINE void WalkByStep(PlanWalk& pw, const int16_t* in, int16_t* o
     }
 }
 
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+// The shifted row-by-row walk for the rounding rule with AVX-512, where the
+// traces lie next to each other in input and output: band by band and step
+// by step, sixteen neighbouring traces at a time are computed from the two
+// input rows of the step and stored straight into the output rows of their
+// runs (under each run's lanes), without a scratch row.
+VANTIR3_TARGET_AVX512 void WalkByStepRoundAvx512(const PlanWalk& pw, const int16_t* in, int16_t* out) {
+    const DepthPlan& plan = *pw.plan;
+    const BlockLanes* lanes = pw.blockLanes.data();
+    const int32_t* start = pw.blockStart.data();
+    const int32_t blocks = static_cast<int32_t>(pw.blockStart.size()) - 1;
+    const uint64_t places = static_cast<uint64_t>(pw.places);
+    constexpr int32_t kBandBlocks = kBandTraces / 16;
+    const int32_t fullBlocks = pw.traces / 16;  // the last block may hold fewer traces
+    const __mmask16 lastLanes = avx512::FirstLanes(pw.traces - fullBlocks * 16);
+    for (int32_t b0 = 0; b0 < blocks; b0 += kBandBlocks) {
+        const int32_t b1 = std::min(blocks, b0 + kBandBlocks);
+        int64_t lowest = lanes[start[b0]].shift, highest = lowest;
+        for (int32_t e = start[b0]; e < start[b1]; ++e) {
+            lowest = std::min(lowest, lanes[e].shift);
+            highest = std::max(highest, lanes[e].shift);
+        }
+        const int64_t rLo = std::max<int64_t>(0, -highest);
+        const int64_t rHi = std::min(pw.count, pw.places - lowest);
+        for (int64_t r = rLo; r < rHi; ++r) {
+            // The input row a few steps ahead, fetched block by block.
+            const int16_t* ahead = in + plan.cur[std::min(r + kReadAhead, rHi - 1)] * pw.inSample;
+            const ptrdiff_t writeAhead = kWriteAhead * pw.outSample;
+            const int16_t* c = in + plan.cur[r] * pw.inSample;
+            const int16_t* p = plan.prev[r] < 0 ? nullptr : in + plan.prev[r] * pw.inSample;
+            const __m512d f = _mm512_set1_pd(plan.frac[r]);
+            for (int32_t b = b0; b < b1; ++b) {
+                const ptrdiff_t column = ptrdiff_t{b} * 16;
+                __builtin_prefetch(ahead + column, 0);
+                const __mmask16 there = b < fullBlocks ? static_cast<__mmask16>(0xFFFF) : lastLanes;
+                const __m256i pv = p != nullptr ? _mm256_maskz_loadu_epi16(there, p + column) : _mm256_setzero_si256();
+                const __m256i y = RoundSixteen(pv, _mm256_maskz_loadu_epi16(there, c + column), f, f);
+                for (int32_t e = start[b]; e < start[b + 1]; ++e) {
+                    const uint64_t place = static_cast<uint64_t>(r + lanes[e].shift);
+                    if (place >= places) continue;
+                    int16_t* dst = out + static_cast<int64_t>(place) * pw.outSample + column;
+                    PrefetchForWrite(dst, writeAhead);
+                    if (lanes[e].lanes == 0xFFFFu) {
+                        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), y);
+                    } else {
+                        _mm256_mask_storeu_epi16(dst, static_cast<__mmask16>(lanes[e].lanes), y);
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The lanes of every run in every block of sixteen traces.
+void SplitRunsIntoBlocks(PlanWalk& pw) {
+    pw.blockLanes.clear();
+    pw.blockStart.assign(static_cast<size_t>((pw.traces + 15) / 16) + 1, 0);
+    for (const ShiftRun& run : pw.runs) {
+        for (int32_t t = run.first; t < run.first + run.count;) {
+            const int32_t block = t / 16;
+            const int32_t end = std::min(run.first + run.count, (block + 1) * 16);
+            pw.blockLanes.push_back({run.shift, ((1u << (end - t)) - 1u) << (t - block * 16)});
+            ++pw.blockStart[static_cast<size_t>(block) + 1];
+            t = end;
+        }
+    }
+    for (size_t b = 1; b < pw.blockStart.size(); ++b) pw.blockStart[b] += pw.blockStart[b - 1];
+}
+#endif
+
 template <DepthRule kRule, bool kWide>
 VANTIR3_DEPTH_INLINE void WalkPlan(PlanWalk& pw) {
     const DepthWalk& w = *pw.walk;
@@ -393,6 +475,13 @@ VANTIR3_DEPTH_INLINE void WalkPlan(PlanWalk& pw) {
                 pw.runs.push_back({t, end - t, shifts[t]});
                 t = end;
             }
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+            if (kRoundWide<kRule, kWide> && pw.inTrace == 1 && pw.outTrace == 1) {
+                SplitRunsIntoBlocks(pw);
+                WalkByStepRoundAvx512(pw, in, out);
+                continue;
+            }
+#endif
             WalkByStep<kRule, kWide>(pw, in, out);
         }
     }

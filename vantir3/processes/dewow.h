@@ -111,8 +111,12 @@ public:
             block(i0, static_cast<__mmask16>(0xFFFF),
                   _mm512_sub_epi32(_mm512_loadu_si512(base + i0 + 2 * h + 1), _mm512_loadu_si512(base + i0)));
         }
-        for (; i0 + 16 <= n; i0 += 16) {
+        for (; i0 < n - h && i0 + 16 <= n; i0 += 16) {
             block(i0, static_cast<__mmask16>(0xFFFF), WindowSums(base, n, h, total, i0, 0xFFFF));
+        }
+        // Blocks whose windows all reach the end of the trace.
+        for (; i0 + 16 <= n; i0 += 16) {
+            block(i0, static_cast<__mmask16>(0xFFFF), _mm512_sub_epi32(total, _mm512_loadu_si512(base + i0)));
         }
         if (i0 < n) {
             const __mmask16 m = avx512::FirstLanes(n - i0);
