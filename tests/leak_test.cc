@@ -64,7 +64,6 @@ TEST(Leaks, EveryProcessTypeThroughToolboxAndChain) {
             ASSERT_TRUE(chain.AddProcess(uid, -1, false)) << row.name;
         }
         EXPECT_EQ(auxStorage->refCount, 1u + 2u * types);
-
         // Replacing and dropping an auxiliary buffer gives back the reference.
         MeboDataPtr other = Zeroed(2, 8, 4);
         made[0]->SetAuxDataCdp(&other);
@@ -75,7 +74,6 @@ TEST(Leaks, EveryProcessTypeThroughToolboxAndChain) {
         MeboDataPtrRelease(&other);  // made[0] keeps it alive
         for (size_t k = 0; k < made.size(); k += 2) toolbox.ReleaseProcess(made[k]);
         EXPECT_EQ(auxStorage->refCount, 1u + types - 1u);
-
         // A process created by hand, not by the toolbox.
         {
             CCdpPrcBackgroundSubtract process;
@@ -83,7 +81,6 @@ TEST(Leaks, EveryProcessTypeThroughToolboxAndChain) {
             EXPECT_EQ(auxStorage->refCount, 1u + types);
         }
         EXPECT_EQ(auxStorage->refCount, 1u + types - 1u);
-
         // Fetch through the whole chain, then take it apart step by step.
         const Mebo3DDataAxis region = source.Data().axis;
         MeboDataPtr out = Empty();

@@ -42,7 +42,6 @@ TEST(ParamTable, ReadsLeadingNumbers) {
                           Case{"00000000000000000000000000000009e308", HUGE_VAL}})
         EXPECT_EQ(ReadLeadingNumber(c.text), c.value) << c.text;
     EXPECT_TRUE(std::signbit(ReadLeadingNumber("-1e-400")));
-
     // A parameter bounded by the largest doubles refuses the overflowing
     // value instead of storing 0.
     constexpr ParamDecl kWide[] = {{"DATUM@", 'D', 3, 0.0, -DBL_MAX, DBL_MAX, 0.001, "0.000\nDatum\nDatum."}};

@@ -44,7 +44,6 @@ TEST(ProcessChain, InsertsRemovesAndRelinksSources) {
     ASSERT_TRUE(chain.AddProcess(kConst, 3, false));
     EXPECT_EQ(chain.Size(), 4u);
     EXPECT_TRUE(chain.RemoveProcess(3));
-
     // Three gains of 2, 3 and 0.5 in a row.
     front->SetParams("GAIN@@=2");
     first->SetParams("GAIN@@=3");
@@ -53,15 +52,11 @@ TEST(ProcessChain, InsertsRemovesAndRelinksSources) {
     MeboDataPtr out;
     MeboDataPtrClear(&out);
     ASSERT_EQ(chain.ResultData()->GetDataCdp(out, nullptr, &host), 0);
-    for (int32_t i = 0; i < 32; ++i) {
-        const double x = source.At(i, 1);
-        const double a = std::clamp(std::floor(0.5 + 2 * x), -32767.0, 32767.0);
-        const double b = std::clamp(std::floor(0.5 + 3 * a), -32767.0, 32767.0);
-        EXPECT_EQ(vantir3_test::SampleAt(out, i, 1), std::clamp(std::floor(0.5 + 0.5 * b), -32767.0, 32767.0));
-    }
+    auto gain = [](double g, double x) { return std::clamp(std::floor(0.5 + g * x), -32767.0, 32767.0); };
+    for (int32_t i = 0; i < 32; ++i)
+        EXPECT_EQ(vantir3_test::SampleAt(out, i, 1), gain(0.5, gain(3, gain(2, source.At(i, 1)))));
     EXPECT_TRUE(second->SourceChanged(&host));
     EXPECT_TRUE(first->SourceChanged(second));
-
     // Removing relinks everything and forgets every requester.
     ASSERT_TRUE(chain.RemoveProcess(1));
     EXPECT_EQ(second->GetDataSource(), front);

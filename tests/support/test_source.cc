@@ -33,8 +33,7 @@ ICdpDataSource::SEGprParam DefaultGprParam() {
 
 MeboDataPtr MakeBuffer(int32_t min0, int32_t max0, int32_t min1, int32_t max1, int32_t min2,
                        int32_t max2, const std::function<int16_t(int32_t, int32_t, int32_t)>& value) {
-    MeboDataPtr buf;
-    MeboDataPtrClear(&buf);
+    MeboDataPtr buf = Empty();
     if (!MeboDataPtrAllocate(&buf, 2, min0, max0, min1, max1, min2, max2, 1)) return buf;
     int16_t* p = reinterpret_cast<int16_t*>(buf.storage->data);
     for (int32_t i2 = min2; i2 <= max2; ++i2)
@@ -43,22 +42,23 @@ MeboDataPtr MakeBuffer(int32_t min0, int32_t max0, int32_t min1, int32_t max1, i
     return buf;
 }
 
-int16_t SampleAt(const MeboDataPtr& buf, int32_t i0, int32_t i1, int32_t i2) {
+namespace {
+uint8_t* Address(const MeboDataPtr& buf, int32_t i0, int32_t i1, int32_t i2) {
     const Mebo3DDataAxis& a = buf.axis;
-    const uint8_t* p = a.base + static_cast<ptrdiff_t>(i0 - a.dim[0].min) * a.dim[0].stride +
-                       static_cast<ptrdiff_t>(i1 - a.dim[1].min) * a.dim[1].stride +
-                       static_cast<ptrdiff_t>(i2 - a.dim[2].min) * a.dim[2].stride;
+    return a.base + static_cast<ptrdiff_t>(i0 - a.dim[0].min) * a.dim[0].stride +
+           static_cast<ptrdiff_t>(i1 - a.dim[1].min) * a.dim[1].stride +
+           static_cast<ptrdiff_t>(i2 - a.dim[2].min) * a.dim[2].stride;
+}
+}  // namespace
+
+int16_t SampleAt(const MeboDataPtr& buf, int32_t i0, int32_t i1, int32_t i2) {
     int16_t v;
-    std::memcpy(&v, p, sizeof v);
+    std::memcpy(&v, Address(buf, i0, i1, i2), sizeof v);
     return v;
 }
 
 void PutSample(MeboDataPtr& buf, int32_t i0, int32_t i1, int32_t i2, int16_t v) {
-    const Mebo3DDataAxis& a = buf.axis;
-    uint8_t* p = a.base + static_cast<ptrdiff_t>(i0 - a.dim[0].min) * a.dim[0].stride +
-                 static_cast<ptrdiff_t>(i1 - a.dim[1].min) * a.dim[1].stride +
-                 static_cast<ptrdiff_t>(i2 - a.dim[2].min) * a.dim[2].stride;
-    std::memcpy(p, &v, sizeof v);
+    std::memcpy(Address(buf, i0, i1, i2), &v, sizeof v);
 }
 
 MeboDataPtr Empty() {
@@ -89,14 +89,21 @@ std::vector<int16_t> Samples(const MeboDataPtr& buf, int32_t i1, int32_t i2) {
     return v;
 }
 
+std::pair<int64_t, int64_t> SumAndEnergy(const MeboDataPtr& buf) {
+    std::pair<int64_t, int64_t> r(0, 0);
+    const MeboAxisDim* d = buf.axis.dim;
+    for (int32_t i2 = d[2].min; i2 <= d[2].max; ++i2)
+        for (int32_t i1 = d[1].min; i1 <= d[1].max; ++i1)
+            for (const int64_t v : Samples(buf, i1, i2)) r.first += v, r.second += v * v;
+    return r;
+}
+
 TestSource::TestSource(int32_t samples, int32_t traces, int32_t planes)
     : TestSource(samples, traces, planes, ProfileSample) {}
 
 TestSource::TestSource(int32_t samples, int32_t traces, int32_t planes,
                        const std::function<int16_t(int32_t, int32_t, int32_t)>& value)
-    : gpr_(DefaultGprParam()) {
-    data_ = MakeBuffer(0, samples - 1, 0, traces - 1, 0, planes - 1, value);
-}
+    : data_(MakeBuffer(0, samples - 1, 0, traces - 1, 0, planes - 1, value)), gpr_(DefaultGprParam()) {}
 
 TestSource::~TestSource() { MeboDataPtrRelease(&data_); }
 
@@ -108,7 +115,6 @@ bool TestSource::GetAvailableRange(Mebo3DDataAxis* range, int) const {
 }
 
 int TestSource::GetDataCdp(MeboDataPtr& out, const Mebo3DDataAxis* region, const void* requester) const {
-    ++fetches_;
     if (std::find(requesters_.begin(), requesters_.end(), requester) == requesters_.end())
         requesters_.push_back(requester);
     MeboDataPtrRelease(&out);

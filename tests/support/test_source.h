@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "vantir3/data/data_buffer.h"
@@ -45,8 +46,6 @@ public:
     void SetEdgeEffect(uint32_t effect) { edgeEffect_ = effect; }
     const MeboDataPtr& Data() const { return data_; }
     int16_t At(int32_t sample, int32_t trace, int32_t plane = 0) const;
-    const std::vector<const void*>& Requesters() const { return requesters_; }
-    int FetchCount() const { return fetches_; }
 
 private:
     MeboDataPtr data_;
@@ -55,7 +54,6 @@ private:
     int status_ = 0;
     uint32_t edgeEffect_ = 0;
     mutable std::vector<const void*> requesters_;
-    mutable int fetches_ = 0;
 };
 
 // A buffer of signed 16-bit samples with the given ranges, filled by value.
@@ -75,6 +73,8 @@ MeboDataPtr Zeroed(int32_t elemSize, int32_t n0, int32_t n1 = 1, int32_t n2 = 1)
 MeboDataPtr Row(const std::vector<int16_t>& values);
 // The samples along axis 0 at (i1, i2), in index order.
 std::vector<int16_t> Samples(const MeboDataPtr& buf, int32_t i1 = 0, int32_t i2 = 0);
+// The sum and the sum of squares of every sample in a 16-bit buffer's view.
+std::pair<int64_t, int64_t> SumAndEnergy(const MeboDataPtr& buf);
 
 // Owns a buffer until the end of the scope.
 struct Owned {
