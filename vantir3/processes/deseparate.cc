@@ -386,6 +386,19 @@ VANTIR3_DEPTH_INLINE void WalkByStep(PlanWalk& pw, const int16_t* in, int16_t* o
 }
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)
+// Stores the lanes of one run of a block's sixteen results y of step r into
+// that run's output row, if the row is one of the output's places.
+VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void StoreRun(const BlockLanes& run, int64_t r,
+                                                                          uint64_t places, int16_t* out,
+                                                                          ptrdiff_t outSample, ptrdiff_t column,
+                                                                          ptrdiff_t writeAhead, __m256i y) {
+    const uint64_t place = static_cast<uint64_t>(r + run.shift);
+    const bool inside = place < places;
+    int16_t* dst = out + static_cast<int64_t>(inside ? place : 0) * outSample + column;
+    PrefetchForWrite(dst, writeAhead);
+    _mm256_mask_storeu_epi16(dst, static_cast<__mmask16>(inside ? run.lanes : 0u), y);
+}
+
 // The shifted row-by-row walk for the rounding rule with AVX-512, where the
 // traces lie next to each other in input and output: band by band and step
 // by step, sixteen neighbouring traces at a time are computed from the two
@@ -422,36 +435,42 @@ VANTIR3_TARGET_AVX512 void WalkByStepRoundAvx512(const PlanWalk& pw, const int16
                 const __mmask16 there = b < fullBlocks ? static_cast<__mmask16>(0xFFFF) : lastLanes;
                 const __m256i pv = p != nullptr ? _mm256_maskz_loadu_epi16(there, p + column) : _mm256_setzero_si256();
                 const __m256i y = RoundSixteen(pv, _mm256_maskz_loadu_epi16(there, c + column), f, f);
-                for (int32_t e = start[b]; e < start[b + 1]; ++e) {
-                    const uint64_t place = static_cast<uint64_t>(r + lanes[e].shift);
-                    if (place >= places) continue;
-                    int16_t* dst = out + static_cast<int64_t>(place) * pw.outSample + column;
-                    PrefetchForWrite(dst, writeAhead);
-                    if (lanes[e].lanes == 0xFFFFu) {
-                        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), y);
-                    } else {
-                        _mm256_mask_storeu_epi16(dst, static_cast<__mmask16>(lanes[e].lanes), y);
-                    }
+                // Every block has at least two entries (the second may have
+                // no lanes), so the common blocks of one or two runs store
+                // without a data-dependent branch.
+                StoreRun(lanes[start[b]], r, places, out, pw.outSample, column, writeAhead, y);
+                StoreRun(lanes[start[b] + 1], r, places, out, pw.outSample, column, writeAhead, y);
+                for (int32_t e = start[b] + 2; e < start[b + 1]; ++e) {
+                    StoreRun(lanes[e], r, places, out, pw.outSample, column, writeAhead, y);
                 }
             }
         }
     }
 }
 
-// The lanes of every run in every block of sixteen traces.
+// The lanes of every run in every block of sixteen traces, block by block;
+// a block of a single run gets a second entry without lanes.
 void SplitRunsIntoBlocks(PlanWalk& pw) {
+    const int32_t blocks = (pw.traces + 15) / 16;
     pw.blockLanes.clear();
-    pw.blockStart.assign(static_cast<size_t>((pw.traces + 15) / 16) + 1, 0);
-    for (const ShiftRun& run : pw.runs) {
-        for (int32_t t = run.first; t < run.first + run.count;) {
-            const int32_t block = t / 16;
-            const int32_t end = std::min(run.first + run.count, (block + 1) * 16);
-            pw.blockLanes.push_back({run.shift, ((1u << (end - t)) - 1u) << (t - block * 16)});
-            ++pw.blockStart[static_cast<size_t>(block) + 1];
+    pw.blockStart.assign(static_cast<size_t>(blocks) + 1, 0);
+    size_t k = 0;   // the run that trace t belongs to
+    int32_t t = 0;  // runs cover the traces 0 ... traces - 1 in order
+    for (int32_t b = 0; b < blocks; ++b) {
+        pw.blockStart[static_cast<size_t>(b)] = static_cast<int32_t>(pw.blockLanes.size());
+        const int32_t blockEnd = std::min(pw.traces, (b + 1) * 16);
+        while (t < blockEnd) {
+            const ShiftRun& run = pw.runs[k];
+            const int32_t end = std::min(run.first + run.count, blockEnd);
+            pw.blockLanes.push_back({run.shift, ((1u << (end - t)) - 1u) << (t - b * 16)});
+            if (end == run.first + run.count) ++k;
             t = end;
         }
+        if (pw.blockLanes.size() - static_cast<size_t>(pw.blockStart[static_cast<size_t>(b)]) < 2) {
+            pw.blockLanes.push_back({pw.blockLanes.back().shift, 0u});
+        }
     }
-    for (size_t b = 1; b < pw.blockStart.size(); ++b) pw.blockStart[b] += pw.blockStart[b - 1];
+    pw.blockStart[static_cast<size_t>(blocks)] = static_cast<int32_t>(pw.blockLanes.size());
 }
 #endif
 
