@@ -102,6 +102,7 @@ public:
         p[0] = 0;
         __m512i carry = _mm512_setzero_si512();
         int32_t k = 0;
+        for (; k + 32 <= n; k += 32) carry = avx512::ScanPairBlock(x, k, absolute, p, carry);
         for (; k + 16 <= n; k += 16) carry = avx512::ScanBlock(x, k, 0xFFFF, absolute, p, carry);
         if (k < n) avx512::ScanBlock(x, k, avx512::FirstLanes(n - k), absolute, p, carry);
         const __m512i total = _mm512_set1_epi32(p[n]);
