@@ -156,7 +156,7 @@ private:
 // Dewow of one trace of window.Size() samples (x and y must not overlap):
 // y[i] = SubtractSaturated16(x[i], m) with m the mean of the window of
 // sample i truncated toward zero. With sums (may be null), y[i] is also
-// added to sums[i].
+// added to sums[i]; 32-bit sums hold the outputs of up to 65535 traces.
 void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums = nullptr);
 
 // Dewow over the common region of in and out, with a window `window`
