@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "vantir3/framework/toolbox.h"
 
@@ -272,67 +273,23 @@ struct LaneTraits<Lanes32> {
 constexpr int32_t kTile = 8;          // rows per transposed tile
 constexpr int32_t kWideBlock = 1024;  // lines per block when lines are contiguous
 
-// Interleaves within each 128-bit quarter (16-, 32- and 64-bit units, low
-// and high halves), the steps of an 8 x 8 transpose.
-inline Lanes8 Lo16(const Lanes8& x, const Lanes8& y) {
-    return __builtin_shufflevector(x, y, 0, 8, 1, 9, 2, 10, 3, 11);
+// Interleaving within each 128-bit quarter (eight lanes), the steps of an
+// 8 x 8 transpose: output lane o of a vector of n lanes takes, in units of
+// `unit` lanes, the units of the low (high = 0) or high half of its quarter
+// alternately from x and from y (index + n).
+constexpr int InterleaveIndex(int o, int unit, int high, int n) {
+    const int quarter = o / 8, w = o % 8;
+    return 8 * quarter + 4 * high + (w / (2 * unit)) * unit + w % unit + ((w / unit) % 2) * n;
 }
-inline Lanes16 Lo16(const Lanes16& x, const Lanes16& y) {
-    return __builtin_shufflevector(x, y, 0, 16, 1, 17, 2, 18, 3, 19, 8, 24, 9, 25, 10, 26, 11, 27);
+
+template <int kUnit, int kHigh, class L, size_t... O>
+inline L Interleave(const L& x, const L& y, std::index_sequence<O...>) {
+    return __builtin_shufflevector(x, y, InterleaveIndex(O, kUnit, kHigh, sizeof...(O))...);
 }
-inline Lanes32 Lo16(const Lanes32& x, const Lanes32& y) {
-    return __builtin_shufflevector(x, y, 0, 32, 1, 33, 2, 34, 3, 35, 8, 40, 9, 41, 10, 42, 11, 43, 16, 48, 17,
-                                   49, 18, 50, 19, 51, 24, 56, 25, 57, 26, 58, 27, 59);
-}
-inline Lanes8 Hi16(const Lanes8& x, const Lanes8& y) {
-    return __builtin_shufflevector(x, y, 4, 12, 5, 13, 6, 14, 7, 15);
-}
-inline Lanes16 Hi16(const Lanes16& x, const Lanes16& y) {
-    return __builtin_shufflevector(x, y, 4, 20, 5, 21, 6, 22, 7, 23, 12, 28, 13, 29, 14, 30, 15, 31);
-}
-inline Lanes32 Hi16(const Lanes32& x, const Lanes32& y) {
-    return __builtin_shufflevector(x, y, 4, 36, 5, 37, 6, 38, 7, 39, 12, 44, 13, 45, 14, 46, 15, 47, 20, 52,
-                                   21, 53, 22, 54, 23, 55, 28, 60, 29, 61, 30, 62, 31, 63);
-}
-inline Lanes8 Lo32(const Lanes8& x, const Lanes8& y) {
-    return __builtin_shufflevector(x, y, 0, 1, 8, 9, 2, 3, 10, 11);
-}
-inline Lanes16 Lo32(const Lanes16& x, const Lanes16& y) {
-    return __builtin_shufflevector(x, y, 0, 1, 16, 17, 2, 3, 18, 19, 8, 9, 24, 25, 10, 11, 26, 27);
-}
-inline Lanes32 Lo32(const Lanes32& x, const Lanes32& y) {
-    return __builtin_shufflevector(x, y, 0, 1, 32, 33, 2, 3, 34, 35, 8, 9, 40, 41, 10, 11, 42, 43, 16, 17, 48,
-                                   49, 18, 19, 50, 51, 24, 25, 56, 57, 26, 27, 58, 59);
-}
-inline Lanes8 Hi32(const Lanes8& x, const Lanes8& y) {
-    return __builtin_shufflevector(x, y, 4, 5, 12, 13, 6, 7, 14, 15);
-}
-inline Lanes16 Hi32(const Lanes16& x, const Lanes16& y) {
-    return __builtin_shufflevector(x, y, 4, 5, 20, 21, 6, 7, 22, 23, 12, 13, 28, 29, 14, 15, 30, 31);
-}
-inline Lanes32 Hi32(const Lanes32& x, const Lanes32& y) {
-    return __builtin_shufflevector(x, y, 4, 5, 36, 37, 6, 7, 38, 39, 12, 13, 44, 45, 14, 15, 46, 47, 20, 21,
-                                   52, 53, 22, 23, 54, 55, 28, 29, 60, 61, 30, 31, 62, 63);
-}
-inline Lanes8 Lo64(const Lanes8& x, const Lanes8& y) {
-    return __builtin_shufflevector(x, y, 0, 1, 2, 3, 8, 9, 10, 11);
-}
-inline Lanes16 Lo64(const Lanes16& x, const Lanes16& y) {
-    return __builtin_shufflevector(x, y, 0, 1, 2, 3, 16, 17, 18, 19, 8, 9, 10, 11, 24, 25, 26, 27);
-}
-inline Lanes32 Lo64(const Lanes32& x, const Lanes32& y) {
-    return __builtin_shufflevector(x, y, 0, 1, 2, 3, 32, 33, 34, 35, 8, 9, 10, 11, 40, 41, 42, 43, 16, 17, 18,
-                                   19, 48, 49, 50, 51, 24, 25, 26, 27, 56, 57, 58, 59);
-}
-inline Lanes8 Hi64(const Lanes8& x, const Lanes8& y) {
-    return __builtin_shufflevector(x, y, 4, 5, 6, 7, 12, 13, 14, 15);
-}
-inline Lanes16 Hi64(const Lanes16& x, const Lanes16& y) {
-    return __builtin_shufflevector(x, y, 4, 5, 6, 7, 20, 21, 22, 23, 12, 13, 14, 15, 28, 29, 30, 31);
-}
-inline Lanes32 Hi64(const Lanes32& x, const Lanes32& y) {
-    return __builtin_shufflevector(x, y, 4, 5, 6, 7, 36, 37, 38, 39, 12, 13, 14, 15, 44, 45, 46, 47, 20, 21,
-                                   22, 23, 52, 53, 54, 55, 28, 29, 30, 31, 60, 61, 62, 63);
+
+template <int kUnit, int kHigh, class L>
+inline L Interleave(const L& x, const L& y) {
+    return Interleave<kUnit, kHigh>(x, y, std::make_index_sequence<LaneTraits<L>::kLanes>());
 }
 
 // Lane vectors from 8-sample quarters, and back, without passing through
@@ -366,18 +323,18 @@ template <class L>
 inline void Transpose8(L t[8]) {
     L p[8], q[8];
     for (int k = 0; k < 4; ++k) {
-        p[2 * k] = Lo16(t[2 * k], t[2 * k + 1]);
-        p[2 * k + 1] = Hi16(t[2 * k], t[2 * k + 1]);
+        p[2 * k] = Interleave<1, 0>(t[2 * k], t[2 * k + 1]);
+        p[2 * k + 1] = Interleave<1, 1>(t[2 * k], t[2 * k + 1]);
     }
     for (int k = 0; k < 2; ++k) {
         for (int h = 0; h < 2; ++h) {
-            q[4 * k + 2 * h] = Lo32(p[4 * k + h], p[4 * k + h + 2]);
-            q[4 * k + 2 * h + 1] = Hi32(p[4 * k + h], p[4 * k + h + 2]);
+            q[4 * k + 2 * h] = Interleave<2, 0>(p[4 * k + h], p[4 * k + h + 2]);
+            q[4 * k + 2 * h + 1] = Interleave<2, 1>(p[4 * k + h], p[4 * k + h + 2]);
         }
     }
     for (int k = 0; k < 4; ++k) {
-        t[2 * k] = Lo64(q[k], q[k + 4]);
-        t[2 * k + 1] = Hi64(q[k], q[k + 4]);
+        t[2 * k] = Interleave<4, 0>(q[k], q[k + 4]);
+        t[2 * k + 1] = Interleave<4, 1>(q[k], q[k + 4]);
     }
 }
 
