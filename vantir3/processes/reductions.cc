@@ -219,56 +219,34 @@ typedef int16_t Lanes32 __attribute__((vector_size(64)));
 // For each lane vector: its number of lanes, unsigned lanes and 32-bit words
 // of the same width, half a vector of words and as many doubles as that, and
 // the two halves of a vector of words (and back).
+template <int N>
+struct LaneTraitsOf {
+    static constexpr int32_t kLanes = N;
+    typedef uint16_t LanesU __attribute__((vector_size(2 * N)));
+    typedef int32_t Words __attribute__((vector_size(2 * N)));
+    typedef uint32_t WordsU __attribute__((vector_size(2 * N)));
+    typedef int32_t HalfWords __attribute__((vector_size(N)));
+    typedef double Doubles __attribute__((vector_size(2 * N)));
+    static void Split(const Words& w, HalfWords& low, HalfWords& high) {
+        Split(w, low, high, std::make_index_sequence<N / 4>());
+    }
+    static void Join(const HalfWords& low, const HalfWords& high, Words& w) {
+        w = Joined(low, high, std::make_index_sequence<N / 2>());
+    }
+
+private:
+    template <size_t... I>
+    static void Split(const Words& w, HalfWords& low, HalfWords& high, std::index_sequence<I...>) {
+        low = __builtin_shufflevector(w, w, I...);
+        high = __builtin_shufflevector(w, w, (I + N / 4)...);
+    }
+    template <size_t... I>
+    static Words Joined(const HalfWords& low, const HalfWords& high, std::index_sequence<I...>) {
+        return __builtin_shufflevector(low, high, I...);
+    }
+};
 template <class L>
-struct LaneTraits;
-template <>
-struct LaneTraits<Lanes8> {
-    static constexpr int32_t kLanes = 8;
-    typedef uint16_t LanesU __attribute__((vector_size(16)));
-    typedef int32_t Words __attribute__((vector_size(16)));
-    typedef uint32_t WordsU __attribute__((vector_size(16)));
-    typedef int32_t HalfWords __attribute__((vector_size(8)));
-    typedef double Doubles __attribute__((vector_size(16)));
-    static void Split(const Words& w, HalfWords& low, HalfWords& high) {
-        low = __builtin_shufflevector(w, w, 0, 1);
-        high = __builtin_shufflevector(w, w, 2, 3);
-    }
-    static void Join(const HalfWords& low, const HalfWords& high, Words& w) {
-        w = __builtin_shufflevector(low, high, 0, 1, 2, 3);
-    }
-};
-template <>
-struct LaneTraits<Lanes16> {
-    static constexpr int32_t kLanes = 16;
-    typedef uint16_t LanesU __attribute__((vector_size(32)));
-    typedef int32_t Words __attribute__((vector_size(32)));
-    typedef uint32_t WordsU __attribute__((vector_size(32)));
-    typedef int32_t HalfWords __attribute__((vector_size(16)));
-    typedef double Doubles __attribute__((vector_size(32)));
-    static void Split(const Words& w, HalfWords& low, HalfWords& high) {
-        low = __builtin_shufflevector(w, w, 0, 1, 2, 3);
-        high = __builtin_shufflevector(w, w, 4, 5, 6, 7);
-    }
-    static void Join(const HalfWords& low, const HalfWords& high, Words& w) {
-        w = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7);
-    }
-};
-template <>
-struct LaneTraits<Lanes32> {
-    static constexpr int32_t kLanes = 32;
-    typedef uint16_t LanesU __attribute__((vector_size(64)));
-    typedef int32_t Words __attribute__((vector_size(64)));
-    typedef uint32_t WordsU __attribute__((vector_size(64)));
-    typedef int32_t HalfWords __attribute__((vector_size(32)));
-    typedef double Doubles __attribute__((vector_size(64)));
-    static void Split(const Words& w, HalfWords& low, HalfWords& high) {
-        low = __builtin_shufflevector(w, w, 0, 1, 2, 3, 4, 5, 6, 7);
-        high = __builtin_shufflevector(w, w, 8, 9, 10, 11, 12, 13, 14, 15);
-    }
-    static void Join(const HalfWords& low, const HalfWords& high, Words& w) {
-        w = __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    }
-};
+struct LaneTraits : LaneTraitsOf<static_cast<int>(sizeof(L) / sizeof(int16_t))> {};
 
 constexpr int32_t kTile = 8;          // rows per transposed tile
 constexpr int32_t kWideBlock = 1024;  // lines per block when lines are contiguous
