@@ -109,19 +109,22 @@ inline size_t NextReversed(size_t rev, size_t n) {
     return rev | bit;
 }
 
-// Butterflies with one twiddle (wr, wi) between the complex values
-// (ar[p], ai[p]) and (br[p], bi[p]), p < count, held as separate real and
-// imaginary parts: a <- a + w b, b <- a - w b.
+// One butterfly with twiddle (wr, wi) between the complex values x and y,
+// held as separate real and imaginary parts: x <- x + w y, y <- x - w y.
+inline void Butterfly(double wr, double wi, double& xr, double& xi, double& yr, double& yi) {
+    const double tr = wr * yr - wi * yi;
+    const double ti = wr * yi + wi * yr;
+    yr = xr - tr;
+    yi = xi - ti;
+    xr = xr + tr;
+    xi = xi + ti;
+}
+
+// Butterflies with one twiddle (wr, wi) between (ar[p], ai[p]) and
+// (br[p], bi[p]), p < count.
 void ButterflyRun(double* __restrict ar, double* __restrict ai, double* __restrict br,
                   double* __restrict bi, size_t count, double wr, double wi) {
-    for (size_t p = 0; p < count; ++p) {
-        const double tr = wr * br[p] - wi * bi[p];
-        const double ti = wr * bi[p] + wi * br[p];
-        br[p] = ar[p] - tr;
-        bi[p] = ai[p] - ti;
-        ar[p] += tr;
-        ai[p] += ti;
-    }
+    for (size_t p = 0; p < count; ++p) Butterfly(wr, wi, ar[p], ai[p], br[p], bi[p]);
 }
 
 // Two consecutive stages on four rows of complex values (split into real and
@@ -139,31 +142,18 @@ void ButterflyRun2(double* __restrict ar, double* __restrict ai, double* __restr
     for (size_t p = 0; p < count; ++p) {
         double xar = ar[p], xai = ai[p], xbr = br[p], xbi = bi[p];
         double xcr = cr[p], xci = ci[p], xdr = dr[p], xdi = di[p];
-        double tr = w1r * xbr - w1i * xbi;
-        double ti = w1r * xbi + w1i * xbr;
-        xbr = xar - tr;
-        xbi = xai - ti;
-        xar = xar + tr;
-        xai = xai + ti;
-        tr = w1r * xdr - w1i * xdi;
-        ti = w1r * xdi + w1i * xdr;
-        xdr = xcr - tr;
-        xdi = xci - ti;
-        xcr = xcr + tr;
-        xci = xci + ti;
-
-        tr = w2r * xcr - w2i * xci;
-        ti = w2r * xci + w2i * xcr;
-        cr[p] = xar - tr;
-        ci[p] = xai - ti;
-        ar[p] = xar + tr;
-        ai[p] = xai + ti;
-        tr = w3r * xdr - w3i * xdi;
-        ti = w3r * xdi + w3i * xdr;
-        dr[p] = xbr - tr;
-        di[p] = xbi - ti;
-        br[p] = xbr + tr;
-        bi[p] = xbi + ti;
+        Butterfly(w1r, w1i, xar, xai, xbr, xbi);
+        Butterfly(w1r, w1i, xcr, xci, xdr, xdi);
+        Butterfly(w2r, w2i, xar, xai, xcr, xci);
+        Butterfly(w3r, w3i, xbr, xbi, xdr, xdi);
+        ar[p] = xar;
+        ai[p] = xai;
+        br[p] = xbr;
+        bi[p] = xbi;
+        cr[p] = xcr;
+        ci[p] = xci;
+        dr[p] = xdr;
+        di[p] = xdi;
     }
 }
 
