@@ -16,10 +16,10 @@ using vantir3::SimdLevel;
 
 // One trace at one level.
 std::vector<int16_t> AgcOf(const std::vector<int16_t>& x, int32_t half, double maxGain, SimdLevel level) {
-    vantir3::RunningWindow window;
-    EXPECT_TRUE(window.Reserve(static_cast<int32_t>(x.size()), half, level));
+    vantir3::AgcKernel kernel;
+    EXPECT_TRUE(kernel.Reserve(static_cast<int32_t>(x.size()), half, maxGain, level));
     std::vector<int16_t> y(x.size());
-    vantir3::AgcTrace(window, x.data(), y.data(), maxGain);
+    kernel.Trace(x.data(), y.data());
     return y;
 }
 
@@ -43,6 +43,9 @@ TEST(AgcGain, TracesAreLevelled) {
         // Windows shrink at the ends: means 150, 200, 300, 250.
         EXPECT_EQ(AgcOf({100, -200, 300, -200}, 1, 2000.0, level),
                   (std::vector<int16_t>{21845, -32767, 32767, -26214}));
+        // 0.5 + 11 * 32767 / (154 / 3) is 7022 exactly, but the scalar
+        // formula's roundings give 7021.9999...: floor 7021.
+        EXPECT_EQ(AgcOf({100, 11, 43}, 1, 32767.0, level)[1], 7021);
         // Shorter than the window: the mean over the whole trace (112.5).
         EXPECT_EQ(AgcOf({100, -200, 150, 0}, 1 << 29, 2000.0, level),
                   (std::vector<int16_t>{29126, -32767, 32767, 0}));
@@ -58,11 +61,11 @@ TEST(AgcGain, VectorPathGivesTheScalarBits) {
     if (vantir3::CpuSimdLevel() == SimdLevel::kScalar) GTEST_SKIP() << "no vector path here";
     std::mt19937 random(11);
     const std::pair<int32_t, int32_t> shapes[] = {{1, 0},  {2, 1},      {15, 3},     {16, 11},
-                                                   {17, 11}, {1000, 500}, {1023, 11}, {70000, 30000}};
+                                                   {17, 11}, {1000, 500}, {1023, 11}, {20000, 8191}};
     for (const auto& [n, half] : shapes) {
-        // Full-range noise, small values (whose products often fall on or
-        // next to a half, the cases the vector path recomputes), and
-        // extremes.
+        // Full-range noise, small values (whose scaled values are often
+        // whole numbers, the cases the vector path recomputes), and
+        // extremes (the largest window sums).
         for (int kind = 0; kind < 4; ++kind) {
             std::vector<int16_t> x(static_cast<size_t>(n));
             for (int16_t& v : x) {
@@ -72,7 +75,9 @@ TEST(AgcGain, VectorPathGivesTheScalarBits) {
                                          : kind == 2 ? r / 16384
                                                      : (r < 0 ? -32768 : 32767));
             }
-            for (double maxGain : {500.0, 32767.0, 40000.0}) {
+            // Whole and fractional maximum gains, and one the vector path
+            // leaves to the scalar formula.
+            for (double maxGain : {1.0, 2.5, 500.0, 32767.0, 40000.0}) {
                 const auto a = AgcOf(x, half, maxGain, SimdLevel::kScalar);
                 const auto b = AgcOf(x, half, maxGain, vantir3::CpuSimdLevel());
                 ASSERT_EQ(a, b) << n << " " << half << " " << kind << " " << maxGain;

@@ -1,5 +1,8 @@
 #include "vantir3/processes/agc_gain.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "vantir3/framework/buffer_walk.h"
 
 namespace vantir3 {
@@ -15,6 +18,31 @@ constexpr ParamDecl kAgcGainParams[] = {
      "signals."},
 };
 
+// The largest window of the vector path: its window sums S stay below 2^29,
+// so that 4 S fits in a signed 32-bit lane.
+constexpr int32_t kMaxVectorWindow = 16383;
+
+// Whether the scalar formula gives a window with sum S over c samples the
+// gain maxGain (silence, or a gain capped at maxGain; maxGain <= 32767).
+bool Capped(int64_t sum, int64_t count, double maxGain) {
+    const double mean = static_cast<double>(sum) / static_cast<double>(count);
+    return mean <= 1.0 || 32767.0 / mean > maxGain;
+}
+
+// The smallest window sum over c samples whose gain is not capped (32768 c +
+// 1 when none is). Capped holds for every sum below it and none above, as the
+// rounded mean never decreases when S grows; the search starts two below
+// 32767 c / maxGain, under the answer and a step or two from it.
+int32_t UncappedFrom(int64_t count, double maxGain) {
+    const int64_t last = 32768 * count;
+    const double start = std::floor(32767.0 * static_cast<double>(count) / maxGain) - 2.0;
+    int64_t s = start < static_cast<double>(count + 1) ? count + 1
+                : start > static_cast<double>(last + 1) ? last + 1
+                                                        : static_cast<int64_t>(start);
+    while (s <= last && Capped(s, count, maxGain)) ++s;
+    return static_cast<int32_t>(s);
+}
+
 #if defined(VANTIR3_HAVE_AVX512_PATH)
 // GCC 12 reports the deliberately undefined vectors inside the intrinsics as
 // maybe uninitialised.
@@ -22,100 +50,92 @@ constexpr ParamDecl kAgcGainParams[] = {
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-// The vector path avoids both divisions of the scalar formula, whose
-// throughput would bound the whole kernel, and still gives its bits:
-// - Silence is decided exactly as S <= c for the window sum S over c
-//   samples (S / c > 1 means S / c >= 1 + 1 / c, which rounds above 1).
-// - Otherwise g' = q + q (1 - S r) with q = (32767 c) r and r the 14-bit
-//   reciprocal estimate of S: one Newton step, so g' lies within 2^-27.9 g
-//   of the scalar gain g = 32767 / (S / c) (both divisions rounded). The cap
-//   at maxGain keeps that bound.
-// - Every gain is at most 32767 (a capped one, or 32767 / mean with a mean
-//   above 1), so t = 0.5 + x g, the scalar value before the floor, has
-//   |t| < 2^31.
-// - The vector path forms w = (0.5 + d) + x g' (one rounding), d = 2^-12.
-//   Where |w| < 32770, w - d lies within 2^-12.8 of t, so a w whose fraction
-//   is at least 2d has floor(t) = floor(w); farther out both saturate alike.
-//   The samples whose w has a smaller fraction (about one in 2000 on noise)
+// The vector path gives the scalar formula's bits without its two divisions.
+// For a window sum S over c samples and a sample x, the scalar path rounds
+// T = 0.5 + 32767 c x / S = (S + 65534 c x) / (2 S):
+// - Capped lanes (the gain is maxGain) are those whose S lies below the
+//   position's UncappedFrom; they get floor(0.5 + maxGain x) in doubles, as
+//   the scalar path computes it (|0.5 + maxGain x| < 2^31).
+// - Otherwise S > c. Where |T| < 32770, the scalar value lies within 2^-36
+//   of T, and a T that is not a whole number lies at least 1 / (2 S) > 2^-30
+//   from the next one, so the scalar result is floor(T) (beyond, both
+//   saturate alike). Only a whole T may come out one lower: such lanes (rare)
 //   are recomputed with the scalar formula.
-constexpr double kNearWhole = 0x1p-12;
+// - floor(T) in floats: with g = q + q (1 - S r), q = (32767 c) r and r the
+//   14-bit reciprocal estimate of S (one Newton step), g is within 2^-21.9 of
+//   32767 c / S, so e = (0.5 - 2^-5) + x g lies within 2^-6 of T - 2^-5
+//   where |T| < 32770, and k = floor(e) is floor(T) or one less. The
+//   remainder R = S + 65534 c x - 2 S k (exact modulo 2^32, and below
+//   4 S < 2^31) tells which: R >= 2 S means one more; a remainder of 0
+//   after that means a whole T. Where |T| >= 32770, k lies beyond the 16-bit
+//   range on the same side as T and saturates as the scalar result does.
 
-// The scalar formula for the samples of a block marked in `redo`. x holds
-// the block's input samples and sums their window sums (copied before the
-// block's output was stored, as input and output may share memory).
-__attribute__((noinline, cold)) void RedoSamples(uint32_t redo, const int16_t* x, const int32_t* sums,
+// The scalar formula for the samples of a block marked in `redo`; x holds the
+// block's input samples and sums their window sums.
+__attribute__((noinline, cold)) void RedoSamples(uint32_t redo, const int32_t* x, const int32_t* sums,
                                                  const int32_t* counts, double maxGain, int16_t* y) {
     for (int k = 0; redo != 0; ++k, redo >>= 1) {
         if (redo & 1u) {
-            y[k] = AgcSample(x[k], static_cast<double>(sums[k]), static_cast<double>(counts[k]), maxGain);
+            y[k] = AgcSample(static_cast<int16_t>(x[k]), static_cast<double>(sums[k]),
+                             static_cast<double>(counts[k]), maxGain);
         }
     }
 }
 
-// Outputs of eight samples (widened to doubles) from their window sums, the
-// full-scale counts 32767 c and the mask of the lanes that are not silent,
-// before the floor; `exact` marks the lanes whose floor is sure.
-VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512d AgcEight(__m512d x, __m512d sum,
-                                                                             __m512d fullScale, __mmask8 loud,
-                                                                             __m512d maxGain,
-                                                                             __m512d silentGain,
-                                                                             __mmask8& exact) {
-    const __m512d r = _mm512_rcp14_pd(sum);
-    const __m512d q = _mm512_mul_pd(fullScale, r);
-    const __m512d g = _mm512_fmadd_pd(q, _mm512_fnmadd_pd(sum, r, _mm512_set1_pd(1.0)), q);
-    // min gives its second operand unless the first is smaller: the gain
-    // capped at maxGain, as AgcGainFor caps it; silent lanes keep silentGain.
-    const __m512d w = _mm512_fmadd_pd(_mm512_mask_min_pd(silentGain, loud, maxGain, g), x,
-                                      _mm512_set1_pd(0.5 + kNearWhole));
-    // w - floor(w) in one instruction.
-    const __m512d frac = _mm512_reduce_pd(w, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    exact = _mm512_cmp_pd_mask(frac, _mm512_set1_pd(2.0 * kNearWhole), _CMP_GE_OQ);
-    return w;
+// floor(0.5 + maxGain x) of sixteen samples, in doubles.
+VANTIR3_TARGET_AVX512 inline __m512i CappedOutputs(__m512i x, double maxGain) {
+    const __m512d g = _mm512_set1_pd(maxGain), half = _mm512_set1_pd(0.5);
+    const __m512d lo = _mm512_add_pd(half, _mm512_mul_pd(g, _mm512_cvtepi32_pd(_mm512_castsi512_si256(x))));
+    const __m512d hi = _mm512_add_pd(half, _mm512_mul_pd(g, _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(x, 1))));
+    const __m256i a = _mm512_cvt_roundpd_epi32(lo, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    const __m256i b = _mm512_cvt_roundpd_epi32(hi, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    return _mm512_inserti64x4(_mm512_castsi256_si512(a), b, 1);
 }
 
-// AGC of the blocks that RunningWindow::Stream hands out.
+// AGC of the blocks that RunningWindow::Stream hands out, with the kernel's
+// per-position tables.
 struct AgcBlocks {
+    const float* fullScale;
+    const int32_t* twiceFullScale;
+    const int32_t* uncappedFrom;
     const int32_t* counts;
-    const double* fullScale;
     const int16_t* x;
     int16_t* y;
     double maxGain;
 
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void operator()(int32_t i0, __mmask16 m,
                                                                         __m512i s) const {
-        const __m512d top = _mm512_set1_pd(maxGain);
-        const __m512d silent = _mm512_set1_pd(maxGain < 32767.0 ? maxGain : 32767.0);
-        const __mmask8 lo = static_cast<__mmask8>(m), hi = static_cast<__mmask8>(m >> 8);
-        const __m256i xs = _mm256_maskz_loadu_epi16(m, x + i0);
-        __m512d xl, xh;
-        avx512::Widen(xs, xl, xh);
-        // Silence (S <= c) of all sixteen in one integer comparison.
-        const __mmask16 loud = _mm512_mask_cmpgt_epi32_mask(m, s, _mm512_maskz_loadu_epi32(m, counts + i0));
-        __mmask8 exactLo, exactHi;
-        const __m512d tl = AgcEight(xl, _mm512_cvtepi32_pd(_mm512_castsi512_si256(s)),
-                                    _mm512_maskz_loadu_pd(lo, fullScale + i0), static_cast<__mmask8>(loud), top,
-                                    silent, exactLo);
-        const __m512d th = AgcEight(xh, _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(s, 1)),
-                                    _mm512_maskz_loadu_pd(hi, fullScale + i0 + 8),
-                                    static_cast<__mmask8>(loud >> 8), top, silent, exactHi);
-        const __mmask16 redo = _mm512_kandn(_mm512_kunpackb(exactHi, exactLo), m);
-        if (_mm512_kortestz(redo, redo)) {
-            _mm256_mask_storeu_epi16(y + i0, m, avx512::FloorSaturate16Within31Bits(tl, th));
-            return;
+        const __m512i xi = _mm512_cvtepi16_epi32(_mm256_maskz_loadu_epi16(m, x + i0));
+        const __m512 sf = _mm512_cvtepi32_ps(s);
+        const __m512 r = _mm512_rcp14_ps(sf);
+        const __m512 q = _mm512_mul_ps(_mm512_loadu_ps(fullScale + i0), r);
+        const __m512 g = _mm512_fmadd_ps(q, _mm512_fnmadd_ps(sf, r, _mm512_set1_ps(1.0f)), q);
+        const __m512 e = _mm512_fmadd_ps(g, _mm512_cvtepi32_ps(xi), _mm512_set1_ps(0.5f - 0x1p-5f));
+        __m512i k = _mm512_cvt_roundps_epi32(e, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        const __m512i twoS = _mm512_add_epi32(s, s);
+        __m512i rem = _mm512_sub_epi32(
+            _mm512_add_epi32(s, _mm512_mullo_epi32(_mm512_loadu_si512(twiceFullScale + i0), xi)),
+            _mm512_mullo_epi32(k, twoS));
+        const __mmask16 low = _mm512_cmpge_epi32_mask(rem, twoS);
+        k = _mm512_mask_add_epi32(k, low, k, _mm512_set1_epi32(1));
+        rem = _mm512_mask_sub_epi32(rem, low, rem, twoS);
+        const __mmask16 capped = _mm512_mask_cmplt_epi32_mask(m, s, _mm512_loadu_si512(uncappedFrom + i0));
+        if (capped != 0) k = _mm512_mask_mov_epi32(k, capped, CappedOutputs(xi, maxGain));
+        const __mmask16 redo = _mm512_mask_testn_epi32_mask(_mm512_kandn(capped, m), rem, rem);
+        _mm256_mask_storeu_epi16(y + i0, m, _mm512_cvtsepi32_epi16(_mm512_max_epi32(k, _mm512_set1_epi32(-32767))));
+        if (redo != 0) {
+            alignas(64) int32_t xs[16];
+            alignas(64) int32_t sums[16];
+            _mm512_store_si512(xs, xi);
+            _mm512_store_si512(sums, s);
+            RedoSamples(redo, xs, sums, counts + i0, maxGain, y + i0);
         }
-        alignas(64) int16_t xCopy[16];
-        alignas(64) int32_t sums[16];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(xCopy), xs);
-        _mm512_store_si512(sums, s);
-        _mm256_mask_storeu_epi16(y + i0, m, avx512::FloorSaturate16Within31Bits(tl, th));
-        RedoSamples(redo, xCopy, sums, counts + i0, maxGain, y + i0);
     }
 };
 
-VANTIR3_TARGET_AVX512 void AgcTraceAvx512(const RunningWindow& window, const int16_t* x, int16_t* y,
-                                          double maxGain) {
-    AgcBlocks blocks = {window.Counts(), window.FullScaleCounts(), x, y, maxGain};
-    window.Stream(x, true, blocks);
+VANTIR3_TARGET_AVX512 void StreamAgc(const RunningWindow& window, const AgcBlocks& blocks) {
+    AgcBlocks b = blocks;
+    window.Stream(b.x, true, b);
 }
 #pragma GCC diagnostic pop
 #endif
@@ -129,14 +149,42 @@ const ProcessDecl kAgcGainDecl = {
     "strength between reflectors becomes meaningless).",
     2, kAgcGainParams};
 
-void AgcTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double maxGain) {
+bool AgcKernel::Reserve(int32_t n, int32_t half, double maxGain, SimdLevel level) {
+    maxGain_ = maxGain;
+    vector_ = false;
+    fullScale_.reset();
+    twiceFullScale_.reset();
+    uncappedFrom_.reset();
+    if (!window_.Reserve(n, half, level)) return false;
+    const int64_t widest = std::min<int64_t>(2 * int64_t{window_.Half()} + 1, window_.Size());
+    if (!window_.Vector() || widest > kMaxVectorWindow || !(maxGain >= 1.0 && maxGain <= 32767.0)) return true;
+    const size_t size = static_cast<size_t>(window_.Size()) + 16;
+    fullScale_ = NewScratch<float>(size);
+    twiceFullScale_ = NewScratch<int32_t>(size);
+    uncappedFrom_ = NewScratch<int32_t>(size);
+    if (!fullScale_ || !twiceFullScale_ || !uncappedFrom_) return false;
+    int32_t previous = 0;
+    for (size_t i = 0; i < size; ++i) {
+        const int32_t c = i < static_cast<size_t>(window_.Size()) ? window_.Counts()[i] : 1;
+        fullScale_[i] = static_cast<float>(32767 * c);
+        twiceFullScale_[i] = 65534 * c;
+        uncappedFrom_[i] = i > 0 && c == previous ? uncappedFrom_[i - 1] : UncappedFrom(c, maxGain);
+        previous = c;
+    }
+    vector_ = true;
+    return true;
+}
+
+void AgcKernel::Trace(const int16_t* x, int16_t* y) const {
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-    if (window.Vector()) {
-        AgcTraceAvx512(window, x, y, maxGain);
+    if (vector_) {
+        StreamAgc(window_, {fullScale_.get(), twiceFullScale_.get(), uncappedFrom_.get(), window_.Counts(), x, y,
+                            maxGain_});
         return;
     }
 #endif
-    window.ForEach<true>(x, [x, y, maxGain](int32_t i, double sum, double count) {
+    const double maxGain = maxGain_;
+    window_.ForEach<true>(x, [x, y, maxGain](int32_t i, double sum, double count) {
         y[i] = AgcSample(x[i], sum, count, maxGain);
     });
 }
@@ -144,7 +192,7 @@ void AgcTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double 
 int AgcGain(MeboDataPtr& out, const MeboDataPtr& in, double window, double maxGain,
             double antennaFrequency, double sampleInterval) {
     const int32_t half = RunningMeanHalf(window, antennaFrequency, sampleInterval);
-    RunningWindow run;
+    AgcKernel kernel;
     std::unique_ptr<int16_t[]> inCopy, outCopy;
     return WalkTraces(
         out, in,
@@ -154,11 +202,11 @@ int AgcGain(MeboDataPtr& out, const MeboDataPtr& in, double window, double maxGa
             inCopy = NewScratch<int16_t>(n);
             outCopy = NewScratch<int16_t>(n);
             if (!inCopy || !outCopy) return -1;
-            return run.Reserve(static_cast<int32_t>(n), half, CpuSimdLevel()) ? 0 : -1;
+            return kernel.Reserve(static_cast<int32_t>(n), half, maxGain, CpuSimdLevel()) ? 0 : -1;
         },
         [&](const TraceSpan& s) {
             OnContiguousTrace(s, inCopy.get(), outCopy.get(),
-                              [&](const int16_t* x, int16_t* y) { AgcTrace(run, x, y, maxGain); });
+                              [&](const int16_t* x, int16_t* y) { kernel.Trace(x, y); });
         });
 }
 

@@ -6,6 +6,7 @@
 #define VANTIR3_PROCESSES_AGC_GAIN_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/framework/buffer_walk.h"
@@ -31,9 +32,29 @@ inline int16_t AgcSample(int16_t x, double sum, double count, double maxGain) {
     return FloorSaturate16(0.5 + AgcGainFor(sum / count, maxGain) * static_cast<double>(x));
 }
 
-// AGC of one trace of window.Size() samples (x and y may be the same
-// array): y[i] = AgcSample(x[i], ...) over the window of sample i.
-void AgcTrace(const RunningWindow& window, const int16_t* x, int16_t* y, double maxGain);
+// The AGC of traces of one length with one window and maximum gain: the
+// running window and, for the vector path, per-position tables built once.
+class AgcKernel {
+public:
+    // Prepares for traces of n >= 1 samples. The vector path is taken at the
+    // AVX-512 level for a maximum gain from 1 to 32767 and windows of at most
+    // 16383 samples (every window sum then stays below 2^29); false when the
+    // memory cannot be had.
+    bool Reserve(int32_t n, int32_t half, double maxGain, SimdLevel level);
+    // AGC of one trace of n samples (x and y may be the same array):
+    // y[i] = AgcSample(x[i], ...) over the window of sample i.
+    void Trace(const int16_t* x, int16_t* y) const;
+
+private:
+    RunningWindow window_;
+    double maxGain_ = 0.0;
+    bool vector_ = false;
+    // Per position (n entries, 16 more allocated): 32767 c as a float,
+    // 65534 c, and the smallest window sum whose gain is not the maximum.
+    std::unique_ptr<float[]> fullScale_;
+    std::unique_ptr<int32_t[]> twiceFullScale_;
+    std::unique_ptr<int32_t[]> uncappedFrom_;
+};
 
 // AGC over the common region of in and out: out = floor(0.5 + x * g)
 // saturated to -32767 ... 32767 with g from AgcSample and a window

@@ -103,20 +103,17 @@ bool RunningWindow::Reserve(int32_t n, int32_t half, SimdLevel level) {
 #endif
     prefix_.reset();
     counts_.reset();
-    fullScale_.reset();
     inverse_.reset();
     if (!vector_) return true;
     prefix_ = NewScratch<int32_t>(static_cast<size_t>(n_) + 2 * static_cast<size_t>(h_) + 17);
     counts_ = NewScratch<int32_t>(static_cast<size_t>(n_) + 16);
-    fullScale_ = NewScratch<double>(static_cast<size_t>(n_) + 16);
     inverse_ = NewScratch<double>(static_cast<size_t>(n_) + 16);
-    if (!prefix_ || !counts_ || !fullScale_ || !inverse_) return false;
+    if (!prefix_ || !counts_ || !inverse_) return false;
     std::memset(prefix_.get(), 0, sizeof(int32_t) * static_cast<size_t>(h_));
     for (int32_t i = 0; i < n_; ++i) {
         const int32_t upper = i + h_ + 1 < n_ ? i + h_ + 1 : n_;
         const int32_t lower = i - h_ > 0 ? i - h_ : 0;
         counts_[i] = upper - lower;
-        fullScale_[i] = 32767.0 * counts_[i];
         inverse_[i] = (1.0 / counts_[i]) * kTruncationNudge;
     }
     return true;

@@ -75,11 +75,9 @@ public:
     }
 
     // Vector path, per sample (n entries, readable 16 beyond): the number of
-    // samples c of its window; 32767 c, for the AGC gain; and
-    // (1 / c) * (1 + 2^-40), with which the truncation of sum * it is exactly
-    // that of the mean sum / c, for dewow.
+    // samples c of its window; and (1 / c) * (1 + 2^-40), with which the
+    // truncation of sum * it is exactly that of the mean sum / c, for dewow.
     const int32_t* Counts() const { return counts_.get(); }
-    const double* FullScaleCounts() const { return fullScale_.get(); }
     const double* TruncatingInverses() const { return inverse_.get(); }
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)
@@ -87,9 +85,13 @@ public:
     // i0 = 0, 16, ... of the trace x, with m marking the samples that exist
     // (all of them but in the last block) and sums the window sums of those
     // samples (of |x| when absolute) as 32-bit integers. The prefix sums of
-    // the whole trace are taken first: that pass reads the trace from memory
-    // (prefetching ahead), the blocks then find it in the cache. (Running the
-    // scan only a little ahead of the blocks measured slower on large data.)
+    // the whole trace are taken first, then the blocks find it in the cache.
+    // (Running the scan only a little ahead of the blocks measured slower on
+    // large data.) Each full block prefetches the same place one trace
+    // further on, the next trace where traces follow each other in memory:
+    // spread over the blocks, the reads of the next trace overlap the
+    // arithmetic, where a prefetch in the fast scan came in bursts and left
+    // the scan waiting for memory.
     template <class Block>
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void Stream(const int16_t* x, bool absolute,
                                                                     Block& block) const {
@@ -109,14 +111,17 @@ public:
         int32_t i0 = 0;
         // Blocks whose windows all end inside the trace: plain loads.
         for (; i0 + 16 <= n - h; i0 += 16) {
+            avx512::PrefetchAhead(x + i0, 2 * static_cast<uintptr_t>(n));
             block(i0, static_cast<__mmask16>(0xFFFF),
                   _mm512_sub_epi32(_mm512_loadu_si512(base + i0 + 2 * h + 1), _mm512_loadu_si512(base + i0)));
         }
         for (; i0 < n - h && i0 + 16 <= n; i0 += 16) {
+            avx512::PrefetchAhead(x + i0, 2 * static_cast<uintptr_t>(n));
             block(i0, static_cast<__mmask16>(0xFFFF), WindowSums(base, n, h, total, i0, 0xFFFF));
         }
         // Blocks whose windows all reach the end of the trace.
         for (; i0 + 16 <= n; i0 += 16) {
+            avx512::PrefetchAhead(x + i0, 2 * static_cast<uintptr_t>(n));
             block(i0, static_cast<__mmask16>(0xFFFF), _mm512_sub_epi32(total, _mm512_loadu_si512(base + i0)));
         }
         if (i0 < n) {
@@ -149,7 +154,6 @@ private:
     // entries beyond every address that a (masked) load starts from.
     std::unique_ptr<int32_t[]> prefix_;
     std::unique_ptr<int32_t[]> counts_;  // n entries, 16 more allocated, as below
-    std::unique_ptr<double[]> fullScale_;
     std::unique_ptr<double[]> inverse_;
 };
 
