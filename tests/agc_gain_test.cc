@@ -43,6 +43,10 @@ TEST(AgcGain, TracesAreLevelled) {
         // Windows shrink at the ends: means 150, 200, 300, 250.
         EXPECT_EQ(AgcOf({100, -200, 300, -200}, 1, 2000.0, level),
                   (std::vector<int16_t>{21845, -32767, 32767, -26214}));
+        // Window sums 197 and 196 over 3 samples, on either side of the cap
+        // at maxGain 500 (32767 * 3 / 500 = 196.6): gains 498.99... and 500.
+        EXPECT_EQ(AgcOf({66, 65, 66, 65, 65}, 1, 500.0, level)[1], 32434);
+        EXPECT_EQ(AgcOf({66, 65, 66, 65, 65}, 1, 500.0, level)[3], 32500);
         // 0.5 + 11 * 32767 / (154 / 3) is 7022 exactly, but the scalar
         // formula's roundings give 7021.9999...: floor 7021.
         EXPECT_EQ(AgcOf({100, 11, 43}, 1, 32767.0, level)[1], 7021);

@@ -50,9 +50,9 @@ int32_t UncappedFrom(int64_t count, double maxGain) {
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-// The vector path gives the scalar formula's bits without its two divisions.
-// For a window sum S over c samples and a sample x, the scalar path rounds
-// T = 0.5 + 32767 c x / S = (S + 65534 c x) / (2 S):
+// The vector path gives the scalar formula's bits without its two double
+// divisions. For a window sum S over c samples and a sample x, the scalar
+// path rounds T = 0.5 + 32767 c x / S = (S + 65534 c x) / (2 S):
 // - Capped lanes (the gain is maxGain) are those whose S lies below the
 //   position's UncappedFrom; they get floor(0.5 + maxGain x) in doubles, as
 //   the scalar path computes it (|0.5 + maxGain x| < 2^31).
@@ -61,14 +61,14 @@ int32_t UncappedFrom(int64_t count, double maxGain) {
 //   from the next one, so the scalar result is floor(T) (beyond, both
 //   saturate alike). Only a whole T may come out one lower: such lanes (rare)
 //   are recomputed with the scalar formula.
-// - floor(T) in floats: with g = q + q (1 - S r), q = (32767 c) r and r the
-//   14-bit reciprocal estimate of S (one Newton step), g is within 2^-21.9 of
-//   32767 c / S, so e = (0.5 - 2^-5) + x g lies within 2^-6 of T - 2^-5
-//   where |T| < 32770, and k = floor(e) is floor(T) or one less. The
-//   remainder R = S + 65534 c x - 2 S k (exact modulo 2^32, and below
-//   4 S < 2^31) tells which: R >= 2 S means one more; a remainder of 0
-//   after that means a whole T. Where |T| >= 32770, k lies beyond the 16-bit
-//   range on the same side as T and saturates as the scalar result does.
+// - floor(T) from one single-precision division: g = 32767 c / S, with c, S
+//   and the quotient each rounded to a float, is within 2^-22.4 of the exact
+//   ratio, so e = (0.5 - 2^-5) + x g lies within 2^-6 of T - 2^-5 where
+//   |T| < 32770, and k = floor(e) is floor(T) or one less. The remainder
+//   R = S + 65534 c x - 2 S k (exact modulo 2^32, and below 4 S < 2^31) tells
+//   which: R >= 2 S means one more; a remainder of 0 after that means a whole
+//   T. Where |T| >= 32770, k lies beyond the 16-bit range on the same side as
+//   T and saturates as the scalar result does.
 
 // The scalar formula for the samples of a block marked in `redo`; x holds the
 // block's input samples and sums their window sums.
@@ -107,9 +107,7 @@ struct AgcBlocks {
                                                                         __m512i s) const {
         const __m512i xi = _mm512_cvtepi16_epi32(_mm256_maskz_loadu_epi16(m, x + i0));
         const __m512 sf = _mm512_cvtepi32_ps(s);
-        const __m512 r = _mm512_rcp14_ps(sf);
-        const __m512 q = _mm512_mul_ps(_mm512_loadu_ps(fullScale + i0), r);
-        const __m512 g = _mm512_fmadd_ps(q, _mm512_fnmadd_ps(sf, r, _mm512_set1_ps(1.0f)), q);
+        const __m512 g = _mm512_div_ps(_mm512_loadu_ps(fullScale + i0), sf);
         const __m512 e = _mm512_fmadd_ps(g, _mm512_cvtepi32_ps(xi), _mm512_set1_ps(0.5f - 0x1p-5f));
         __m512i k = _mm512_cvt_roundps_epi32(e, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
         const __m512i twoS = _mm512_add_epi32(s, s);
