@@ -53,7 +53,10 @@ TEST(DvlGain, VectorPathGivesTheScalarBits) {
             x[k] = static_cast<int16_t>(static_cast<int32_t>(random() % 65536) - 32768);
             g[k] = 0.01 + static_cast<double>(random() % 100000) / 997.0;
         }
-        for (double alpha : {0.01, 1.0, 100.0}) {
+        // Gains that make L infinite or NaN, and huge ones.
+        const double special[] = {HUGE_VAL, -HUGE_VAL, std::nan(""), 1e300, -1e10, 0.0};
+        for (int32_t k = 0; k < 6 && k < n; ++k) g[static_cast<size_t>(n - 1 - k)] = special[k];
+        for (double alpha : {1e-300, 0.01, 1.0, 100.0, 65534.0}) {
             const vantir3::DvlCurve curve = vantir3::DvlCurveFor(alpha);
             vantir3::DvlTrace(x.data(), a.data(), n, n / 3, g.data(), curve, SimdLevel::kScalar);
             vantir3::DvlTrace(x.data(), b.data(), n, n / 3, g.data(), curve, vantir3::CpuSimdLevel());

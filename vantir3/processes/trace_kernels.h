@@ -109,24 +109,22 @@ VANTIR3_TARGET_AVX512 inline __m256i Narrow(__m256i lo, __m256i hi) {
     return _mm512_cvtepi32_epi16(_mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1));
 }
 
-// FloorSaturate16 of sixteen doubles: floor limited to -32767 ... 32767, NaN
-// giving -32767 (max takes its second operand when the first is NaN).
-VANTIR3_TARGET_AVX512 inline __m256i FloorSaturate16(__m512d lo, __m512d hi) {
-    const __m512d low = _mm512_set1_pd(-32767.0);
-    const __m512d high = _mm512_set1_pd(32767.0);
-    lo = _mm512_min_pd(_mm512_max_pd(lo, low), high);
-    hi = _mm512_min_pd(_mm512_max_pd(hi, low), high);
-    return Narrow(_mm512_cvt_roundpd_epi32(lo, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC),
-                  _mm512_cvt_roundpd_epi32(hi, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
-}
-
-// FloorSaturate16 of sixteen doubles of magnitude below 2^31: floors as
-// 32-bit integers, narrowed with saturation, -32768 raised to -32767.
+// FloorSaturate16 of sixteen doubles below 2^31 (NaN included): floors as
+// 32-bit integers (NaN and values below -2^31 give -2^31), narrowed with
+// saturation, -32768 raised to -32767.
 VANTIR3_TARGET_AVX512 inline __m256i FloorSaturate16Within31Bits(__m512d lo, __m512d hi) {
     const __m256i a = _mm512_cvt_roundpd_epi32(lo, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     const __m256i b = _mm512_cvt_roundpd_epi32(hi, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     const __m256i s = _mm512_cvtsepi32_epi16(_mm512_inserti64x4(_mm512_castsi256_si512(a), b, 1));
     return _mm256_max_epi16(s, _mm256_set1_epi16(-32767));
+}
+
+// FloorSaturate16 of any sixteen doubles: floor limited to -32767 ... 32767,
+// NaN giving -32767. Values from 2^31 up are first lowered to 2^31 - 1 (min
+// gives its second operand, so NaN passes).
+VANTIR3_TARGET_AVX512 inline __m256i FloorSaturate16(__m512d lo, __m512d hi) {
+    const __m512d top = _mm512_set1_pd(2147483647.0);
+    return FloorSaturate16Within31Bits(_mm512_min_pd(top, lo), _mm512_min_pd(top, hi));
 }
 
 // Whole parts (toward zero) of sixteen doubles in the 16-bit range.
