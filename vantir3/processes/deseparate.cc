@@ -208,10 +208,12 @@ struct ShiftRun {
     int64_t shift;
 };
 
-// The lanes of a block of sixteen neighbouring traces that share one shift.
+// The lanes of a block of sixteen neighbouring traces that share one shift,
+// and where their samples of output row r lie: offset samples from row r + 0.
 struct BlockLanes {
     int64_t shift;
     uint32_t lanes;
+    ptrdiff_t offset;  // shift * outSample + the block's first trace
 };
 
 // Consecutive steps of a plan. In a unit segment both input indices advance
@@ -399,20 +401,59 @@ VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void StoreRun(const 
     _mm256_mask_storeu_epi16(dst, static_cast<__mmask16>(inside ? run.lanes : 0u), y);
 }
 
-// The shifted row-by-row walk for the rounding rule with AVX-512, where the
-// traces lie next to each other in input and output: band by band and step
-// by step, sixteen neighbouring traces at a time are computed from the two
-// input rows of the step and stored straight into the output rows of their
-// runs (under each run's lanes), without a scratch row.
-VANTIR3_TARGET_AVX512 void WalkByStepRoundAvx512(const PlanWalk& pw, const int16_t* in, int16_t* out) {
+// One step r of the shifted row-by-row walk for the rounding rule with
+// AVX-512 over the blocks b0 ... b1 - 1 of a band: sixteen neighbouring
+// traces at a time are computed from the two input rows of the step and
+// stored straight into the output rows of their runs (under each run's
+// lanes), without a scratch row. kInside: every run of the band lands on an
+// output place at this step, so the stores need no check.
+template <bool kInside>
+VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void BandStepRoundAvx512(
+    const PlanWalk& pw, const int16_t* in, int16_t* out, int64_t r, int64_t rHi, int32_t b0, int32_t b1) {
     const DepthPlan& plan = *pw.plan;
     const BlockLanes* lanes = pw.blockLanes.data();
     const int32_t* start = pw.blockStart.data();
-    const int32_t blocks = static_cast<int32_t>(pw.blockStart.size()) - 1;
     const uint64_t places = static_cast<uint64_t>(pw.places);
-    constexpr int32_t kBandBlocks = kBandTraces / 16;
     const int32_t fullBlocks = pw.traces / 16;  // the last block may hold fewer traces
     const __mmask16 lastLanes = avx512::FirstLanes(pw.traces - fullBlocks * 16);
+    // The input row a few steps ahead, fetched block by block.
+    const int16_t* ahead = in + plan.cur[std::min(r + kReadAhead, rHi - 1)] * pw.inSample;
+    const ptrdiff_t writeAhead = kWriteAhead * pw.outSample;
+    const int16_t* c = in + plan.cur[r] * pw.inSample;
+    const int16_t* p = plan.prev[r] < 0 ? nullptr : in + plan.prev[r] * pw.inSample;
+    int16_t* row = out + r * pw.outSample;
+    const __m512d f = _mm512_set1_pd(plan.frac[r]);
+    auto store = [&](const BlockLanes& run, ptrdiff_t column, __m256i y) VANTIR3_TARGET_AVX512 {
+        if (kInside) {
+            PrefetchForWrite(row + run.offset, writeAhead);
+            _mm256_mask_storeu_epi16(row + run.offset, static_cast<__mmask16>(run.lanes), y);
+        } else {
+            StoreRun(run, r, places, out, pw.outSample, column, writeAhead, y);
+        }
+    };
+    for (int32_t b = b0; b < b1; ++b) {
+        const ptrdiff_t column = ptrdiff_t{b} * 16;
+        __builtin_prefetch(ahead + column, 0);
+        const __mmask16 there = b < fullBlocks ? static_cast<__mmask16>(0xFFFF) : lastLanes;
+        const __m256i pv = p != nullptr ? _mm256_maskz_loadu_epi16(there, p + column) : _mm256_setzero_si256();
+        const __m256i y = RoundSixteen(pv, _mm256_maskz_loadu_epi16(there, c + column), f, f);
+        // Every block has at least two entries (the second may have no
+        // lanes), so the common blocks of one or two runs store without a
+        // data-dependent branch.
+        store(lanes[start[b]], column, y);
+        store(lanes[start[b] + 1], column, y);
+        for (int32_t e = start[b] + 2; e < start[b + 1]; ++e) store(lanes[e], column, y);
+    }
+}
+
+// The shifted row-by-row walk for the rounding rule with AVX-512, where the
+// traces lie next to each other in input and output: band by band and step
+// by step (BandStepRoundAvx512).
+VANTIR3_TARGET_AVX512 void WalkByStepRoundAvx512(const PlanWalk& pw, const int16_t* in, int16_t* out) {
+    const BlockLanes* lanes = pw.blockLanes.data();
+    const int32_t* start = pw.blockStart.data();
+    const int32_t blocks = static_cast<int32_t>(pw.blockStart.size()) - 1;
+    constexpr int32_t kBandBlocks = kBandTraces / 16;
     for (int32_t b0 = 0; b0 < blocks; b0 += kBandBlocks) {
         const int32_t b1 = std::min(blocks, b0 + kBandBlocks);
         int64_t lowest = lanes[start[b0]].shift, highest = lowest;
@@ -423,26 +464,10 @@ VANTIR3_TARGET_AVX512 void WalkByStepRoundAvx512(const PlanWalk& pw, const int16
         const int64_t rLo = std::max<int64_t>(0, -highest);
         const int64_t rHi = std::min(pw.count, pw.places - lowest);
         for (int64_t r = rLo; r < rHi; ++r) {
-            // The input row a few steps ahead, fetched block by block.
-            const int16_t* ahead = in + plan.cur[std::min(r + kReadAhead, rHi - 1)] * pw.inSample;
-            const ptrdiff_t writeAhead = kWriteAhead * pw.outSample;
-            const int16_t* c = in + plan.cur[r] * pw.inSample;
-            const int16_t* p = plan.prev[r] < 0 ? nullptr : in + plan.prev[r] * pw.inSample;
-            const __m512d f = _mm512_set1_pd(plan.frac[r]);
-            for (int32_t b = b0; b < b1; ++b) {
-                const ptrdiff_t column = ptrdiff_t{b} * 16;
-                __builtin_prefetch(ahead + column, 0);
-                const __mmask16 there = b < fullBlocks ? static_cast<__mmask16>(0xFFFF) : lastLanes;
-                const __m256i pv = p != nullptr ? _mm256_maskz_loadu_epi16(there, p + column) : _mm256_setzero_si256();
-                const __m256i y = RoundSixteen(pv, _mm256_maskz_loadu_epi16(there, c + column), f, f);
-                // Every block has at least two entries (the second may have
-                // no lanes), so the common blocks of one or two runs store
-                // without a data-dependent branch.
-                StoreRun(lanes[start[b]], r, places, out, pw.outSample, column, writeAhead, y);
-                StoreRun(lanes[start[b] + 1], r, places, out, pw.outSample, column, writeAhead, y);
-                for (int32_t e = start[b] + 2; e < start[b + 1]; ++e) {
-                    StoreRun(lanes[e], r, places, out, pw.outSample, column, writeAhead, y);
-                }
+            if (r + lowest >= 0 && r + highest < pw.places) {
+                BandStepRoundAvx512<true>(pw, in, out, r, rHi, b0, b1);
+            } else {
+                BandStepRoundAvx512<false>(pw, in, out, r, rHi, b0, b1);
             }
         }
     }
@@ -462,12 +487,13 @@ void SplitRunsIntoBlocks(PlanWalk& pw) {
         while (t < blockEnd) {
             const ShiftRun& run = pw.runs[k];
             const int32_t end = std::min(run.first + run.count, blockEnd);
-            pw.blockLanes.push_back({run.shift, ((1u << (end - t)) - 1u) << (t - b * 16)});
+            pw.blockLanes.push_back({run.shift, ((1u << (end - t)) - 1u) << (t - b * 16),
+                                     static_cast<ptrdiff_t>(run.shift) * pw.outSample + ptrdiff_t{b} * 16});
             if (end == run.first + run.count) ++k;
             t = end;
         }
         if (pw.blockLanes.size() - static_cast<size_t>(pw.blockStart[static_cast<size_t>(b)]) < 2) {
-            pw.blockLanes.push_back({pw.blockLanes.back().shift, 0u});
+            pw.blockLanes.push_back({pw.blockLanes.back().shift, 0u, pw.blockLanes.back().offset});
         }
     }
     pw.blockStart[static_cast<size_t>(blocks)] = static_cast<int32_t>(pw.blockLanes.size());
