@@ -53,15 +53,19 @@ TEST(DvlGain, VectorPathGivesTheScalarBits) {
             x[k] = static_cast<int16_t>(static_cast<int32_t>(random() % 65536) - 32768);
             g[k] = 0.01 + static_cast<double>(random() % 100000) / 997.0;
         }
-        // Gains that make L infinite or NaN, and huge ones.
-        const double special[] = {HUGE_VAL, -HUGE_VAL, std::nan(""), 1e300, -1e10, 0.0};
-        for (int32_t k = 0; k < 6 && k < n; ++k) g[static_cast<size_t>(n - 1 - k)] = special[k];
-        for (double alpha : {1e-300, 0.01, 1.0, 100.0, 65534.0}) {
-            const vantir3::DvlCurve curve = vantir3::DvlCurveFor(alpha);
-            vantir3::DvlTrace(x.data(), a.data(), n, n / 3, g.data(), curve, SimdLevel::kScalar);
-            vantir3::DvlTrace(x.data(), b.data(), n, n / 3, g.data(), curve, vantir3::CpuSimdLevel());
-            ASSERT_EQ(a, b) << n << " " << alpha;
-            ASSERT_TRUE(std::equal(x.begin(), x.begin() + n / 3, a.begin()));  // before time zero: copied
+        // Gains that make L infinite or NaN, then also a huge one, which
+        // makes L P overflow: the bounded and the clamping vector forms.
+        const double special[] = {HUGE_VAL, -HUGE_VAL, std::nan(""), -1e10, 0.0, 1e300};
+        for (int32_t last = 4; last < 6; ++last) {
+            for (int32_t k = 0; k <= last && k < n; ++k) g[static_cast<size_t>(n - 1 - k)] = special[k];
+            for (double alpha : {1e-300, 0.01, 1.0, 100.0, 1e6}) {
+                vantir3::DvlCurve curve = vantir3::DvlCurveFor(alpha);
+                vantir3::BoundDvlCurve(curve, g.data(), n);
+                vantir3::DvlTrace(x.data(), a.data(), n, n / 3, g.data(), curve, SimdLevel::kScalar);
+                vantir3::DvlTrace(x.data(), b.data(), n, n / 3, g.data(), curve, vantir3::CpuSimdLevel());
+                ASSERT_EQ(a, b) << n << " " << alpha << " " << curve.bounded;
+                ASSERT_TRUE(std::equal(x.begin(), x.begin() + n / 3, a.begin()));  // before time zero: copied
+            }
         }
     }
 }

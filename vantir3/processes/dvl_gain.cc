@@ -31,6 +31,7 @@ VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512d Curve(__m512
                          _mm512_div_pd(_mm512_mul_pd(l, p), _mm512_add_pd(_mm512_abs_pd(l), q)));
 }
 
+template <bool kBounded>
 VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void DvlBlock(const int16_t* x, int16_t* y,
                                                                           const double* gains, __m512d p,
                                                                           __m512d q, int32_t k, __mmask16 m) {
@@ -39,16 +40,18 @@ VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void DvlBlock(const 
     avx512::Widen(_mm256_maskz_loadu_epi16(m, x + k), lo, hi);
     lo = Curve(_mm512_maskz_loadu_pd(static_cast<__mmask8>(m), gains + k), lo, p, q);
     hi = Curve(_mm512_maskz_loadu_pd(static_cast<__mmask8>(m >> 8), gains + k + 8), hi, p, q);
-    _mm256_mask_storeu_epi16(y + k, m, avx512::FloorSaturate16(lo, hi));
+    _mm256_mask_storeu_epi16(y + k, m,
+                             kBounded ? avx512::FloorSaturate16Within31Bits(lo, hi) : avx512::FloorSaturate16(lo, hi));
 }
 
+template <bool kBounded>
 VANTIR3_TARGET_AVX512 void DvlCurveAvx512(const int16_t* x, int16_t* y, int32_t from, int32_t n,
                                           const double* gains, double p, double q) {
     const __m512d pv = _mm512_set1_pd(p);
     const __m512d qv = _mm512_set1_pd(q);
     int32_t k = from;
-    for (; k + 16 <= n; k += 16) DvlBlock(x, y, gains, pv, qv, k, 0xFFFF);
-    if (k < n) DvlBlock(x, y, gains, pv, qv, k, avx512::FirstLanes(n - k));
+    for (; k + 16 <= n; k += 16) DvlBlock<kBounded>(x, y, gains, pv, qv, k, 0xFFFF);
+    if (k < n) DvlBlock<kBounded>(x, y, gains, pv, qv, k, avx512::FirstLanes(n - k));
 }
 #pragma GCC diagnostic pop
 #endif
@@ -80,12 +83,23 @@ int32_t DvlGainTable(double beta, double timeZeroSample, double sampleInterval, 
     return before;
 }
 
+void BoundDvlCurve(DvlCurve& curve, const double* gains, int32_t count) {
+    curve.bounded = curve.q > 0.0 && curve.p <= 0x1p30;
+    for (int32_t k = 0; k < count && curve.bounded; ++k) {
+        curve.bounded = !(std::fabs(gains[k]) > 0x1p900) || !std::isfinite(gains[k]);
+    }
+}
+
 void DvlTrace(const int16_t* x, int16_t* y, int32_t n, int32_t before, const double* gains,
               const DvlCurve& curve, SimdLevel level) {
     if (x != y) std::copy(x, x + before, y);
 #if defined(VANTIR3_HAVE_AVX512_PATH)
     if (level == SimdLevel::kAvx512) {
-        DvlCurveAvx512(x, y, before, n, gains, curve.p, curve.q);
+        if (curve.bounded) {
+            DvlCurveAvx512<true>(x, y, before, n, gains, curve.p, curve.q);
+        } else {
+            DvlCurveAvx512<false>(x, y, before, n, gains, curve.p, curve.q);
+        }
         return;
     }
 #endif
@@ -95,7 +109,7 @@ void DvlTrace(const int16_t* x, int16_t* y, int32_t n, int32_t before, const dou
 
 int DvlGain(MeboDataPtr& out, const MeboDataPtr& in, double alpha, double beta,
             double timeZeroSample, double sampleInterval) {
-    const DvlCurve curve = DvlCurveFor(alpha);
+    DvlCurve curve = DvlCurveFor(alpha);
     const SimdLevel level = CpuSimdLevel();
     std::unique_ptr<double[]> gains;
     int32_t before = 0;
@@ -108,6 +122,7 @@ int DvlGain(MeboDataPtr& out, const MeboDataPtr& in, double alpha, double beta,
             gains = NewScratch<double>(static_cast<size_t>(count) + 16);
             if (!gains) return -1;
             before = DvlGainTable(beta, timeZeroSample, sampleInterval, d.min, count, gains.get());
+            BoundDvlCurve(curve, gains.get(), count);
             return 0;
         },
         [&](const TraceSpan& s) {

@@ -30,11 +30,21 @@ int32_t DvlGainTable(double beta, double timeZeroSample, double sampleInterval, 
                      int32_t count, double* gains);
 
 // The S-curve of Alpha: P = (1 + alpha) * 32767 and Q = alpha * 32767.
+// `bounded` (set by BoundDvlCurve) says that every value 0.5 + L P / (|L| + Q)
+// of a call is NaN or lies within 2^31, so that the vector path may floor it
+// without clamping it first.
 struct DvlCurve {
     double p;
     double q;
+    bool bounded = false;
 };
 inline DvlCurve DvlCurveFor(double alpha) { return {(1.0 + alpha) * 32767.0, alpha * 32767.0}; }
+
+// Sets curve.bounded for the gains g[0 ... count - 1]: with Q > 0 and
+// P <= 2^30, |L P / (|L| + Q)| stays below P for every finite L whose product
+// with P cannot overflow (|g| <= 2^900, as |x| <= 2^15), and an infinite or
+// NaN gain gives NaN (infinity over infinity, or zero times infinity).
+void BoundDvlCurve(DvlCurve& curve, const double* gains, int32_t count);
 
 // The compressed sample for linear gain g: with L = g * x,
 // floor(0.5 + L * P / (|L| + Q)) saturated to -32767 ... 32767.
