@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
+#include <tuple>
 #include <random>
 #include <vector>
 
@@ -14,16 +14,16 @@
 
 namespace {
 
+using namespace vantir3;
 using namespace vantir3_test;
+using Toolbox = CCdpProcessToolbox;
 
 TEST(DepthPlan, SameSamplesInEveryLayoutAndInstructionSet) {
-    using vantir3::DepthIsa;
-    using vantir3::DepthRule;
     const int32_t traces = 1100, samples = 48, places = 56, planes = 2;  // more traces than one band
     std::mt19937 rng(7);
     // Copies, a step from a zero sample, steps that repeat or advance the
     // input at random, and a long stretch that advances one sample per step.
-    vantir3::DepthPlan plan;
+    DepthPlan plan;
     for (int32_t r = 0, cur = 0; r < 64; ++r) {
         if (r <= 5) {
             plan.Add(r < 5 ? r : -1, r < 5 ? cur = r : ++cur, r < 5 ? 0.0 : 0.25);
@@ -37,7 +37,7 @@ TEST(DepthPlan, SameSamplesInEveryLayoutAndInstructionSet) {
     std::vector<int64_t> shifts;
     for (int32_t i = 0, h = 0; i < traces * planes; ++i) {
         if (rng() % 9 == 0) h += static_cast<int32_t>(rng() % 5) - 2;
-        shifts.push_back(i % 400 == 17 ? (i % 800 == 17 ? vantir3::kBigCount : -vantir3::kBigCount) : h % 12);
+        shifts.push_back(i % 400 == 17 ? (i % 800 == 17 ? kBigCount : -kBigCount) : h % 12);
     }
     // Working views (axis 0 samples, axis 1 traces, axis 2 sections) with
     // samples or traces innermost in memory, or sections innermost and then
@@ -56,8 +56,8 @@ TEST(DepthPlan, SameSamplesInEveryLayoutAndInstructionSet) {
     for (DepthRule rule : {DepthRule::kTruncate, DepthRule::kRound}) {
         plan.rule = rule;
         for (bool shifted : {false, true}) {
-            // want[(p * traces + t) * places + place]; 999 where nothing lands.
-            std::vector<int16_t> want(static_cast<size_t>(planes) * traces * places, 999);
+            // want[p * traces + t][place]; 999 where nothing lands.
+            std::vector<std::vector<int16_t>> want(planes * traces, std::vector<int16_t>(places, 999));
             for (int32_t k = 0; k < planes * traces; ++k) {
                 const int32_t p = k / traces, t = k % traces;
                 const int64_t shift = shifted ? shifts[k] : 0;
@@ -65,50 +65,44 @@ TEST(DepthPlan, SameSamplesInEveryLayoutAndInstructionSet) {
                     if (r + shift < 0 || r + shift >= places) continue;
                     const int32_t a = plan.prev[r] < 0 ? 0 : TraceProfile(t, plan.prev[r], p);
                     const int32_t c = TraceProfile(t, plan.cur[r], p);
-                    want[static_cast<size_t>(k) * places + r + shift] =
-                        rule == DepthRule::kTruncate
-                            ? static_cast<int16_t>(a + static_cast<int32_t>(plan.frac[r] * (c - a)))
-                            : static_cast<int16_t>(a + vantir3::FloorSaturate16(0.5 + (c - a) * plan.frac[r]));
+                    want[k][r + shift] = static_cast<int16_t>(
+                        a + (rule == DepthRule::kTruncate ? static_cast<int32_t>(plan.frac[r] * (c - a))
+                                                          : FloorSaturate16(0.5 + (c - a) * plan.frac[r])));
                 }
             }
-            for (DepthIsa isa : {DepthIsa::kBaseline, DepthIsa::kAvx2, DepthIsa::kAvx512}) {
+            for (DepthIsa isa : {DepthIsa::kBaseline, DepthIsa::kAvx2, DepthIsa::kAvx512})
                 for (int layout = 0; layout < 8; ++layout) {
                     SCOPED_TRACE(testing::Message() << "rule " << static_cast<int>(rule) << " shifted " << shifted
                                                     << " isa " << static_cast<int>(isa) << " layout " << layout);
                     Owned in = view(layout % 2, samples, TraceProfile);
                     Owned out = view(layout / 2, places, [](int32_t, int32_t, int32_t) { return 999; });
-                    const vantir3::DepthWalk walk{&in.b.axis, &out.b.axis, 0, traces - 1, 0, planes - 1,
-                                                  shifted ? shifts.data() : nullptr};
-                    if (!vantir3::ApplyDepthPlan(plan, walk, isa)) continue;  // a level this processor lacks
+                    const DepthWalk walk{&in.b.axis, &out.b.axis, 0, traces - 1, 0, planes - 1,
+                                         shifted ? shifts.data() : nullptr};
+                    if (!ApplyDepthPlan(plan, walk, isa)) continue;  // a level this processor lacks
                     for (int32_t k = 0; k < planes * traces; ++k)
-                        ASSERT_EQ(Samples(out.b, k % traces, k / traces),
-                                  std::vector<int16_t>(want.begin() + k * places, want.begin() + (k + 1) * places))
-                            << "trace " << k % traces << " plane " << k / traces;
+                        ASSERT_EQ(Samples(out.b, k % traces, k / traces), want[k]) << "trace " << k % traces;
                 }
-            }
         }
     }
 }
 
 TEST(Deseparate, ReflectorDepthAndBoundingBox) {
     EXPECT_NEAR(ReflectorDepth(0.1, 10.0, 0.5), std::sqrt((1.0 - 0.25) / 4.0), 1e-15);  // about 0.433
-    EXPECT_EQ(ReflectorDepth(0.1, 5.0, 0.5), 0.0);  // v*t == s
-    EXPECT_EQ(ReflectorDepth(0.1, 2.0, 0.5), 0.0);  // v*t < s
-    EXPECT_EQ(ReflectorDepth(0.1, 10.0, 0.0), 0.5);
-    EXPECT_EQ(ReflectorDepth(std::nan(""), 10.0, 0.5), 0.0);
+    // {v, t, s, depth}: v*t == s, v*t < s and NaN give 0; no separation v*t / 2.
+    const double depths[][4] = {{0.1, 5.0, 0.5, 0.0}, {0.1, 2.0, 0.5, 0.0}, {NAN, 10.0, 0.5, 0.0},
+                                {0.1, 10.0, 0.0, 0.5}};
+    for (const auto& d : depths) EXPECT_EQ(ReflectorDepth(d[0], d[1], d[2]), d[3]) << d[1] << " " << d[2];
     Owned in = TraceBuffer(100, 199, 0, 31, 1, true, TraceProfile), out = FilledTraces(150, 249, 0, 63, 0);
-    Owned outView, inView;
+    Owned outView, inView, far = FilledTraces(300, 309, 0, 31, 0), wide;
     EXPECT_EQ(SetBoundingBox(out.b, in.b, outView.b, inView.b, 0), 0);  // shares only
-    EXPECT_EQ(in.b.storage->refCount, 2u);
-    EXPECT_EQ(outView.b.axis.dim[0].min, 150);
+    EXPECT_EQ(std::make_pair(in.b.storage->refCount, outView.b.axis.dim[0].min), std::make_pair(2u, 150));
     EXPECT_EQ(SetBoundingBox(out.b, in.b, outView.b, inView.b, 5), 0);
     EXPECT_EQ(in.b.storage->refCount, 2u);  // the old references were dropped
     for (const MeboDataPtr* v : {&outView.b, &inView.b})
         EXPECT_EQ(std::make_pair(v->axis.dim[0].min, v->axis.dim[0].max), std::make_pair(150, 199));
     EXPECT_EQ(SampleAt(inView.b, 170, 3), SampleAt(in.b, 170, 3));
-    EXPECT_EQ(in.b.axis.dim[0].min, 100);  // the caller's buffers keep their views
-    EXPECT_EQ(out.b.axis.dim[0].max, 249);
-    Owned far = FilledTraces(300, 309, 0, 31, 0), wide;
+    // The caller's buffers keep their views.
+    EXPECT_EQ(std::make_pair(in.b.axis.dim[0].min, out.b.axis.dim[0].max), std::make_pair(100, 249));
     EXPECT_EQ(SetBoundingBox(far.b, in.b, outView.b, inView.b, 1), -2);
     MeboDataPtrAllocate(&wide.b, 4, 100, 199, 0, 31, 0, 0, 1);
     EXPECT_EQ(SetBoundingBox(wide.b, in.b, outView.b, inView.b, 8), -3);
@@ -121,23 +115,21 @@ TEST(Deseparate, ZeroSeparationGivesOneOutputSamplePerInputSample) {
     Owned in = TraceBuffer(0, 2, 0, n, 1, true, TraceProfile), out = FilledTraces(0, 2, 0, n, 7777);
     // No time zero: nothing copied or skipped; the input runs out one place
     // before the output does.
-    ASSERT_EQ(CCdpProcessToolbox::CdpDeseparate(out.b, in.b, 0.5, 0.0, 0.0, 0.5), 0);
-    const std::vector<int16_t> src = TraceOf(in.b, 1);
-    std::vector<int16_t> want = src;
+    ASSERT_EQ(Toolbox::CdpDeseparate(out.b, in.b, 0.5, 0.0, 0.0, 0.5), 0);
+    std::vector<int16_t> src = TraceOf(in.b, 1), want = src;
     want.back() = 7777;
     EXPECT_EQ(TraceOf(out.b, 1), want);
     // Time zero at 2 with room to spare: two copied samples, the first
     // resampled one stands at depths 0 ... 3/8, then one per sample, and the
     // output's tail is left alone.
-    Owned big = FilledTraces(0, 2, 10, 10 + n + 5, 7777);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDeseparate(big.b, in.b, 0.5, 0.0, 2.0, 0.5), 0);
+    Owned big = FilledTraces(0, 2, 10, 10 + n + 5, 7777), tight = FilledTraces(0, 2, 0, n + 1, 7777);
+    ASSERT_EQ(Toolbox::CdpDeseparate(big.b, in.b, 0.5, 0.0, 2.0, 0.5), 0);
     want = {src[0], src[1], src[2], src[2], src[2]};
     want.insert(want.end(), src.begin() + 3, src.end() - 1);
     want.resize(n + 6, 7777);
     EXPECT_EQ(TraceOf(big.b, 1), want);
     // One sample short of that room: one copied sample is dropped.
-    Owned tight = FilledTraces(0, 2, 0, n + 1, 7777);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDeseparate(tight.b, in.b, 0.5, 0.0, 2.0, 0.5), 0);
+    ASSERT_EQ(Toolbox::CdpDeseparate(tight.b, in.b, 0.5, 0.0, 2.0, 0.5), 0);
     want.erase(want.begin());
     want.resize(n + 2);
     EXPECT_EQ(TraceOf(tight.b, 1), want);
@@ -145,64 +137,56 @@ TEST(Deseparate, ZeroSeparationGivesOneOutputSamplePerInputSample) {
 
 // Sum and sum of squares of two sections of 7 traces (places left unwritten
 // keep t - i), recorded from the library when it matched, in both layouts, a
-// plain per-trace conversion: the copy before time zero, then one running
-// bracket over the reflector depths of the input samples.
+// plain per-trace conversion (copy before time zero, then one running bracket
+// over the reflector depths of the input samples).
 TEST(Deseparate, PlanGivesTheRecordedSamplesInEveryLayout) {
-    struct Case {
-        double v, s, t0, dt;
-        int32_t inSamples, outFirst, outLast;
-        int64_t sum, energy;
-    };
+    struct Case { double v, s, t0, dt; int32_t inSamples, outFirst, outLast; int64_t sum, energy; };
     const Case cases[] = {
         {0.1, 0.5, 10.5, 0.4, 120, 0, 119, -799581, 669773404829},  // output as long as the input
         {0.1, 0.5, 10.5, 0.4, 120, 5, 200, 989673, 746089910485},   // longer: nothing skipped, tail untouched
         {0.12, 0.3, 25.0, 0.2, 90, 0, 60, -5664018, 369566528798},  // shorter: skipped prefix, output full
         {0.08, 1.0, 0.7, 0.5, 64, 0, 70, -3051383, 348553802673},   // first input samples lie above any depth
     };
-    for (const Case& c : cases) {
+    const TraceValue unwritten = [](int32_t t, int32_t i, int32_t) { return static_cast<int16_t>(t - i); };
+    for (const Case& c : cases)
         for (bool traceMajor : {true, false}) {
             Owned in = TraceBuffer(3, 9, 0, c.inSamples - 1, 2, traceMajor, TraceProfile);
-            Owned out = TraceBuffer(3, 9, c.outFirst, c.outLast, 2, traceMajor,
-                                    [](int32_t t, int32_t i, int32_t) { return static_cast<int16_t>(t - i); });
-            ASSERT_EQ(CCdpProcessToolbox::CdpDeseparate(out.b, in.b, c.v, c.s, c.t0, c.dt), 0);
+            Owned out = TraceBuffer(3, 9, c.outFirst, c.outLast, 2, traceMajor, unwritten);
+            ASSERT_EQ(Toolbox::CdpDeseparate(out.b, in.b, c.v, c.s, c.t0, c.dt), 0);
             EXPECT_EQ(SumAndEnergy(out.b), std::make_pair(c.sum, c.energy)) << c.v << " " << c.s << " " << c.t0;
         }
-    }
 }
 
 TEST(Deseparate, DegenerateGeometryAndBadBuffers) {
     Owned in = TraceBuffer(0, 3, 0, 49, 1, true, TraceProfile), out = FilledTraces(0, 3, 0, 59, -5);
     // v*dt*N = 0.003 * 0.1 * 49 <= s: no depth scale; traces copied as they are.
-    EXPECT_EQ(CCdpProcessToolbox::CdpDeseparate(out.b, in.b, 0.003, 0.5, 10.0, 0.1), vantir3::kDepthNotConverted);
+    EXPECT_EQ(Toolbox::CdpDeseparate(out.b, in.b, 0.003, 0.5, 10.0, 0.1), kDepthNotConverted);
     std::vector<int16_t> want = TraceOf(in.b, 2);
     want.resize(60, -5);
     EXPECT_EQ(TraceOf(out.b, 2), want);
     // A single sample per trace has no depth spacing either.
     Owned one = TraceBuffer(0, 3, 7, 7, 1, true, TraceProfile), fresh = FilledTraces(0, 3, 0, 1, -5);
-    EXPECT_EQ(CCdpProcessToolbox::CdpDeseparate(fresh.b, one.b, 0.1, 0.0, 0.0, 0.1), vantir3::kDepthNotConverted);
+    EXPECT_EQ(Toolbox::CdpDeseparate(fresh.b, one.b, 0.1, 0.0, 0.0, 0.1), kDepthNotConverted);
     EXPECT_EQ(TraceOf(fresh.b, 2), (std::vector<int16_t>{SampleAt(one.b, 2, 7), -5}));
     // Unusable numbers leave the output alone.
-    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
-    const double bad[][4] = {{0.0, 0.5, 10.0, 0.1}, {nan, 0.5, 10.0, 0.1}, {0.1, inf, 10.0, 0.1},
+    const double bad[][4] = {{0.0, 0.5, 10.0, 0.1}, {NAN, 0.5, 10.0, 0.1}, {0.1, INFINITY, 10.0, 0.1},
                              {0.1, 0.5, -1.0, 0.1}, {0.1, 0.5, 10.0, 0.0}};
     Owned untouched = FilledTraces(0, 3, 0, 59, -5);
     for (const double* g : bad)
-        EXPECT_EQ(CCdpProcessToolbox::CdpDeseparate(untouched.b, in.b, g[0], g[1], g[2], g[3]),
-                  vantir3::kDepthBadGeometry);
+        EXPECT_EQ(Toolbox::CdpDeseparate(untouched.b, in.b, g[0], g[1], g[2], g[3]), kDepthBadGeometry) << g[0];
     EXPECT_EQ(TraceOf(untouched.b, 1), std::vector<int16_t>(60, -5));
     // Only the traces that input and output share are written.
     Owned shifted = FilledTraces(2, 8, 0, 49, -5), far = FilledTraces(20, 23, 0, 49, -5);
     Owned empty, wide = Zeroed(4, 4, 50);
-    EXPECT_EQ(CCdpProcessToolbox::CdpDeseparate(shifted.b, in.b, 0.1, 0.5, 10.0, 0.4), 0);
+    auto run = [&](Owned& o) { return Toolbox::CdpDeseparate(o.b, in.b, 0.1, 0.5, 10.0, 0.4); };
+    EXPECT_EQ(run(shifted), 0);
     EXPECT_NE(TraceOf(shifted.b, 3), std::vector<int16_t>(50, -5));
     EXPECT_EQ(TraceOf(shifted.b, 4), std::vector<int16_t>(50, -5));
-    EXPECT_EQ(CCdpProcessToolbox::CdpDeseparate(far.b, in.b, 0.1, 0.5, 10.0, 0.4), -1);
-    EXPECT_EQ(CCdpProcessToolbox::CdpDeseparate(empty.b, in.b, 0.1, 0.5, 10.0, 0.4), -1);
-    EXPECT_EQ(CCdpProcessToolbox::CdpDeseparate(wide.b, in.b, 0.1, 0.5, 10.0, 0.4), -3);
+    EXPECT_EQ(std::make_tuple(run(far), run(empty), run(wide)), std::make_tuple(-1, -1, -3));
 }
 
 TEST(Deseparate, ProcessParametersDefaultsAndData) {
-    CCdpProcessToolbox toolbox;
+    Toolbox toolbox;
     CCdpProcess* p = toolbox.GetProcess(KOL::Str2UID("ANDSEP"));
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->GetParams(), "VELOC@=0.100");
@@ -217,8 +201,8 @@ TEST(Deseparate, ProcessParametersDefaultsAndData) {
     TestSource source(12, 80, 1, TraceProfile);
     const ICdpDataSource::SEGprParam& g = source.Gpr();
     Owned direct = FilledTraces(0, 11, 0, 79, 0);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDeseparate(direct.b, source.Data(), 0.25, g.antennaSeparation, g.timeZeroSample,
-                                                g.sampleInterval), 0);
+    ASSERT_EQ(Toolbox::CdpDeseparate(direct.b, source.Data(), 0.25, g.antennaSeparation, g.timeZeroSample,
+                                     g.sampleInterval), 0);
     ExpectProcessOutput(*p, source, direct.b);
 }
 

@@ -31,6 +31,21 @@ int16_t RoundedMean(int64_t sum, int64_t n) {
     return static_cast<int16_t>(sum >= 0 ? (sum + n / 2) / n : (sum - n / 2) / n);
 }
 
+// Traces of two groups of n samples each, reduced to their two rounded means
+// on every path.
+void ExpectPairMeans(int32_t n, int32_t traces, const TraceValue& value) {
+    Owned in = MakeBuffer(0, 2 * n - 1, 0, traces - 1, 0, 0, value), out = Filled(2, traces, 1, 0);
+    for (SimdPath path : Paths()) {
+        ASSERT_EQ(vantir3::AverageReduction(out.b, in.b, 0, path), 0);
+        for (int32_t t = 0; t < traces; ++t) {
+            int64_t sum[2] = {0, 0};
+            for (int32_t i = 0; i < 2 * n; ++i) sum[i / n] += value(i, t, 0);
+            ASSERT_EQ(Samples(out.b, t), (Line{RoundedMean(sum[0], n), RoundedMean(sum[1], n)}))
+                << "group " << n << " trace " << t << " path " << int(path);
+        }
+    }
+}
+
 TEST(Reductions, MinMaxKeepsExtremesInTimeOrderAndDecimationPicksSamples) {
     EXPECT_EQ(Reduce(kMinMax, {0, 5, -3, 2, 9, -7}, 2), (Line{9, -7}));
     EXPECT_EQ(Reduce(kMinMax, {0, 5, -3, 2, 9, -7}, 3), (Line{5, -3, 9}));
@@ -39,22 +54,24 @@ TEST(Reductions, MinMaxKeepsExtremesInTimeOrderAndDecimationPicksSamples) {
     EXPECT_EQ(Reduce(kMinMax, x, 5), (Line{-8, 7, 9, -5, 0}));  // the odd last segment keeps one sample
     EXPECT_EQ(Reduce(kMinMax, x, 8), (Line{-8, 7, 1, -2, 9, -5, 4, 0}));
     EXPECT_EQ(Reduce(kMinMax, Line(6, 7), 6, -1), Line(6, 4242));  // R <= 1: nothing to reduce
-    Line ten;
-    for (int i = 0; i < 10; ++i) ten.push_back(static_cast<int16_t>(10 * i));
+    const Line ten = {0, 10, 20, 30, 40, 50, 60, 70, 80, 90};
     EXPECT_EQ(Reduce(kDecimation, ten, 4), (Line{0, 30, 50, 80}));
     EXPECT_EQ(Reduce(kDecimation, x, 8), (Line{3, 7, 1, -2, 9, -5, 4, 0}));
     EXPECT_EQ(Reduce(kDecimation, ten, 10, -1), Line(10, 4242));
-    // The per-call tables: segment ends (pairs, and a single for odd counts)
-    // and picked indices.
+    // The per-call tables: segment ends (pairs, and a single for odd counts),
+    // picked indices and group ends.
     vantir3::MinMaxSegment seg[10];
     ASSERT_EQ(vantir3::MinMaxSegments(21, 19, 21.0 / 19, seg, 10), 10);
-    EXPECT_EQ(seg[4].end, 12);
-    EXPECT_TRUE(seg[8].pair);
-    EXPECT_EQ(seg[9].end, 21);
-    EXPECT_FALSE(seg[9].pair);
-    int32_t index[7];
-    ASSERT_EQ(vantir3::DecimationIndices(100, 7, 100.0 / 7, index, 7), 7);
-    EXPECT_EQ(std::vector<int32_t>(index, index + 7), (std::vector<int32_t>{0, 15, 29, 43, 58, 72, 86}));
+    EXPECT_EQ(std::make_pair(seg[4].end, seg[9].end), std::make_pair(12, 21));
+    EXPECT_TRUE(seg[8].pair && !seg[9].pair);
+    using Ints = std::vector<int32_t>;
+    int32_t t[10];
+    ASSERT_EQ(vantir3::DecimationIndices(100, 7, 100.0 / 7, t, 7), 7);
+    EXPECT_EQ(Ints(t, t + 7), (Ints{0, 15, 29, 43, 58, 72, 86}));
+    ASSERT_EQ(vantir3::AverageGroupEnds(10, 4, 2.5, t, 4), 4);  // groups of 2, 3, 2, 3
+    EXPECT_EQ(Ints(t, t + 4), (Ints{2, 5, 7, 10}));
+    ASSERT_EQ(vantir3::AverageGroupEnds(32, 10, 3.2, t, 10), 10);
+    EXPECT_EQ(Ints(t, t + 10), (Ints{3, 6, 10, 13, 16, 19, 22, 26, 29, 32}));
 }
 
 TEST(Reductions, AverageRoundsHalvesAwayFromZeroAndCarriesTheFraction) {
@@ -65,15 +82,6 @@ TEST(Reductions, AverageRoundsHalvesAwayFromZeroAndCarriesTheFraction) {
     const Line x = {3, -8, 7, 1, -2, 9, -5, 4, 0};
     EXPECT_EQ(Reduce(kAverage, x, 4), (Line{-3, 2, 2, 2}));
     EXPECT_EQ(Reduce(kAverage, x, 12), (Line{3, -1, 1, -2, 9, -1, 0, 4242, 4242, 4242, 4242, 4242}));
-    auto sizes = [](int32_t ni, int32_t no) {
-        std::vector<int32_t> end(no);
-        end.resize(vantir3::AverageGroupEnds(ni, no, static_cast<double>(ni) / no, end.data(), no));
-        Line size;
-        for (size_t g = 0; g < end.size(); ++g) size.push_back(static_cast<int16_t>(end[g] - (g ? end[g - 1] : 0)));
-        return size;
-    };
-    EXPECT_EQ(sizes(10, 4), (Line{2, 3, 2, 3}));
-    EXPECT_EQ(sizes(32, 10), (Line{3, 3, 4, 3, 3, 3, 3, 4, 3, 3}));
     // Group sums that would not fit 32 bits are refused: R * 32767 > 2^31 - 1.
     // At the limit a group of -32768 samples still averages exactly.
     Owned longIn = Filled(70000, 1, 1, 1), deep = Filled(65538, 1, 1, -32768), single = Row({5});
@@ -82,67 +90,44 @@ TEST(Reductions, AverageRoundsHalvesAwayFromZeroAndCarriesTheFraction) {
     EXPECT_EQ(CCdpProcessToolbox::CdpAverageReduction(single.b, deep.b, 0), 0);
     EXPECT_EQ(Samples(single.b), (Line{-32768}));
     // Groups of 65535 samples (the longest that vector lanes sum) at the ends
-    // of the sample range, on every path; 40 traces fill a vector of lines
-    // and leave a tail.
-    const int32_t n = 65535, traces = 40;
-    auto extreme = [](int32_t i, int32_t t, int32_t) -> int16_t {
+    // of the sample range; 40 traces fill a vector of lines and leave a tail.
+    ExpectPairMeans(65535, 40, [](int32_t i, int32_t t, int32_t) -> int16_t {
         const int16_t v[] = {-32768, 32767, static_cast<int16_t>(i % 2 ? 32767 : -32768),
                              static_cast<int16_t>((i * 7919) % 65536 - 32768)};
         return v[t % 4];
-    };
-    Owned wide = MakeBuffer(0, 2 * n - 1, 0, traces - 1, 0, 0, extreme), halves = Filled(2, traces, 1, 0);
-    for (SimdPath path : Paths()) {
-        ASSERT_EQ(vantir3::AverageReduction(halves.b, wide.b, 0, path), 0);
-        for (int32_t t = 0; t < traces; ++t) {
-            int64_t sum[2] = {0, 0};
-            for (int32_t i = 0; i < 2 * n; ++i) sum[i / n] += extreme(i, t, 0);
-            ASSERT_EQ(Samples(halves.b, t), (Line{RoundedMean(sum[0], n), RoundedMean(sum[1], n)})) << t;
-        }
-    }
+    });
     // Groups whose rounded mean is an exact quotient, (|sum| + n / 2) = k * n,
     // for means k just below powers of two, where a reciprocal of n rounded
     // down would lose one.
     const int16_t means[] = {32767, 16383, 8191, 4095, 2047, 1023, 511, 255};
-    for (int32_t size = 2; size <= 70; ++size) {
-        auto value = [&](int32_t i, int32_t t, int32_t) {
+    for (int32_t size = 2; size <= 70; ++size)
+        ExpectPairMeans(size, 48, [&](int32_t i, int32_t t, int32_t) {
             return static_cast<int16_t>(((t / 8) % 2 ? -1 : 1) * (means[t % 8] - (i % size < size / 2 ? 1 : 0)));
-        };
-        Owned groups = MakeBuffer(0, 2 * size - 1, 0, 47, 0, 0, value), pair = Filled(2, 48, 1, 0);
-        for (SimdPath path : Paths()) {
-            ASSERT_EQ(vantir3::AverageReduction(pair.b, groups.b, 0, path), 0);
-            for (int32_t t = 0; t < 48; ++t) {
-                const int16_t k = static_cast<int16_t>(((t / 8) % 2 ? -1 : 1) * means[t % 8]);
-                ASSERT_EQ(Samples(pair.b, t), (Line{k, k})) << "size " << size << " trace " << t;
-            }
-        }
-    }
+        });
 }
+
 TEST(Reductions, NarrowsMatchedAxesAndReportsFailures) {
-    auto value = [](int32_t i, int32_t t, int32_t) { return static_cast<int16_t>(i + 100 * t); };
-    Owned in = MakeBuffer(0, 39, 50, 149, 0, 0, value);
-    Owned out = MakeBuffer(0, 9, 0, 99, 0, 0, [](int32_t, int32_t, int32_t) { return -1; }), keep;
+    Owned in = MakeBuffer(0, 39, 50, 149, 0, 0, [](int32_t i, int32_t t, int32_t) { return int16_t(i + 100 * t); });
+    Owned out = Filled(10, 100, 1, -1), keep;
     MeboDataPtrShare(&keep.b, &out.b);
     EXPECT_EQ(vantir3::Decimation(out.b, in.b), 1);
-    EXPECT_EQ(out.b.axis.dim[1].min, 50);
-    EXPECT_EQ(out.b.axis.dim[1].max, 99);
+    EXPECT_EQ(std::make_pair(out.b.axis.dim[1].min, out.b.axis.dim[1].max), std::make_pair(50, 99));
     EXPECT_EQ(SampleAt(out.b, 1, 60), 4 + 6000);
     EXPECT_EQ(SampleAt(keep.b, 1, 49), -1);  // outside the input: untouched
     // Along traces the matched axes are samples and planes.
     Owned across = MakeBuffer(30, 49, 0, 9, 0, 0, [](int32_t, int32_t, int32_t) { return 0; });
     EXPECT_EQ(vantir3::AverageReduction(across.b, in.b, 1), 1);
-    EXPECT_EQ(across.b.axis.dim[0].min, 30);
-    EXPECT_EQ(across.b.axis.dim[0].max, 39);
-    EXPECT_EQ(across.b.axis.dim[1].max, 9);
+    const MeboAxisDim* d = across.b.axis.dim;
+    EXPECT_EQ(std::vector<int32_t>({d[0].min, d[0].max, d[1].min, d[1].max}), (std::vector<int32_t>{30, 39, 0, 9}));
     EXPECT_EQ(SampleAt(across.b, 32, 0), 32 + 5450);  // mean of traces 50 .. 59
-    EXPECT_EQ(vantir3::AverageReduction(across.b, in.b, 2), -1);
+    // A third axis; no common traces; element sizes that differ, or are
+    // equal but not 16-bit.
     Owned far = MakeBuffer(0, 9, 500, 509, 0, 0, [](int32_t, int32_t, int32_t) { return 0; }), empty;
-    EXPECT_EQ(vantir3::MinMaxReduction(far.b, in.b), -2);
-    EXPECT_EQ(vantir3::MinMaxReduction(empty.b, in.b), -3);
-    Owned wide, wideOut;
-    MeboDataPtrAllocate(&wide.b, 4, 0, 39, 50, 149, 0, 0, 1);
-    MeboDataPtrAllocate(&wideOut.b, 4, 0, 9, 50, 149, 0, 0, 1);
-    EXPECT_EQ(vantir3::AverageReduction(wideOut.b, in.b, 0), -3);
-    EXPECT_EQ(vantir3::AverageReduction(wideOut.b, wide.b, 0), -3);  // equal, but not 16-bit
+    Owned wide = Zeroed(4, 40, 100), wideOut = Zeroed(4, 10, 100);
+    EXPECT_EQ(std::vector<int>({vantir3::AverageReduction(across.b, in.b, 2), vantir3::MinMaxReduction(far.b, in.b),
+                                vantir3::MinMaxReduction(empty.b, in.b), vantir3::AverageReduction(wideOut.b, in.b, 0),
+                                vantir3::AverageReduction(wideOut.b, wide.b, 0)}),
+              (std::vector<int>{-1, -2, -3, -3, -3}));
 }
 
 // A buffer viewed as (samples, traces, planes) over storage with samples,
@@ -156,15 +141,10 @@ MeboDataPtr MakeView(int32_t s, int32_t t, int32_t p, int order) {
     return b;
 }
 
-// Every reduction, on contiguous and strided layouts (which take different
-// paths through the code) and with every instruction-set variant, gives the
-// samples of contiguous buffers on the plain path; output places the rule
-// leaves unwritten keep their value.
+// Every reduction gives the same samples on contiguous and strided layouts
+// and on every instruction-set path; places it leaves unwritten keep theirs.
 TEST(Reductions, EveryLayoutAndPathGivesTheSameSamples) {
-    struct Case {
-        int32_t ni, no;
-        bool averageOnly;
-    };
+    struct Case { int32_t ni, no; bool averageOnly; };
     const Case cases[] = {{1024, 256, false}, {21, 19, false}, {100, 7, false}, {50, 1, false}, {9, 8, false},
                           {1000, 333, false}, {17, 16, false}, {5, 9, true},   {10, 4, true},  {3, 3, true},
                           {1, 4, true}};

@@ -6,13 +6,15 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-#include <functional>
+#include <numeric>
+#include <string>
 #include <vector>
 
-#include "tests/support/test_source.h"
+#include "tests/support/trace_checks.h"
 
 namespace {
 
+using vantir3_test::MakeBuffer;
 using vantir3_test::Owned;
 using vantir3_test::ProfileSample;
 using Stats = SCDPPrc_DataStatsMode;
@@ -24,26 +26,17 @@ T* At(const MeboDataPtr& b, int i0, int i1, int i2) {
                                 (i1 - a.dim[1].min) * a.dim[1].stride + (i2 - a.dim[2].min) * a.dim[2].stride);
 }
 
-// n0 x n1 x n2 samples from f, indices from 0.
-MeboDataPtr Fill16(int n0, int n1, int n2, const std::function<int16_t(int32_t, int32_t, int32_t)>& f) {
-    return vantir3_test::MakeBuffer(0, n0 - 1, 0, n1 - 1, 0, n2 - 1, f);
-}
-
-Stats Init(uint8_t mode, uint8_t numExtremes = 0, MeboDataPtr* index = nullptr) {
-    Stats s;
-    SCDPPrc_InitStats(&s);
-    s.mode = mode;
-    s.numExtremes = numExtremes;
-    s.indexStats = index;
-    return s;
+// A record as SCDPPrc_InitStats leaves it, then set up by the caller.
+Stats Init(uint8_t mode, uint8_t numExtremes = 0, MeboDataPtr* index = nullptr, double sum = 0) {
+    return {mode, numExtremes, 0, DBL_MAX, -DBL_MAX, sum, DBL_MAX, -DBL_MAX, index};
 }
 
 // The records of an index-statistics buffer; each has a null pointer slot.
 std::vector<Stats> Records(const MeboDataPtr& index) {
-    std::vector<Stats> out;
     const Mebo3DDataAxis& a = index.axis;
     EXPECT_EQ(a.elemSize, static_cast<int32_t>(sizeof(Stats)));
-    if (a.elemSize != static_cast<int32_t>(sizeof(Stats)) || a.base == nullptr) return out;
+    if (a.elemSize != static_cast<int32_t>(sizeof(Stats)) || a.base == nullptr) return {};
+    std::vector<Stats> out;
     for (int j = a.dim[0].min; j <= a.dim[0].max; ++j) {
         out.emplace_back();
         std::memcpy(&out.back(), At<uint8_t>(index, j, a.dim[1].min, a.dim[2].min), sizeof(Stats));
@@ -52,75 +45,71 @@ std::vector<Stats> Records(const MeboDataPtr& index) {
     return out;
 }
 
-// count, minimum, maximum and sum.
-std::vector<double> Fields(const Stats& s) { return {double(s.count), s.minValue, s.maxValue, s.sum}; }
+// count, minimum, maximum, sum and the two extremes.
+std::vector<double> Got(const Stats& s) {
+    return {double(s.count), s.minValue, s.maxValue, s.sum, s.lowExtreme, s.highExtreme};
+}
 
 const int kTraceWalk[3] = {0, 2, 1};   // compute_stats: samples, planes, traces innermost
 const int kSampleWalk[3] = {0, 1, 2};  // sample_stats: samples, traces, planes innermost
+const uint8_t kN = 3;                  // extremes kept by the definition checks
 
-// The per-value definition of count/min/max/sum, walked over the view in
-// `order` (outermost first), whole and per index along `axis`.
-struct Reference {
-    Stats all;
-    std::vector<Stats> per;
-    Reference(const MeboDataPtr& b, int axis, const int order[3], double startSum = 0) {
-        all = Init(STATS_MINMAX | STATS_SUM);
-        all.sum = startSum;
-        const MeboAxisDim* d = b.axis.dim;
-        per.assign(d[axis].max - d[axis].min + 1, all);
-        int i[3];
-        for (i[order[0]] = d[order[0]].min; i[order[0]] <= d[order[0]].max; ++i[order[0]])
-            for (i[order[1]] = d[order[1]].min; i[order[1]] <= d[order[1]].max; ++i[order[1]])
-                for (i[order[2]] = d[order[2]].min; i[order[2]] <= d[order[2]].max; ++i[order[2]]) {
-                    const double v = *At<int16_t>(b, i[0], i[1], i[2]);
-                    for (Stats* s : {&all, &per[i[axis] - d[axis].min]}) {
-                        ++s->count;
-                        if (v <= s->minValue) s->minValue = v;
-                        if (v >= s->maxValue) s->maxValue = v;
-                        s->sum += v;
-                    }
-                }
-    }
-};
-
-// Gathers per trace (compute_stats) or per sample (sample_stats).
-void Gather(bool perSample, MeboDataPtr& data, Stats& s) {
-    if (perSample) return CDPPrc_sample_stats(&s, &data);
-    EXPECT_EQ(CDPPrc_compute_stats(&data, nullptr, &s), 1);
+// The values of the view in walk `order` (outermost first): all of them
+// (entry 0) and those of each index j along `axis` (entry 1 + j).
+std::vector<std::vector<double>> Walk(const MeboDataPtr& b, int axis, const int order[3]) {
+    const MeboAxisDim* d = b.axis.dim;
+    std::vector<std::vector<double>> values(d[axis].max - d[axis].min + 2);
+    int i[3];
+    for (i[order[0]] = d[order[0]].min; i[order[0]] <= d[order[0]].max; ++i[order[0]])
+        for (i[order[1]] = d[order[1]].min; i[order[1]] <= d[order[1]].max; ++i[order[1]])
+            for (i[order[2]] = d[order[2]].min; i[order[2]] <= d[order[2]].max; ++i[order[2]]) {
+                const double v = *At<int16_t>(b, i[0], i[1], i[2]);
+                values[0].push_back(v);
+                values[1 + i[axis] - d[axis].min].push_back(v);
+            }
+    return values;
 }
 
-// Both gatherings, whole and per index, against the definition.
+// The definition over values added one by one to a start sum: count, minimum,
+// maximum, sum, N-th smallest and N-th largest (+-DBL_MAX while unset).
+std::vector<double> Want(std::vector<double> v, double startSum) {
+    const double sum = std::accumulate(v.begin(), v.end(), startSum);
+    std::sort(v.begin(), v.end());
+    const bool few = v.size() < kN;
+    return {double(v.size()), v.front(), v.back(), sum, few ? DBL_MAX : v[kN - 1], few ? -DBL_MAX : v[v.size() - kN]};
+}
+
+// Both gatherings, whole (with and without per-index records) and per index,
+// against the definition: from a start sum of 0, and of 1e16, where every
+// addition rounds so that only the documented walk order gives its sums.
 void ExpectMatchesDefinition(MeboDataPtr& data) {
-    for (bool perSample : {false, true}) {
-        SCOPED_TRACE(perSample ? "sample_stats" : "compute_stats");
-        Owned index;
-        Stats s = Init(STATS_MINMAX | STATS_SUM, 0, &index.b);
-        Gather(perSample, data, s);
-        const Reference ref(data, perSample ? 0 : 1, perSample ? kSampleWalk : kTraceWalk);
-        EXPECT_EQ(Fields(s), Fields(ref.all));
-        EXPECT_EQ(s.indexStats, &index.b);
-        const std::vector<Stats> recs = Records(index.b);
-        ASSERT_EQ(recs.size(), ref.per.size());
-        for (size_t j = 0; j < recs.size(); ++j) EXPECT_EQ(Fields(recs[j]), Fields(ref.per[j])) << j;
-    }
+    for (double start : {0.0, 1e16})
+        for (bool perSample : {false, true}) {
+            SCOPED_TRACE(std::string(perSample ? "sample_stats from " : "compute_stats from ") + std::to_string(start));
+            const auto values = Walk(data, perSample ? 0 : 1, perSample ? kSampleWalk : kTraceWalk);
+            Owned index;
+            for (MeboDataPtr* slot : {static_cast<MeboDataPtr*>(nullptr), &index.b}) {
+                Stats s = Init(STATS_MINMAX | STATS_SUM | STATS_EXTREMES, kN, slot, start);
+                if (perSample) CDPPrc_sample_stats(&s, &data);
+                EXPECT_TRUE(perSample || CDPPrc_compute_stats(&data, nullptr, &s) == 1);
+                EXPECT_EQ(Got(s), Want(values[0], start));
+                EXPECT_EQ(s.indexStats, slot);
+            }
+            const std::vector<Stats> recs = Records(index.b);
+            ASSERT_EQ(recs.size() + 1, values.size());
+            for (size_t j = 0; j < recs.size(); ++j) EXPECT_EQ(Got(recs[j]), Want(values[1 + j], start)) << j;
+        }
 }
 
 TEST(StatisticsTest, InitAccumulateAndExtremesLists) {
     Stats s;
     std::memset(&s, 0x5a, sizeof s);
     SCDPPrc_InitStats(&s);
-    EXPECT_EQ(s.mode + s.numExtremes + s.count + s.sum, 0);
-    EXPECT_EQ(std::vector<double>({s.minValue, s.maxValue, s.lowExtreme, s.highExtreme}),
-              std::vector<double>({DBL_MAX, -DBL_MAX, DBL_MAX, -DBL_MAX}));
+    EXPECT_TRUE(s.mode + s.numExtremes == 0 && s.indexStats == nullptr);
     CDPPrc_accumulate_stat(4.0, &s);  // mode 0: not even the count
-    EXPECT_EQ(s.count, 0u);
-    s.mode = 0x02;  // no meaning: counts only
+    s.mode = 0x02;                    // no meaning: counts only
     CDPPrc_accumulate_stat(7.0, &s);
-    EXPECT_EQ(s.count, 1u);
-    EXPECT_EQ(s.sum + s.minValue, DBL_MAX);
-    // Finishing copies working record 0 back and stores records 1..n with
-    // null slots; the extremes lists themselves are checked through the
-    // gathering walks below.
+    EXPECT_EQ(Got(s), (std::vector<double>{1, DBL_MAX, -DBL_MAX, 0, DBL_MAX, -DBL_MAX}));
     const Stats tmpl = Init(STATS_EXTREMES, 3);
     Stats* work = CDPPrc_create_work_stats(&tmpl, 2);
     ASSERT_NE(work, nullptr);
@@ -131,18 +120,16 @@ TEST(StatisticsTest, InitAccumulateAndExtremesLists) {
     Owned index;
     Stats result = Init(STATS_EXTREMES, 3, &index.b);
     CDPPrc_finish_stats(&result, work, 2);
-    EXPECT_EQ(result.indexStats, &index.b);
-    std::vector<Stats> recs = Records(index.b);
-    ASSERT_EQ(recs.size(), 2u);
-    EXPECT_EQ(std::make_pair(recs[0].count, recs[0].lowExtreme), std::make_pair(4u, 7.0));
     CDPPrc_free_work_stats(work, 2);
-    // A slot holding something that is not a list of doubles is never
-    // written through; null and negative arguments are refused.
+    EXPECT_EQ(result.indexStats, &index.b);
+    ASSERT_EQ(Records(index.b).size(), 2u);
+    EXPECT_EQ(std::make_pair(Records(index.b)[0].count, Records(index.b)[0].lowExtreme), std::make_pair(4u, 7.0));
+    // A slot that is not a list of doubles is never written through; null and
+    // negative arguments are refused.
     Stats bogus = Init(STATS_EXTREMES, 4, &index.b);
     CDPPrc_accumulate_stat(1, &bogus);
     EXPECT_EQ(bogus.lowExtreme, DBL_MAX);
-    EXPECT_EQ(CDPPrc_create_work_stats(nullptr, 3), nullptr);
-    EXPECT_EQ(CDPPrc_create_work_stats(&tmpl, -1), nullptr);
+    EXPECT_TRUE(CDPPrc_create_work_stats(nullptr, 3) == nullptr && CDPPrc_create_work_stats(&tmpl, -1) == nullptr);
     CDPPrc_store_index_stats(&index.b, nullptr, 2);
     EXPECT_EQ(Records(index.b).size(), 2u);
 }
@@ -150,103 +137,70 @@ TEST(StatisticsTest, InitAccumulateAndExtremesLists) {
 // Dense, transposed (strided) and narrowed views, with both ends of the
 // sample range, against the definition.
 TEST(StatisticsTest, GatheringMatchesDefinitionInEveryView) {
-    Owned data = Fill16(37, 4, 2, ProfileSample);
+    Owned data = MakeBuffer(0, 36, 0, 3, 0, 1, ProfileSample);
     *At<int16_t>(data.b, 5, 2, 1) = -32768;
     *At<int16_t>(data.b, 6, 3, 0) = 32767;
+    // The start sum of 1e16 tells the two walk orders apart.
+    ASSERT_NE(Want(Walk(data.b, 0, kTraceWalk)[0], 1e16), Want(Walk(data.b, 0, kSampleWalk)[0], 1e16));
     ExpectMatchesDefinition(data.b);
     // A second walk without InitStats continues count and sum; mode 0 gathers
     // nothing but still produces the per-trace records.
     Owned index;
     Stats s = Init(STATS_MINMAX, 0, &index.b), none = Init(0, 0, &index.b);
-    CDPPrc_compute_stats(&data.b, nullptr, &s);
-    CDPPrc_compute_stats(&data.b, nullptr, &s);
+    for (int walk = 0; walk < 2; ++walk) CDPPrc_compute_stats(&data.b, nullptr, &s);
     EXPECT_EQ(s.count, 2u * 37u * 4u * 2u);
     EXPECT_EQ(std::vector<int>(data.b.idx, data.b.idx + 3), (std::vector<int>{36, 0, 1}));  // last trace start
     CDPPrc_compute_stats(&data.b, nullptr, &none);
     EXPECT_EQ(none.count, 0u);
     ASSERT_EQ(Records(index.b).size(), 4u);
     EXPECT_EQ(Records(index.b)[3].minValue, DBL_MAX);
-    Owned stored = Fill16(21, 33, 1, [](int32_t t, int32_t i, int32_t p) { return ProfileSample(i, t, p); });
-    ASSERT_EQ(MeboDataPtrSwapAxes(&stored.b, 0, 1), 1);
+    Owned samples = MakeBuffer(0, 32, 0, 20, 0, 0, ProfileSample), stored = vantir3_test::Transposed(samples.b);
     ExpectMatchesDefinition(stored.b);
     // Views narrowed inside larger storage: one sample per trace (no
     // contiguous axis left), and an interior block.
-    Owned big = Fill16(6, 10, 3, ProfileSample);
+    Owned big = MakeBuffer(0, 5, 0, 9, 0, 2, ProfileSample);
     for (const auto& c : {std::vector<int>{2, 2, 0, 9}, std::vector<int>{1, 4, 3, 7}}) {
         Owned view;
         ASSERT_EQ(MeboDataPtrShare(&view.b, &big.b), 1);
-        Mebo3DDataAxis req = MeboDataPtrGetAxis(&big.b);
+        Mebo3DDataAxis req = big.b.axis;
         req.dim[0] = {req.dim[0].stride, c[0], c[1]};
         req.dim[1] = {req.dim[1].stride, c[2], c[3]};
         ASSERT_EQ(MeboDataPtrSetView(&view.b, &req, 0), 1);
         ExpectMatchesDefinition(view.b);
     }
-}
-
-TEST(StatisticsTest, SummationAndExtremesOrder) {
-    // With a start sum where every addition rounds, only the documented walk
-    // order gives the documented sum.
-    Owned data = Fill16(37, 4, 2, ProfileSample);
-    const int reversed[3] = {2, 1, 0};
-    for (bool perSample : {false, true}) {
-        Stats s = Init(STATS_SUM);
-        s.sum = 1e16;
-        const Reference want(data.b, 0, perSample ? kSampleWalk : kTraceWalk, 1e16);
-        ASSERT_NE(want.all.sum, Reference(data.b, 0, reversed, 1e16).all.sum);
-        Gather(perSample, data.b, s);
-        EXPECT_EQ(s.sum, want.all.sum) << perSample;
-    }
-    // Extremes from fresh InitStats are the N-th smallest / largest values,
-    // of the whole buffer and of each sample index.
-    std::vector<double> values, col;
-    for (int i = 0; i < 37 * 4 * 2; ++i) values.push_back(*At<int16_t>(data.b, i % 37, i / 37 % 4, i / 148));
-    for (int i = 0; i < 8; ++i) col.push_back(*At<int16_t>(data.b, 7, i / 2, i % 2));
-    std::sort(values.begin(), values.end());
-    std::sort(col.begin(), col.end());
-    Owned index;
-    Stats ext = Init(STATS_EXTREMES, 10), perSample = Init(STATS_EXTREMES, 2, &index.b);
-    CDPPrc_compute_stats(&data.b, nullptr, &ext);
-    CDPPrc_sample_stats(&perSample, &data.b);
-    EXPECT_EQ(std::vector<double>({ext.lowExtreme, ext.highExtreme, Records(index.b)[7].lowExtreme,
-                                   Records(index.b)[7].highExtreme}),
-              std::vector<double>({values[9], values[values.size() - 10], col[1], col[6]}));
     // A lowExtreme already set by the caller (lists start fresh) makes the
     // outcome order-dependent: samples outermost, traces innermost visits
     // 5 (rejected), -1, 4, 10 (rejected) -> 4; trace-major would accept 10.
     const int16_t vals[2][2] = {{5, 4}, {-1, 10}};  // [trace][sample]
-    Owned small = Fill16(2, 2, 1, [&](int32_t i, int32_t t, int32_t) { return vals[t][i]; });
+    Owned small = MakeBuffer(0, 1, 0, 1, 0, 0, [&](int32_t i, int32_t t, int32_t) { return vals[t][i]; });
     Stats cont = Init(STATS_EXTREMES | STATS_MINMAX, 2);
     cont.lowExtreme = 0;
     CDPPrc_compute_stats(&small.b, nullptr, &cont);
-    EXPECT_EQ(cont.lowExtreme, 4);
-    EXPECT_EQ(cont.minValue, -1);
+    EXPECT_EQ(std::make_pair(cont.lowExtreme, cont.minValue), std::make_pair(4.0, -1.0));
 }
 
 TEST(StatisticsTest, ComputeStatsRangesAndRefusals) {
-    Owned data = vantir3_test::MakeBuffer(100, 119, 10, 15, 0, 0, [](int32_t i, int32_t j, int32_t) {
-        return static_cast<int16_t>(j * 1000 + i);
-    });
-    const Mebo3DDataAxis view = MeboDataPtrGetAxis(&data.b);
-    MeboAxisDim r[3] = {{view.dim[0].stride, 105, 109}, {view.dim[1].stride, 12, 13}, view.dim[2]};
+    Owned data = MakeBuffer(100, 119, 10, 15, 0, 0, [](int32_t i, int32_t j, int) { return int16_t(j * 1000 + i); });
+    const MeboAxisDim* v = data.b.axis.dim;
+    const MeboAxisDim r[3] = {{v[0].stride, 105, 109}, {v[1].stride, 12, 13}, v[2]};
     Owned index;
     Stats s = Init(STATS_MINMAX | STATS_SUM, 0, &index.b);
     CDPPrc_compute_stats(&data.b, r, &s);
-    EXPECT_EQ(Fields(s), (std::vector<double>{10, 12105, 13109, 5 * 12107 + 5 * 13107}));
+    EXPECT_EQ(Got(s), (std::vector<double>{10, 12105, 13109, 5 * 12107 + 5 * 13107, DBL_MAX, -DBL_MAX}));
     ASSERT_EQ(Records(index.b).size(), 2u);
     EXPECT_EQ(Records(index.b)[1].minValue, 13105);
     EXPECT_EQ(std::vector<int>(data.b.idx, data.b.idx + 2), (std::vector<int>{109, 12}));
-    // Outside the view: clipped; the range's strides are not used.
-    MeboAxisDim wide[3] = {{0, 90, 200}, {0, 14, 99}, {0, -5, 5}};
-    s = Init(STATS_MINMAX, 0, &index.b);
-    CDPPrc_compute_stats(&data.b, wide, &s);
-    EXPECT_EQ(Fields(s), (std::vector<double>{40, 14100, 15119, 0}));
-    // Empty range: start values stay, count 0, records untouched.
-    r[1].min = 13;
-    r[1].max = 12;
-    s = Init(STATS_MINMAX, 0, &index.b);
-    CDPPrc_compute_stats(&data.b, r, &s);
-    EXPECT_EQ(Fields(s), (std::vector<double>{0, DBL_MAX, -DBL_MAX, 0}));
-    EXPECT_EQ(Records(index.b).size(), 2u);
+    // Outside the view: clipped (records of the clipped traces 14 and 15),
+    // the range's strides unused. Empty range: start values stay, count 0,
+    // records untouched.
+    const MeboAxisDim wide[3] = {{0, 90, 200}, {0, 14, 99}, {0, -5, 5}}, empty[3] = {r[0], {0, 13, 12}, r[2]};
+    for (const auto& c : {std::make_pair(wide, std::vector<double>{40, 14100, 15119, 0, DBL_MAX, -DBL_MAX}),
+                          std::make_pair(empty, std::vector<double>{0, DBL_MAX, -DBL_MAX, 0, DBL_MAX, -DBL_MAX})}) {
+        s = Init(STATS_MINMAX, 0, &index.b);
+        CDPPrc_compute_stats(&data.b, c.first, &s);
+        EXPECT_EQ(Got(s), c.second);
+        EXPECT_EQ(Records(index.b).size(), 2u);
+    }
     // Null record: nothing gathered, the cursor still moves.
     ASSERT_EQ(MeboDataPtrSeekCorner(&data.b, -1), 1);
     EXPECT_EQ(CDPPrc_compute_stats(&data.b, nullptr, nullptr), 1);
@@ -266,61 +220,46 @@ TEST(StatisticsTest, ComputeStatsRangesAndRefusals) {
 
 TEST(StatisticsTest, AverageCdp) {
     // Data 4 samples x 3 traces; sums 5 x 2 and counts 5 x 2: walk 4 x 2.
-    Owned data = Fill16(4, 3, 1, [](int32_t i, int32_t t, int32_t) { return static_cast<int16_t>(t * 10 + i - 3); });
+    Owned data = MakeBuffer(0, 3, 0, 2, 0, 0, [](int32_t i, int32_t t, int32_t) { return int16_t(t * 10 + i - 3); });
     Owned sums, counts = vantir3_test::Zeroed(4, 5, 2);
     ASSERT_EQ(MeboDataPtrAllocate(&sums.b, 4, 20, 24, 7, 8, 0, 0, 1), 1);
-    averageCDP(&data.b, &sums.b, &counts.b, false);
-    averageCDP(&data.b, &sums.b, &counts.b, false);
+    auto sum = [&](int i, int j) -> int32_t& { return *At<int32_t>(sums.b, i, j, 0); };
+    auto count = [&](int i, int j) -> int32_t& { return *At<int32_t>(counts.b, i, j, 0); };
+    for (int pass = 0; pass < 2; ++pass) averageCDP(&data.b, &sums.b, &counts.b, false);
     // The last two: beyond the common extent.
-    EXPECT_EQ(std::vector<int32_t>({*At<int32_t>(sums.b, 20, 7, 0), *At<int32_t>(sums.b, 23, 8, 0),
-                                    *At<int32_t>(counts.b, 3, 1, 0), *At<int32_t>(sums.b, 24, 8, 0),
-                                    *At<int32_t>(counts.b, 4, 1, 0)}),
+    EXPECT_EQ(std::vector<int32_t>({sum(20, 7), sum(23, 8), count(3, 1), sum(24, 8), count(4, 1)}),
               (std::vector<int32_t>{-6, 20, 2, 0, 0}));
-    *At<int32_t>(sums.b, 20, 7, 0) = -3;
-    *At<int32_t>(sums.b, 21, 7, 0) = 3;
-    *At<int32_t>(counts.b, 2, 0, 0) = 0;
-    *At<int32_t>(sums.b, 23, 7, 0) = 70000;
-    *At<int32_t>(counts.b, 3, 0, 0) = 1;
+    sum(20, 7) = -3, sum(21, 7) = 3, count(2, 0) = 0, sum(23, 7) = 70000, count(3, 0) = 1;
     averageCDP(&data.b, &sums.b, &counts.b, true);
     // -3 / 2 toward zero, 3 / 2, count 0: unchanged, the low 16 bits of 70000;
     // trace 2 lies outside the extent.
-    EXPECT_EQ(vantir3_test::Samples(data.b, 0), (std::vector<int16_t>{-1, 1, -1, 70000 - 65536}));
-    EXPECT_EQ(*At<int16_t>(data.b, 1, 1, 0), 8);
-    EXPECT_EQ(*At<int16_t>(data.b, 1, 2, 0), 18);
-    // Strided (transposed) sums; refused element sizes change nothing.
-    Owned d2 = Fill16(3, 2, 1, [](int32_t i, int32_t t, int32_t) { return static_cast<int16_t>(i - 5 * t); });
+    const std::vector<int16_t> want[3] = {{-1, 1, -1, 70000 - 65536}, {7, 8, 9, 10}, {17, 18, 19, 20}};
+    for (int t = 0; t < 3; ++t) EXPECT_EQ(vantir3_test::Samples(data.b, t), want[t]) << t;
+    // Strided (transposed) sums; refused element sizes and null buffers change nothing.
+    Owned d2 = MakeBuffer(0, 2, 0, 1, 0, 0, [](int32_t i, int32_t t, int32_t) { return int16_t(i - 5 * t); });
     Owned s2 = vantir3_test::Zeroed(4, 2, 3), bad = vantir3_test::Zeroed(2, 5, 2);
     ASSERT_EQ(MeboDataPtrSwapAxes(&s2.b, 0, 1), 1);
     averageCDP(&d2.b, &s2.b, &counts.b, false);
-    EXPECT_EQ(*At<int32_t>(s2.b, 2, 1, 0), -3);
-    EXPECT_EQ(*At<int32_t>(counts.b, 2, 1, 0), 3);
+    EXPECT_EQ(std::make_pair(*At<int32_t>(s2.b, 2, 1, 0), count(2, 1)), std::make_pair(-3, 3));
     averageCDP(&data.b, &bad.b, &counts.b, false);
     averageCDP(nullptr, &sums.b, &counts.b, true);
     averageCDP(&data.b, &sums.b, nullptr, true);
-    EXPECT_EQ(*At<int32_t>(counts.b, 2, 1, 0), 3);
+    EXPECT_EQ(count(2, 1), 3);
 }
 
 TEST(StatisticsTest, LinearFit) {
-    double a = -1, b = -1;
-    const int16_t line[5] = {3, 5, 7, 9, 11};
-    EXPECT_EQ(CDPPrc_linear_fit(&a, &b, 5, line, nullptr), 1.0);
-    EXPECT_EQ(std::make_pair(a, b), std::make_pair(3.0, 2.0));
-    const int16_t xs[4] = {10, 8, 6, 4}, down[4] = {1, 2, 3, 4};
-    EXPECT_DOUBLE_EQ(CDPPrc_linear_fit(&a, &b, 4, down, xs), -1.0);
-    EXPECT_DOUBLE_EQ(b, -0.5);
-    EXPECT_DOUBLE_EQ(a, 6.0);
-    const int16_t noisy[4] = {1, 3, 2, 5};  // Sxx 5, Syy 8.75, Sxy 5.5
-    EXPECT_DOUBLE_EQ(CDPPrc_linear_fit(&a, &b, 4, noisy, nullptr), 5.5 / std::sqrt(5.0 * 8.75));
-    EXPECT_DOUBLE_EQ(b, 1.1);
-    EXPECT_DOUBLE_EQ(a, 2.75 - 1.1 * 1.5);
-    const int16_t flat[3] = {-4, -4, -4};
-    EXPECT_EQ(CDPPrc_linear_fit(&a, &b, 3, flat, nullptr), 1.0);  // y constant: slope 0
-    EXPECT_EQ(std::make_pair(a, b), std::make_pair(-4.0, 0.0));
-    // x constant (one point, constant x values, no points): no line.
-    for (int n : {1, 3, 0}) {
-        a = b = 5;
-        EXPECT_EQ(CDPPrc_linear_fit(&a, &b, n, n ? noisy : nullptr, n == 3 ? flat : nullptr), 0.0) << n;
-        EXPECT_EQ(std::make_pair(a, b), std::make_pair(0.0, DBL_MAX));
+    const int16_t line[5] = {3, 5, 7, 9, 11}, xs[4] = {10, 8, 6, 4}, down[4] = {1, 2, 3, 4};
+    const int16_t noisy[4] = {1, 3, 2, 5}, flat[3] = {-4, -4, -4};  // noisy: Sxx 5, Syy 8.75, Sxy 5.5
+    struct Case { int n; const int16_t *y, *x; double r, intercept, slope; };
+    // y constant: slope 0, r 1; x constant (one point, constant x values, no
+    // points): no line.
+    for (const Case& c : {Case{5, line, nullptr, 1, 3, 2}, Case{4, down, xs, -1, 6, -0.5},
+                          Case{4, noisy, nullptr, 5.5 / std::sqrt(5.0 * 8.75), 2.75 - 1.1 * 1.5, 1.1},
+                          Case{3, flat, nullptr, 1, -4, 0}, Case{1, noisy, nullptr, 0, 0, DBL_MAX},
+                          Case{3, noisy, flat, 0, 0, DBL_MAX}, Case{0, nullptr, nullptr, 0, 0, DBL_MAX}}) {
+        double a = 5, b = 5;
+        EXPECT_EQ(CDPPrc_linear_fit(&a, &b, c.n, c.y, c.x), c.r) << c.n;
+        EXPECT_EQ(std::make_pair(a, b), std::make_pair(c.intercept, c.slope)) << c.n;
     }
     EXPECT_EQ(CDPPrc_linear_fit(nullptr, nullptr, 5, line, nullptr), 1.0);
 }
