@@ -31,11 +31,12 @@ bool Capped(int64_t sum, int64_t count, double maxGain) {
 
 // The smallest window sum over c samples whose gain is not capped (32768 c +
 // 1 when none is). Capped holds for every sum below it and none above, as the
-// rounded mean never decreases when S grows; the search starts two below
-// 32767 c / maxGain, under the answer and a step or two from it.
+// rounded mean never decreases when S grows; the search starts one below
+// 32767 c / maxGain (whose roundings move it by far less than one), under
+// the answer and a step or two from it.
 int32_t UncappedFrom(int64_t count, double maxGain) {
     const int64_t last = 32768 * count;
-    const double start = std::floor(32767.0 * static_cast<double>(count) / maxGain) - 2.0;
+    const double start = std::floor(32767.0 * static_cast<double>(count) / maxGain) - 1.0;
     int64_t s = start < static_cast<double>(count + 1) ? count + 1
                 : start > static_cast<double>(last + 1) ? last + 1
                                                         : static_cast<int64_t>(start);
@@ -161,13 +162,24 @@ bool AgcKernel::Reserve(int32_t n, int32_t half, double maxGain, SimdLevel level
     twiceFullScale_ = NewScratch<int32_t>(size);
     uncappedFrom_ = NewScratch<int32_t>(size);
     if (!fullScale_ || !twiceFullScale_ || !uncappedFrom_) return false;
-    int32_t previous = 0;
+    // Window sizes repeat inside the trace, and sample n - 1 - i has the
+    // size of sample i: each size is searched once. The padding serves
+    // masked-off lanes only.
+    const int32_t* counts = window_.Counts();
+    const size_t total = static_cast<size_t>(window_.Size());
     for (size_t i = 0; i < size; ++i) {
-        const int32_t c = i < static_cast<size_t>(window_.Size()) ? window_.Counts()[i] : 1;
+        const int32_t c = i < total ? counts[i] : 1;
         fullScale_[i] = static_cast<float>(32767 * c);
         twiceFullScale_[i] = 65534 * c;
-        uncappedFrom_[i] = i > 0 && c == previous ? uncappedFrom_[i - 1] : UncappedFrom(c, maxGain);
-        previous = c;
+        if (i >= total) {
+            uncappedFrom_[i] = 0;
+        } else if (i > 0 && c == counts[i - 1]) {
+            uncappedFrom_[i] = uncappedFrom_[i - 1];
+        } else if (2 * i >= total) {
+            uncappedFrom_[i] = uncappedFrom_[total - 1 - i];
+        } else {
+            uncappedFrom_[i] = UncappedFrom(c, maxGain);
+        }
     }
     vector_ = true;
     return true;
