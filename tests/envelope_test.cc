@@ -105,24 +105,48 @@ TEST(Envelope, EveryLayoutAndWindowMatchesTheRule) {
     }
 }
 
-// The statistics are those of the output, whole and per sample position over
-// every trace of every plane. An input that does not cover the output is
-// refused with nothing written and the record left alone.
+// The statistics are those of the output values added one by one, trace by
+// trace, whole and per sample position over every trace of every plane: in
+// integers where the order cannot show, value by value otherwise (extremes
+// lists, a sum that is not a whole number). An input that does not cover the
+// output is refused with nothing written and the record left alone.
 TEST(Envelope, StatisticsOfTheOutputAndRefusals) {
-    Owned in = MakeBuffer(0, 63, 0, 4, 0, 1, ProfileSample), out = Filled(64, 5, 2, 0), index, want;
-    Stats stats = Init(STATS_MINMAX | STATS_SUM, &index.b), check = Init(STATS_MINMAX | STATS_SUM, &want.b);
-    ASSERT_EQ(Toolbox::CdpEnvelope(out.b, in.b, stats, 10), 0);
-    CDPPrc_sample_stats(&check, &out.b);
-    ASSERT_EQ(check.count, 640u);
-    auto fields = [](const Stats& r) { return std::vector<double>{double(r.count), r.minValue, r.maxValue, r.sum}; };
+    Owned in = MakeBuffer(0, 63, 0, 4, 0, 1, ProfileSample), out = Filled(64, 5, 2, 0);
+    auto fields = [](const Stats& r) {
+        return std::vector<double>{double(r.count), r.minValue, r.maxValue, r.sum, r.lowExtreme, r.highExtreme};
+    };
     auto record = [&](const MeboDataPtr& b, int32_t i) {
         Stats r;
         std::memcpy(&r, b.axis.base + i * b.axis.dim[0].stride, sizeof r);
         return fields(r);
     };
-    EXPECT_EQ(fields(stats), fields(check));
-    ASSERT_EQ(index.b.axis.dim[0].max - index.b.axis.dim[0].min + 1, 64);
-    for (int32_t i = 0; i < 64; ++i) EXPECT_EQ(record(index.b, i), record(want.b, i)) << i;
+    const std::pair<uint8_t, double> cases[] = {{STATS_MINMAX | STATS_SUM, 0.0},
+                                                {STATS_MINMAX | STATS_SUM | STATS_EXTREMES, 0.0},
+                                                {STATS_SUM, 0.1},
+                                                {STATS_MINMAX, 0.0}};
+    for (const auto& [mode, start] : cases) {
+        for (bool perIndex : {true, false}) {
+            Owned index, want;
+            Stats stats = Init(mode, perIndex ? &index.b : nullptr), check = Init(mode, perIndex ? &want.b : nullptr);
+            stats.numExtremes = check.numExtremes = 3;
+            stats.sum = check.sum = start;
+            ASSERT_EQ(Toolbox::CdpEnvelope(out.b, in.b, stats, 10), 0);
+            const int n = perIndex ? 64 : 0;
+            Stats* work = CDPPrc_create_work_stats(&check, n);
+            for (int32_t p = 0; p < 2; ++p)
+                for (int32_t t = 0; t < 5; ++t)
+                    for (int32_t i = 0; i < 64; ++i) {
+                        CDPPrc_accumulate_stat(SampleAt(out.b, i, t, p), work);
+                        if (perIndex) CDPPrc_accumulate_stat(SampleAt(out.b, i, t, p), work + 1 + i);
+                    }
+            CDPPrc_finish_stats(&check, work, n);
+            CDPPrc_free_work_stats(work, n);
+            EXPECT_EQ(fields(stats), fields(check)) << int(mode) << perIndex;
+            if (!perIndex) continue;
+            ASSERT_EQ(index.b.axis.dim[0].max - index.b.axis.dim[0].min + 1, 64);
+            for (int32_t i = 0; i < 64; ++i) EXPECT_EQ(record(index.b, i), record(want.b, i)) << i;
+        }
+    }
     auto fill = [](int32_t, int32_t, int32_t) { return int16_t(-5); };
     Owned src = MakeBuffer(0, 31, 10, 19, 0, 0, fill), empty, wide = Zeroed(4, 32, 10);
     Owned partial = MakeBuffer(0, 31, 15, 24, 0, 0, fill), longer = MakeBuffer(0, 40, 10, 19, 0, 0, fill);

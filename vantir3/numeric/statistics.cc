@@ -347,11 +347,10 @@ bool GatherInteger(const Region& r, int indexAxis, SCDPPrc_DataStatsMode* work) 
     return true;
 }
 
-// True when adding the region's samples to `start` in any order gives the
+// True when adding `values` 16-bit samples to `start` in any order gives the
 // same double: every partial sum is then an integer of magnitude <= 2^53.
-bool SumOrderFree(double start, const Region& r) {
-    const double bound = static_cast<double>(r.n[0]) * static_cast<double>(r.n[1]) *
-                         static_cast<double>(r.n[2]) * 32768.0;
+bool SumOrderFree(double start, double values) {
+    const double bound = values * 32768.0;
     if (!(bound < kExactLimit)) return false;
     return std::trunc(start) == start && std::fabs(start) <= kExactLimit - bound;
 }
@@ -366,7 +365,9 @@ bool SumOrderFree(double start, const Region& r) {
 void Gather(const Region& r, const int order[3], int indexAxis, SCDPPrc_DataStatsMode* work) {
     const SCDPPrc_DataStatsMode& t = work[0];
     if (t.mode == 0) return;
-    const bool orderFree = !(t.mode & STATS_SUM) || SumOrderFree(t.sum, r);
+    const bool orderFree = !(t.mode & STATS_SUM) ||
+                           SumOrderFree(t.sum, static_cast<double>(r.n[0]) * static_cast<double>(r.n[1]) *
+                                                   static_cast<double>(r.n[2]));
     if (!orderFree || !GatherInteger(r, indexAxis, work)) {
         GatherScalar<false>(r, order, indexAxis, work);
         return;
@@ -503,6 +504,75 @@ void CDPPrc_accumulate_stat(double value, SCDPPrc_DataStatsMode* stats) {
     if (stats == nullptr) return;
     Accumulate(value, stats);
 }
+
+namespace vantir3 {
+
+RunStats::RunStats(SCDPPrc_DataStatsMode* work, int n, int64_t values) : work_(work), n_(n > 0 ? n : 0) {
+    if (work == nullptr || work->mode == 0) return;
+    const uint8_t mode = work->mode;
+    if ((mode & STATS_EXTREMES) && work->numExtremes > 0) return;
+    if ((mode & STATS_SUM) && !SumOrderFree(work->sum, static_cast<double>(values))) return;
+    const size_t entries = n_ > 0 ? static_cast<size_t>(n_) : 1;
+    lo_ = static_cast<int16_t*>(std::malloc(entries * sizeof *lo_));
+    hi_ = static_cast<int16_t*>(std::malloc(entries * sizeof *hi_));
+    sum_ = static_cast<int64_t*>(std::malloc(entries * sizeof *sum_));
+    if (lo_ == nullptr || hi_ == nullptr || sum_ == nullptr) {
+        std::free(lo_);
+        std::free(hi_);
+        std::free(sum_);
+        lo_ = hi_ = nullptr;
+        sum_ = nullptr;
+        return;
+    }
+    std::fill(lo_, lo_ + entries, static_cast<int16_t>(INT16_MAX));
+    std::fill(hi_, hi_ + entries, static_cast<int16_t>(INT16_MIN));
+    std::fill(sum_, sum_ + entries, int64_t{0});
+}
+
+RunStats::~RunStats() {
+    std::free(lo_);
+    std::free(hi_);
+    std::free(sum_);
+}
+
+void RunStats::Add(const int16_t* values, int32_t count, ptrdiff_t step) {
+    if (work_ == nullptr || work_->mode == 0 || count <= 0) return;
+    if (lo_ == nullptr) {
+        for (int32_t j = 0; j < count; ++j) {
+            const double v = values[j * step];
+            Accumulate(v, work_);
+            if (n_ > 0) Accumulate(v, work_ + 1 + j);
+        }
+        return;
+    }
+    added_ += static_cast<uint64_t>(count);
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(values);
+    const ptrdiff_t stride = step * kSampleSize;
+    if (n_ > 0) {
+        UpdateIndexed<true, true>(p, count, stride, lo_, hi_, sum_);
+    } else {
+        ReduceRun<true, true>(p, count, stride, lo_, hi_, sum_);
+    }
+}
+
+void RunStats::Finish() {
+    if (lo_ == nullptr || added_ == 0) return;
+    if (n_ == 0) {
+        Fold(work_, added_, lo_[0], hi_[0], sum_[0]);
+        return;
+    }
+    int16_t allLo = INT16_MAX, allHi = INT16_MIN;
+    int64_t allSum = 0;
+    for (int j = 0; j < n_; ++j) {
+        Fold(work_ + 1 + j, added_ / static_cast<uint64_t>(n_), lo_[j], hi_[j], sum_[j]);
+        allLo = std::min(allLo, lo_[j]);
+        allHi = std::max(allHi, hi_[j]);
+        allSum += sum_[j];
+    }
+    Fold(work_, added_, allLo, allHi, allSum);
+}
+
+}  // namespace vantir3
 
 SCDPPrc_DataStatsMode* CDPPrc_create_work_stats(const SCDPPrc_DataStatsMode* tmpl, int n) {
     if (tmpl == nullptr || n < 0) return nullptr;

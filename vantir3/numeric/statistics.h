@@ -20,6 +20,7 @@
 #ifndef VANTIR3_NUMERIC_STATISTICS_H_
 #define VANTIR3_NUMERIC_STATISTICS_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "vantir3/data/data_buffer.h"
@@ -98,6 +99,36 @@ void CDPPrc_finish_stats(SCDPPrc_DataStatsMode* stats, SCDPPrc_DataStatsMode* wo
 // Releases the n + 1 working copies made by CDPPrc_create_work_stats (same
 // n), their extremes lists and the array. A null array is ignored.
 void CDPPrc_free_work_stats(SCDPPrc_DataStatsMode* work, int n);
+
+// Gathers runs of 16-bit values into the working copies made by
+// CDPPrc_create_work_stats(tmpl, n): every value into work[0] and, when
+// n > 0, value j of each run (runs are then n values long) into work[1 + j],
+// with the results of CDPPrc_accumulate_stat value by value in run order.
+// Where the order cannot show (no extremes lists, and sums that stay exact
+// whole numbers over up to `values` values), runs are reduced to integer
+// minimum, maximum and sum, folded into the copies by Finish; otherwise
+// (and when the scratch memory cannot be had) the values go in one by one.
+namespace vantir3 {
+class RunStats {
+public:
+    RunStats(SCDPPrc_DataStatsMode* work, int n, int64_t values);
+    ~RunStats();
+    RunStats(const RunStats&) = delete;
+    RunStats& operator=(const RunStats&) = delete;
+    // Adds `count` values, `step` elements apart (count == n when n > 0).
+    void Add(const int16_t* values, int32_t count, ptrdiff_t step);
+    // Folds the integer reductions in; call once, after the last run.
+    void Finish();
+
+private:
+    SCDPPrc_DataStatsMode* work_;
+    int n_;
+    uint64_t added_ = 0;  // values reduced in integers
+    int16_t* lo_ = nullptr;
+    int16_t* hi_ = nullptr;
+    int64_t* sum_ = nullptr;
+};
+}  // namespace vantir3
 
 // Releases `dest` and reallocates it as n whole records along axis 0 (1 along
 // axes 1 and 2, element size sizeof(SCDPPrc_DataStatsMode)); element j is

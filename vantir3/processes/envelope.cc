@@ -342,17 +342,16 @@ int Envelope(MeboDataPtr& out, const MeboDataPtr& in, SCDPPrc_DataStatsMode* sta
     const Path path = ChooseSimdPath(wanted);
     const int n = stats != nullptr && stats->indexStats != nullptr ? s : 0;
     SCDPPrc_DataStatsMode* work = stats != nullptr ? CDPPrc_create_work_stats(stats, n) : nullptr;
-    const bool gather = work != nullptr && stats->mode != 0;
+    // The output samples, trace by trace, as they are written.
+    const int64_t samples = static_cast<int64_t>(s) * (out.axis.dim[1].max - out.axis.dim[1].min + 1) *
+                            (out.axis.dim[2].max - out.axis.dim[2].min + 1);
+    RunStats gathered(work, n, samples);
     const int status = WalkTraces(out, in, [&](const TraceSpan& t) {
         EnvelopeTrace(t, lag, path, pad);
-        if (!gather) return;
-        for (int32_t j = 0; j < t.count; ++j) {
-            const double v = t.out[j * t.outStep];
-            CDPPrc_accumulate_stat(v, work);
-            if (n > 0) CDPPrc_accumulate_stat(v, work + 1 + j);
-        }
+        gathered.Add(t.out, t.count, t.outStep);
     });
     if (work != nullptr) {
+        gathered.Finish();
         if (status >= 0) CDPPrc_finish_stats(stats, work, n);
         CDPPrc_free_work_stats(work, n);
     }
