@@ -109,18 +109,22 @@ public:
         if (k < n) avx512::ScanBlock(x, k, avx512::FirstLanes(n - k), absolute, p, carry);
         const __m512i total = _mm512_set1_epi32(p[n]);
         int32_t i0 = 0;
-        // A full block, and the prefetch one trace further on.
-        auto full = [&](__m512i sums) VANTIR3_TARGET_AVX512 {
-            avx512::PrefetchAhead(x + i0, 2 * static_cast<uintptr_t>(n));
-            block(i0, static_cast<__mmask16>(0xFFFF), sums);
-        };
+        const uintptr_t nextTrace = 2 * static_cast<uintptr_t>(n);  // bytes
+        const __mmask16 all = 0xFFFF;
         // Blocks whose windows all end inside the trace: plain loads.
         for (; i0 + 16 <= n - h; i0 += 16) {
-            full(_mm512_sub_epi32(_mm512_loadu_si512(base + i0 + 2 * h + 1), _mm512_loadu_si512(base + i0)));
+            avx512::PrefetchAhead(x + i0, nextTrace);
+            block(i0, all, _mm512_sub_epi32(_mm512_loadu_si512(base + i0 + 2 * h + 1), _mm512_loadu_si512(base + i0)));
         }
-        for (; i0 < n - h && i0 + 16 <= n; i0 += 16) full(WindowSums(base, n, h, total, i0, 0xFFFF));
+        for (; i0 < n - h && i0 + 16 <= n; i0 += 16) {
+            avx512::PrefetchAhead(x + i0, nextTrace);
+            block(i0, all, WindowSums(base, n, h, total, i0, all));
+        }
         // Blocks whose windows all reach the end of the trace.
-        for (; i0 + 16 <= n; i0 += 16) full(_mm512_sub_epi32(total, _mm512_loadu_si512(base + i0)));
+        for (; i0 + 16 <= n; i0 += 16) {
+            avx512::PrefetchAhead(x + i0, nextTrace);
+            block(i0, all, _mm512_sub_epi32(total, _mm512_loadu_si512(base + i0)));
+        }
         if (i0 < n) {
             const __mmask16 m = avx512::FirstLanes(n - i0);
             block(i0, m, WindowSums(base, n, h, total, i0, m));
