@@ -37,7 +37,7 @@ VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void DvlBlock(const 
                                                                           __m512d q, int32_t k, __mmask16 m) {
     __m512d lo, hi;
     avx512::PrefetchAhead(x + k);
-    avx512::Widen(_mm256_maskz_loadu_epi16(m, x + k), lo, hi);
+    avx512::LoadWiden(x + k, m, lo, hi);
     lo = Curve(_mm512_maskz_loadu_pd(static_cast<__mmask8>(m), gains + k), lo, p, q);
     hi = Curve(_mm512_maskz_loadu_pd(static_cast<__mmask8>(m >> 8), gains + k + 8), hi, p, q);
     _mm256_mask_storeu_epi16(y + k, m,
