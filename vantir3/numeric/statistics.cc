@@ -289,43 +289,36 @@ void Fold(SCDPPrc_DataStatsMode* s, uint64_t count, int16_t lo, int16_t hi, int6
     if (s->mode & STATS_SUM) s->sum += static_cast<double>(sum);
 }
 
-// Integer path; false (nothing gathered) when the scratch arrays cannot be
-// allocated.
-bool GatherInteger(const Region& r, int indexAxis, SCDPPrc_DataStatsMode* work) {
-    const uint8_t mode = work[0].mode;
-    const bool minMax = (mode & STATS_MINMAX) != 0;
-    const bool sums = (mode & STATS_SUM) != 0;
-    const uint64_t total = static_cast<uint64_t>(r.n[0]) * static_cast<uint64_t>(r.n[1]) *
-                           static_cast<uint64_t>(r.n[2]);
-    const int64_t entries = indexAxis >= 0 ? r.n[indexAxis] : 1;
-
-    int16_t* lo = nullptr;
-    int16_t* hi = nullptr;
-    int64_t* sum = nullptr;
-    if (minMax || sums) {
-        lo = static_cast<int16_t*>(std::malloc(static_cast<size_t>(entries) * sizeof *lo));
-        hi = static_cast<int16_t*>(std::malloc(static_cast<size_t>(entries) * sizeof *hi));
-        sum = static_cast<int64_t*>(std::malloc(static_cast<size_t>(entries) * sizeof *sum));
-        if (lo == nullptr || hi == nullptr || sum == nullptr) {
-            std::free(lo);
-            std::free(hi);
-            std::free(sum);
-            return false;
-        }
-        std::fill(lo, lo + entries, static_cast<int16_t>(INT16_MAX));
-        std::fill(hi, hi + entries, static_cast<int16_t>(INT16_MIN));
-        std::fill(sum, sum + entries, int64_t{0});
-        if (minMax && sums)
-            IntegerStats<true, true>(r, indexAxis, lo, hi, sum);
-        else if (minMax)
-            IntegerStats<true, false>(r, indexAxis, lo, hi, sum);
-        else
-            IntegerStats<false, true>(r, indexAxis, lo, hi, sum);
+// Allocates the integer accumulators of `entries` records, starting from
+// INT16_MAX, INT16_MIN and 0; false (nothing left allocated) when memory is
+// short.
+bool AllocateEntries(size_t entries, int16_t** lo, int16_t** hi, int64_t** sum) {
+    *lo = static_cast<int16_t*>(std::malloc(entries * sizeof **lo));
+    *hi = static_cast<int16_t*>(std::malloc(entries * sizeof **hi));
+    *sum = static_cast<int64_t*>(std::malloc(entries * sizeof **sum));
+    if (*lo == nullptr || *hi == nullptr || *sum == nullptr) {
+        std::free(*lo);
+        std::free(*hi);
+        std::free(*sum);
+        *lo = *hi = nullptr;
+        *sum = nullptr;
+        return false;
     }
+    std::fill(*lo, *lo + entries, static_cast<int16_t>(INT16_MAX));
+    std::fill(*hi, *hi + entries, static_cast<int16_t>(INT16_MIN));
+    std::fill(*sum, *sum + entries, int64_t{0});
+    return true;
+}
 
+// Folds the integer accumulators of `total` values into the working copies:
+// with entries > 0, entry j into work[1 + j] (total / entries values each)
+// and all of them into work[0]; otherwise entry 0 into work[0]. Null
+// accumulators stand for the counts alone.
+void FoldEntries(SCDPPrc_DataStatsMode* work, int64_t entries, uint64_t total, const int16_t* lo,
+                 const int16_t* hi, const int64_t* sum) {
     int16_t allLo = INT16_MAX, allHi = INT16_MIN;
     int64_t allSum = 0;
-    if (indexAxis >= 0) {
+    if (entries > 0) {
         const uint64_t perIndex = total / static_cast<uint64_t>(entries);
         for (int64_t j = 0; j < entries; ++j) {
             const int16_t l = lo ? lo[j] : 0, h = hi ? hi[j] : 0;
@@ -341,6 +334,32 @@ bool GatherInteger(const Region& r, int indexAxis, SCDPPrc_DataStatsMode* work) 
         allSum = sum[0];
     }
     Fold(work, total, allLo, allHi, allSum);
+}
+
+// Integer path; false (nothing gathered) when the scratch arrays cannot be
+// allocated.
+bool GatherInteger(const Region& r, int indexAxis, SCDPPrc_DataStatsMode* work) {
+    const uint8_t mode = work[0].mode;
+    const bool minMax = (mode & STATS_MINMAX) != 0;
+    const bool sums = (mode & STATS_SUM) != 0;
+    const uint64_t total = static_cast<uint64_t>(r.n[0]) * static_cast<uint64_t>(r.n[1]) *
+                           static_cast<uint64_t>(r.n[2]);
+    const int64_t entries = indexAxis >= 0 ? r.n[indexAxis] : 1;
+
+    int16_t* lo = nullptr;
+    int16_t* hi = nullptr;
+    int64_t* sum = nullptr;
+    if (minMax || sums) {
+        if (!AllocateEntries(static_cast<size_t>(entries), &lo, &hi, &sum)) return false;
+        if (minMax && sums)
+            IntegerStats<true, true>(r, indexAxis, lo, hi, sum);
+        else if (minMax)
+            IntegerStats<true, false>(r, indexAxis, lo, hi, sum);
+        else
+            IntegerStats<false, true>(r, indexAxis, lo, hi, sum);
+    }
+
+    FoldEntries(work, indexAxis >= 0 ? entries : 0, total, lo, hi, sum);
     std::free(lo);
     std::free(hi);
     std::free(sum);
@@ -512,21 +531,7 @@ RunStats::RunStats(SCDPPrc_DataStatsMode* work, int n, int64_t values) : work_(w
     const uint8_t mode = work->mode;
     if ((mode & STATS_EXTREMES) && work->numExtremes > 0) return;
     if ((mode & STATS_SUM) && !SumOrderFree(work->sum, static_cast<double>(values))) return;
-    const size_t entries = n_ > 0 ? static_cast<size_t>(n_) : 1;
-    lo_ = static_cast<int16_t*>(std::malloc(entries * sizeof *lo_));
-    hi_ = static_cast<int16_t*>(std::malloc(entries * sizeof *hi_));
-    sum_ = static_cast<int64_t*>(std::malloc(entries * sizeof *sum_));
-    if (lo_ == nullptr || hi_ == nullptr || sum_ == nullptr) {
-        std::free(lo_);
-        std::free(hi_);
-        std::free(sum_);
-        lo_ = hi_ = nullptr;
-        sum_ = nullptr;
-        return;
-    }
-    std::fill(lo_, lo_ + entries, static_cast<int16_t>(INT16_MAX));
-    std::fill(hi_, hi_ + entries, static_cast<int16_t>(INT16_MIN));
-    std::fill(sum_, sum_ + entries, int64_t{0});
+    AllocateEntries(n_ > 0 ? static_cast<size_t>(n_) : 1, &lo_, &hi_, &sum_);
 }
 
 RunStats::~RunStats() {
@@ -556,20 +561,7 @@ void RunStats::Add(const int16_t* values, int32_t count, ptrdiff_t step) {
 }
 
 void RunStats::Finish() {
-    if (lo_ == nullptr || added_ == 0) return;
-    if (n_ == 0) {
-        Fold(work_, added_, lo_[0], hi_[0], sum_[0]);
-        return;
-    }
-    int16_t allLo = INT16_MAX, allHi = INT16_MIN;
-    int64_t allSum = 0;
-    for (int j = 0; j < n_; ++j) {
-        Fold(work_ + 1 + j, added_ / static_cast<uint64_t>(n_), lo_[j], hi_[j], sum_[j]);
-        allLo = std::min(allLo, lo_[j]);
-        allHi = std::max(allHi, hi_[j]);
-        allSum += sum_[j];
-    }
-    Fold(work_, added_, allLo, allHi, allSum);
+    if (lo_ != nullptr && added_ > 0) FoldEntries(work_, n_, added_, lo_, hi_, sum_);
 }
 
 }  // namespace vantir3
