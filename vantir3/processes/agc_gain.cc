@@ -23,10 +23,10 @@ constexpr ParamDecl kAgcGainParams[] = {
 constexpr int32_t kMaxVectorWindow = 16383;
 
 // Whether the scalar formula gives a window with sum S over c samples the
-// gain maxGain (silence, or a gain capped at maxGain; maxGain <= 32767).
+// gain maxGain (silence, a gain capped at maxGain, or one equal to it;
+// maxGain <= 32767).
 bool Capped(int64_t sum, int64_t count, double maxGain) {
-    const double mean = static_cast<double>(sum) / static_cast<double>(count);
-    return mean <= 1.0 || 32767.0 / mean > maxGain;
+    return AgcGainFor(static_cast<double>(sum) / static_cast<double>(count), maxGain) == maxGain;
 }
 
 // The smallest window sum over c samples whose gain is not capped (32768 c +
