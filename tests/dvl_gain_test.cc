@@ -46,26 +46,44 @@ TEST(DvlGain, SCurve) {
 TEST(DvlGain, VectorPathGivesTheScalarBits) {
     if (vantir3::CpuSimdLevel() == SimdLevel::kScalar) GTEST_SKIP() << "no vector path here";
     std::mt19937 random(5);
+    auto check = [](const std::vector<int16_t>& x, const std::vector<double>& g, int32_t n, double alpha,
+                     bool bounded) {
+        std::vector<int16_t> a(x.size()), b(x.size());
+        vantir3::DvlCurve curve = vantir3::DvlCurveFor(alpha);
+        vantir3::BoundDvlCurve(curve, g.data(), n);
+        ASSERT_EQ(curve.bounded, bounded) << n << " " << alpha;
+        vantir3::DvlTrace(x.data(), a.data(), n, n / 3, g.data(), curve, SimdLevel::kScalar);
+        vantir3::DvlTrace(x.data(), b.data(), n, n / 3, g.data(), curve, vantir3::CpuSimdLevel());
+        ASSERT_EQ(a, b) << n << " " << alpha << " " << curve.bounded;
+        ASSERT_TRUE(std::equal(x.begin(), x.begin() + n / 3, a.begin()));  // before time zero: copied
+    };
     for (int32_t n : {1, 15, 16, 17, 100, 1024}) {
-        std::vector<int16_t> x(static_cast<size_t>(n)), a(x.size()), b(x.size());
+        std::vector<int16_t> x(static_cast<size_t>(n));
         std::vector<double> g(x.size() + 16);
         for (int32_t k = 0; k < n; ++k) {
             x[k] = static_cast<int16_t>(static_cast<int32_t>(random() % 65536) - 32768);
-            g[k] = 0.01 + static_cast<double>(random() % 100000) / 997.0;
+            g[k] = (k % 2 ? 1.0 : -1.0) * (1.0 + static_cast<double>(random() % 100000) / 997.0);
         }
-        // Gains that make L infinite or NaN, then also a huge one, which
-        // makes L P overflow: the bounded and the clamping vector forms.
+        for (int32_t k = 0; k < n && k < 8; ++k) x[k * 7 % n] = static_cast<int16_t>(k % 3 - 1);  // 0 and +-1
+        // Survey gains (and a zero one): every curve value is 0 or at least
+        // 1/2 in magnitude, the rounding by one addition.
+        g[0] = 0.0;
+        for (double alpha : {0.01, 1.0, 100.0}) check(x, g, n, alpha, true);
+        // The smallest gains that keep that (sample 1 gives about 3/4), and
+        // just below them, where the other vector form takes over.
+        const vantir3::DvlCurve one = vantir3::DvlCurveFor(1.0);
+        const double edge = 0.75 * one.q / (one.p - 0.75);
+        for (int32_t k = 0; k < n; ++k) g[k] = (k % 2 ? 1.0 : -1.0) * std::nextafter(edge, 1.0);
+        check(x, g, n, 1.0, true);
+        g[static_cast<size_t>(n / 2)] = std::nextafter(edge, 0.0);
+        check(x, g, n, 1.0, false);
+        // Gains from 0.01, then gains that make L infinite or NaN, then also
+        // a huge one, which makes L P overflow; alpha out of range.
+        for (int32_t k = 0; k < n; ++k) g[k] = 0.01 + static_cast<double>(random() % 100000) / 997.0;
         const double special[] = {HUGE_VAL, -HUGE_VAL, std::nan(""), -1e10, 0.0, 1e300};
-        for (int32_t last = 4; last < 6; ++last) {
+        for (int32_t last = 3; last < 6; ++last) {
             for (int32_t k = 0; k <= last && k < n; ++k) g[static_cast<size_t>(n - 1 - k)] = special[k];
-            for (double alpha : {1e-300, 0.01, 1.0, 100.0, 1e6}) {
-                vantir3::DvlCurve curve = vantir3::DvlCurveFor(alpha);
-                vantir3::BoundDvlCurve(curve, g.data(), n);
-                vantir3::DvlTrace(x.data(), a.data(), n, n / 3, g.data(), curve, SimdLevel::kScalar);
-                vantir3::DvlTrace(x.data(), b.data(), n, n / 3, g.data(), curve, vantir3::CpuSimdLevel());
-                ASSERT_EQ(a, b) << n << " " << alpha << " " << curve.bounded;
-                ASSERT_TRUE(std::equal(x.begin(), x.begin() + n / 3, a.begin()));  // before time zero: copied
-            }
+            for (double alpha : {1e-300, 0.01, 1.0, 100.0, 1e6}) check(x, g, n, alpha, false);
         }
     }
 }

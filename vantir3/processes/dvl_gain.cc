@@ -23,12 +23,11 @@ constexpr ParamDecl kDvlGainParams[] = {
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-// 0.5 + L * P / (|L| + Q) with L = g * x on eight lanes, in DvlSample's order.
+// L * P / (|L| + Q) with L = g * x on eight lanes, in DvlSample's order.
 VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512d Curve(__m512d g, __m512d x, __m512d p,
                                                                           __m512d q) {
     const __m512d l = _mm512_mul_pd(g, x);
-    return _mm512_add_pd(_mm512_set1_pd(0.5),
-                         _mm512_div_pd(_mm512_mul_pd(l, p), _mm512_add_pd(_mm512_abs_pd(l), q)));
+    return _mm512_div_pd(_mm512_mul_pd(l, p), _mm512_add_pd(_mm512_abs_pd(l), q));
 }
 
 template <bool kBounded>
@@ -40,8 +39,13 @@ VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void DvlBlock(const 
     avx512::LoadWiden(x + k, m, lo, hi);
     lo = Curve(_mm512_maskz_loadu_pd(static_cast<__mmask8>(m), gains + k), lo, p, q);
     hi = Curve(_mm512_maskz_loadu_pd(static_cast<__mmask8>(m >> 8), gains + k + 8), hi, p, q);
-    _mm256_mask_storeu_epi16(y + k, m,
-                             kBounded ? avx512::FloorSaturate16Within31Bits(lo, hi) : avx512::FloorSaturate16(lo, hi));
+    if (kBounded) {
+        _mm256_mask_storeu_epi16(y + k, m, avx512::RoundHalfUp16(lo, hi));
+    } else {
+        const __m512d half = _mm512_set1_pd(0.5);
+        _mm256_mask_storeu_epi16(y + k, m,
+                                 avx512::FloorSaturate16(_mm512_add_pd(half, lo), _mm512_add_pd(half, hi)));
+    }
 }
 
 template <bool kBounded>
@@ -84,9 +88,10 @@ int32_t DvlGainTable(double beta, double timeZeroSample, double sampleInterval, 
 }
 
 void BoundDvlCurve(DvlCurve& curve, const double* gains, int32_t count) {
-    curve.bounded = curve.q > 0.0 && curve.p <= 0x1p30;
+    curve.bounded = curve.q > 0.0 && curve.p <= 0x1p29;
     for (int32_t k = 0; k < count && curve.bounded; ++k) {
-        curve.bounded = !(std::fabs(gains[k]) > 0x1p900) || !std::isfinite(gains[k]);
+        const double a = std::fabs(gains[k]);
+        curve.bounded = a <= 0x1p900 && (a == 0.0 || a * curve.p >= 0.75 * (a + curve.q));
     }
 }
 
