@@ -1,6 +1,9 @@
 #include "vantir3/numeric/scale_kernels.h"
 
+#include <cmath>
+
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/numeric/sample_vectors.h"
 #include "vantir3/numeric/simd_path.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -9,11 +12,17 @@
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-#include <immintrin.h>
 #define VANTIR3_HAVE_AVX2_PATH 1
 #endif
 
 namespace vantir3 {
+
+bool ModerateGains(const double* gains, int32_t count) {
+    for (int32_t k = 0; k < count; ++k) {
+        if (!ModerateGain(gains[k])) return false;
+    }
+    return true;
+}
 
 void ScaleSamplesScalar(const int16_t* in, int16_t* out, int32_t n, double gain,
                         const double* gains) {
@@ -57,15 +66,30 @@ __attribute__((target("avx2"))) void ScaleAvx2(const int16_t* in, int16_t* out, 
     ScaleSamplesScalar(in + k, out + k, n - k, gain, gains != nullptr ? gains + k : nullptr);
 }
 
-// Sixteen samples at a time; the conversion to whole numbers rounds toward
-// minus infinity itself (embedded rounding), which is the floor.
-__attribute__((target("avx512f"))) void ScaleAvx512(const int16_t* in, int16_t* out, int32_t n,
-                                                    double gain, const double* gains) {
+// Sixteen samples at a time. With moderate factors, widened without
+// conversions and rounded by one addition onto a fixed grid (RoundHalfUp16:
+// every product is 0 or at least 1/2 in magnitude, and within 2^28);
+// otherwise limited in doubles and converted rounding toward minus infinity,
+// which is the floor.
+VANTIR3_TARGET_AVX512 void ScaleAvx512(const int16_t* in, int16_t* out, int32_t n, double gain,
+                                       const double* gains, bool moderate) {
+    __m512d g0 = _mm512_set1_pd(gain), g1 = g0;
+    int32_t k = 0;
+    if (moderate) {
+        for (; k + 16 <= n; k += 16) {
+            __m512d a, b;
+            avx512::LoadWiden(in + k, 0xFFFF, a, b);
+            if (gains != nullptr) {
+                g0 = _mm512_loadu_pd(gains + k);
+                g1 = _mm512_loadu_pd(gains + k + 8);
+            }
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k),
+                                avx512::RoundHalfUp16(_mm512_mul_pd(g0, a), _mm512_mul_pd(g1, b)));
+        }
+    }
     const __m512d half = _mm512_set1_pd(0.5);
     const __m512d lo = _mm512_set1_pd(-32767.0);
     const __m512d hi = _mm512_set1_pd(32767.0);
-    __m512d g0 = _mm512_set1_pd(gain), g1 = g0;
-    int32_t k = 0;
     for (; k + 16 <= n; k += 16) {
         const __m512i x = _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + k)));
         __m512d a = _mm512_cvtepi32_pd(_mm512_castsi512_si256(x));
@@ -89,10 +113,10 @@ __attribute__((target("avx512f"))) void ScaleAvx512(const int16_t* in, int16_t* 
 #endif
 
 bool ScaleSamplesVector(const int16_t* in, int16_t* out, int32_t n, double gain,
-                        const double* gains) {
+                        const double* gains, bool moderate) {
 #if defined(VANTIR3_HAVE_AVX2_PATH)
     if (ChooseSimdPath() == SimdPath::kAvx512) {
-        ScaleAvx512(in, out, n, gain, gains);
+        ScaleAvx512(in, out, n, gain, gains, moderate);
         return true;
     }
     if (ChooseSimdPath() == SimdPath::kAvx2) {
@@ -100,16 +124,18 @@ bool ScaleSamplesVector(const int16_t* in, int16_t* out, int32_t n, double gain,
         return true;
     }
 #endif
-    (void)in, (void)out, (void)n, (void)gain, (void)gains;
+    (void)in, (void)out, (void)n, (void)gain, (void)gains, (void)moderate;
     return false;
 }
 
 void ScaleSamples(const int16_t* in, int16_t* out, int32_t n, double gain) {
-    if (!ScaleSamplesVector(in, out, n, gain, nullptr)) ScaleSamplesScalar(in, out, n, gain, nullptr);
+    if (!ScaleSamplesVector(in, out, n, gain, nullptr, ModerateGain(gain))) {
+        ScaleSamplesScalar(in, out, n, gain, nullptr);
+    }
 }
 
-void ScaleSamplesByTable(const int16_t* in, int16_t* out, int32_t n, const double* gains) {
-    if (!ScaleSamplesVector(in, out, n, 0.0, gains)) ScaleSamplesScalar(in, out, n, 0.0, gains);
+void ScaleSamplesByTable(const int16_t* in, int16_t* out, int32_t n, const double* gains, bool moderate) {
+    if (!ScaleSamplesVector(in, out, n, 0.0, gains, moderate)) ScaleSamplesScalar(in, out, n, 0.0, gains);
 }
 
 }  // namespace vantir3

@@ -8,21 +8,35 @@
 #ifndef VANTIR3_NUMERIC_SCALE_KERNELS_H_
 #define VANTIR3_NUMERIC_SCALE_KERNELS_H_
 
+#include <cmath>
 #include <cstdint>
 
 namespace vantir3 {
 
+// Whether a factor is 0 or between 1/2 and 2^13 in magnitude: its products
+// with samples are then 0 or at least 1/2 in magnitude and stay within 2^28,
+// and the AVX-512 path rounds them by one addition onto a fixed grid.
+inline bool ModerateGain(double g) {
+    const double a = std::fabs(g);
+    return a == 0.0 || (a >= 0.5 && a <= 0x1p13);
+}
+// Whether gains[0 ... count - 1] are all moderate; a per-call table is
+// checked once and the answer passed to ScaleSamplesByTable for each trace.
+bool ModerateGains(const double* gains, int32_t count);
+
 // One factor for all samples. in and out may be the same array.
 void ScaleSamples(const int16_t* in, int16_t* out, int32_t n, double gain);
-// One factor per sample: gains[k] for sample k.
-void ScaleSamplesByTable(const int16_t* in, int16_t* out, int32_t n, const double* gains);
+// One factor per sample: gains[k] for sample k; `moderate` as ModerateGains
+// says of the table (false is always safe).
+void ScaleSamplesByTable(const int16_t* in, int16_t* out, int32_t n, const double* gains,
+                         bool moderate = false);
 
 // The scalar and the vector path, for tests that compare them. The vector
 // one returns false (and does nothing) on a processor without AVX2.
 void ScaleSamplesScalar(const int16_t* in, int16_t* out, int32_t n, double gain,
                         const double* gains);
 bool ScaleSamplesVector(const int16_t* in, int16_t* out, int32_t n, double gain,
-                        const double* gains);
+                        const double* gains, bool moderate = false);
 
 }  // namespace vantir3
 

@@ -1,0 +1,104 @@
+// AVX-512 forms of the operations on 16-bit samples that several kernels
+// share: widening to doubles, rounding and saturating back, lane masks and
+// prefetching. Each gives exactly the bits of the scalar form it names.
+#ifndef VANTIR3_NUMERIC_SAMPLE_VECTORS_H_
+#define VANTIR3_NUMERIC_SAMPLE_VECTORS_H_
+
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VANTIR3_HAVE_AVX512_PATH 1
+#define VANTIR3_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
+#endif
+
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+namespace vantir3 {
+namespace avx512 {
+
+// Lanes 0 ... n-1 of a 16-lane mask (all of them for n >= 16, none for n <= 0).
+inline __mmask16 FirstLanes(int64_t n) {
+    if (n <= 0) return 0;
+    return n >= 16 ? static_cast<__mmask16>(0xFFFF) : static_cast<__mmask16>((1u << n) - 1u);
+}
+
+// Sixteen samples widened to two vectors of eight doubles.
+VANTIR3_TARGET_AVX512 inline void Widen(__m256i x, __m512d& lo, __m512d& hi) {
+    const __m512i w = _mm512_cvtepi16_epi32(x);
+    lo = _mm512_cvtepi32_pd(_mm512_castsi512_si256(w));
+    hi = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(w, 1));
+}
+
+// The samples p[0 ... 15] (those in m; the others read as 0) as two vectors
+// of eight doubles, eight at a time and without a conversion instruction:
+// each sample, sign-extended to 64 bits and added to the pattern of
+// 1.5 * 2^52, is the pattern of 1.5 * 2^52 + x, from which one exact
+// subtraction leaves x.
+VANTIR3_TARGET_AVX512 inline void LoadWiden(const int16_t* p, __mmask16 m, __m512d& lo, __m512d& hi) {
+    const __m512i bias = _mm512_set1_epi64(0x4338000000000000);
+    const __m512d offset = _mm512_set1_pd(0x1.8p52);
+    const __m512i a = _mm512_cvtepi16_epi64(_mm_maskz_loadu_epi16(static_cast<__mmask8>(m), p));
+    const __m512i b = _mm512_cvtepi16_epi64(_mm_maskz_loadu_epi16(static_cast<__mmask8>(m >> 8), p + 8));
+    lo = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_add_epi64(a, bias)), offset);
+    hi = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_add_epi64(b, bias)), offset);
+}
+
+// FloorSaturate16(0.5 + y) of sixteen finite doubles y within +-2^29, none
+// of them 0.5 - 2^-54. One addition rounded down onto the half-integer grid
+// of 1.5 * 2^51 + 0.5 leaves floor(2y + 1) in the low 32 bits of each
+// result; halving that gives floor(y + 0.5). That is the floor of the
+// rounded sum 0.5 + y too, except for y = 0.5 - 2^-54, whose sum rounds up
+// to 1: everywhere else the rounding of 0.5 + y either is exact or stays
+// within the same whole number.
+VANTIR3_TARGET_AVX512 inline __m256i RoundHalfUp16(__m512d lo, __m512d hi) {
+    const __m512d grid = _mm512_set1_pd(0x1.8p51 + 0.5);
+    const __m512i low = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512d a = _mm512_add_round_pd(lo, grid, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    const __m512d b = _mm512_add_round_pd(hi, grid, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    const __m512i twice = _mm512_permutex2var_epi32(_mm512_castpd_si512(a), low, _mm512_castpd_si512(b));
+    return _mm256_max_epi16(_mm512_cvtsepi32_epi16(_mm512_srai_epi32(twice, 1)), _mm256_set1_epi16(-32767));
+}
+
+// Two vectors of eight whole numbers in the 16-bit range, as sixteen samples.
+VANTIR3_TARGET_AVX512 inline __m256i Narrow(__m256i lo, __m256i hi) {
+    return _mm512_cvtepi32_epi16(_mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1));
+}
+
+// FloorSaturate16 of sixteen doubles below 2^31 (NaN included): floors as
+// 32-bit integers (NaN and values below -2^31 give -2^31), narrowed with
+// saturation, -32768 raised to -32767.
+VANTIR3_TARGET_AVX512 inline __m256i FloorSaturate16Within31Bits(__m512d lo, __m512d hi) {
+    const __m256i a = _mm512_cvt_roundpd_epi32(lo, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    const __m256i b = _mm512_cvt_roundpd_epi32(hi, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    const __m256i s = _mm512_cvtsepi32_epi16(_mm512_inserti64x4(_mm512_castsi256_si512(a), b, 1));
+    return _mm256_max_epi16(s, _mm256_set1_epi16(-32767));
+}
+
+// FloorSaturate16 of any sixteen doubles: floor limited to -32767 ... 32767,
+// NaN giving -32767. Values from 2^31 up are first lowered to 2^31 - 1 (min
+// gives its second operand, so NaN passes).
+VANTIR3_TARGET_AVX512 inline __m256i FloorSaturate16(__m512d lo, __m512d hi) {
+    const __m512d top = _mm512_set1_pd(2147483647.0);
+    return FloorSaturate16Within31Bits(_mm512_min_pd(top, lo), _mm512_min_pd(top, hi));
+}
+
+// Whole parts (toward zero) of sixteen doubles in the 16-bit range.
+VANTIR3_TARGET_AVX512 inline __m256i Truncate16(__m512d lo, __m512d hi) {
+    return Narrow(_mm512_cvttpd_epi32(lo), _mm512_cvttpd_epi32(hi));
+}
+
+// Prefetches the input `bytes` (by default 4 KiB) ahead of p: the
+// processor's own prefetching falls behind on the first read of a trace. The
+// address is only formed as a number, as it may lie beyond the buffer.
+// Forced inline: a call that is not inlined counts as free of side effects,
+// and the compiler drops it.
+VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void PrefetchAhead(const void* p,
+                                                                             uintptr_t bytes = 4096) {
+    _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p) + bytes), _MM_HINT_T0);
+}
+
+}  // namespace avx512
+}  // namespace vantir3
+#endif
+
+#endif  // VANTIR3_NUMERIC_SAMPLE_VECTORS_H_
