@@ -128,20 +128,24 @@ VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512i ScanBlock(
 // Two blocks of the running prefix sum at once: p[k + 1 ... k + 32] for the
 // 32 samples x[k ... k + 31] (all of which exist), with fewer lane
 // crossings than two ScanBlock calls: the samples at even and odd places are
-// sign-extended in place (shifts, no shuffles), their pair sums are scanned
-// as sixteen lanes, and the two interleaved results are stored.
+// summed in place (shifts and masks, or a multiply-add by 1; no shuffles),
+// their pair sums are scanned as sixteen lanes, and the two interleaved
+// results are stored.
 VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512i ScanPairBlock(
     const int16_t* x, int32_t k, bool absolute, int32_t* p, __m512i carry) {
     const __m512i zero = _mm512_setzero_si512();
     const __m512i v = _mm512_loadu_si512(x + k);
-    __m512i even = _mm512_srai_epi32(_mm512_slli_epi32(v, 16), 16);  // x[k + 2j]
-    __m512i odd = _mm512_srai_epi32(v, 16);                           // x[k + 2j + 1]
+    __m512i odd, s;  // x[k + 2j + 1] and x[k + 2j] + x[k + 2j + 1] (of |x| when absolute)
     if (absolute) {
-        even = _mm512_abs_epi32(even);
-        odd = _mm512_abs_epi32(odd);
+        // |x| as unsigned 16-bit values (|-32768| is 0x8000), then split.
+        const __m512i a = _mm512_abs_epi16(v);
+        odd = _mm512_srli_epi32(a, 16);
+        s = _mm512_add_epi32(_mm512_and_si512(a, _mm512_set1_epi32(0xFFFF)), odd);
+    } else {
+        odd = _mm512_srai_epi32(v, 16);
+        s = _mm512_madd_epi16(v, _mm512_set1_epi16(1));
     }
     // s[j] = the sum of the pairs 0 ... j, the prefix at k + 2j + 2.
-    __m512i s = _mm512_add_epi32(even, odd);
     s = _mm512_add_epi32(s, _mm512_alignr_epi32(s, zero, 15));
     s = _mm512_add_epi32(s, _mm512_alignr_epi32(s, zero, 14));
     s = _mm512_add_epi32(s, _mm512_alignr_epi32(s, zero, 12));
