@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace vantir3_bench {
 
@@ -25,12 +26,16 @@ const MeboDataPtr& Profile() {
     return *profile;
 }
 
-MeboDataPtr NewOutput() {
+MeboDataPtr NewTouchedBuffer(int32_t elemSize, int32_t count0, int32_t count1) {
     MeboDataPtr out;
     MeboDataPtrClear(&out);
-    MeboDataPtrAllocateCounts(&out, 2, kSamples, kTraces, 1, 1);
+    if (MeboDataPtrAllocateCounts(&out, elemSize, count0, count1, 1, 1) != 0) {
+        std::memset(out.storage->data, 0, static_cast<size_t>(out.storage->byteSize));
+    }
     return out;
 }
+
+MeboDataPtr NewOutput() { return NewTouchedBuffer(2, kSamples, kTraces); }
 
 const ICdpDataSource::SEGprParam& ProfileGpr() {
     static const ICdpDataSource::SEGprParam gpr = {0.0, 20.5, 0.1, 500.0, 0.2};

@@ -19,7 +19,14 @@ constexpr int64_t kProfileSamples = int64_t{kSamples} * kTraces;
 
 // The input profile (filled with a deterministic radar-like signal).
 const MeboDataPtr& Profile();
-// A fresh output buffer of the profile's shape; the caller releases it.
+// A new zero-filled buffer of elemSize-byte elements over the given axis-0
+// and axis-1 counts, every page of it already written: the allocation may
+// take its pages from the system lazily, and their first writes would
+// otherwise fault inside the first timed iteration, charging each benchmark
+// run a cost that its iteration count, not the kernel, decides. The caller
+// releases it.
+MeboDataPtr NewTouchedBuffer(int32_t elemSize, int32_t count0, int32_t count1);
+// A fresh output buffer of the profile's shape, as NewTouchedBuffer.
 MeboDataPtr NewOutput();
 // Acquisition parameters matching the profile.
 const ICdpDataSource::SEGprParam& ProfileGpr();

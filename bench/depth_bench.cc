@@ -42,7 +42,7 @@ struct HostBuffers {
         MeboDataPtrClear(&out);
         if (traceMajor) {
             MeboDataPtrShare(&in, &TraceMajorProfile());
-            MeboDataPtrAllocateCounts(&out, 2, kTraces, kSamples, 1, 1);
+            out = NewTouchedBuffer(2, kTraces, kSamples);
         } else {
             MeboDataPtrShare(&in, &Profile());
             out = NewOutput();

@@ -12,12 +12,7 @@ using vantir3_bench::kTraces;
 using vantir3_bench::Profile;
 using vantir3_bench::ReportSamples;
 
-MeboDataPtr Output(int32_t samples, int32_t traces) {
-    MeboDataPtr out;
-    MeboDataPtrClear(&out);
-    MeboDataPtrAllocateCounts(&out, 2, samples, traces, 1, 1);
-    return out;
-}
+MeboDataPtr Output(int32_t samples, int32_t traces) { return vantir3_bench::NewTouchedBuffer(2, samples, traces); }
 
 template <class Reduce>
 void Run(benchmark::State& state, MeboDataPtr out, Reduce&& reduce) {
