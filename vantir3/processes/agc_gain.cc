@@ -203,7 +203,7 @@ int AgcGain(MeboDataPtr& out, const MeboDataPtr& in, double window, double maxGa
             double antennaFrequency, double sampleInterval) {
     const int32_t half = RunningMeanHalf(window, antennaFrequency, sampleInterval);
     AgcKernel kernel;
-    std::unique_ptr<int16_t[]> inCopy, outCopy;
+    Scratch<int16_t> inCopy, outCopy;
     return WalkTraces(
         out, in,
         [&](const CommonRegion& region) {

@@ -51,9 +51,9 @@ private:
     bool vector_ = false;
     // Per position (n entries, 16 more allocated): 32767 c as a float,
     // 65534 c, and the smallest window sum whose gain is not the maximum.
-    std::unique_ptr<float[]> fullScale_;
-    std::unique_ptr<int32_t[]> twiceFullScale_;
-    std::unique_ptr<int32_t[]> uncappedFrom_;
+    Scratch<float> fullScale_;
+    Scratch<int32_t> twiceFullScale_;
+    Scratch<int32_t> uncappedFrom_;
 };
 
 // AGC over the common region of in and out: out = floor(0.5 + x * g)

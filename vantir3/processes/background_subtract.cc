@@ -103,8 +103,8 @@ int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPt
     if (background == nullptr && window < 2) return 0;
     const SimdLevel level = CpuSimdLevel();
     const CommonRegion* region = nullptr;
-    std::unique_ptr<int16_t[]> inCopy, outCopy, subtrahend;
-    std::unique_ptr<double[]> average;
+    Scratch<int16_t> inCopy, outCopy, subtrahend;
+    Scratch<double> average;
     int32_t n = 0;
     int32_t firstTrace = 0;
     int32_t w = 0;

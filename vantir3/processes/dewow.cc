@@ -101,15 +101,19 @@ bool RunningWindow::Reserve(int32_t n, int32_t half, SimdLevel level) {
     (void)level;
     (void)widest;
 #endif
-    prefix_.reset();
+    prefixStorage_.reset();
+    prefix_ = nullptr;
     counts_.reset();
     inverse_.reset();
     if (!vector_) return true;
-    prefix_ = NewScratch<int32_t>(static_cast<size_t>(n_) + 2 * static_cast<size_t>(h_) + 17);
+    // Entries ahead of prefix_ that bring prefix_ + h + 1 to a 64-byte boundary.
+    const size_t lead = (16 - (static_cast<size_t>(h_) + 1) % 16) % 16;
+    prefixStorage_ = NewScratch<int32_t>(lead + static_cast<size_t>(n_) + 2 * static_cast<size_t>(h_) + 17);
     counts_ = NewScratch<int32_t>(static_cast<size_t>(n_) + 16);
     inverse_ = NewScratch<double>(static_cast<size_t>(n_) + 16);
-    if (!prefix_ || !counts_ || !inverse_) return false;
-    std::memset(prefix_.get(), 0, sizeof(int32_t) * static_cast<size_t>(h_));
+    if (!prefixStorage_ || !counts_ || !inverse_) return false;
+    prefix_ = prefixStorage_.get() + lead;
+    std::memset(prefix_, 0, sizeof(int32_t) * static_cast<size_t>(h_));
     for (int32_t i = 0; i < n_; ++i) {
         const int32_t upper = i + h_ + 1 < n_ ? i + h_ + 1 : n_;
         const int32_t lower = i - h_ > 0 ? i - h_ : 0;
@@ -137,14 +141,14 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
           double antennaFrequency, double sampleInterval) {
     const int32_t half = RunningMeanHalf(window, antennaFrequency, sampleInterval);
     RunningWindow run;
-    std::unique_ptr<int16_t[]> inCopy, outCopy;
+    Scratch<int16_t> inCopy, outCopy;
     // The averaged trace: the outputs of up to kTracesPerPartial traces are
     // added in 32-bit partial sums (they cannot overflow), which are carried
     // into 64-bit totals. All are exact whole numbers, as the sums of the
     // outputs are.
     constexpr int64_t kTracesPerPartial = 65535;
-    std::unique_ptr<int32_t[]> partial;
-    std::unique_ptr<int64_t[]> totals;
+    Scratch<int32_t> partial;
+    Scratch<int64_t> totals;
     int64_t inPartial = 0;
     int32_t n = 0;
     int64_t traces = 0;

@@ -99,8 +99,8 @@ public:
         // compiler reload the members.
         const int32_t n = n_;
         const int32_t h = h_;
-        const int32_t* base = prefix_.get();
-        int32_t* p = prefix_.get() + h;
+        const int32_t* base = prefix_;
+        int32_t* p = prefix_ + h;
         p[0] = 0;
         __m512i carry = _mm512_setzero_si512();
         int32_t k = 0;
@@ -151,11 +151,15 @@ private:
     // prefix_[h + j] = x[0] + ... + x[j - 1] (modulo 2^32) for j = 0 ... n,
     // after h zeros, so that the sum of the window of sample i is
     // prefix_[i + 2h + 1] - prefix_[i], with the total prefix_[h + n]
-    // standing for the entries beyond the last. The allocation reaches 16
-    // entries beyond every address that a (masked) load starts from.
-    std::unique_ptr<int32_t[]> prefix_;
-    std::unique_ptr<int32_t[]> counts_;  // n entries, 16 more allocated, as below
-    std::unique_ptr<double[]> inverse_;
+    // standing for the entries beyond the last. prefix_ lies inside
+    // prefixStorage_ where prefix_ + h + 1, the first entry that the scan
+    // stores, starts a cache line: every full-width store of the scan is
+    // then aligned. The allocation reaches 16 entries beyond every address
+    // that a (masked) load starts from.
+    Scratch<int32_t> prefixStorage_;
+    int32_t* prefix_ = nullptr;
+    Scratch<int32_t> counts_;  // n entries, 16 more allocated, as below
+    Scratch<double> inverse_;
 };
 
 // Dewow of one trace of window.Size() samples (x and y must not overlap):

@@ -116,7 +116,7 @@ int DvlGain(MeboDataPtr& out, const MeboDataPtr& in, double alpha, double beta,
             double timeZeroSample, double sampleInterval) {
     DvlCurve curve = DvlCurveFor(alpha);
     const SimdLevel level = CpuSimdLevel();
-    std::unique_ptr<double[]> gains;
+    Scratch<double> gains;
     int32_t before = 0;
     return WalkTraces(
         out, in,

@@ -82,7 +82,7 @@ void Sec2GainTable(const Sec2GainParam& params, double timeZeroSample, double sa
 int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
              double timeZeroSample, double sampleInterval, double antennaFrequency,
              int* lastSample) {
-    std::unique_ptr<double[]> gains;
+    Scratch<double> gains;
     bool moderate = false;
     return WalkTraces(
         out, in,

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/framework/buffer_walk.h"
@@ -45,10 +46,24 @@ inline SimdLevel CpuSimdLevel() {
     return ChooseSimdPath() == SimdPath::kAvx512 ? SimdLevel::kAvx512 : SimdLevel::kScalar;
 }
 
-// A per-call array of n elements (uninitialised), or null when memory runs out.
+// Per-call arrays: n elements (uninitialised) starting on a 64-byte
+// boundary, so that the vector kernels' full-width loads and stores of
+// aligned blocks do not straddle cache lines whatever else the heap holds;
+// null when memory runs out. Only for plain element types.
+struct ScratchDelete {
+    void operator()(void* p) const { ::operator delete[](p, std::align_val_t{kScratchAlignment}); }
+    static constexpr size_t kScratchAlignment = 64;
+};
 template <class T>
-std::unique_ptr<T[]> NewScratch(size_t n) {
-    return std::unique_ptr<T[]>(new (std::nothrow) T[n > 0 ? n : 1]);
+using Scratch = std::unique_ptr<T[], ScratchDelete>;
+
+template <class T>
+Scratch<T> NewScratch(size_t n) {
+    static_assert(std::is_trivially_default_constructible<T>::value && std::is_trivially_destructible<T>::value,
+                  "scratch arrays hold plain values");
+    void* p = ::operator new[](sizeof(T) * (n > 0 ? n : 1), std::align_val_t{ScratchDelete::kScratchAlignment},
+                               std::nothrow);
+    return Scratch<T>(static_cast<T*>(p));
 }
 
 // Runs f(const int16_t* x, int16_t* y) with the trace's samples as contiguous
