@@ -42,6 +42,37 @@ const ICdpDataSource::SEGprParam& ProfileGpr() {
     return gpr;
 }
 
+namespace {
+// A raw source that hands out the benchmark profile and its acquisition
+// parameters.
+class ProfileSource : public ICdpDataSource {
+public:
+    const SEGprParam* GprParamPtr() const override { return &ProfileGpr(); }
+    bool GetAvailableRange(Mebo3DDataAxis*, int) const override { return false; }
+    int GetDataCdp(MeboDataPtr& out, const Mebo3DDataAxis*, const void*) const override {
+        return MeboDataPtrShare(&out, &Profile()) ? 0 : -1;
+    }
+    bool SourceChanged(const void*) const override { return false; }
+    uint32_t EdgeEffect(bool) const override { return 0; }
+};
+}  // namespace
+
+void RunProcess(benchmark::State& state, CCdpProcess& process, const char* params) {
+    ProfileSource source;
+    process.SetDataSource(&source);
+    process.SetParams(params);
+    MeboDataPtr in, out = NewOutput();
+    MeboDataPtrClear(&in);
+    MeboDataPtrShare(&in, &Profile());
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(process.ProcessData(out, in, nullptr));
+        benchmark::ClobberMemory();
+    }
+    ReportSamples(state);
+    MeboDataPtrRelease(&in);
+    MeboDataPtrRelease(&out);
+}
+
 void ReportSamples(benchmark::State& state, int64_t samples) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * samples);
 }

@@ -30,6 +30,11 @@ MeboDataPtr NewTouchedBuffer(int32_t elemSize, int32_t count0, int32_t count1);
 MeboDataPtr NewOutput();
 // Acquisition parameters matching the profile.
 const ICdpDataSource::SEGprParam& ProfileGpr();
+// Times a process's compute step over the profile: ProcessData on a
+// preallocated output, the step that GetDataCdp runs after fetching from its
+// source and allocating the output, with the profile's acquisition
+// parameters as its source's.
+void RunProcess(benchmark::State& state, CCdpProcess& process, const char* params);
 // Reports `samples` per iteration as items (samples per second).
 void ReportSamples(benchmark::State& state, int64_t samples = kProfileSamples);
 

@@ -1,8 +1,9 @@
 // Dewow over the benchmark profile, for a narrow and a wide window (the cost
 // per sample does not depend on the window), with and without the averaged
-// trace.
+// trace, and the process (whose source gives no averaged-trace buffer).
 #include "bench/bench_profile.h"
 #include "vantir3/framework/toolbox.h"
+#include "vantir3/processes/dewow.h"
 
 namespace {
 
@@ -27,8 +28,13 @@ void Dewow(benchmark::State& state, double window, bool averaged) {
 void BM_DewowNarrow(benchmark::State& state) { Dewow(state, 1.33, false); }
 void BM_DewowWide(benchmark::State& state) { Dewow(state, 50.0, false); }
 void BM_DewowAveraged(benchmark::State& state) { Dewow(state, 1.33, true); }
+void BM_DewowProcess(benchmark::State& state) {
+    CCdpPrcDewow process;
+    RunProcess(state, process, "WINDOW=1.33");
+}
 BENCHMARK(BM_DewowNarrow)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DewowWide)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DewowAveraged)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DewowProcess)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Time-dependent gains over the benchmark profile. The processes are timed
-// through ProcessData on a preallocated output, the step that GetDataCdp runs
-// after fetching from its source and allocating the output.
+// Time-dependent gains over the benchmark profile (the processes through
+// RunProcess).
 #include "bench/bench_profile.h"
 #include "vantir3/framework/toolbox.h"
 #include "vantir3/processes/agc_gain.h"
@@ -10,35 +9,6 @@
 namespace {
 
 using namespace vantir3_bench;
-
-// A raw source that hands out the benchmark profile's acquisition parameters.
-class ProfileSource : public ICdpDataSource {
-public:
-    const SEGprParam* GprParamPtr() const override { return &ProfileGpr(); }
-    bool GetAvailableRange(Mebo3DDataAxis*, int) const override { return false; }
-    int GetDataCdp(MeboDataPtr& out, const Mebo3DDataAxis*, const void*) const override {
-        return MeboDataPtrShare(&out, &Profile()) ? 0 : -1;
-    }
-    bool SourceChanged(const void*) const override { return false; }
-    uint32_t EdgeEffect(bool) const override { return 0; }
-};
-
-// Runs a process's compute step over the profile.
-void RunProcess(benchmark::State& state, CCdpProcess& process, const char* params) {
-    ProfileSource source;
-    process.SetDataSource(&source);
-    process.SetParams(params);
-    MeboDataPtr in, out = NewOutput();
-    MeboDataPtrClear(&in);
-    MeboDataPtrShare(&in, &Profile());
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(process.ProcessData(out, in, nullptr));
-        benchmark::ClobberMemory();
-    }
-    ReportSamples(state);
-    MeboDataPtrRelease(&in);
-    MeboDataPtrRelease(&out);
-}
 
 void BM_Sec2GainEntry(benchmark::State& state) {
     MeboDataPtr in, out = NewOutput();
