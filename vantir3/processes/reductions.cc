@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "vantir3/framework/toolbox.h"
+#include "vantir3/numeric/sample_vectors.h"
 
 namespace vantir3 {
 
@@ -769,6 +770,60 @@ private:
     int32_t start_ = 0;
 };
 
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+// GCC 12 reports the deliberately undefined vectors inside the intrinsics as
+// maybe uninitialised.
+#pragma GCC diagnostic push
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// AverageLine for `groups` groups of n = 2^kShift samples (1 <= kShift <= 5)
+// on a line whose samples are contiguous, 32 samples (32 / n groups) a step:
+// pair sums by a multiply-add by one, then kShift - 1 steps of adding the
+// lanes d = 1, 2, ... further on leave the sum of each group in the lane of
+// its first pair. The rounded mean of a sum of n samples (|sum| <= 2^20) is
+// sign(sum) * ((|sum| + n / 2) >> kShift), the truncated quotient.
+template <int kShift>
+VANTIR3_TARGET_AVX512 void UniformAverageLine(const int16_t* in, int16_t* out, int32_t groups) {
+    constexpr int32_t kPairs = (1 << kShift) / 2;  // pairs per group
+    constexpr int32_t kGroups = 32 >> kShift;      // groups per step
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i half = _mm512_set1_epi32(kPairs);
+    const __m512i first = _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                                             _mm512_set1_epi32(kPairs));
+    const __mmask16 lanes = avx512::FirstLanes(kGroups);
+    int32_t g = 0;
+    for (; g + kGroups <= groups; g += kGroups) {
+        __m512i s = _mm512_madd_epi16(_mm512_loadu_si512(in + (g << kShift)), _mm512_set1_epi16(1));
+        for (int32_t d = 1; d < kPairs; d *= 2) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, d));
+        __m512i q = _mm512_srli_epi32(_mm512_add_epi32(_mm512_abs_epi32(s), half), kShift);
+        q = _mm512_mask_sub_epi32(q, _mm512_cmplt_epi32_mask(s, zero), zero, q);
+        _mm512_mask_cvtepi32_storeu_epi16(out + g, lanes, _mm512_permutexvar_epi32(first, q));
+    }
+    for (; g < groups; ++g) {
+        int32_t sum = 0;
+        for (int32_t i = g << kShift; i < (g + 1) << kShift; ++i) sum += in[i];
+        out[g] = RoundedMean(sum, int32_t{1} << kShift);
+    }
+}
+#pragma GCC diagnostic pop
+
+// UniformAverageLine over every line of a plane, for groups of 2^shift.
+VANTIR3_TARGET_AVX512 void UniformAveragePlane(const ReductionLines& s, int32_t groups, int32_t shift) {
+    for (int32_t l = 0; l < s.lines; ++l) {
+        const int16_t* in = s.in + l * s.inLine;
+        int16_t* out = s.out + l * s.outLine;
+        switch (shift) {
+            case 1: UniformAverageLine<1>(in, out, groups); break;
+            case 2: UniformAverageLine<2>(in, out, groups); break;
+            case 3: UniformAverageLine<3>(in, out, groups); break;
+            case 4: UniformAverageLine<4>(in, out, groups); break;
+            default: UniformAverageLine<5>(in, out, groups); break;
+        }
+    }
+}
+#endif
+
 struct AveragePlane {
     const ReductionLines& s;
     int32_t ni;
@@ -804,15 +859,34 @@ public:
         if (!t_.scale) rows_ = false;
         for (int32_t g = 0, start = 0; rows_ && g < t_.groups; start = t_.end[g++])
             t_.scale[g] = std::nextafter(1.0 / (t_.end[g] - start), 2.0);
+        // Groups all of 2^k samples, 2 to 32: the uniform kernel.
+        uniformShift_ = 0;
+        for (int32_t k = 1; k <= 5 && uniformShift_ == 0 && t_.groups > 0; ++k) {
+            if (t_.end[0] != (int32_t{1} << k)) continue;
+            bool uniform = true;
+            for (int32_t g = 1; g < t_.groups && uniform; ++g) uniform = t_.end[g] - t_.end[g - 1] == t_.end[0];
+            if (uniform) uniformShift_ = k;
+        }
         return true;
     }
-    void operator()(const ReductionLines& s) { RunOnPath(path_, AveragePlane{s, ni_, t_, rows_}); }
+    void operator()(const ReductionLines& s) {
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+        // Lines whose samples are contiguous, in and out: one line at a time,
+        // without the transposes of the row kernel.
+        if (path_ == SimdPath::kAvx512 && uniformShift_ > 0 && s.inStep == 1 && s.outStep == 1) {
+            UniformAveragePlane(s, t_.groups, uniformShift_);
+            return;
+        }
+#endif
+        RunOnPath(path_, AveragePlane{s, ni_, t_, rows_});
+    }
 
 private:
     SimdPath path_;
     AverageTable t_;
     int32_t ni_ = 0;
     bool rows_ = true;
+    int32_t uniformShift_ = 0;  // k when every group has 2^k samples (1 <= k <= 5), else 0
 };
 
 }  // namespace
