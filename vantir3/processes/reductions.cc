@@ -641,27 +641,70 @@ private:
 
 // ---- Decimation -----------------------------------------------------------
 
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+#pragma GCC diagnostic push
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// Decimation of contiguous lines whose picks are every stride-th sample from
+// the first (stride 2 to 4): sixteen picks a step, permuted out of the 64
+// samples that hold them. Returns the number of picks done per line (the
+// steps that read inside the line's ni samples).
+VANTIR3_TARGET_AVX512 int32_t StridedPicks(const ReductionLines& s, int32_t count, int32_t stride, int32_t ni) {
+    const __m512i picks = _mm512_mullo_epi16(
+        _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8,
+                         7, 6, 5, 4, 3, 2, 1, 0),
+        _mm512_set1_epi16(static_cast<int16_t>(stride)));
+    int32_t done = 0;
+    while (done + 16 <= count && done * stride + 64 <= ni) done += 16;
+    for (int32_t l = 0; l < s.lines; ++l) {
+        const int16_t* in = s.in + l * s.inLine;
+        int16_t* out = s.out + l * s.outLine;
+        for (int32_t w = 0; w < done; w += 16) {
+            const int16_t* p = in + w * stride;
+            const __m512i both = _mm512_permutex2var_epi16(_mm512_loadu_si512(p), picks, _mm512_loadu_si512(p + 32));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + w), _mm512_castsi512_si256(both));
+        }
+    }
+    return done;
+}
+#pragma GCC diagnostic pop
+#endif
+
 class DecimationKernel {
 public:
     bool Prepare(const ReductionShape& shape) {
         index_.reset(new (std::nothrow) int32_t[shape.no]);
         if (!index_) return false;
         count_ = DecimationIndices(shape.ni, shape.no, shape.r, index_.get(), shape.no);
+        ni_ = shape.ni;
+        // Picks every stride-th sample from the first, stride 2 to 4: the
+        // vector kernel.
+        stride_ = count_ >= 2 ? index_[1] : 0;
+        for (int32_t w = 0; w < count_ && stride_ != 0; ++w)
+            if (index_[w] != w * stride_) stride_ = 0;
+        if (stride_ < 2 || stride_ > 4 || ChooseSimdPath() != SimdPath::kAvx512) stride_ = 0;
         return true;
     }
     void operator()(const ReductionLines& s) {
         const int32_t* index = index_.get();
         const int32_t count = count_;
+        int32_t first = 0;
+#if defined(VANTIR3_HAVE_AVX512_PATH)
+        if (stride_ != 0 && s.inStep == 1 && s.outStep == 1) first = StridedPicks(s, count, stride_, ni_);
+#endif
         for (int32_t l = 0; l < s.lines; ++l) {
             const int16_t* in = s.in + l * s.inLine;
             int16_t* out = s.out + l * s.outLine;
-            for (int32_t w = 0; w < count; ++w) out[w * s.outStep] = in[index[w] * s.inStep];
+            for (int32_t w = first; w < count; ++w) out[w * s.outStep] = in[index[w] * s.inStep];
         }
     }
 
 private:
     std::unique_ptr<int32_t[]> index_;
     int32_t count_ = 0;
+    int32_t ni_ = 0;
+    int32_t stride_ = 0;  // 2 to 4 when the vector kernel applies, else 0
 };
 
 // ---- Average reduction ----------------------------------------------------
