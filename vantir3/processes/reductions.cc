@@ -820,18 +820,27 @@ private:
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
+// The rounded means of sums of n = 2^kShift samples (|sum| <= 2^20) in
+// 32-bit lanes: sign(sum) * ((|sum| + n / 2) >> kShift), the truncated
+// quotient that RoundedMean takes.
+template <int kShift>
+VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512i RoundedMeans(__m512i sum) {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i q = _mm512_srli_epi32(_mm512_add_epi32(_mm512_abs_epi32(sum), _mm512_set1_epi32(1 << kShift >> 1)),
+                                        kShift);
+    return _mm512_mask_sub_epi32(q, _mm512_cmplt_epi32_mask(sum, zero), zero, q);
+}
+
 // AverageLine for `groups` groups of n = 2^kShift samples (1 <= kShift <= 5)
 // on a line whose samples are contiguous, 32 samples (32 / n groups) a step:
 // pair sums by a multiply-add by one, then kShift - 1 steps of adding the
 // lanes d = 1, 2, ... further on leave the sum of each group in the lane of
-// its first pair. The rounded mean of a sum of n samples (|sum| <= 2^20) is
-// sign(sum) * ((|sum| + n / 2) >> kShift), the truncated quotient.
+// its first pair.
 template <int kShift>
 VANTIR3_TARGET_AVX512 void UniformAverageLine(const int16_t* in, int16_t* out, int32_t groups) {
     constexpr int32_t kPairs = (1 << kShift) / 2;  // pairs per group
     constexpr int32_t kGroups = 32 >> kShift;      // groups per step
     const __m512i zero = _mm512_setzero_si512();
-    const __m512i half = _mm512_set1_epi32(kPairs);
     const __m512i first = _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
                                              _mm512_set1_epi32(kPairs));
     const __mmask16 lanes = avx512::FirstLanes(kGroups);
@@ -839,9 +848,7 @@ VANTIR3_TARGET_AVX512 void UniformAverageLine(const int16_t* in, int16_t* out, i
     for (; g + kGroups <= groups; g += kGroups) {
         __m512i s = _mm512_madd_epi16(_mm512_loadu_si512(in + (g << kShift)), _mm512_set1_epi16(1));
         for (int32_t d = 1; d < kPairs; d *= 2) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, d));
-        __m512i q = _mm512_srli_epi32(_mm512_add_epi32(_mm512_abs_epi32(s), half), kShift);
-        q = _mm512_mask_sub_epi32(q, _mm512_cmplt_epi32_mask(s, zero), zero, q);
-        _mm512_mask_cvtepi32_storeu_epi16(out + g, lanes, _mm512_permutexvar_epi32(first, q));
+        _mm512_mask_cvtepi32_storeu_epi16(out + g, lanes, _mm512_permutexvar_epi32(first, RoundedMeans<kShift>(s)));
     }
     for (; g < groups; ++g) {
         int32_t sum = 0;
@@ -849,20 +856,48 @@ VANTIR3_TARGET_AVX512 void UniformAverageLine(const int16_t* in, int16_t* out, i
         out[g] = RoundedMean(sum, int32_t{1} << kShift);
     }
 }
+// The same for contiguous lines (the average across traces): 32 lines at a
+// time, each group's rows summed in 32-bit lanes (the lines at even places
+// sign-extended in place, those at odd places shifted down) and the means
+// put back in place. Returns the number of lines done; the line kernel takes
+// the rest.
+template <int kShift>
+VANTIR3_TARGET_AVX512 int32_t UniformAverageRows(const ReductionLines& s, int32_t groups) {
+    const int32_t lines = s.lines / 32 * 32;
+    for (int32_t g = 0; g < groups; ++g) {
+        const int16_t* rows = s.in + (g << kShift) * s.inStep;
+        int16_t* out = s.out + g * s.outStep;
+        for (int32_t l = 0; l < lines; l += 32) {
+            __m512i even = _mm512_setzero_si512(), odd = _mm512_setzero_si512();
+            for (int32_t j = 0; j < (1 << kShift); ++j) {
+                const __m512i w = _mm512_loadu_si512(rows + l + j * s.inStep);
+                even = _mm512_add_epi32(even, _mm512_srai_epi32(_mm512_slli_epi32(w, 16), 16));
+                odd = _mm512_add_epi32(odd, _mm512_srai_epi32(w, 16));
+            }
+            const __m512i low = _mm512_and_si512(RoundedMeans<kShift>(even), _mm512_set1_epi32(0xFFFF));
+            _mm512_storeu_si512(out + l, _mm512_or_si512(low, _mm512_slli_epi32(RoundedMeans<kShift>(odd), 16)));
+        }
+    }
+    return lines;
+}
 #pragma GCC diagnostic pop
 
-// UniformAverageLine over every line of a plane, for groups of 2^shift.
-VANTIR3_TARGET_AVX512 void UniformAveragePlane(const ReductionLines& s, int32_t groups, int32_t shift) {
-    for (int32_t l = 0; l < s.lines; ++l) {
-        const int16_t* in = s.in + l * s.inLine;
-        int16_t* out = s.out + l * s.outLine;
-        switch (shift) {
-            case 1: UniformAverageLine<1>(in, out, groups); break;
-            case 2: UniformAverageLine<2>(in, out, groups); break;
-            case 3: UniformAverageLine<3>(in, out, groups); break;
-            case 4: UniformAverageLine<4>(in, out, groups); break;
-            default: UniformAverageLine<5>(in, out, groups); break;
-        }
+// The uniform kernels over a plane, for groups of 2^shift: along contiguous
+// samples a line at a time, or across contiguous lines. Returns the number
+// of lines done.
+template <int kShift>
+VANTIR3_TARGET_AVX512 int32_t UniformAverage(const ReductionLines& s, int32_t groups) {
+    if (s.inLine == 1 && s.outLine == 1) return UniformAverageRows<kShift>(s, groups);
+    for (int32_t l = 0; l < s.lines; ++l) UniformAverageLine<kShift>(s.in + l * s.inLine, s.out + l * s.outLine, groups);
+    return s.lines;
+}
+VANTIR3_TARGET_AVX512 int32_t UniformAveragePlane(const ReductionLines& s, int32_t groups, int32_t shift) {
+    switch (shift) {
+        case 1: return UniformAverage<1>(s, groups);
+        case 2: return UniformAverage<2>(s, groups);
+        case 3: return UniformAverage<3>(s, groups);
+        case 4: return UniformAverage<4>(s, groups);
+        default: return UniformAverage<5>(s, groups);
     }
 }
 #endif
@@ -914,10 +949,15 @@ public:
     }
     void operator()(const ReductionLines& s) {
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-        // Lines whose samples are contiguous, in and out: one line at a time,
-        // without the transposes of the row kernel.
-        if (path_ == SimdPath::kAvx512 && uniformShift_ > 0 && s.inStep == 1 && s.outStep == 1) {
-            UniformAveragePlane(s, t_.groups, uniformShift_);
+        // Contiguous samples (in and out) a line at a time, without the row
+        // kernel's transposes; or contiguous lines, 32 at a time, with the
+        // group's rows summed in registers. The line kernel takes the lines
+        // left over.
+        if (path_ == SimdPath::kAvx512 && uniformShift_ > 0 &&
+            ((s.inStep == 1 && s.outStep == 1) || (s.inLine == 1 && s.outLine == 1))) {
+            const int32_t done = UniformAveragePlane(s, t_.groups, uniformShift_);
+            for (int32_t l = done; l < s.lines; ++l)
+                AverageLine(s.in + l * s.inLine, s.inStep, s.out + l * s.outLine, s.outStep, t_);
             return;
         }
 #endif
