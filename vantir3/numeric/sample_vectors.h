@@ -43,8 +43,9 @@ VANTIR3_TARGET_AVX512 inline void LoadWiden(const int16_t* p, __mmask16 m, __m51
     hi = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_add_epi64(b, bias)), offset);
 }
 
-// FloorSaturate16(0.5 + y) of sixteen finite doubles y within +-2^29, none
-// of them 0.5 - 2^-54. One addition rounded down onto the half-integer grid
+// FloorSaturate16(0.5 + y) of sixteen finite doubles y below 2^30 - 1 in
+// magnitude (so that floor(2y + 1) fits 32 bits), none of them 0.5 - 2^-54.
+// One addition rounded down onto the half-integer grid
 // of 1.5 * 2^51 + 0.5 leaves floor(2y + 1) in the low 32 bits of each
 // result; halving that gives floor(y + 0.5). That is the floor of the
 // rounded sum 0.5 + y too, except for y = 0.5 - 2^-54, whose sum rounds up

@@ -31,9 +31,9 @@ int32_t DvlGainTable(double beta, double timeZeroSample, double sampleInterval, 
 
 // The S-curve of Alpha: P = (1 + alpha) * 32767 and Q = alpha * 32767.
 // `bounded` (set by BoundDvlCurve) says that every curve value
-// y = L P / (|L| + Q) of a call is finite, within 2^29, and either 0 or at
-// least 1/2 in magnitude, so that the vector path may round it with one
-// addition onto a fixed grid.
+// y = L P / (|L| + Q) of a call is finite, at most about 2^29 in magnitude,
+// and 0 or at least 1/2 in magnitude, so that the vector path may round it
+// with one addition onto a fixed grid.
 struct DvlCurve {
     double p;
     double q;
@@ -42,11 +42,12 @@ struct DvlCurve {
 inline DvlCurve DvlCurveFor(double alpha) { return {(1.0 + alpha) * 32767.0, alpha * 32767.0}; }
 
 // Sets curve.bounded for the gains g[0 ... count - 1]. With Q > 0 and
-// P <= 2^29, |y| stays below P for every finite L whose product with P cannot
-// overflow (|g| <= 2^900, as |x| <= 2^15; NaN fails that test). |y| grows
-// with |L|, and |L| >= |g| for every sample but 0, so a gain of 0 or one
-// whose sample 1 gives |y| >= 3/4 (|g| P >= 3/4 (|g| + Q), with room for the
-// roundings) keeps every nonzero sample's y away from the interval (0, 1/2).
+// P <= 2^29, |y| stays at P or below (the roundings may reach P itself) for
+// every finite L whose product with P cannot overflow (|g| <= 2^900, as
+// |x| <= 2^15; NaN fails that test). |y| grows with |L|, and |L| >= |g| for
+// every sample but 0, so a gain of 0 or one whose sample 1 gives |y| >= 3/4
+// (|g| P >= 3/4 (|g| + Q), with room for the roundings) keeps every nonzero
+// sample's y away from the interval (0, 1/2).
 void BoundDvlCurve(DvlCurve& curve, const double* gains, int32_t count);
 
 // The compressed sample for linear gain g: with L = g * x,

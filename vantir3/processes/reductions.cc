@@ -847,7 +847,11 @@ VANTIR3_TARGET_AVX512 void UniformAverageLine(const int16_t* in, int16_t* out, i
     int32_t g = 0;
     for (; g + kGroups <= groups; g += kGroups) {
         __m512i s = _mm512_madd_epi16(_mm512_loadu_si512(in + (g << kShift)), _mm512_set1_epi16(1));
-        for (int32_t d = 1; d < kPairs; d *= 2) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, d));
+        // The lane shifts are immediates, written out for every build.
+        if constexpr (kPairs > 1) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, 1));
+        if constexpr (kPairs > 2) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, 2));
+        if constexpr (kPairs > 4) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, 4));
+        if constexpr (kPairs > 8) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, 8));
         _mm512_mask_cvtepi32_storeu_epi16(out + g, lanes, _mm512_permutexvar_epi32(first, RoundedMeans<kShift>(s)));
     }
     for (; g < groups; ++g) {
