@@ -682,7 +682,7 @@ public:
         // vector kernel.
         stride_ = count_ >= 2 ? index_[1] : 0;
         for (int32_t w = 0; w < count_ && stride_ != 0; ++w)
-            if (index_[w] != w * stride_) stride_ = 0;
+            if (index_[w] != int64_t{w} * stride_) stride_ = 0;
         if (stride_ < 2 || stride_ > 4 || ChooseSimdPath() != SimdPath::kAvx512) stride_ = 0;
         return true;
     }
