@@ -104,13 +104,17 @@ struct AgcBlocks {
     int16_t* y;
     double maxGain;
 
-    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void operator()(int32_t i0, __mmask16 m,
-                                                                        __m512i s) const {
-        const __m512i xi = _mm512_cvtepi16_epi32(_mm256_maskz_loadu_epi16(m, x + i0));
+    // The block's estimate settled: k = floor(T) for the lanes that are not
+    // capped, `capped` the lanes whose gain is maxGain, `redo` the lanes whose
+    // T is a whole number (among the others). The tables are read whole
+    // (they are padded); m limits only the results.
+    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void Settle(int32_t i0, __mmask16 m, __m512i s, __m512i xi,
+                                                                    __m512i& k, __mmask16& capped,
+                                                                    __mmask16& redo) const {
         const __m512 sf = _mm512_cvtepi32_ps(s);
         const __m512 g = _mm512_div_ps(_mm512_loadu_ps(fullScale + i0), sf);
         const __m512 e = _mm512_fmadd_ps(g, _mm512_cvtepi32_ps(xi), _mm512_set1_ps(0.5f - 0x1p-5f));
-        __m512i k = _mm512_cvt_roundps_epi32(e, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        k = _mm512_cvt_roundps_epi32(e, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
         const __m512i twoS = _mm512_add_epi32(s, s);
         __m512i rem = _mm512_sub_epi32(
             _mm512_add_epi32(s, _mm512_mullo_epi32(_mm512_loadu_si512(twiceFullScale + i0), xi)),
@@ -118,9 +122,16 @@ struct AgcBlocks {
         const __mmask16 low = _mm512_cmpge_epi32_mask(rem, twoS);
         k = _mm512_mask_add_epi32(k, low, k, _mm512_set1_epi32(1));
         rem = _mm512_mask_sub_epi32(rem, low, rem, twoS);
-        const __mmask16 capped = _mm512_mask_cmplt_epi32_mask(m, s, _mm512_loadu_si512(uncappedFrom + i0));
+        capped = _mm512_mask_cmplt_epi32_mask(m, s, _mm512_loadu_si512(uncappedFrom + i0));
+        redo = _mm512_mask_testn_epi32_mask(_mm512_kandn(capped, m), rem, rem);
+    }
+
+    // Stores the block's outputs (the lanes in m): k, the capped lanes in
+    // doubles, then the redone lanes by the scalar formula.
+    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void Finish(int32_t i0, __mmask16 m, __m512i s, __m512i xi,
+                                                                    __m512i k, __mmask16 capped,
+                                                                    __mmask16 redo) const {
         if (capped != 0) k = _mm512_mask_mov_epi32(k, capped, CappedOutputs(xi, maxGain));
-        const __mmask16 redo = _mm512_mask_testn_epi32_mask(_mm512_kandn(capped, m), rem, rem);
         _mm256_mask_storeu_epi16(y + i0, m, _mm512_cvtsepi32_epi16(_mm512_max_epi32(k, _mm512_set1_epi32(-32767))));
         if (redo != 0) {
             alignas(64) int32_t xs[16];
@@ -129,6 +140,36 @@ struct AgcBlocks {
             _mm512_store_si512(sums, s);
             RedoSamples(redo, xs, sums, counts + i0, maxGain, y + i0);
         }
+    }
+
+    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void operator()(int32_t i0, __mmask16 m,
+                                                                        __m512i s) const {
+        const __m512i xi = _mm512_cvtepi16_epi32(_mm256_maskz_loadu_epi16(m, x + i0));
+        __m512i k;
+        __mmask16 capped, redo;
+        Settle(i0, m, s, xi, k, capped, redo);
+        Finish(i0, m, s, xi, k, capped, redo);
+    }
+
+    // Two full blocks, whose rare cases (capped or redone lanes) are looked
+    // for with one test.
+    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void Pair(int32_t i0, __m512i s0, __m512i s1) const {
+        const __mmask16 all = 0xFFFF;
+        const __m512i x0 = _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i0)));
+        const __m512i x1 = _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + i0 + 16)));
+        __m512i k0, k1;
+        __mmask16 capped0, capped1, redo0, redo1;
+        Settle(i0, all, s0, x0, k0, capped0, redo0);
+        Settle(i0 + 16, all, s1, x1, k1, capped1, redo1);
+        if (((capped0 | capped1) | (redo0 | redo1)) != 0) {
+            Finish(i0, all, s0, x0, k0, capped0, redo0);
+            Finish(i0 + 16, all, s1, x1, k1, capped1, redo1);
+            return;
+        }
+        const __m512i lowest = _mm512_set1_epi32(-32767);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y + i0), _mm512_cvtsepi32_epi16(_mm512_max_epi32(k0, lowest)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y + i0 + 16),
+                            _mm512_cvtsepi32_epi16(_mm512_max_epi32(k1, lowest)));
     }
 };
 

@@ -47,6 +47,10 @@ struct DewowBlocks {
     int16_t* y;
     int32_t* sums;
 
+    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void Pair(int32_t i0, __m512i s0, __m512i s1) const {
+        (*this)(i0, 0xFFFF, s0);
+        (*this)(i0 + 16, 0xFFFF, s1);
+    }
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void operator()(int32_t i0, __mmask16 m,
                                                                         __m512i s) const {
         const __mmask8 lo = static_cast<__mmask8>(m), hi = static_cast<__mmask8>(m >> 8);

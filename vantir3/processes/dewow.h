@@ -84,14 +84,16 @@ public:
     // Vector path: calls block(i0, m, sums) for the blocks of sixteen samples
     // i0 = 0, 16, ... of the trace x, with m marking the samples that exist
     // (all of them but in the last block) and sums the window sums of those
-    // samples (of |x| when absolute) as 32-bit integers. The prefix sums of
-    // the whole trace are taken first, then the blocks find it in the cache.
-    // (Running the scan only a little ahead of the blocks measured slower on
-    // large data.) Each full block prefetches the same place one trace
-    // further on, the next trace where traces follow each other in memory:
-    // spread over the blocks, the reads of the next trace overlap the
-    // arithmetic, where a prefetch in the fast scan came in bursts and left
-    // the scan waiting for memory.
+    // samples (of |x| when absolute) as 32-bit integers; where two full
+    // blocks follow each other under the same rule, block.Pair(i0, sums0,
+    // sums1) takes both (a kernel may settle two blocks with one test of
+    // their rare cases). The prefix sums of the whole trace are taken first,
+    // then the blocks find it in the cache. (Running the scan only a little
+    // ahead of the blocks measured slower on large data.) Each step of full
+    // blocks prefetches the same place one trace further on, the next trace
+    // where traces follow each other in memory: spread over the blocks, the
+    // reads of the next trace overlap the arithmetic, where a prefetch in the
+    // fast scan came in bursts and left the scan waiting for memory.
     template <class Block>
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void Stream(const int16_t* x, bool absolute,
                                                                     Block& block) const {
@@ -112,15 +114,24 @@ public:
         const uintptr_t nextTrace = 2 * static_cast<uintptr_t>(n);  // bytes
         const __mmask16 all = 0xFFFF;
         // Blocks whose windows all end inside the trace: plain loads.
+        for (; i0 + 32 <= n - h; i0 += 32) {
+            avx512::PrefetchAhead(x + i0, nextTrace);
+            block.Pair(i0, InnerSums(base, h, i0), InnerSums(base, h, i0 + 16));
+        }
         for (; i0 + 16 <= n - h; i0 += 16) {
             avx512::PrefetchAhead(x + i0, nextTrace);
-            block(i0, all, _mm512_sub_epi32(_mm512_loadu_si512(base + i0 + 2 * h + 1), _mm512_loadu_si512(base + i0)));
+            block(i0, all, InnerSums(base, h, i0));
         }
         for (; i0 < n - h && i0 + 16 <= n; i0 += 16) {
             avx512::PrefetchAhead(x + i0, nextTrace);
             block(i0, all, WindowSums(base, n, h, total, i0, all));
         }
         // Blocks whose windows all reach the end of the trace.
+        for (; i0 + 32 <= n; i0 += 32) {
+            avx512::PrefetchAhead(x + i0, nextTrace);
+            block.Pair(i0, _mm512_sub_epi32(total, _mm512_loadu_si512(base + i0)),
+                       _mm512_sub_epi32(total, _mm512_loadu_si512(base + i0 + 16)));
+        }
         for (; i0 + 16 <= n; i0 += 16) {
             avx512::PrefetchAhead(x + i0, nextTrace);
             block(i0, all, _mm512_sub_epi32(total, _mm512_loadu_si512(base + i0)));
@@ -134,6 +145,12 @@ public:
 
 private:
 #if defined(VANTIR3_HAVE_AVX512_PATH)
+    // Sums of the windows of samples i0 ... i0 + 15, all of which end inside
+    // the trace; base is the padded prefix array.
+    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) static __m512i InnerSums(const int32_t* base, int32_t h,
+                                                                                 int32_t i0) {
+        return _mm512_sub_epi32(_mm512_loadu_si512(base + i0 + 2 * h + 1), _mm512_loadu_si512(base + i0));
+    }
     // Sums of the windows of samples i0 ... i0 + 15 (those in m); base is
     // the padded prefix array, total its last entry in every lane.
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) static __m512i WindowSums(
