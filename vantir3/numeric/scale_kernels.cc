@@ -66,45 +66,36 @@ __attribute__((target("avx2"))) void ScaleAvx2(const int16_t* in, int16_t* out, 
     ScaleSamplesScalar(in + k, out + k, n - k, gain, gains != nullptr ? gains + k : nullptr);
 }
 
-// Sixteen samples at a time. With moderate factors, widened without
-// conversions and rounded by one addition onto a fixed grid (RoundHalfUp16:
-// every product is 0 or at least 1/2 in magnitude, and within 2^28);
-// otherwise limited in doubles and converted rounding toward minus infinity,
-// which is the floor.
-VANTIR3_TARGET_AVX512 void ScaleAvx512(const int16_t* in, int16_t* out, int32_t n, double gain,
-                                       const double* gains, bool moderate) {
+// Sixteen samples at a time, widened without conversions. With moderate
+// factors, rounded by one addition onto a fixed grid (RoundHalfUp16: every
+// product is 0 or at least 1/2 in magnitude, and within 2^28); otherwise
+// 0.5 + g * x floored and saturated. Returns the number of samples done.
+template <bool kModerate>
+VANTIR3_TARGET_AVX512 int32_t ScaleBlocksAvx512(const int16_t* in, int16_t* out, int32_t n, double gain,
+                                                const double* gains) {
+    const __m512d half = _mm512_set1_pd(0.5);
     __m512d g0 = _mm512_set1_pd(gain), g1 = g0;
     int32_t k = 0;
-    if (moderate) {
-        for (; k + 16 <= n; k += 16) {
-            __m512d a, b;
-            avx512::LoadWiden(in + k, 0xFFFF, a, b);
-            if (gains != nullptr) {
-                g0 = _mm512_loadu_pd(gains + k);
-                g1 = _mm512_loadu_pd(gains + k + 8);
-            }
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k),
-                                avx512::RoundHalfUp16(_mm512_mul_pd(g0, a), _mm512_mul_pd(g1, b)));
-        }
-    }
-    const __m512d half = _mm512_set1_pd(0.5);
-    const __m512d lo = _mm512_set1_pd(-32767.0);
-    const __m512d hi = _mm512_set1_pd(32767.0);
     for (; k + 16 <= n; k += 16) {
-        const __m512i x = _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + k)));
-        __m512d a = _mm512_cvtepi32_pd(_mm512_castsi512_si256(x));
-        __m512d b = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(x, 1));
+        __m512d a, b;
+        avx512::LoadWiden(in + k, 0xFFFF, a, b);
         if (gains != nullptr) {
             g0 = _mm512_loadu_pd(gains + k);
             g1 = _mm512_loadu_pd(gains + k + 8);
         }
-        a = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(half, _mm512_mul_pd(g0, a)), lo), hi);
-        b = _mm512_min_pd(_mm512_max_pd(_mm512_add_pd(half, _mm512_mul_pd(g1, b)), lo), hi);
-        const __m256i ia = _mm512_cvt_roundpd_epi32(a, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-        const __m256i ib = _mm512_cvt_roundpd_epi32(b, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-        const __m512i both = _mm512_inserti64x4(_mm512_castsi256_si512(ia), ib, 1);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), _mm512_cvtsepi32_epi16(both));
+        a = _mm512_mul_pd(g0, a);
+        b = _mm512_mul_pd(g1, b);
+        const __m256i y = kModerate ? avx512::RoundHalfUp16(a, b)
+                                    : avx512::FloorSaturate16(_mm512_add_pd(half, a), _mm512_add_pd(half, b));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), y);
     }
+    return k;
+}
+
+VANTIR3_TARGET_AVX512 void ScaleAvx512(const int16_t* in, int16_t* out, int32_t n, double gain,
+                                       const double* gains, bool moderate) {
+    const int32_t k = moderate ? ScaleBlocksAvx512<true>(in, out, n, gain, gains)
+                               : ScaleBlocksAvx512<false>(in, out, n, gain, gains);
     ScaleAvx2(in + k, out + k, n - k, gain, gains != nullptr ? gains + k : nullptr);
 }
 

@@ -126,13 +126,18 @@ struct AgcBlocks {
         redo = _mm512_mask_testn_epi32_mask(_mm512_kandn(capped, m), rem, rem);
     }
 
+    // The outputs k of the lanes in m, saturated to -32767 ... 32767.
+    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void Store(int32_t i0, __mmask16 m, __m512i k) const {
+        _mm256_mask_storeu_epi16(y + i0, m, _mm512_cvtsepi32_epi16(_mm512_max_epi32(k, _mm512_set1_epi32(-32767))));
+    }
+
     // Stores the block's outputs (the lanes in m): k, the capped lanes in
     // doubles, then the redone lanes by the scalar formula.
     VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void Finish(int32_t i0, __mmask16 m, __m512i s, __m512i xi,
                                                                     __m512i k, __mmask16 capped,
                                                                     __mmask16 redo) const {
         if (capped != 0) k = _mm512_mask_mov_epi32(k, capped, CappedOutputs(xi, maxGain));
-        _mm256_mask_storeu_epi16(y + i0, m, _mm512_cvtsepi32_epi16(_mm512_max_epi32(k, _mm512_set1_epi32(-32767))));
+        Store(i0, m, k);
         if (redo != 0) {
             alignas(64) int32_t xs[16];
             alignas(64) int32_t sums[16];
@@ -166,10 +171,8 @@ struct AgcBlocks {
             Finish(i0 + 16, all, s1, x1, k1, capped1, redo1);
             return;
         }
-        const __m512i lowest = _mm512_set1_epi32(-32767);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y + i0), _mm512_cvtsepi32_epi16(_mm512_max_epi32(k0, lowest)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y + i0 + 16),
-                            _mm512_cvtsepi32_epi16(_mm512_max_epi32(k1, lowest)));
+        Store(i0, all, k0);
+        Store(i0 + 16, all, k1);
     }
 };
 
