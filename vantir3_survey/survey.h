@@ -1,0 +1,308 @@
+// VANTIR3 survey files: readers and writers of the field's GPR formats and
+// a data source that serves an open file to the processing library.
+//
+// Conventions, for everything declared here:
+//  - Errors are C++ exceptions of type SurveyError. Its message names the
+//    file, the header field (or companion file) at fault and, where it
+//    applies, the byte offset. Nothing here crashes or reads outside a file
+//    on bad input, and no size read from a header is used before it has been
+//    checked against the file's real size.
+//  - Units are in the field names: ns for times, m for distances, MHz for
+//    frequencies, dB for gains. A value that the file does not give is NaN
+//    (numbers) or empty (lists, texts); the caller may supply it through
+//    ReadOptions. Positions given in feet are converted to metres, and the
+//    unit the file used is reported.
+//  - Samples reach the library as signed 16-bit values. A file whose samples
+//    are not 16-bit carries a power-of-two scale chosen from the data's
+//    range: value = sample16 * scale, exactly. 16-bit files have scale 1.
+//    Processed 16-bit results go back to the file's type through the same
+//    scale. Nothing clips silently: writing a value that does not fit the
+//    output type is an error.
+//  - Trace and sample indices are 0-based; timeZeroSample is 1-based and
+//    fractional, as the library's ICdpDataSource::SEGprParam expects.
+//  - Inputs are only ever opened for reading. Output goes to a temporary name
+//    beside the target and is renamed over it only when complete.
+//  - A SurveyFile may be read from several threads at once (positioned
+//    reads, no shared cursor). A FileSource, like every library object, is
+//    used by one thread at a time; give each thread its own.
+#ifndef VANTIR3_SURVEY_SURVEY_H_
+#define VANTIR3_SURVEY_SURVEY_H_
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "vantir3/vantir3.h"
+
+#if defined(_WIN32)
+#define VANTIR3_SURVEY_API
+#else
+#define VANTIR3_SURVEY_API __attribute__((visibility("default")))
+#endif
+
+namespace vantir3 {
+namespace survey {
+
+constexpr double kUnknown = std::numeric_limits<double>::quiet_NaN();
+
+enum class Format { kDzt, kDt1, kRd3, kRd7, kSegy };
+
+// "DZT", "DT1", "RD3", "RD7", "SEG-Y".
+VANTIR3_SURVEY_API const char* FormatName(Format format);
+// The format that a path's extension names (case-insensitive: .dzt, .dt1,
+// .rd3, .rd7, .sgy, .segy). Throws SurveyError for any other extension.
+VANTIR3_SURVEY_API Format FormatFromPath(const std::string& path);
+
+// A sample type as stored in a file.
+enum class SampleType {
+    kU8,     // unsigned 8-bit, offset binary (value = raw - 128)
+    kI8,     // signed 8-bit
+    kU16,    // unsigned 16-bit, offset binary (value = raw - 32768)
+    kI16,    // signed 16-bit
+    kI32,    // signed 32-bit
+    kF32,    // IEEE single precision
+    kIbm32,  // IBM single precision (SEG-Y format 1)
+};
+// "u8", "i8", "u16", "i16", "i32", "f32", "ibm32".
+VANTIR3_SURVEY_API const char* SampleTypeName(SampleType type);
+VANTIR3_SURVEY_API int SampleTypeBytes(SampleType type);
+
+// A user mark on a trace.
+struct Mark {
+    int64_t trace = 0;
+    int32_t value = 0;  // the mark word as recorded (0x6400, or 1 where the format has no word)
+};
+
+// A position of a trace: projected metres, or degrees when geographic.
+struct Coordinate {
+    double x = kUnknown;  // easting (m) or longitude (degrees, east positive)
+    double y = kUnknown;  // northing (m) or latitude (degrees, north positive)
+    double z = kUnknown;  // elevation, m
+};
+
+// One break point of the range gain that the unit applied while recording.
+struct RangeGainPoint {
+    double sample = 0.0;  // 0-based sample index of the point
+    double gainDb = 0.0;
+};
+
+// What the format itself records beyond the acquisition facts, kept so that
+// writing back to the same format loses nothing.
+struct NativeHeader {
+    Format format = Format::kDzt;
+    std::vector<uint8_t> fileHeader;    // DZT header blocks, SEG-Y text + binary header
+    std::string text;                   // .HD or .RAD text, as read
+    int32_t traceHeaderBytes = 0;       // bytes of traceHeaders per trace
+    std::vector<uint8_t> traceHeaders;  // per trace: DT1 128 B, SEG-Y 240 B, DZT the two non-radar words
+};
+
+// The acquisition record of one channel of a survey file.
+struct Acquisition {
+    Format format = Format::kDzt;
+    int32_t channelCount = 1;
+    int32_t channel = 0;
+    int64_t traces = 0;   // traces of this channel
+    int32_t samples = 0;  // samples per trace
+    SampleType sampleType = SampleType::kI16;
+    double scale = 1.0;   // value = sample16 * scale (a power of two)
+
+    double sampleIntervalNs = kUnknown;
+    std::string sampleIntervalSource;  // how it was derived, e.g. "range / samples", "1 / FREQUENCY"
+    double timeZeroSample = 1.0;       // 1-based, fractional
+    double firstSampleTimeNs = 0.0;    // time of sample 0 relative to time zero
+    double timeWindowNs = kUnknown;    // as the header states it
+
+    double traceSpacingM = kUnknown;   // NaN when unknown or time-triggered
+    bool timeTriggered = false;
+    double traceIntervalS = kUnknown;  // time between traces when time-triggered
+    std::string traceSpacingSource;    // e.g. "scans per metre", "STEP SIZE USED", "DZX"
+
+    std::string antennaName;
+    double antennaFrequencyMHz = kUnknown;
+    double antennaSeparationM = kUnknown;
+    std::string positionUnit = "m";    // unit the file gives positions in ("m" or "ft")
+    int32_t stacks = 0;                // 0 when not recorded
+
+    std::vector<Mark> marks;
+    std::vector<double> tracePositionsM;    // distance along the line per trace; empty when none
+    std::vector<double> elevationsM;        // elevation per trace; empty when none
+    std::vector<Coordinate> coordinates;    // per trace; empty when none
+    bool geographic = false;                // coordinates are longitude/latitude
+    std::vector<RangeGainPoint> rangeGain;  // empty when none recorded
+    std::vector<std::string> warnings;
+
+    NativeHeader native;
+
+    // The library's view of these facts.
+    ICdpDataSource::SEGprParam GprParam() const;
+};
+
+// Choices a caller can make when the file is silent or wrong.
+struct ReadOptions {
+    enum class Endian { kAuto, kBig, kLittle };
+    enum class TimeUnit { kAuto, kMicroseconds, kNanoseconds, kPicoseconds };
+
+    bool formatGiven = false;  // read as `format` whatever the extension
+    Format format = Format::kDzt;
+    double sampleIntervalNs = kUnknown;  // overrides the file's
+    double antennaFrequencyMHz = kUnknown;
+    double antennaSeparationM = kUnknown;
+    double traceSpacingM = kUnknown;
+    Endian segyEndian = Endian::kAuto;
+    TimeUnit segyIntervalUnit = TimeUnit::kAuto;
+    bool rd3UseTimeWindow = false;  // RD3/RD7: dt from TIMEWINDOW / SAMPLES, not 1 / FREQUENCY
+};
+
+class VANTIR3_SURVEY_API SurveyError : public std::runtime_error {
+public:
+    // message: "FILE: FIELD: WHAT (at byte OFFSET)"; field and offset are
+    // left out when empty / negative.
+    SurveyError(const std::string& file, const std::string& field, const std::string& what,
+                int64_t offset = -1);
+    const std::string& file() const { return file_; }
+    const std::string& field() const { return field_; }
+    int64_t offset() const { return offset_; }
+
+private:
+    std::string file_, field_;
+    int64_t offset_;
+};
+
+// Where the samples of one format sit in its main file: a data offset, then
+// fixed-size trace records (a header of headerBytes, then samples), scan
+// after scan with the channels interleaved.
+struct TraceLayout {
+    int64_t dataOffset = 0;
+    int64_t recordBytes = 0;  // one trace record, header included
+    int64_t headerBytes = 0;  // bytes before the samples in a record
+    int32_t channels = 1;
+    int32_t samples = 0;
+    SampleType type = SampleType::kI16;
+    bool bigEndian = false;
+    int32_t skipWords = 0;  // leading samples that are not radar data (DZT: 2)
+};
+
+// An open survey file. Headers and companion files are read by Open; the
+// samples stay in the file and are read on request.
+class VANTIR3_SURVEY_API SurveyFile {
+public:
+    static std::unique_ptr<SurveyFile> Open(const std::string& path,
+                                            const ReadOptions& options = ReadOptions());
+    virtual ~SurveyFile();
+    SurveyFile(const SurveyFile&) = delete;
+    SurveyFile& operator=(const SurveyFile&) = delete;
+
+    const std::string& path() const { return path_; }
+    Format format() const { return channels_.front().format; }
+    int32_t channelCount() const { return static_cast<int32_t>(channels_.size()); }
+    int64_t traceCount() const { return channels_.front().traces; }
+    int32_t sampleCount() const { return channels_.front().samples; }
+    // Throws SurveyError for a channel that does not exist.
+    const Acquisition& acquisition(int32_t channel = 0) const;
+    const std::vector<Acquisition>& acquisitions() const { return channels_; }
+    const TraceLayout& layout() const { return layout_; }
+
+    // Traces [first, first + count) of one channel as signed 16-bit samples
+    // through the channel's scale, trace after trace (count * samples values).
+    // Leading non-radar words (DZT) are replaced by the first radar sample.
+    virtual void ReadTraces16(int32_t channel, int64_t first, int64_t count, int16_t* out) const;
+    // The same traces as the values stored in the file (exact), the
+    // non-radar words included as recorded.
+    virtual void ReadTraces(int32_t channel, int64_t first, int64_t count, double* out) const;
+
+protected:
+    SurveyFile(std::string path, int fd, int64_t size, std::vector<Acquisition> channels,
+               TraceLayout layout);
+    // Reads `bytes` bytes at `offset`; throws SurveyError naming what.
+    void ReadAt(int64_t offset, void* out, int64_t bytes, const char* what) const;
+    void CheckRange(int32_t channel, int64_t first, int64_t count) const;
+
+private:
+    std::string path_;
+    int fd_;
+    int64_t size_;
+    std::vector<Acquisition> channels_;
+    TraceLayout layout_;
+};
+
+struct WriteOptions {
+    bool formatGiven = false;  // write `format` whatever the extension
+    Format format = Format::kDzt;
+    // The output sample type. By default the input's when the format can
+    // hold it, otherwise the format's nearest (a wider one where it exists).
+    bool sampleTypeGiven = false;
+    SampleType sampleType = SampleType::kI16;
+};
+
+// Writes one survey file (and its companions) under a temporary name and
+// renames everything into place on Commit. Destroying it without Commit
+// removes what it wrote.
+class VANTIR3_SURVEY_API SurveyWriter {
+public:
+    // channels: one record per channel, all with the same traces and
+    // samples. The records' facts go into the headers; a record's native
+    // header is reused when it is of the output's format.
+    static std::unique_ptr<SurveyWriter> Create(const std::string& path,
+                                                const std::vector<Acquisition>& channels,
+                                                const WriteOptions& options = WriteOptions());
+    virtual ~SurveyWriter();
+    SurveyWriter(const SurveyWriter&) = delete;
+    SurveyWriter& operator=(const SurveyWriter&) = delete;
+
+    // Appends `count` scans: for each scan, each channel's trace of samples.
+    // 16-bit samples go through each channel's scale into the output type.
+    virtual void WriteScans16(const int16_t* samples, int64_t count) = 0;
+    // The same with stored values (as ReadTraces gives them).
+    virtual void WriteScans(const double* values, int64_t count) = 0;
+    // Checks that every declared trace was written, finishes the headers and
+    // companions and renames them into place.
+    virtual void Commit() = 0;
+
+protected:
+    SurveyWriter() = default;
+};
+
+// Reads a whole file's channel at once (convenience for small files).
+struct SurveyData {
+    Acquisition acquisition;
+    std::vector<int16_t> samples16;  // traces x samples
+};
+VANTIR3_SURVEY_API SurveyData ReadSurvey16(const std::string& path, int32_t channel = 0,
+                                           const ReadOptions& options = ReadOptions());
+
+// An ICdpDataSource over one channel of an open file. Axis 0 is the sample
+// (0 .. samples-1), axis 1 the trace (0 .. traces-1), axis 2 a single plane.
+// A request reads exactly the traces of its region from the file, so memory
+// follows the region, not the file. The file must outlive the source.
+class VANTIR3_SURVEY_API FileSource : public ICdpDataSource {
+public:
+    FileSource(const SurveyFile& file, int32_t channel = 0);
+    // With acquisition facts replaced (e.g. a caller-supplied frequency).
+    FileSource(const SurveyFile& file, int32_t channel, const ICdpDataSource::SEGprParam& gpr);
+    ~FileSource() override;
+
+    const SEGprParam* GprParamPtr() const override;
+    bool GetAvailableRange(Mebo3DDataAxis* range, int n) const override;
+    int GetDataCdp(MeboDataPtr& out, const Mebo3DDataAxis* region,
+                   const void* requester) const override;
+    bool SourceChanged(const void* requester) const override;
+    uint32_t EdgeEffect(bool recursive) const override;
+
+    const SurveyFile& file() const { return file_; }
+    int32_t channel() const { return channel_; }
+
+private:
+    const SurveyFile& file_;
+    int32_t channel_;
+    SEGprParam gpr_;
+    Mebo3DDataAxis range_;
+};
+
+}  // namespace survey
+}  // namespace vantir3
+
+#endif  // VANTIR3_SURVEY_SURVEY_H_
