@@ -294,12 +294,16 @@ public:
 
     const SurveyFile& file() const { return file_; }
     int32_t channel() const { return channel_; }
+    // A read error ends GetDataCdp with status -1 (the library takes no
+    // exceptions); its message stays here for the host to report.
+    const std::string& lastError() const { return lastError_; }
 
 private:
     const SurveyFile& file_;
     int32_t channel_;
     SEGprParam gpr_;
     Mebo3DDataAxis range_;
+    mutable std::string lastError_;
 };
 
 }  // namespace survey

@@ -1,0 +1,261 @@
+// The generic writer: the format supplies headers and companions, this file
+// encodes the samples, writes everything under temporary names beside the
+// targets and renames them into place only when the whole file is written.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "vantir3_survey/format_io.h"
+
+namespace vantir3 {
+namespace survey {
+
+namespace internal {
+
+bool FormatHolds(Format format, SampleType type) {
+    switch (format) {
+        case Format::kDzt: return type == SampleType::kU8 || type == SampleType::kU16 || type == SampleType::kI32;
+        case Format::kDt1: return type == SampleType::kI16 || type == SampleType::kF32;
+        case Format::kRd3: return type == SampleType::kI16;
+        case Format::kRd7: return type == SampleType::kI32;
+        case Format::kSegy: return type == SampleType::kI16 || type == SampleType::kF32;
+    }
+    return false;
+}
+
+SampleType DefaultOutputType(Format format, SampleType input) {
+    if (FormatHolds(format, input)) return input;
+    const bool narrow = input == SampleType::kU8 || input == SampleType::kI8 ||
+                        input == SampleType::kU16 || input == SampleType::kI16;
+    switch (format) {
+        case Format::kDzt: return narrow ? SampleType::kU16 : SampleType::kI32;
+        case Format::kDt1: return narrow ? SampleType::kI16 : SampleType::kF32;
+        case Format::kRd3: return SampleType::kI16;
+        case Format::kRd7: return SampleType::kI32;
+        case Format::kSegy: return narrow ? SampleType::kI16 : SampleType::kF32;
+    }
+    return input;
+}
+
+}  // namespace internal
+
+namespace {
+
+std::string PathWithExtension(const std::string& path, const std::string& extension) {
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    const std::string stem =
+        (dot == std::string::npos || (slash != std::string::npos && dot < slash)) ? path : path.substr(0, dot);
+    // The companion's extension follows the case of the main file's.
+    bool upper = false;
+    if (dot != std::string::npos && dot + 1 < path.size()) {
+        upper = std::isupper(static_cast<unsigned char>(path[dot + 1])) != 0;
+    }
+    std::string ext = extension;
+    for (char& c : ext) {
+        c = static_cast<char>(upper ? std::toupper(static_cast<unsigned char>(c))
+                                    : std::tolower(static_cast<unsigned char>(c)));
+    }
+    return stem + ext;
+}
+
+// One output file under a temporary name beside its target.
+class TempFile {
+public:
+    explicit TempFile(const std::string& target) : target_(target) {
+        temp_ = target + ".tmp-XXXXXX";
+        fd_ = ::mkstemp(temp_.data());
+        if (fd_ < 0) {
+            throw SurveyError(target, "", std::string("cannot create the output file: ") + std::strerror(errno));
+        }
+        ::fchmod(fd_, 0644 & ~CurrentUmask());
+    }
+    ~TempFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!committed_) ::unlink(temp_.c_str());
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    void Write(const void* data, size_t bytes) {
+        const uint8_t* p = static_cast<const uint8_t*>(data);
+        while (bytes > 0) {
+            const ssize_t n = ::write(fd_, p, bytes);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) throw SurveyError(target_, "", std::string("write failed: ") + std::strerror(errno));
+            p += n;
+            bytes -= static_cast<size_t>(n);
+        }
+    }
+    // Flushes and closes; the file keeps its temporary name until Rename.
+    void Finish() {
+        if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
+            fd_ = -1;
+            throw SurveyError(target_, "", std::string("write failed: ") + std::strerror(errno));
+        }
+        fd_ = -1;
+    }
+    void Rename() {
+        if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+            throw SurveyError(target_, "", std::string("cannot rename the finished output into place: ") +
+                                               std::strerror(errno));
+        }
+        committed_ = true;
+    }
+
+private:
+    static mode_t CurrentUmask() {
+        const mode_t m = ::umask(0);
+        ::umask(m);
+        return m;
+    }
+    std::string target_, temp_;
+    int fd_ = -1;
+    bool committed_ = false;
+};
+
+class GenericWriter : public SurveyWriter {
+public:
+    GenericWriter(const std::string& path, const std::vector<Acquisition>& channels,
+                  SampleType type, std::unique_ptr<internal::FormatWriter> fw)
+        : path_(path), channels_(channels), type_(type), fw_(std::move(fw)),
+          layout_(fw_->Layout()), main_(path) {
+        scans_ = channels_.front().traces;
+        const std::vector<uint8_t> header = fw_->FileHeader(scans_);
+        if (static_cast<int64_t>(header.size()) != layout_.dataOffset) {
+            throw SurveyError(path_, "", "internal error: header size differs from the data offset");
+        }
+        main_.Write(header.data(), header.size());
+        record_.resize(static_cast<size_t>(layout_.recordBytes));
+        values_.resize(static_cast<size_t>(layout_.samples));
+    }
+
+    void WriteScans16(const int16_t* samples, int64_t count) override {
+        Append(count, [&](int64_t scan, int32_t c, double* v) {
+            const int16_t* in = samples + (scan * channels_.size() + c) * layout_.samples;
+            const double scale = channels_[static_cast<size_t>(c)].scale;
+            for (int32_t i = 0; i < layout_.samples; ++i) v[i] = in[i] * scale;
+        }, true);
+    }
+
+    void WriteScans(const double* values, int64_t count) override {
+        Append(count, [&](int64_t scan, int32_t c, double* v) {
+            std::memcpy(v, values + (scan * channels_.size() + c) * layout_.samples,
+                        sizeof(double) * static_cast<size_t>(layout_.samples));
+        }, false);
+    }
+
+    void Commit() override {
+        if (written_ != scans_) {
+            throw SurveyError(path_, "traces", std::to_string(written_) + " of the declared " +
+                                                   std::to_string(scans_) + " traces were written");
+        }
+        std::vector<std::unique_ptr<TempFile>> companions;
+        for (const internal::FormatWriter::Companion& c : fw_->Companions(scans_)) {
+            companions.emplace_back(new TempFile(PathWithExtension(path_, c.extension)));
+            companions.back()->Write(c.contents.data(), c.contents.size());
+            companions.back()->Finish();
+        }
+        main_.Finish();
+        // Companions first: a main file under its real name always has them.
+        for (auto& c : companions) c->Rename();
+        main_.Rename();
+    }
+
+private:
+    template <typename Fill>
+    void Append(int64_t count, Fill fill, bool from16) {
+        if (count < 0 || count > scans_ - written_) {
+            throw SurveyError(path_, "traces", "more traces written than the " + std::to_string(scans_) +
+                                                   " declared");
+        }
+        for (int64_t k = 0; k < count; ++k) {
+            const int64_t scan = written_ + k;
+            for (int32_t c = 0; c < layout_.channels; ++c) {
+                std::fill(record_.begin(), record_.end(), 0);
+                fw_->TraceHeader(scan, c, record_.data());
+                fill(k, c, values_.data());
+                uint8_t* out = record_.data() + layout_.headerBytes;
+                if (!internal::EncodeValues(values_.data(), layout_.samples, type_, layout_.bigEndian, out)) {
+                    throw SurveyError(path_, "samples",
+                                      "trace " + std::to_string(scan) + " holds values that " +
+                                          SampleTypeName(type_) +
+                                          " samples cannot hold; write a wider sample type");
+                }
+                if (from16) fw_->PatchSamples(scan, c, out);
+                main_.Write(record_.data(), record_.size());
+            }
+        }
+        written_ += count;
+    }
+
+    std::string path_;
+    std::vector<Acquisition> channels_;
+    SampleType type_;
+    std::unique_ptr<internal::FormatWriter> fw_;
+    TraceLayout layout_;
+    TempFile main_;
+    int64_t scans_ = 0;
+    int64_t written_ = 0;
+    std::vector<uint8_t> record_;
+    std::vector<double> values_;
+};
+
+}  // namespace
+
+SurveyWriter::~SurveyWriter() = default;
+
+std::unique_ptr<SurveyWriter> SurveyWriter::Create(const std::string& path,
+                                                   const std::vector<Acquisition>& channels,
+                                                   const WriteOptions& options) {
+    const Format format = options.formatGiven ? options.format : FormatFromPath(path);
+    if (channels.empty()) throw SurveyError(path, "channels", "nothing to write: no channel");
+    const Acquisition& first = channels.front();
+    if (first.samples <= 0 || first.traces <= 0) {
+        throw SurveyError(path, "traces", "nothing to write: " + std::to_string(first.traces) + " traces of " +
+                                              std::to_string(first.samples) + " samples");
+    }
+    for (const Acquisition& a : channels) {
+        if (a.traces != first.traces || a.samples != first.samples) {
+            throw SurveyError(path, "channels", "channels differ in traces or samples");
+        }
+        if (!(a.scale > 0.0) || !std::isfinite(a.scale)) {
+            throw SurveyError(path, "scale", "channel scale is not a positive number");
+        }
+    }
+    if (format != Format::kDzt && channels.size() != 1) {
+        throw SurveyError(path, "channels", std::string(FormatName(format)) + " files hold one channel, not " +
+                                                std::to_string(channels.size()));
+    }
+    const SampleType type = options.sampleTypeGiven ? options.sampleType
+                                                    : internal::DefaultOutputType(format, first.sampleType);
+    if (!internal::FormatHolds(format, type)) {
+        throw SurveyError(path, "sample type", std::string(FormatName(format)) + " files cannot hold " +
+                                                   SampleTypeName(type) + " samples");
+    }
+    std::unique_ptr<internal::FormatWriter> fw;
+    switch (format) {
+        case Format::kDzt: fw = internal::MakeDztWriter(channels, type); break;
+        case Format::kDt1: fw = internal::MakeDt1Writer(channels, type); break;
+        case Format::kRd3:
+        case Format::kRd7: fw = internal::MakeRd3Writer(channels, type); break;
+        case Format::kSegy: fw = internal::MakeSegyWriter(channels, type); break;
+    }
+    const TraceLayout l = fw->Layout();
+    if (l.samples != first.samples || l.channels != static_cast<int32_t>(channels.size()) || l.type != type ||
+        l.recordBytes != l.headerBytes + int64_t{l.samples} * SampleTypeBytes(type)) {
+        throw SurveyError(path, "", "internal error: the format's layout does not match the records");
+    }
+    return std::unique_ptr<SurveyWriter>(new GenericWriter(path, channels, type, std::move(fw)));
+}
+
+}  // namespace survey
+}  // namespace vantir3
