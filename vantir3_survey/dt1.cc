@@ -1,16 +1,303 @@
-// Dt1 reader and writer (being written).
+// DT1 files: 128-byte trace headers (25 little-endian f32 words and a
+// comment) before each trace's samples, and an .HD text companion with the
+// acquisition facts ("KEY = value" lines).
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <limits>
+
 #include "vantir3_survey/format_io.h"
+#include "vantir3_survey/text_header.h"
 
 namespace vantir3 {
 namespace survey {
 namespace internal {
 
-Parsed ParseDt1(const InputFile& file, const ReadOptions&) {
-    file.Fail("", "reading this format is not available yet");
+namespace {
+
+constexpr int64_t kTraceHeaderBytes = 128;
+constexpr double kMetresPerFoot = 0.3048;
+// Trace header words.
+constexpr int kWordTrace = 0, kWordPosition = 1, kWordPoints = 2, kWordElevation = 3,
+              kWordBytesPerPoint = 5, kWordWindow = 6, kWordStacks = 7;
+// Bytes of trace headers gathered per read at open.
+constexpr int64_t kChunkBytes = 8 << 20;
+
+float Word(const uint8_t* header, int word) {
+    const uint8_t* p = header + 4 * word;
+    const uint32_t bits = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
 }
 
-std::unique_ptr<FormatWriter> MakeDt1Writer(const std::vector<Acquisition>&, SampleType) {
-    throw SurveyError("", "", "writing this format is not available yet");
+void SetWord(uint8_t* header, int word, double value) {
+    const float f = static_cast<float>(value);
+    uint32_t bits;
+    std::memcpy(&bits, &f, 4);
+    uint8_t* p = header + 4 * word;
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(bits >> (8 * i));
+}
+
+std::string Quote(double v) { return FormatNumber(v); }
+
+// Metres per unit of the HD's POSITION UNITS; sets the reported unit.
+double PositionFactor(const KeyValueText& hd, Acquisition& a) {
+    std::string unit = hd.Text("POSITION UNITS");
+    for (char& c : unit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (unit == "ft" || unit == "feet" || unit == "foot") {
+        a.positionUnit = "ft";
+        return kMetresPerFoot;
+    }
+    a.positionUnit = "m";
+    if (unit != "m" && unit != "metres" && unit != "meters" && unit != "metre" && unit != "meter") {
+        a.warnings.push_back("POSITION UNITS '" + hd.Text("POSITION UNITS") +
+                             "' not recognised; positions taken as metres");
+    }
+    return 1.0;
+}
+
+// The facts of the .HD text that do not depend on the binary file.
+void ReadHdFacts(const KeyValueText& hd, int32_t samples, Acquisition& a) {
+    const double window = hd.Number("TOTAL TIME WINDOW");
+    a.timeWindowNs = window;
+    if (window > 0.0) {
+        a.sampleIntervalNs = window / samples;
+        a.sampleIntervalSource = "TOTAL TIME WINDOW / NUMBER OF PTS/TRC";
+    } else {
+        a.warnings.push_back("TOTAL TIME WINDOW missing or not positive: the sample interval is unknown");
+    }
+    const double tz = hd.Number("TIMEZERO AT POINT");
+    if (std::isnan(tz)) {
+        a.warnings.push_back("TIMEZERO AT POINT missing: time zero taken at the first sample");
+    } else {
+        a.timeZeroSample = tz;
+    }
+    a.firstSampleTimeNs = std::isnan(a.sampleIntervalNs) ? 0.0 : -(a.timeZeroSample - 1.0) * a.sampleIntervalNs;
+
+    const double factor = PositionFactor(hd, a);
+    const double step = hd.Number("STEP SIZE USED");
+    if (step > 0.0) {
+        a.traceSpacingM = step * factor;
+        a.traceSpacingSource = "STEP SIZE USED";
+    } else {
+        a.warnings.push_back("STEP SIZE USED missing or not positive: the trace spacing is unknown");
+    }
+    a.antennaFrequencyMHz = hd.Number("NOMINAL FREQUENCY");
+    if (!(a.antennaFrequencyMHz > 0.0)) {
+        a.antennaFrequencyMHz = kUnknown;
+        a.warnings.push_back("NOMINAL FREQUENCY missing: the antenna frequency is unknown");
+    }
+    a.antennaSeparationM = hd.Number("ANTENNA SEPARATION") * factor;
+    if (std::isnan(a.antennaSeparationM)) {
+        a.warnings.push_back("ANTENNA SEPARATION missing: the antenna separation is unknown");
+    }
+    const double stacks = hd.Number("NUMBER OF STACKS");
+    if (stacks >= 1.0 && stacks <= 1e9) a.stacks = static_cast<int32_t>(stacks);
+}
+
+// Bytes per point of one trace header (2 or 4).
+int BytesPerPoint(const InputFile& file, const uint8_t* header, int64_t trace, int64_t offset,
+                  std::vector<std::string>& warnings) {
+    const float v = Word(header, kWordBytesPerPoint);
+    if (v == 2.0f || v == 4.0f) return static_cast<int>(v);
+    if (v == 0.0f) {
+        // Older units leave the word unset; their samples are 16-bit.
+        warnings.push_back("trace headers give no bytes per point: 16-bit samples assumed");
+        return 2;
+    }
+    file.Fail("bytes per point", "trace " + std::to_string(trace + 1) + " gives " + Quote(v) +
+                                     " bytes per point (2 or 4 expected)", offset + 4 * kWordBytesPerPoint);
+}
+
+}  // namespace
+
+Parsed ParseDt1(const InputFile& file, const ReadOptions&) {
+    const std::string hdPath = FindCompanion(file.path(), ".HD");
+    if (hdPath.empty()) file.Fail(".HD", "the .HD header file beside it is missing");
+    const std::string text = ReadTextFile(hdPath, 1 << 20);
+    const KeyValueText hd(hdPath, text, '=');
+
+    Acquisition a;
+    uint8_t first[kTraceHeaderBytes];
+    file.ReadAt(0, first, kTraceHeaderBytes, "trace header 1");
+    const int bytes = BytesPerPoint(file, first, 0, 0, a.warnings);
+    const SampleType type = bytes == 4 ? SampleType::kF32 : SampleType::kI16;
+
+    // Points per trace must leave room for one whole trace in the file.
+    const int64_t maxPoints = std::min<int64_t>(std::numeric_limits<int32_t>::max(),
+                                                (file.size() - kTraceHeaderBytes) / bytes);
+    const int64_t points = hd.Integer("NUMBER OF PTS/TRC", 1, std::numeric_limits<int32_t>::max());
+    if (points > maxPoints) {
+        hd.Fail("NUMBER OF PTS/TRC", std::to_string(points) + " points of " + std::to_string(bytes) +
+                                         " bytes do not fit in the " + std::to_string(file.size()) +
+                                         "-byte DT1 file");
+    }
+    a.samples = static_cast<int32_t>(points);
+    const int64_t record = kTraceHeaderBytes + points * bytes;
+    a.traces = file.size() / record;
+    if (file.size() % record != 0) {
+        a.warnings.push_back("the file ends with a partial trace of " + std::to_string(file.size() % record) +
+                             " bytes; it was dropped");
+    }
+    const double declared = hd.Number("NUMBER OF TRACES");
+    if (declared != static_cast<double>(a.traces)) {
+        a.warnings.push_back("NUMBER OF TRACES is '" + hd.Text("NUMBER OF TRACES") + "' but the file holds " +
+                             std::to_string(a.traces) + " traces; the file size counts");
+    }
+    ReadHdFacts(hd, a.samples, a);
+    const double factor = a.positionUnit == "ft" ? kMetresPerFoot : 1.0;
+
+    // Every trace header, read in bounded chunks (only the headers when
+    // records are large).
+    a.native.format = Format::kDt1;
+    a.native.text = text;
+    a.native.traceHeaderBytes = kTraceHeaderBytes;
+    a.native.traceHeaders.resize(static_cast<size_t>(a.traces * kTraceHeaderBytes));
+    a.tracePositionsM.resize(static_cast<size_t>(a.traces));
+    std::vector<double> elevations(static_cast<size_t>(a.traces));
+    bool anyElevation = false;
+    const int64_t perRead = std::max<int64_t>(1, kChunkBytes / record);
+    std::vector<uint8_t> chunk;
+    for (int64_t t = 0; t < a.traces; t += perRead) {
+        const int64_t n = std::min(perRead, a.traces - t);
+        chunk.resize(static_cast<size_t>((n - 1) * record + kTraceHeaderBytes));
+        file.ReadAt(t * record, chunk.data(), static_cast<int64_t>(chunk.size()), "trace headers");
+        for (int64_t k = 0; k < n; ++k) {
+            const uint8_t* h = chunk.data() + k * record;
+            const int64_t trace = t + k;
+            if (Word(h, kWordBytesPerPoint) != Word(first, kWordBytesPerPoint)) {
+                file.Fail("bytes per point",
+                          "trace " + std::to_string(trace + 1) + " gives " + Quote(Word(h, kWordBytesPerPoint)) +
+                              " bytes per point, trace 1 gives " + Quote(Word(first, kWordBytesPerPoint)),
+                          trace * record + 4 * kWordBytesPerPoint);
+            }
+            std::memcpy(&a.native.traceHeaders[static_cast<size_t>(trace * kTraceHeaderBytes)], h,
+                        kTraceHeaderBytes);
+            a.tracePositionsM[static_cast<size_t>(trace)] = Word(h, kWordPosition) * factor;
+            elevations[static_cast<size_t>(trace)] = Word(h, kWordElevation) * factor;
+            anyElevation = anyElevation || Word(h, kWordElevation) != 0.0f;
+        }
+    }
+    if (anyElevation) a.elevationsM = std::move(elevations);
+
+    Parsed p;
+    p.channels.push_back(std::move(a));
+    p.layout.dataOffset = 0;
+    p.layout.recordBytes = record;
+    p.layout.headerBytes = kTraceHeaderBytes;
+    p.layout.channels = 1;
+    p.layout.samples = static_cast<int32_t>(points);
+    p.layout.type = type;
+    return p;
+}
+
+namespace {
+
+class Dt1Writer : public FormatWriter {
+public:
+    Dt1Writer(const Acquisition& a, SampleType type)
+        : a_(a), type_(type), native_(a.native.format == Format::kDt1 && !a.native.text.empty()) {
+        // Built trace headers follow the unit of the HD that goes with them.
+        if (native_) {
+            Acquisition units;
+            PositionFactor(KeyValueText("", a_.native.text, '='), units);
+            factor_ = units.positionUnit == "ft" ? kMetresPerFoot : 1.0;
+        }
+    }
+
+    TraceLayout Layout() const override {
+        TraceLayout l;
+        l.samples = a_.samples;
+        l.type = type_;
+        l.headerBytes = kTraceHeaderBytes;
+        l.recordBytes = kTraceHeaderBytes + int64_t{a_.samples} * SampleTypeBytes(type_);
+        return l;
+    }
+
+    std::vector<uint8_t> FileHeader(int64_t) override { return {}; }
+
+    void TraceHeader(int64_t scan, int32_t, uint8_t* out) override {
+        const std::vector<uint8_t>& nativeHeaders = a_.native.traceHeaders;
+        if (native_ && a_.native.traceHeaderBytes == kTraceHeaderBytes &&
+            (scan + 1) * kTraceHeaderBytes <= static_cast<int64_t>(nativeHeaders.size())) {
+            std::memcpy(out, &nativeHeaders[static_cast<size_t>(scan * kTraceHeaderBytes)], kTraceHeaderBytes);
+        } else {
+            SetWord(out, kWordTrace, static_cast<double>(scan + 1));
+            SetWord(out, kWordPosition, Position(scan) / factor_);
+            if (static_cast<size_t>(scan) < a_.elevationsM.size()) {
+                SetWord(out, kWordElevation, a_.elevationsM[static_cast<size_t>(scan)] / factor_);
+            }
+            if (a_.sampleIntervalNs > 0.0) SetWord(out, kWordWindow, a_.sampleIntervalNs * a_.samples);
+            SetWord(out, kWordStacks, a_.stacks);
+        }
+        SetWord(out, kWordPoints, a_.samples);
+        SetWord(out, kWordBytesPerPoint, SampleTypeBytes(type_));
+    }
+
+    std::vector<Companion> Companions(int64_t scans) override {
+        if (native_) {
+            return {{".HD", ReplaceValues(a_.native.text, '=',
+                                          {{"NUMBER OF TRACES", std::to_string(scans)},
+                                           {"NUMBER OF PTS/TRC", std::to_string(a_.samples)}},
+                                          " = ")}};
+        }
+        return {{".HD", BuildHd(scans)}};
+    }
+
+private:
+    double Position(int64_t scan) const {
+        if (static_cast<size_t>(scan) < a_.tracePositionsM.size()) return a_.tracePositionsM[static_cast<size_t>(scan)];
+        return std::isfinite(a_.traceSpacingM) ? scan * a_.traceSpacingM : 0.0;
+    }
+
+    std::string BuildHd(int64_t scans) const {
+        std::string hd;
+        auto line = [&](const std::string& text) { hd += text + "\r\n"; };
+        auto entry = [&](std::string key, const std::string& value) {
+            key.resize(std::max<size_t>(key.size(), 18), ' ');
+            line(key + " = " + value);
+        };
+        char date[32] = "";
+        const std::time_t now = std::time(nullptr);
+        std::tm tm{};
+        if (gmtime_r(&now, &tm) != nullptr) std::strftime(date, sizeof date, "%Y-%m-%d", &tm);
+        line("1234");
+        line("Data written by VANTIR3");
+        line(date);
+        entry("NUMBER OF TRACES", std::to_string(scans));
+        entry("NUMBER OF PTS/TRC", std::to_string(a_.samples));
+        entry("TIMEZERO AT POINT", Quote(a_.timeZeroSample));
+        if (a_.sampleIntervalNs > 0.0) entry("TOTAL TIME WINDOW", Quote(a_.sampleIntervalNs * a_.samples));
+        entry("STARTING POSITION", Quote(Position(0)));
+        entry("FINAL POSITION", Quote(Position(std::max<int64_t>(scans - 1, 0))));
+        if (a_.traceSpacingM > 0.0) entry("STEP SIZE USED", Quote(a_.traceSpacingM));
+        entry("POSITION UNITS", "m");
+        if (a_.antennaFrequencyMHz > 0.0) entry("NOMINAL FREQUENCY", Quote(a_.antennaFrequencyMHz));
+        if (std::isfinite(a_.antennaSeparationM)) entry("ANTENNA SEPARATION", Quote(a_.antennaSeparationM));
+        if (a_.stacks > 0) entry("NUMBER OF STACKS", std::to_string(a_.stacks));
+        entry("SURVEY MODE", "Reflection");
+        return hd;
+    }
+
+    Acquisition a_;
+    SampleType type_;
+    bool native_;
+    double factor_ = 1.0;  // metres per unit of the written positions
+};
+
+}  // namespace
+
+std::unique_ptr<FormatWriter> MakeDt1Writer(const std::vector<Acquisition>& channels, SampleType type) {
+    if (channels.size() != 1) {
+        throw SurveyError("", "channels", "DT1 files hold one channel, not " + std::to_string(channels.size()));
+    }
+    if (type != SampleType::kI16 && type != SampleType::kF32) {
+        throw SurveyError("", "sample type", std::string("DT1 files hold i16 or f32 samples, not ") +
+                                                 SampleTypeName(type));
+    }
+    return std::unique_ptr<FormatWriter>(new Dt1Writer(channels.front(), type));
 }
 
 }  // namespace internal
