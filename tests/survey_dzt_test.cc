@@ -1,0 +1,503 @@
+// DZT reading and writing: the real sample files' facts, round trips of
+// every writable sample type and of a multi-channel file, header bytes kept
+// through a rewrite, GPS and DZX companions, and hostile headers.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_data.h"
+#include "vantir3_survey/format_io.h"
+#include "vantir3_survey/survey.h"
+
+namespace vantir3 {
+namespace survey {
+namespace {
+
+// A scratch folder removed with its files at the end of a test.
+class TempDir {
+public:
+    TempDir() {
+        char name[] = "/tmp/vantir3_dzt_XXXXXX";
+        path_ = ::mkdtemp(name);
+    }
+    ~TempDir() {
+        for (const std::string& f : files_) ::unlink(f.c_str());
+        ::rmdir(path_.c_str());
+    }
+    // A path in the folder, removed at the end.
+    std::string File(const std::string& name) {
+        files_.push_back(path_ + "/" + name);
+        return files_.back();
+    }
+
+private:
+    std::string path_;
+    std::vector<std::string> files_;
+};
+
+std::vector<uint8_t> Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Put(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+void Put(const std::string& path, const std::string& text) {
+    Put(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<double> AllValues(const SurveyFile& f, int32_t channel) {
+    std::vector<double> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
+    f.ReadTraces(channel, 0, f.traceCount(), v.data());
+    return v;
+}
+
+std::vector<int16_t> All16(const SurveyFile& f, int32_t channel) {
+    std::vector<int16_t> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
+    f.ReadTraces16(channel, 0, f.traceCount(), v.data());
+    return v;
+}
+
+// Every channel's values scan after scan, as the writer takes them.
+std::vector<double> Interleaved(const SurveyFile& f) {
+    const int64_t n = f.sampleCount(), traces = f.traceCount(), nc = f.channelCount();
+    std::vector<double> out(static_cast<size_t>(traces * n * nc));
+    for (int32_t c = 0; c < nc; ++c) {
+        const std::vector<double> v = AllValues(f, c);
+        for (int64_t k = 0; k < traces; ++k) {
+            std::copy(v.begin() + k * n, v.begin() + (k + 1) * n, out.begin() + (k * nc + c) * n);
+        }
+    }
+    return out;
+}
+
+bool HasWarning(const Acquisition& a, const std::string& part) {
+    for (const std::string& w : a.warnings) {
+        if (w.find(part) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// The facts a rewrite must keep.
+void ExpectSameFacts(const Acquisition& a, const Acquisition& b) {
+    EXPECT_EQ(a.traces, b.traces);
+    EXPECT_EQ(a.samples, b.samples);
+    EXPECT_EQ(a.sampleType, b.sampleType);
+    EXPECT_EQ(a.scale, b.scale);
+    EXPECT_EQ(a.sampleIntervalNs, b.sampleIntervalNs);
+    EXPECT_EQ(a.timeZeroSample, b.timeZeroSample);
+    EXPECT_EQ(a.firstSampleTimeNs, b.firstSampleTimeNs);
+    EXPECT_EQ(a.timeWindowNs, b.timeWindowNs);
+    EXPECT_TRUE(a.traceSpacingM == b.traceSpacingM || (std::isnan(a.traceSpacingM) && std::isnan(b.traceSpacingM)));
+    EXPECT_EQ(a.timeTriggered, b.timeTriggered);
+    EXPECT_EQ(a.traceSpacingSource, b.traceSpacingSource);
+    EXPECT_EQ(a.antennaName, b.antennaName);
+    EXPECT_TRUE(a.antennaFrequencyMHz == b.antennaFrequencyMHz ||
+                (std::isnan(a.antennaFrequencyMHz) && std::isnan(b.antennaFrequencyMHz)));
+    ASSERT_EQ(a.marks.size(), b.marks.size());
+    for (size_t i = 0; i < a.marks.size(); ++i) {
+        EXPECT_EQ(a.marks[i].trace, b.marks[i].trace);
+        EXPECT_EQ(a.marks[i].value, b.marks[i].value);
+    }
+    ASSERT_EQ(a.rangeGain.size(), b.rangeGain.size());
+    for (size_t i = 0; i < a.rangeGain.size(); ++i) {
+        EXPECT_EQ(a.rangeGain[i].sample, b.rangeGain[i].sample);
+        EXPECT_EQ(a.rangeGain[i].gainDb, b.rangeGain[i].gainDb);
+    }
+    ASSERT_EQ(a.coordinates.size(), b.coordinates.size());
+    EXPECT_EQ(a.geographic, b.geographic);
+    for (size_t i = 0; i < a.coordinates.size(); ++i) {
+        EXPECT_NEAR(a.coordinates[i].x, b.coordinates[i].x, 1e-9);
+        EXPECT_NEAR(a.coordinates[i].y, b.coordinates[i].y, 1e-9);
+    }
+}
+
+struct RealFile {
+    const char* name;
+    int64_t traces;
+    int32_t samples;
+    SampleType type;
+    double rangeNs, positionNs, spacingM;
+    const char* spacingSource;
+    const char* antenna;
+    double mhz;
+    int64_t dataOffset;
+    size_t marks;
+};
+
+const RealFile kRealFiles[] = {
+    {"dzt/gprpy_FILE____032.DZT", 1040, 512, SampleType::kU16, 48, 0, 1.0 / 50, "scans per metre", "400MHz", 400,
+     1024, 11},
+    {"dzt/gprdata_cube_FILE____001.DZT", 451, 512, SampleType::kU16, 50, 0, 1.0 / 50, "scans per metre", "400MHz",
+     400, 1024, 5},
+    {"dzt/impdar_sample32.DZT", 345, 2048, SampleType::kI32, 2300, -230, 1.0 / 300, "DZX", "5106", 200, 131072, 0},
+};
+
+TEST(SurveyDzt, RealFilesOpenWithTheirFacts) {
+    for (const RealFile& r : kRealFiles) {
+        VANTIR3_REQUIRE_DATA(path, r.name);
+        SCOPED_TRACE(r.name);
+        const std::unique_ptr<SurveyFile> f = SurveyFile::Open(path);
+        ASSERT_EQ(f->channelCount(), 1);
+        const Acquisition& a = f->acquisition();
+        EXPECT_EQ(f->format(), Format::kDzt);
+        EXPECT_EQ(a.traces, r.traces);
+        EXPECT_EQ(a.samples, r.samples);
+        EXPECT_EQ(a.sampleType, r.type);
+        EXPECT_EQ(f->layout().dataOffset, r.dataOffset);
+        EXPECT_EQ(f->layout().skipWords, 2);
+        EXPECT_DOUBLE_EQ(a.sampleIntervalNs, r.rangeNs / r.samples);
+        EXPECT_EQ(a.sampleIntervalSource, "range / samples");
+        EXPECT_EQ(a.timeWindowNs, r.rangeNs);
+        EXPECT_EQ(a.firstSampleTimeNs, r.positionNs);
+        EXPECT_DOUBLE_EQ(a.timeZeroSample, 1.0 - r.positionNs / (r.rangeNs / r.samples));
+        EXPECT_NEAR(a.traceSpacingM, r.spacingM, 1e-9);
+        EXPECT_FALSE(a.timeTriggered);
+        EXPECT_EQ(a.traceSpacingSource, r.spacingSource);
+        EXPECT_EQ(a.antennaName, r.antenna);
+        EXPECT_EQ(a.antennaFrequencyMHz, r.mhz);
+        EXPECT_EQ(a.positionUnit, "m");
+        EXPECT_TRUE(std::isnan(a.antennaSeparationM));
+        EXPECT_TRUE(HasWarning(a, "separation"));
+        EXPECT_FALSE(HasWarning(a, "not a known antenna"));
+        EXPECT_EQ(a.native.fileHeader.size(), static_cast<size_t>(r.dataOffset));
+        // The two leading words: scan counter 0, 1, 2 ... and marks 0x6400.
+        const int bytes = SampleTypeBytes(r.type);
+        EXPECT_EQ(a.native.traceHeaderBytes, 2 * bytes);
+        EXPECT_EQ(a.native.traceHeaders.size(), static_cast<size_t>(r.traces * 2 * bytes));
+        ASSERT_EQ(a.marks.size(), r.marks);
+        for (const Mark& m : a.marks) EXPECT_EQ(m.value, 0x6400);
+        const std::vector<double> v = AllValues(*f, 0);
+        const double zeroCode = r.type == SampleType::kU16 ? -32768 : 0;
+        for (int64_t k : {int64_t{0}, int64_t{1}, r.traces - 1}) {
+            EXPECT_EQ(v[k * r.samples], zeroCode + k) << k;
+        }
+        const std::vector<int16_t> s = All16(*f, 0);
+        for (int64_t k = 0; k < r.traces; ++k) {
+            ASSERT_EQ(s[k * r.samples], s[k * r.samples + 2]);
+            ASSERT_EQ(s[k * r.samples + 1], s[k * r.samples + 2]);
+        }
+        if (r.type == SampleType::kI32) {
+            // 32-bit samples spanning about 2e6 reach the library scaled by a power of two.
+            EXPECT_GE(a.scale, 32.0);
+            ASSERT_EQ(a.rangeGain.size(), 1u);
+            EXPECT_EQ(a.rangeGain[0].sample, 0.0);
+            EXPECT_NEAR(a.rangeGain[0].gainDb, 0.0, 1e-6);
+            EXPECT_FALSE(a.native.text.empty());  // the DZX
+            ASSERT_EQ(a.coordinates.size(), static_cast<size_t>(r.traces));
+            EXPECT_TRUE(a.geographic);
+            EXPECT_NEAR(a.coordinates[100].y, 47 + 39.2552 / 60, 1e-9);
+            EXPECT_NEAR(a.coordinates[100].x, -(122 + 18.5815 / 60), 1e-9);
+            EXPECT_TRUE(std::isnan(a.coordinates[100].z));
+            EXPECT_TRUE(a.elevationsM.empty());
+        } else {
+            EXPECT_EQ(a.scale, 1.0);
+            EXPECT_TRUE(a.rangeGain.empty());
+            EXPECT_TRUE(a.coordinates.empty());
+        }
+    }
+}
+
+TEST(SurveyDzt, RealFilesWriteBackUnchanged) {
+    for (const RealFile& r : kRealFiles) {
+        VANTIR3_REQUIRE_DATA(path, r.name);
+        SCOPED_TRACE(r.name);
+        TempDir dir;
+        const std::string out = dir.File("back.DZT"), out16 = dir.File("back16.DZT");
+        dir.File("back.DZX"), dir.File("back.DZG"), dir.File("back16.DZX"), dir.File("back16.DZG");
+        const std::unique_ptr<SurveyFile> f = SurveyFile::Open(path);
+        {
+            std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(out, f->acquisitions());
+            w->WriteScans(Interleaved(*f).data(), f->traceCount());
+            w->Commit();
+        }
+        const std::unique_ptr<SurveyFile> g = SurveyFile::Open(out);
+        EXPECT_EQ(AllValues(*g, 0), AllValues(*f, 0));
+        ExpectSameFacts(f->acquisition(), g->acquisition());
+        EXPECT_EQ(g->acquisition().native.fileHeader, f->acquisition().native.fileHeader);
+        EXPECT_EQ(g->acquisition().native.traceHeaders, f->acquisition().native.traceHeaders);
+        // Through 16-bit samples: the writer restores the words the 16-bit view replaced.
+        {
+            std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(out16, f->acquisitions());
+            w->WriteScans16(All16(*f, 0).data(), f->traceCount());
+            w->Commit();
+        }
+        const std::unique_ptr<SurveyFile> h = SurveyFile::Open(out16);
+        EXPECT_EQ(All16(*h, 0), All16(*f, 0));
+        EXPECT_EQ(h->acquisition().native.traceHeaders, f->acquisition().native.traceHeaders);
+        if (r.type == SampleType::kU16) {
+            EXPECT_EQ(Bytes(out16), Bytes(path));  // every byte
+        }
+    }
+}
+
+// A single-channel acquisition with facts that floats hold exactly.
+Acquisition Synthetic(int64_t traces, int32_t samples) {
+    Acquisition a;
+    a.traces = traces;
+    a.samples = samples;
+    a.sampleIntervalNs = 0.125;
+    a.firstSampleTimeNs = -2.5;
+    a.timeZeroSample = 21.0;
+    a.traceSpacingM = 0.25;
+    a.traceSpacingSource = "scans per metre";
+    a.antennaName = "400MHz";
+    a.antennaFrequencyMHz = 400;
+    a.native.format = Format::kDt1;  // no DZT header to reuse
+    return a;
+}
+
+TEST(SurveyDzt, EveryTypeAndMultipleChannelsRoundTrip) {
+    const int64_t traces = 7;
+    const int32_t samples = 40;
+    struct Case {
+        SampleType type;
+        double lo, hi;
+    };
+    for (const Case& c : {Case{SampleType::kU8, -128, 127}, Case{SampleType::kU16, -32768, 32767},
+                          Case{SampleType::kI32, -2000000000.0, 2000000000.0}}) {
+        SCOPED_TRACE(SampleTypeName(c.type));
+        TempDir dir;
+        const std::string path = dir.File("s.dzt");
+        Acquisition a = Synthetic(traces, samples);
+        Acquisition b = a;
+        b.channel = 1;
+        b.antennaName = "3101";
+        b.antennaFrequencyMHz = 900;
+        b.firstSampleTimeNs = 4.0;
+        b.timeZeroSample = -31.0;
+        b.rangeGain = {{0, -20}, {19.5, 15}, {39, 38}};
+        a.marks = {{3, 0x44}};
+        std::vector<double> values(static_cast<size_t>(traces * 2 * samples));
+        for (size_t i = 0; i < values.size(); ++i) {
+            values[i] = std::floor(c.lo + (c.hi - c.lo) * ((i * 7919) % 1000) / 999.0);
+        }
+        WriteOptions options;
+        options.sampleTypeGiven = true;
+        options.sampleType = c.type;
+        {
+            std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {a, b}, options);
+            w->WriteScans(values.data(), traces);
+            w->Commit();
+        }
+        const std::unique_ptr<SurveyFile> f = SurveyFile::Open(path);
+        ASSERT_EQ(f->channelCount(), 2);
+        EXPECT_EQ(f->layout().dataOffset, 2048);
+        EXPECT_EQ(Interleaved(*f), values);
+        for (int32_t ch = 0; ch < 2; ++ch) {
+            const Acquisition& want = ch == 0 ? a : b;
+            const Acquisition& got = f->acquisition(ch);
+            EXPECT_EQ(got.sampleType, c.type);
+            EXPECT_EQ(got.sampleIntervalNs, 0.125);
+            EXPECT_EQ(got.firstSampleTimeNs, want.firstSampleTimeNs);
+            EXPECT_EQ(got.timeZeroSample, want.timeZeroSample);
+            EXPECT_EQ(got.traceSpacingM, 0.25);
+            EXPECT_EQ(got.antennaName, want.antennaName);
+            EXPECT_EQ(got.antennaFrequencyMHz, want.antennaFrequencyMHz);
+            ASSERT_EQ(got.rangeGain.size(), want.rangeGain.size());
+            for (size_t j = 0; j < got.rangeGain.size(); ++j) {
+                EXPECT_EQ(got.rangeGain[j].sample, want.rangeGain[j].sample);
+                EXPECT_EQ(got.rangeGain[j].gainDb, want.rangeGain[j].gainDb);
+            }
+        }
+        // A rewrite from 16-bit samples: counter and marks in the two words,
+        // the scale applied to the rest.
+        const std::string path16 = dir.File("s16.DZT");
+        a.scale = f->acquisition(0).scale;
+        b.scale = f->acquisition(1).scale;
+        std::vector<int16_t> s16(static_cast<size_t>(traces * 2 * samples));
+        for (int32_t ch = 0; ch < 2; ++ch) {
+            const std::vector<int16_t> v = All16(*f, ch);
+            for (int64_t k = 0; k < traces; ++k) {
+                std::copy(v.begin() + k * samples, v.begin() + (k + 1) * samples,
+                          s16.begin() + (k * 2 + ch) * samples);
+            }
+        }
+        {
+            std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path16, {a, b}, options);
+            w->WriteScans16(s16.data(), traces);
+            w->Commit();
+        }
+        const std::unique_ptr<SurveyFile> g = SurveyFile::Open(path16);
+        for (int32_t ch = 0; ch < 2; ++ch) {
+            const std::vector<double> v = AllValues(*g, ch);
+            const double zeroCode = c.type == SampleType::kU8 ? -128 : c.type == SampleType::kU16 ? -32768 : 0;
+            for (int64_t k = 0; k < traces; ++k) {
+                EXPECT_EQ(v[k * samples], zeroCode + k);
+                EXPECT_EQ(v[k * samples + 1], zeroCode + (ch == 0 && k == 3 ? 0x44 : 0));
+            }
+            EXPECT_EQ(All16(*g, ch), All16(*f, ch));
+        }
+        ASSERT_EQ(g->acquisition(0).marks.size(), 1u);
+        EXPECT_EQ(g->acquisition(0).marks[0].trace, 3);
+        EXPECT_EQ(g->acquisition(0).marks[0].value, 0x44);
+        EXPECT_TRUE(g->acquisition(1).marks.empty());
+    }
+}
+
+TEST(SurveyDzt, WriterRefusesWhatTheFormatCannotHold) {
+    TempDir dir;
+    const std::string path = dir.File("x.DZT");
+    WriteOptions options;
+    options.sampleTypeGiven = true;
+    options.sampleType = SampleType::kI16;
+    try {
+        SurveyWriter::Create(path, {Synthetic(2, 16)}, options);
+        FAIL() << "i16 accepted";
+    } catch (const SurveyError& e) {
+        EXPECT_EQ(e.field(), "sample type");
+    }
+    EXPECT_THROW(SurveyWriter::Create(path, {Synthetic(2, 2)}), SurveyError);
+    EXPECT_THROW(SurveyWriter::Create(path, std::vector<Acquisition>(65, Synthetic(2, 16))), SurveyError);
+}
+
+// A small valid file to mutate: 16-bit, one channel, 4 scans of 16 samples.
+std::vector<uint8_t> SmallFile(TempDir& dir) {
+    const std::string path = dir.File("small.DZT");
+    std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {Synthetic(4, 16)});
+    w->WriteScans(std::vector<double>(4 * 16, 5.0).data(), 4);
+    w->Commit();
+    return Bytes(path);
+}
+
+void SetU16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+TEST(SurveyDzt, HostileFilesGiveErrorsNamingTheField) {
+    TempDir dir;
+    const std::vector<uint8_t> good = SmallFile(dir);
+    ASSERT_EQ(good.size(), 1024u + 4 * 16 * 2);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        const char* field;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"truncated header", std::vector<uint8_t>(good.begin(), good.begin() + 600), "header"});
+    cases.push_back({"no samples", good, "rh_nsamp"});
+    SetU16(cases.back().bytes, 4, 0);
+    cases.push_back({"two samples", good, "rh_nsamp"});
+    SetU16(cases.back().bytes, 4, 2);
+    cases.push_back({"absurd samples", good, "traces"});
+    SetU16(cases.back().bytes, 4, 65535);
+    cases.push_back({"absurd channels", good, "rh_nchan"});
+    SetU16(cases.back().bytes, 52, 60000);
+    cases.push_back({"data beyond the file", good, "rh_data"});
+    SetU16(cases.back().bytes, 2, 1000);
+    cases.push_back({"bits", good, "rh_bits"});
+    SetU16(cases.back().bytes, 6, 12);
+    cases.push_back({"shorter than one scan", std::vector<uint8_t>(good.begin(), good.begin() + 1024 + 31), "traces"});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.File(std::string(c.name) + ".DZT");
+        Put(path, c.bytes);
+        try {
+            SurveyFile::Open(path);
+            ADD_FAILURE() << "opened";
+        } catch (const SurveyError& e) {
+            EXPECT_EQ(e.field(), c.field) << e.what();
+        }
+    }
+    // A partial last scan is dropped with a warning.
+    const std::string partial = dir.File("partial.DZT");
+    Put(partial, std::vector<uint8_t>(good.begin(), good.end() - 5));
+    const std::unique_ptr<SurveyFile> p = SurveyFile::Open(partial);
+    EXPECT_EQ(p->traceCount(), 3);
+    EXPECT_TRUE(HasWarning(p->acquisition(), "partial last scan"));
+    // Another extension is refused unless the format is given.
+    const std::string other = dir.File("renamed.bin");
+    Put(other, good);
+    EXPECT_THROW(SurveyFile::Open(other), SurveyError);
+    ReadOptions given;
+    given.formatGiven = true;
+    EXPECT_EQ(SurveyFile::Open(other, given)->traceCount(), 4);
+}
+
+TEST(SurveyDzt, CompanionsGivePositionsAndSpacingOrWarnings) {
+    TempDir dir;
+    std::vector<uint8_t> bytes = SmallFile(dir);
+    const float sps = 10.0f;
+    std::memcpy(bytes.data() + 10, &sps, 4);
+    std::memset(bytes.data() + 14, 0, 4);  // spm 0: spacing from the DZX
+    const std::string path = dir.File("line.DZT");
+    Put(path, bytes);
+    const std::string dzx = dir.File("line.DZX"), dzg = dir.File("line.DZG");
+    Put(dzx, "<DZX><GlobalProperties><unitsPerScan>0.5</unitsPerScan></GlobalProperties></DZX>");
+    auto nmea = [](const std::string& body) {
+        unsigned sum = 0;
+        for (char c : body) sum ^= static_cast<unsigned char>(c);
+        char tail[8];
+        std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
+        return "$" + body + tail;
+    };
+    // Scans 0 and 3 fixed; a sentence with a wrong checksum and an empty one.
+    Put(dzg, nmea("GSSIS,0,-1") + nmea("GPGGA,000320,4739.2552,N,12218.5815,W,1,05,,100.5,M,,M,,") + "\r\n" +
+                 nmea("GSSIS,1,-1") + "$GPGGA,garbage*00\r\n" + nmea("GSSIS,3,-1") +
+                 "$GPGGA,000321,4739.3552,N,12218.5815,W,1,05,,103.5,M,,M,,\r\n$\r\n");
+    std::unique_ptr<SurveyFile> f = SurveyFile::Open(path);
+    const Acquisition& a = f->acquisition();
+    EXPECT_EQ(a.traceSpacingM, 0.5);
+    EXPECT_EQ(a.traceSpacingSource, "DZX");
+    ASSERT_EQ(a.coordinates.size(), 4u);
+    EXPECT_NEAR(a.coordinates[0].y, 47 + 39.2552 / 60, 1e-12);
+    EXPECT_NEAR(a.coordinates[2].y, 47 + 39.2552 / 60 + 2.0 / 3 * 0.1 / 60, 1e-12);
+    EXPECT_NEAR(a.coordinates[3].x, -(122 + 18.5815 / 60), 1e-12);
+    ASSERT_EQ(a.elevationsM.size(), 4u);
+    EXPECT_NEAR(a.elevationsM[1], 101.5, 1e-12);
+    EXPECT_TRUE(HasWarning(a, "DZG: 2 empty or broken"));
+    // Garbage GPS text only warns; no DZX and spm 0 makes the file time-triggered.
+    Put(dzg, std::string("\x01\xff") + "$GPGGA,,,,*zz\n$GSSIS,x\n");
+    ::unlink(dzx.c_str());
+    f = SurveyFile::Open(path);
+    EXPECT_TRUE(f->acquisition().coordinates.empty());
+    EXPECT_TRUE(HasWarning(f->acquisition(), "DZG"));
+    EXPECT_TRUE(f->acquisition().timeTriggered);
+    EXPECT_EQ(f->acquisition().traceSpacingSource, "scans per second");
+}
+
+// Writes the fuzz target's seeds when VANTIR3_DZT_SEED_DIR names a folder.
+TEST(SurveyDzt, FuzzSeeds) {
+    const char* dir = std::getenv("VANTIR3_DZT_SEED_DIR");
+    if (dir == nullptr) GTEST_SKIP() << "VANTIR3_DZT_SEED_DIR not set";
+    struct Seed {
+        const char* name;
+        SampleType type;
+        int channels;
+    };
+    for (const Seed& s : {Seed{"u8_one_channel.dzt", SampleType::kU8, 1},
+                          Seed{"u16_two_channels.dzt", SampleType::kU16, 2},
+                          Seed{"i32_gain.dzt", SampleType::kI32, 1}}) {
+        Acquisition a = Synthetic(3, 12);
+        a.rangeGain = {{0, 1}, {11, 7}};
+        a.marks = {{1, 0x64}};
+        std::vector<Acquisition> channels(static_cast<size_t>(s.channels), a);
+        for (int c = 0; c < s.channels; ++c) channels[c].channel = c;
+        WriteOptions options;
+        options.sampleTypeGiven = true;
+        options.sampleType = s.type;
+        std::unique_ptr<SurveyWriter> w =
+            SurveyWriter::Create(std::string(dir) + "/" + s.name, channels, options);
+        std::vector<double> v(static_cast<size_t>(3 * 12 * s.channels));
+        for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<double>(i % 50) - 25;
+        w->WriteScans(v.data(), 3);
+        w->Commit();
+    }
+}
+
+}  // namespace
+}  // namespace survey
+}  // namespace vantir3

@@ -1,0 +1,198 @@
+// NMEA scan-to-fix pairing for GPS companion files.
+#include "vantir3_survey/nmea.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "vantir3_survey/format_io.h"
+
+namespace vantir3 {
+namespace survey {
+namespace internal {
+
+namespace {
+
+struct Fix {
+    int64_t scan;
+    double lon, lat, z;
+};
+
+// The comma-separated fields of the sentence on a line (from '$' to '*'),
+// its checksum verified when it has one. False for a broken sentence.
+bool SplitSentence(const std::string& line, std::vector<std::string>& fields) {
+    fields.clear();
+    const size_t begin = line.find('$');
+    if (begin == std::string::npos) return false;
+    const size_t star = line.find('*', begin);
+    const std::string body =
+        line.substr(begin + 1, star == std::string::npos ? std::string::npos : star - begin - 1);
+    if (star != std::string::npos) {
+        const std::string sum = Trim(line.substr(star + 1));
+        char* end = nullptr;
+        const unsigned long want = sum.size() == 2 ? std::strtoul(sum.c_str(), &end, 16) : 256;
+        if (sum.size() != 2 || end != sum.c_str() + 2) return false;
+        unsigned got = 0;
+        for (char c : body) got ^= static_cast<unsigned char>(c);
+        if (got != want) return false;
+    }
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = body.find(',', start);
+        fields.push_back(body.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return !fields[0].empty();
+}
+
+// "ddmm.mmmm" (or "dddmm.mmmm") with its hemisphere letter to signed degrees;
+// NaN when malformed.
+double Degrees(const std::string& value, const std::string& hemisphere, double limit) {
+    const double x = ParseNumber(value);
+    if (!(x >= 0.0)) return kUnknown;
+    const double deg = std::floor(x / 100.0);
+    const double minutes = x - deg * 100.0;
+    const double d = deg + minutes / 60.0;
+    if (!(minutes < 60.0) || !(d <= limit)) return kUnknown;
+    if (hemisphere == "N" || hemisphere == "E") return d;
+    if (hemisphere == "S" || hemisphere == "W") return -d;
+    return kUnknown;
+}
+
+// A whole, non-negative scan number; -1 otherwise.
+int64_t ScanNumber(const std::string& text) {
+    const double v = ParseNumber(text);
+    if (!(v >= 0.0) || v > 9.0e15 || std::floor(v) != v) return -1;
+    return static_cast<int64_t>(v);
+}
+
+void Count(std::vector<std::string>& warnings, int64_t n, const std::string& what) {
+    if (n > 0) warnings.push_back(std::to_string(n) + " " + what);
+}
+
+std::string Minutes(double degrees, int degreeDigits) {
+    double d = std::floor(degrees);
+    double minutes = (degrees - d) * 60.0;
+    if (minutes >= 59.99999999995) {
+        d += 1.0;
+        minutes = 0.0;
+    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%0*d%013.10f", degreeDigits, static_cast<int>(d), minutes);
+    return buf;
+}
+
+std::string WithChecksum(const std::string& body) {
+    unsigned sum = 0;
+    for (char c : body) sum ^= static_cast<unsigned char>(c);
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "*%02X\r\n", sum);
+    return "$" + body + buf;
+}
+
+}  // namespace
+
+GpsTrack ParseScanFixes(const std::string& text, int64_t traces) {
+    GpsTrack track;
+    std::vector<Fix> fixes;
+    std::vector<std::string> f;
+    int64_t pending = -1, broken = 0, unpaired = 0, noFix = 0, outside = 0;
+    for (const std::string& line : SplitLines(text)) {
+        if (Trim(line).empty()) continue;
+        if (!SplitSentence(line, f)) {
+            ++broken;
+            continue;
+        }
+        const std::string& name = f[0];
+        const std::string kind = name.size() == 5 ? name.substr(2) : "";
+        if (kind == "GGA" || kind == "RMC") {
+            if (pending < 0) continue;  // a fix of no scan: nothing to pair
+            const bool gga = kind == "GGA";
+            const size_t at = gga ? 2 : 3;  // latitude field
+            if (f.size() < at + 4) {
+                ++broken;
+                pending = -1;
+                continue;
+            }
+            const double lat = Degrees(f[at], f[at + 1], 90.0);
+            const double lon = Degrees(f[at + 2], f[at + 3], 180.0);
+            if (std::isnan(lat) || std::isnan(lon)) {
+                ++broken;
+                pending = -1;
+                continue;
+            }
+            const bool valid = gga ? (f.size() > 6 && f[6] != "" && f[6] != "0") : f[2] == "A";
+            if (!valid) ++noFix;
+            const double z = gga && f.size() > 9 ? ParseNumber(f[9]) : kUnknown;
+            fixes.push_back({pending, lon, lat, z});
+            pending = -1;
+        } else if (name == "GSSIS" || name[0] == 'P') {
+            const int64_t scan = f.size() >= 2 ? ScanNumber(f[1]) : -1;
+            if (scan < 0) {
+                ++broken;
+                continue;
+            }
+            if (pending >= 0) ++unpaired;
+            pending = scan;
+        }
+        // Other standard sentences (satellites, course) carry no position for a scan.
+    }
+    if (pending >= 0) ++unpaired;
+    std::stable_sort(fixes.begin(), fixes.end(), [](const Fix& a, const Fix& b) { return a.scan < b.scan; });
+    std::vector<Fix> kept;
+    for (const Fix& x : fixes) {
+        if (x.scan >= traces) {
+            ++outside;
+        } else if (kept.empty() || kept.back().scan != x.scan) {
+            kept.push_back(x);
+        }
+    }
+    Count(track.warnings, broken, "empty or broken NMEA sentences skipped");
+    Count(track.warnings, unpaired, "scan sentences without a following fix skipped");
+    Count(track.warnings, noFix, "fixes are flagged as no valid fix; their positions are used as recorded");
+    Count(track.warnings, outside,
+          "fixes name scans beyond the file's " + std::to_string(traces) + " traces; skipped");
+    if (kept.empty()) {
+        track.warnings.push_back("no GPS fix is paired with a scan: no trace positions");
+        return track;
+    }
+    track.hasElevation = std::all_of(kept.begin(), kept.end(), [](const Fix& x) { return !std::isnan(x.z); });
+    track.coordinates.resize(static_cast<size_t>(traces));
+    size_t i = 0;
+    for (int64_t t = 0; t < traces; ++t) {
+        while (i + 1 < kept.size() && kept[i + 1].scan <= t) ++i;
+        const Fix& a = kept[i];
+        Coordinate& c = track.coordinates[static_cast<size_t>(t)];
+        if (t <= a.scan || i + 1 == kept.size()) {
+            c = {a.lon, a.lat, a.z};
+        } else {
+            const Fix& b = kept[i + 1];
+            const double w = static_cast<double>(t - a.scan) / static_cast<double>(b.scan - a.scan);
+            c = {a.lon + (b.lon - a.lon) * w, a.lat + (b.lat - a.lat) * w, a.z + (b.z - a.z) * w};
+        }
+        if (!track.hasElevation) c.z = kUnknown;
+    }
+    return track;
+}
+
+std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, int64_t traces) {
+    std::string out;
+    const int64_t n = std::min<int64_t>(traces, static_cast<int64_t>(coordinates.size()));
+    for (int64_t t = 0; t < n; ++t) {
+        const Coordinate& c = coordinates[static_cast<size_t>(t)];
+        if (!(std::fabs(c.y) <= 90.0) || !(std::fabs(c.x) <= 180.0)) continue;
+        char z[40] = "";
+        if (std::isfinite(c.z)) std::snprintf(z, sizeof z, "%.17g", c.z);
+        out += WithChecksum("GSSIS," + std::to_string(t) + ",-1");
+        out += WithChecksum("GPGGA,000000," + Minutes(std::fabs(c.y), 2) + (c.y < 0 ? ",S," : ",N,") +
+                            Minutes(std::fabs(c.x), 3) + (c.x < 0 ? ",W," : ",E,") + "1,00,," + z +
+                            ",M,,M,,");
+    }
+    return out;
+}
+
+}  // namespace internal
+}  // namespace survey
+}  // namespace vantir3

@@ -1,0 +1,40 @@
+// GPS companions in NMEA text (the .DZG beside a .DZT): a proprietary
+// "$NAME,scan,time" sentence names the scan that the next GGA or RMC fix
+// belongs to. Reading pairs them and interpolates a position for every
+// trace; writing gives one pair per trace.
+#ifndef VANTIR3_SURVEY_NMEA_H_
+#define VANTIR3_SURVEY_NMEA_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "vantir3_survey/survey.h"
+
+namespace vantir3 {
+namespace survey {
+namespace internal {
+
+struct GpsTrack {
+    // Longitude, latitude (degrees) and elevation (m, NaN when the fixes
+    // give none) of every trace; empty when the text pairs no fix with a scan.
+    std::vector<Coordinate> coordinates;
+    bool hasElevation = false;
+    std::vector<std::string> warnings;
+};
+
+// Positions of traces 0 .. traces-1 from NMEA text. Traces between paired
+// scans are interpolated linearly, traces before the first or after the last
+// take that fix. Never throws on bad text: broken, empty or unpaired
+// sentences are skipped and counted in a warning.
+GpsTrack ParseScanFixes(const std::string& text, int64_t traces);
+
+// NMEA text pairing every trace with a GGA fix of its coordinate
+// (longitude, latitude, elevation when not NaN).
+std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, int64_t traces);
+
+}  // namespace internal
+}  // namespace survey
+}  // namespace vantir3
+
+#endif  // VANTIR3_SURVEY_NMEA_H_
