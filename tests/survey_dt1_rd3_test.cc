@@ -1,0 +1,573 @@
+// DT1 (+ .HD) and RD3/RD7 (+ .RAD, .COR) files: the real sample files'
+// facts, round trips through the writers, and hostile inputs.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fuzz/survey_fuzz_input.h"
+#include "tests/support/test_data.h"
+#include "vantir3_survey/format_io.h"
+#include "vantir3_survey/survey.h"
+#include "vantir3_survey/text_header.h"
+
+namespace vantir3 {
+namespace survey {
+namespace {
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void Spit(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+bool Same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
+
+bool HasWarning(const Acquisition& a, const std::string& part) {
+    for (const std::string& w : a.warnings) {
+        if (w.find(part) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// The facts a same-format round trip must keep.
+void ExpectSameFacts(const Acquisition& a, const Acquisition& b) {
+    EXPECT_EQ(a.format, b.format);
+    EXPECT_EQ(a.traces, b.traces);
+    EXPECT_EQ(a.samples, b.samples);
+    EXPECT_EQ(a.sampleType, b.sampleType);
+    EXPECT_EQ(a.scale, b.scale);
+    EXPECT_TRUE(Same(a.sampleIntervalNs, b.sampleIntervalNs)) << a.sampleIntervalNs << " " << b.sampleIntervalNs;
+    EXPECT_EQ(a.sampleIntervalSource, b.sampleIntervalSource);
+    EXPECT_TRUE(Same(a.timeZeroSample, b.timeZeroSample));
+    EXPECT_TRUE(Same(a.firstSampleTimeNs, b.firstSampleTimeNs));
+    EXPECT_TRUE(Same(a.timeWindowNs, b.timeWindowNs));
+    EXPECT_TRUE(Same(a.traceSpacingM, b.traceSpacingM));
+    EXPECT_EQ(a.timeTriggered, b.timeTriggered);
+    EXPECT_TRUE(Same(a.traceIntervalS, b.traceIntervalS));
+    EXPECT_EQ(a.traceSpacingSource, b.traceSpacingSource);
+    EXPECT_TRUE(Same(a.antennaFrequencyMHz, b.antennaFrequencyMHz));
+    EXPECT_TRUE(Same(a.antennaSeparationM, b.antennaSeparationM));
+    EXPECT_EQ(a.positionUnit, b.positionUnit);
+    EXPECT_EQ(a.stacks, b.stacks);
+    EXPECT_EQ(a.tracePositionsM, b.tracePositionsM);
+    EXPECT_EQ(a.elevationsM, b.elevationsM);
+    ASSERT_EQ(a.coordinates.size(), b.coordinates.size());
+    for (size_t i = 0; i < a.coordinates.size(); ++i) {
+        EXPECT_TRUE(Same(a.coordinates[i].x, b.coordinates[i].x) && Same(a.coordinates[i].y, b.coordinates[i].y) &&
+                    Same(a.coordinates[i].z, b.coordinates[i].z)) << "trace " << i;
+    }
+    EXPECT_EQ(a.geographic, b.geographic);
+}
+
+std::vector<double> Values(const SurveyFile& f) {
+    std::vector<double> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
+    f.ReadTraces(0, 0, f.traceCount(), v.data());
+    return v;
+}
+
+std::vector<int16_t> Samples16(const SurveyFile& f) {
+    std::vector<int16_t> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
+    f.ReadTraces16(0, 0, f.traceCount(), v.data());
+    return v;
+}
+
+bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+class TextFormatsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char dir[] = "/tmp/vantir3_dt1_rd3_test_XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        dir_ = dir;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+    // Writes `values` of `a` to path and opens the result.
+    std::unique_ptr<SurveyFile> Write(const std::string& path, const Acquisition& a, const std::vector<double>& values,
+                                      const WriteOptions& options = WriteOptions()) {
+        std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {a}, options);
+        w->WriteScans(values.data(), a.traces);
+        w->Commit();
+        return SurveyFile::Open(path);
+    }
+
+    // Rewrites an open file under `name` in its own format: samples and
+    // facts must come back unchanged.
+    std::unique_ptr<SurveyFile> ExpectRewriteKeeps(const SurveyFile& f, const std::string& name) {
+        std::unique_ptr<SurveyFile> g = Write(Path(name), f.acquisition(), Values(f));
+        EXPECT_TRUE(SameBits(Values(f), Values(*g))) << name;
+        EXPECT_EQ(Samples16(f), Samples16(*g)) << name;
+        ExpectSameFacts(f.acquisition(), g->acquisition());
+        return g;
+    }
+
+    std::string dir_;
+};
+
+// ---- DT1 -------------------------------------------------------------------
+
+struct Dt1Facts {
+    const char* file;
+    int64_t traces;
+    int32_t samples;
+    double windowNs, timeZero, step, frequency, separation;
+    const char* unit;
+    int32_t stacks;
+};
+
+TEST_F(TextFormatsTest, RealDt1FilesOpenWithTheirFactsAndWriteBackUnchanged) {
+    const double ft = 0.3048;
+    const Dt1Facts facts[] = {
+        {"gprpy_ComOffs_XLINE00", 531, 1500, 1200.0, 3.18, 2.0 * ft, 50.0, 3.0 * ft, "ft", 8},
+        {"gprpy_WARR_XLINE00", 164, 1900, 760.0, 34.07, 0.1, 100.0, 0.75, "m", 8},
+        {"rgpr_2012_10_06_cornino_yyline3", 391, 500, 400.0, 64.889999, 0.25, 100.0, 1.0, "m", 32},
+        {"rgpr_2012_10_06_cornino_cmp", 51, 500, 400.0, 59.150002, 0.5, 100.0, 1.0, "m", 32},
+        {"rgpr_flagogna_raw_XLINE000", 198, 425, 340.0, 61.630001, 0.25, 100.0, 1.0, "m", 32},
+    };
+    for (const Dt1Facts& e : facts) {
+        SCOPED_TRACE(e.file);
+        VANTIR3_REQUIRE_DATA(path, std::string("dt1/") + e.file + ".DT1");
+        std::unique_ptr<SurveyFile> f = SurveyFile::Open(path);
+        const Acquisition& a = f->acquisition();
+        EXPECT_EQ(a.format, Format::kDt1);
+        EXPECT_EQ(a.traces, e.traces);
+        EXPECT_EQ(a.samples, e.samples);
+        EXPECT_EQ(a.sampleType, SampleType::kI16);
+        EXPECT_EQ(a.scale, 1.0);
+        EXPECT_DOUBLE_EQ(a.sampleIntervalNs, e.windowNs / e.samples);
+        EXPECT_EQ(a.sampleIntervalSource, "TOTAL TIME WINDOW / NUMBER OF PTS/TRC");
+        EXPECT_DOUBLE_EQ(a.timeWindowNs, e.windowNs);
+        EXPECT_DOUBLE_EQ(a.timeZeroSample, e.timeZero);
+        EXPECT_DOUBLE_EQ(a.firstSampleTimeNs, -(e.timeZero - 1.0) * e.windowNs / e.samples);
+        EXPECT_DOUBLE_EQ(a.traceSpacingM, e.step);
+        EXPECT_EQ(a.traceSpacingSource, "STEP SIZE USED");
+        EXPECT_FALSE(a.timeTriggered);
+        EXPECT_DOUBLE_EQ(a.antennaFrequencyMHz, e.frequency);
+        EXPECT_DOUBLE_EQ(a.antennaSeparationM, e.separation);
+        EXPECT_EQ(a.positionUnit, e.unit);
+        EXPECT_EQ(a.stacks, e.stacks);
+        EXPECT_TRUE(a.warnings.empty()) << a.warnings.front();
+        // Per-trace positions from the trace headers, in metres; these
+        // files record no elevation.
+        ASSERT_EQ(a.tracePositionsM.size(), static_cast<size_t>(e.traces));
+        EXPECT_NEAR(a.tracePositionsM[1] - a.tracePositionsM[0], e.step, 1e-6);
+        EXPECT_TRUE(a.elevationsM.empty());
+        const TraceLayout& l = f->layout();
+        EXPECT_EQ(l.dataOffset, 0);
+        EXPECT_EQ(l.headerBytes, 128);
+        EXPECT_EQ(l.recordBytes, 128 + 2 * e.samples);
+        EXPECT_EQ(a.native.traceHeaders.size(), static_cast<size_t>(128 * e.traces));
+        EXPECT_EQ(a.native.text, Slurp(path.substr(0, path.size() - 4) + ".HD"));
+
+        std::unique_ptr<SurveyFile> g = ExpectRewriteKeeps(*f, std::string(e.file) + ".DT1");
+        // Writing back loses nothing: the same bytes, .HD included.
+        EXPECT_EQ(Slurp(g->path()), Slurp(path));
+        EXPECT_EQ(Slurp(Path(std::string(e.file) + ".HD")), a.native.text);
+    }
+}
+
+// A DT1 record built from facts alone (no native header), as another
+// format's file would give it.
+Acquisition Dt1Record(SampleType type) {
+    Acquisition a;
+    a.format = Format::kRd3;
+    a.native.format = Format::kRd3;  // not DT1: headers are built
+    a.traces = 7;
+    a.samples = 33;
+    a.sampleType = type;
+    a.sampleIntervalNs = 0.25;
+    a.timeZeroSample = 4.5;
+    a.traceSpacingM = 0.05;
+    a.antennaFrequencyMHz = 250.0;
+    a.antennaSeparationM = 0.3;
+    a.stacks = 16;
+    for (int64_t t = 0; t < a.traces; ++t) {
+        a.tracePositionsM.push_back(1.0 + 0.05 * t);
+        a.elevationsM.push_back(t == 3 ? 12.5 : 0.0);
+    }
+    return a;
+}
+
+std::vector<double> TestValues(const Acquisition& a, double unit) {
+    std::vector<double> v(static_cast<size_t>(a.traces * a.samples));
+    for (size_t i = 0; i < v.size(); ++i) v[i] = std::floor(std::sin(0.37 * i) * 30000.0) * unit;
+    return v;
+}
+
+TEST_F(TextFormatsTest, Dt1RoundTripsI16AndF32) {
+    for (SampleType type : {SampleType::kI16, SampleType::kF32}) {
+        SCOPED_TRACE(SampleTypeName(type));
+        const Acquisition a = Dt1Record(type);
+        // f32 values that are not whole numbers must come back bit for bit.
+        const std::vector<double> values = TestValues(a, type == SampleType::kF32 ? 0.125 : 1.0);
+        std::unique_ptr<SurveyFile> f = Write(Path("built.DT1"), a, values);
+        const Acquisition& b = f->acquisition();
+        EXPECT_EQ(b.sampleType, type);
+        EXPECT_TRUE(SameBits(Values(*f), values));
+        EXPECT_EQ(b.traces, a.traces);
+        EXPECT_EQ(b.samples, a.samples);
+        EXPECT_DOUBLE_EQ(b.sampleIntervalNs, a.sampleIntervalNs);
+        EXPECT_EQ(b.timeZeroSample, a.timeZeroSample);
+        EXPECT_DOUBLE_EQ(b.firstSampleTimeNs, -3.5 * 0.25);
+        EXPECT_EQ(b.traceSpacingM, a.traceSpacingM);
+        EXPECT_EQ(b.antennaFrequencyMHz, a.antennaFrequencyMHz);
+        EXPECT_EQ(b.antennaSeparationM, a.antennaSeparationM);
+        EXPECT_EQ(b.stacks, a.stacks);
+        EXPECT_EQ(b.positionUnit, "m");
+        ASSERT_EQ(b.tracePositionsM.size(), a.tracePositionsM.size());
+        for (size_t t = 0; t < a.tracePositionsM.size(); ++t) {
+            EXPECT_EQ(b.tracePositionsM[t], static_cast<double>(static_cast<float>(a.tracePositionsM[t])));
+        }
+        EXPECT_EQ(b.elevationsM, a.elevationsM);
+        // Written again from the DT1 record itself (native headers reused).
+        ExpectRewriteKeeps(*f, "again.DT1");
+        // 16-bit samples through the scale come back the same.
+        std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(Path("s16.DT1"), {b});
+        const std::vector<int16_t> s16 = Samples16(*f);
+        w->WriteScans16(s16.data(), b.traces);
+        w->Commit();
+        EXPECT_EQ(Samples16(*SurveyFile::Open(Path("s16.DT1"))), s16);
+    }
+}
+
+TEST_F(TextFormatsTest, Dt1HeaderIsReadByKeyWhateverTheLineEnds) {
+    // Lone CR, CRLF and LF mixed, keys in another order, padded, unknown
+    // lines, feet; trace headers give positions and one elevation.
+    const Acquisition a = Dt1Record(SampleType::kI16);
+    std::unique_ptr<SurveyFile> f = Write(Path("k.DT1"), a, TestValues(a, 1.0));
+    Spit(Path("k.HD"),
+         "1234\rsystem line\r\n2020-01-01\n"
+         "NOMINAL FREQUENCY  =  200 \r"
+         "SERIAL NUMBER      = 0042-xyz\r\n"
+         "POSITION UNITS     = ft\r\r\n"
+         "NUMBER OF PTS/TRC=33\r"
+         "   TOTAL TIME WINDOW   = 66\r\n"
+         "STEP SIZE USED     = 0.5\n"
+         "ANTENNA SEPARATION = 2\r"
+         "TIMEZERO AT POINT  = 7.25\r\n"
+         "NUMBER OF TRACES   = 9\r\n");
+    f = SurveyFile::Open(Path("k.DT1"));
+    const Acquisition& b = f->acquisition();
+    EXPECT_EQ(b.samples, 33);
+    EXPECT_EQ(b.traces, 7);  // the file size wins over NUMBER OF TRACES
+    EXPECT_TRUE(HasWarning(b, "NUMBER OF TRACES"));
+    EXPECT_DOUBLE_EQ(b.sampleIntervalNs, 2.0);
+    EXPECT_DOUBLE_EQ(b.timeZeroSample, 7.25);
+    EXPECT_DOUBLE_EQ(b.firstSampleTimeNs, -12.5);
+    EXPECT_EQ(b.positionUnit, "ft");
+    EXPECT_DOUBLE_EQ(b.traceSpacingM, 0.5 * 0.3048);
+    EXPECT_DOUBLE_EQ(b.antennaSeparationM, 2 * 0.3048);
+    EXPECT_EQ(b.antennaFrequencyMHz, 200.0);
+    EXPECT_DOUBLE_EQ(b.tracePositionsM[2], static_cast<float>(1.1) * 0.3048);
+    EXPECT_DOUBLE_EQ(b.elevationsM[3], 12.5 * 0.3048);
+
+    // Writing back keeps every line and line end, only the counts change.
+    std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(Path("k2.DT1"), {b});
+    const std::vector<double> v = Values(*f);
+    w->WriteScans(v.data(), b.traces);
+    w->Commit();
+    const std::string hd = Slurp(Path("k2.HD"));
+    EXPECT_NE(hd.find("SERIAL NUMBER      = 0042-xyz\r\n"), std::string::npos);
+    EXPECT_NE(hd.find("NUMBER OF TRACES   = 7\r\n"), std::string::npos);
+    EXPECT_NE(hd.find("NOMINAL FREQUENCY  =  200 \rSERIAL"), std::string::npos);
+    ExpectSameFacts(b, SurveyFile::Open(Path("k2.DT1"))->acquisition());
+}
+
+TEST_F(TextFormatsTest, HostileDt1InputsFailNamingTheField) {
+    const Acquisition a = Dt1Record(SampleType::kI16);
+    Write(Path("h.DT1"), a, TestValues(a, 1.0));
+    const std::string dt1 = Slurp(Path("h.DT1")), hd = Slurp(Path("h.HD"));
+    auto expectError = [&](const std::string& field, const std::string& part) {
+        try {
+            SurveyFile::Open(Path("h.DT1"));
+            ADD_FAILURE() << "no error; expected " << field;
+        } catch (const SurveyError& e) {
+            EXPECT_EQ(e.field(), field) << e.what();
+            EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+        }
+    };
+    auto withHd = [&](const std::string& key, const std::string& value) {
+        Spit(Path("h.HD"), internal::ReplaceValues(hd, '=', {{key, value}}, " = "));
+    };
+    withHd("NUMBER OF PTS/TRC", "0");
+    expectError("NUMBER OF PTS/TRC", "h.HD");
+    withHd("NUMBER OF PTS/TRC", "2000000000");
+    expectError("NUMBER OF PTS/TRC", "do not fit");
+    withHd("NUMBER OF PTS/TRC", "1e300");
+    expectError("NUMBER OF PTS/TRC", "outside");
+    withHd("NUMBER OF PTS/TRC", "33.5");
+    expectError("NUMBER OF PTS/TRC", "whole");
+    Spit(Path("h.HD"), "1234\r\nTOTAL TIME WINDOW = 8\r\n");
+    expectError("NUMBER OF PTS/TRC", "missing");
+    Spit(Path("h.HD"), hd);
+
+    // Trace 3 says 4 bytes per point where trace 1 says 2.
+    std::string bad = dt1;
+    const float four = 4.0f;
+    std::memcpy(&bad[2 * (128 + 66) + 20], &four, 4);
+    Spit(Path("h.DT1"), bad);
+    expectError("bytes per point", "trace 3");
+    const float seven = 7.0f;
+    std::memcpy(&bad[20], &seven, 4);
+    Spit(Path("h.DT1"), bad);
+    expectError("bytes per point", "trace 1");
+
+    // Shorter than one trace header, shorter than one trace.
+    Spit(Path("h.DT1"), dt1.substr(0, 100));
+    expectError("trace header 1", "ends before");
+    Spit(Path("h.DT1"), dt1.substr(0, 150));
+    expectError("NUMBER OF PTS/TRC", "do not fit");
+    // A partial last trace is dropped with a warning.
+    Spit(Path("h.DT1"), dt1.substr(0, dt1.size() - 10));
+    const Acquisition cut = SurveyFile::Open(Path("h.DT1"))->acquisition();
+    EXPECT_EQ(cut.traces, a.traces - 1);
+    EXPECT_TRUE(HasWarning(cut, "partial trace"));
+
+    // No .HD: the error names the companion.
+    std::filesystem::remove(Path("h.HD"));
+    expectError(".HD", ".HD");
+    // The writer refuses what DT1 cannot hold.
+    EXPECT_THROW(internal::MakeDt1Writer({a}, SampleType::kI32), SurveyError);
+    EXPECT_THROW(internal::MakeDt1Writer({a, a}, SampleType::kI16), SurveyError);
+}
+
+// ---- RD3 / RD7 -------------------------------------------------------------
+
+TEST_F(TextFormatsTest, RealRd3FileOpensWithItsFactsAndWritesBackUnchanged) {
+    VANTIR3_REQUIRE_DATA(path, "rd3/impdar_ten_col.rd3");
+    std::unique_ptr<SurveyFile> f = SurveyFile::Open(path);
+    const Acquisition& a = f->acquisition();
+    EXPECT_EQ(a.format, Format::kRd3);
+    EXPECT_EQ(a.traces, 10);
+    EXPECT_EQ(a.samples, 512);
+    EXPECT_EQ(a.sampleType, SampleType::kI16);
+    EXPECT_DOUBLE_EQ(a.sampleIntervalNs, 1000.0 / 2426.187744);
+    EXPECT_EQ(a.sampleIntervalSource, "1 / FREQUENCY");
+    EXPECT_DOUBLE_EQ(a.timeWindowNs, 422.061312);
+    EXPECT_TRUE(HasWarning(a, "TIMEWINDOW / SAMPLES")) << "the x2 disagreement";
+    EXPECT_EQ(a.timeZeroSample, 1.0);
+    EXPECT_TRUE(a.timeTriggered);
+    EXPECT_TRUE(std::isnan(a.traceSpacingM));
+    EXPECT_DOUBLE_EQ(a.traceIntervalS, 0.1);
+    EXPECT_EQ(a.antennaName, "500_shielded_egrip");
+    EXPECT_EQ(a.antennaFrequencyMHz, 500.0);
+    EXPECT_DOUBLE_EQ(a.antennaSeparationM, 0.18);
+    EXPECT_EQ(a.stacks, 4);
+    EXPECT_EQ(a.positionUnit, "m");
+    // The .COR: trace 7 is in the file, traces 18 and 27 are beyond it.
+    ASSERT_TRUE(a.geographic);
+    ASSERT_EQ(a.coordinates.size(), 10u);
+    EXPECT_DOUBLE_EQ(a.coordinates[6].y, 75.63203);
+    EXPECT_DOUBLE_EQ(a.coordinates[6].x, -35.98767333333);
+    EXPECT_DOUBLE_EQ(a.coordinates[6].z, 2663.65);
+    EXPECT_TRUE(std::isnan(a.coordinates[0].x));
+    EXPECT_TRUE(HasWarning(a, "beyond"));
+    // The DC offset of the raw samples.
+    const std::vector<double> v = Values(*f);
+    double mean = 0.0;
+    for (double x : v) mean += x / v.size();
+    EXPECT_NEAR(mean, 2050.0, 100.0);
+
+    ReadOptions byWindow;
+    byWindow.rd3UseTimeWindow = true;
+    const Acquisition w = SurveyFile::Open(path, byWindow)->acquisition();
+    EXPECT_DOUBLE_EQ(w.sampleIntervalNs, 422.061312 / 512);
+    EXPECT_EQ(w.sampleIntervalSource, "TIMEWINDOW / SAMPLES");
+
+    std::unique_ptr<SurveyFile> g = ExpectRewriteKeeps(*f, "ten.rd3");
+    EXPECT_EQ(Slurp(g->path()), Slurp(path));
+    EXPECT_EQ(Slurp(Path("ten.rad")), a.native.text);
+}
+
+Acquisition Rd3Record(SampleType type) {
+    Acquisition a = Dt1Record(type);
+    a.tracePositionsM.clear();  // RD3/RD7 keep no per-trace positions
+    a.elevationsM.clear();
+    a.timeZeroSample = 1.0;
+    a.stacks = 8;
+    a.antennaName = "shielded";
+    a.coordinates.resize(static_cast<size_t>(a.traces));
+    a.coordinates[2] = {10.25, -45.5, 100.0};
+    a.coordinates[5] = {-3.125, 60.0, -2.5};
+    a.geographic = true;
+    return a;
+}
+
+TEST_F(TextFormatsTest, Rd3AndRd7RoundTrip) {
+    for (SampleType type : {SampleType::kI16, SampleType::kI32}) {
+        SCOPED_TRACE(SampleTypeName(type));
+        const Acquisition a = Rd3Record(type);
+        const std::string name = type == SampleType::kI16 ? "b.rd3" : "b.RD7";
+        const std::vector<double> values = TestValues(a, type == SampleType::kI32 ? 1000.0 : 1.0);
+        std::unique_ptr<SurveyFile> f = Write(Path(name), a, values);
+        const Acquisition& b = f->acquisition();
+        EXPECT_EQ(b.format, type == SampleType::kI16 ? Format::kRd3 : Format::kRd7);
+        EXPECT_EQ(b.sampleType, type);
+        EXPECT_TRUE(SameBits(Values(*f), values));
+        EXPECT_DOUBLE_EQ(b.sampleIntervalNs, a.sampleIntervalNs);
+        EXPECT_EQ(b.traceSpacingM, a.traceSpacingM);
+        EXPECT_FALSE(b.timeTriggered);
+        EXPECT_EQ(b.antennaFrequencyMHz, 250.0);
+        EXPECT_EQ(b.antennaSeparationM, a.antennaSeparationM);
+        EXPECT_EQ(b.stacks, a.stacks);
+        ASSERT_EQ(b.coordinates.size(), a.coordinates.size());
+        EXPECT_EQ(b.coordinates[2].x, 10.25);
+        EXPECT_EQ(b.coordinates[2].y, -45.5);
+        EXPECT_EQ(b.coordinates[5].z, -2.5);
+        EXPECT_TRUE(std::isnan(b.coordinates[0].y));
+        EXPECT_TRUE(b.warnings.empty()) << b.warnings.front();
+        ExpectRewriteKeeps(*f, "again" + name.substr(1));
+        if (type == SampleType::kI16) {
+            std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(Path("s16.rd3"), {b});
+            const std::vector<int16_t> s16 = Samples16(*f);
+            w->WriteScans16(s16.data(), b.traces);
+            w->Commit();
+            EXPECT_EQ(Samples16(*SurveyFile::Open(Path("s16.rd3"))), s16);
+        }
+    }
+    // Time-triggered records keep their trace interval.
+    Acquisition t = Rd3Record(SampleType::kI16);
+    t.timeTriggered = true;
+    t.traceSpacingM = kUnknown;
+    t.traceIntervalS = 0.05;
+    const Acquisition r = Write(Path("t.rd3"), t, TestValues(t, 1.0))->acquisition();
+    EXPECT_TRUE(r.timeTriggered);
+    EXPECT_EQ(r.traceIntervalS, 0.05);
+}
+
+TEST_F(TextFormatsTest, HostileRd3InputsFailOrWarn) {
+    const Acquisition a = Rd3Record(SampleType::kI16);
+    Write(Path("h.rd3"), a, TestValues(a, 1.0));
+    const std::string rd3 = Slurp(Path("h.rd3")), rad = Slurp(Path("h.rad"));
+    auto expectError = [&](const std::string& field, const std::string& part) {
+        try {
+            SurveyFile::Open(Path("h.rd3"));
+            ADD_FAILURE() << "no error; expected " << field;
+        } catch (const SurveyError& e) {
+            EXPECT_EQ(e.field(), field) << e.what();
+            EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+        }
+    };
+    auto withRad = [&](const std::string& key, const std::string& value) {
+        Spit(Path("h.rad"), internal::ReplaceValues(rad, ':', {{key, value}}, ":"));
+    };
+    withRad("SAMPLES", "0");
+    expectError("SAMPLES", "h.rad");
+    withRad("SAMPLES", "999999999");
+    expectError("SAMPLES", "do not fit");
+    withRad("SAMPLES", "many");
+    expectError("SAMPLES", "whole");
+    // Antenna without a frequency, no FREQUENCY: NaN and warnings, the
+    // interval from TIMEWINDOW.
+    withRad("ANTENNAS", "shielded");
+    Spit(Path("h.rad"), internal::ReplaceValues(Slurp(Path("h.rad")), ':', {{"FREQUENCY", "x"}}, ":"));
+    Acquisition b = SurveyFile::Open(Path("h.rd3"))->acquisition();
+    EXPECT_TRUE(std::isnan(b.antennaFrequencyMHz));
+    EXPECT_TRUE(HasWarning(b, "shielded"));
+    EXPECT_EQ(b.sampleIntervalSource, "TIMEWINDOW / SAMPLES");
+    Spit(Path("h.rad"), rad);
+
+    // Broken .COR lines are skipped with a warning; the good ones count.
+    const std::string cor = Slurp(Path("h.cor"));
+    Spit(Path("h.cor"), "junk\r\n3\t2019\t00\t95.0\tN\t1\tE\t0\tM\t1\r\n" + cor + "\t\tx\r\n");
+    b = SurveyFile::Open(Path("h.rd3"))->acquisition();
+    EXPECT_TRUE(HasWarning(b, "3 unreadable line(s) skipped, the first is line 1"));
+    EXPECT_EQ(b.coordinates[2].x, 10.25);
+
+    // A partial last trace and a LAST TRACE that disagrees: warnings.
+    Spit(Path("h.rd3"), rd3.substr(0, rd3.size() - 3));
+    b = SurveyFile::Open(Path("h.rd3"))->acquisition();
+    EXPECT_EQ(b.traces, a.traces - 1);
+    EXPECT_TRUE(HasWarning(b, "partial trace"));
+    EXPECT_TRUE(HasWarning(b, "LAST TRACE"));
+    Spit(Path("h.rd3"), rd3.substr(0, 40));
+    expectError("SAMPLES", "do not fit");
+
+    std::filesystem::remove(Path("h.rad"));
+    expectError(".RAD", ".RAD");
+    EXPECT_THROW(internal::MakeRd3Writer({a}, SampleType::kF32), SurveyError);
+}
+
+// ---- shared text helper, fuzz seeds ---------------------------------------
+
+TEST(TextHeaderTest, ValuesAreReplacedInPlaceAndNumbersReadBackExactly) {
+    const std::string text = "A   = 1 \r\r\nB=2\rjunk\n";
+    EXPECT_EQ(internal::ReplaceValues(text, '=', {{"a", "10"}, {"C", "3"}}, " = "),
+              "A   = 10 \r\r\nB=2\rjunk\nC = 3\r\n");
+    const internal::KeyValueText kv("t.HD", text, '=');
+    EXPECT_EQ(kv.Number("b"), 2.0);
+    EXPECT_TRUE(std::isnan(kv.Number("junk")));
+    for (double v : {0.1, 1.0 / 3.0, 2426.187744, -1e-300, 123456789.125}) {
+        EXPECT_EQ(std::strtod(internal::FormatNumber(v).c_str(), nullptr), v);
+    }
+    EXPECT_EQ(internal::LeadingNumber("500_shielded"), 500.0);
+    EXPECT_EQ(internal::LeadingNumber(" 250 MHz"), 250.0);
+    EXPECT_TRUE(std::isnan(internal::LeadingNumber("shielded 500")));
+}
+
+// The fuzz targets' seeds: tiny files made by the writers, in the targets'
+// input encoding. Run through the fuzz harness here; written out as the
+// corpora when VANTIR3_WRITE_FUZZ_SEEDS names the fuzz/corpus folder.
+TEST_F(TextFormatsTest, FuzzSeeds) {
+    const char* out = std::getenv("VANTIR3_WRITE_FUZZ_SEEDS");
+    auto small = [](Acquisition a) {
+        a.traces = 3;
+        a.samples = 8;
+        a.tracePositionsM.resize(3);
+        if (!a.elevationsM.empty()) a.elevationsM.resize(3);
+        if (!a.coordinates.empty()) a.coordinates.resize(3);
+        return a;
+    };
+    struct Seed {
+        std::string target, name;
+        Acquisition a;
+        std::string main;
+        std::vector<std::string> companions;
+    };
+    std::vector<Seed> seeds = {
+        {"fuzz_survey_dt1", "i16", small(Dt1Record(SampleType::kI16)), "s.DT1", {".HD"}},
+        {"fuzz_survey_dt1", "f32", small(Dt1Record(SampleType::kF32)), "s.DT1", {".HD"}},
+        {"fuzz_survey_rd3", "rd3", small(Rd3Record(SampleType::kI16)), "s.rd3", {".rad", ".cor"}},
+        {"fuzz_survey_rd3", "rd7", small(Rd3Record(SampleType::kI32)), "s.rd7", {".rad", ".cor"}},
+    };
+    for (Seed& s : seeds) {
+        Write(Path(s.main), s.a, TestValues(s.a, 1.0));
+        std::vector<std::string> texts;
+        for (const std::string& ext : s.companions) texts.push_back(Slurp(Path("s" + ext)));
+        const std::string input = vantir3_fuzz::EncodeSurveyInput(texts, Slurp(Path(s.main)));
+        EXPECT_LT(input.size(), 10000u);
+        const bool rd7 = s.name == "rd7";
+        std::vector<std::string> names;
+        for (const std::string& ext : s.companions) names.push_back("x" + ext);
+        EXPECT_TRUE(vantir3_fuzz::RunSurveyInput(reinterpret_cast<const uint8_t*>(input.data()), input.size(),
+                                                 rd7 ? "x.rd7" : "x" + s.main.substr(1), names))
+            << s.name;
+        if (out != nullptr) {
+            std::filesystem::create_directories(std::string(out) + "/" + s.target);
+            Spit(std::string(out) + "/" + s.target + "/" + s.name, input);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace survey
+}  // namespace vantir3
