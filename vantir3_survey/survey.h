@@ -101,7 +101,7 @@ struct NativeHeader {
 };
 
 // The acquisition record of one channel of a survey file.
-struct Acquisition {
+struct VANTIR3_SURVEY_API Acquisition {
     Format format = Format::kDzt;
     int32_t channelCount = 1;
     int32_t channel = 0;
