@@ -1,0 +1,391 @@
+// SEG-Y reading (standard and GPR variants) and writing.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_data.h"
+#include "vantir3_survey/format_io.h"
+#include "vantir3_survey/survey.h"
+
+namespace vantir3 {
+namespace survey {
+namespace {
+
+using vantir3_test::TempDir;
+
+void Put(std::vector<uint8_t>& b, size_t at, uint32_t v, int width, bool big) {
+    for (int k = 0; k < width; ++k) {
+        const int shift = 8 * (big ? width - 1 - k : k);
+        b[at + static_cast<size_t>(k)] = static_cast<uint8_t>(v >> shift);
+    }
+}
+
+// A small SEG-Y file built byte by byte (1-based byte numbers as in the standard).
+struct Spec {
+    bool big = true;
+    int format = 3;  // 1 (IBM) or 3 (i16) samples; other codes write i16 bytes
+    int samples = 6;
+    int traces = 3;
+    int interval = 500;
+    int extended = 0;
+    int delay = 0;
+    int coordinateScalar = -100;
+    int xStep = 5;  // source x of trace t is t * xStep
+};
+
+// IBM single precision words of 1, -2.5, 0.5 and 100.
+const uint32_t kIbm[4] = {0x41100000u, 0xC1280000u, 0x40800000u, 0x42640000u};
+const double kIbmValues[4] = {1.0, -2.5, 0.5, 100.0};
+
+double ExpectedValue(const Spec& s, int t, int i) {
+    return s.format == 1 ? kIbmValues[(t + i) % 4] : t * 1000 + i * 7 - 20;
+}
+
+std::vector<uint8_t> Build(const Spec& s) {
+    const int bytes = s.format == 1 ? 4 : 2;
+    const size_t record = 240 + static_cast<size_t>(s.samples * bytes);
+    const size_t data = 3600 + 3200 * static_cast<size_t>(s.extended);
+    std::vector<uint8_t> b(data + record * static_cast<size_t>(s.traces), 0);
+    // "C 1 " in EBCDIC, then EBCDIC spaces.
+    for (size_t i = 0; i < 3200; ++i) b[i] = 0x40;
+    b[0] = 0xC3;
+    b[2] = 0xF1;
+    for (size_t i = 3600; i < data; ++i) b[i] = 0x40;
+    Put(b, 3216, static_cast<uint32_t>(s.interval), 2, s.big);
+    Put(b, 3220, static_cast<uint32_t>(s.samples), 2, s.big);
+    Put(b, 3224, static_cast<uint32_t>(s.format), 2, s.big);
+    Put(b, 3500, 0x0100, 2, s.big);
+    Put(b, 3504, static_cast<uint32_t>(s.extended), 2, s.big);
+    for (int t = 0; t < s.traces; ++t) {
+        const size_t at = data + record * static_cast<size_t>(t);
+        Put(b, at + 0, static_cast<uint32_t>(t + 1), 4, s.big);
+        Put(b, at + 70, static_cast<uint32_t>(s.coordinateScalar), 2, s.big);
+        Put(b, at + 72, static_cast<uint32_t>(t * s.xStep), 4, s.big);
+        Put(b, at + 108, static_cast<uint32_t>(s.delay), 2, s.big);
+        Put(b, at + 114, static_cast<uint32_t>(s.samples), 2, s.big);
+        Put(b, at + 116, static_cast<uint32_t>(s.interval), 2, s.big);
+        for (int i = 0; i < s.samples; ++i) {
+            const size_t p = at + 240 + static_cast<size_t>(i * bytes);
+            if (s.format == 1) {
+                Put(b, p, kIbm[(t + i) % 4], 4, s.big);
+            } else {
+                Put(b, p, static_cast<uint32_t>(static_cast<int32_t>(ExpectedValue(s, t, i))), 2, s.big);
+            }
+        }
+    }
+    return b;
+}
+
+std::string Written(TempDir& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
+    const std::string path = dir.File(name);
+    vantir3_test::WriteBytes(path, bytes);
+    return path;
+}
+
+std::vector<double> AllValues(const SurveyFile& f) {
+    std::vector<double> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
+    f.ReadTraces(0, 0, f.traceCount(), v.data());
+    return v;
+}
+
+bool Same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
+
+void ExpectSameFacts(const Acquisition& a, const Acquisition& b) {
+    EXPECT_EQ(a.traces, b.traces);
+    EXPECT_EQ(a.samples, b.samples);
+    EXPECT_TRUE(Same(a.sampleIntervalNs, b.sampleIntervalNs)) << a.sampleIntervalNs << " " << b.sampleIntervalNs;
+    EXPECT_TRUE(Same(a.timeZeroSample, b.timeZeroSample)) << a.timeZeroSample << " " << b.timeZeroSample;
+    EXPECT_TRUE(Same(a.firstSampleTimeNs, b.firstSampleTimeNs));
+    EXPECT_TRUE(Same(a.traceSpacingM, b.traceSpacingM)) << a.traceSpacingM << " " << b.traceSpacingM;
+    EXPECT_TRUE(Same(a.antennaFrequencyMHz, b.antennaFrequencyMHz));
+    EXPECT_TRUE(Same(a.antennaSeparationM, b.antennaSeparationM));
+    EXPECT_EQ(a.antennaName, b.antennaName);
+    EXPECT_EQ(a.positionUnit, b.positionUnit);
+    EXPECT_EQ(a.stacks, b.stacks);
+    EXPECT_EQ(a.geographic, b.geographic);
+    EXPECT_EQ(a.tracePositionsM, b.tracePositionsM);
+    ASSERT_EQ(a.coordinates.size(), b.coordinates.size());
+    for (size_t t = 0; t < a.coordinates.size(); ++t) {
+        EXPECT_TRUE(Same(a.coordinates[t].x, b.coordinates[t].x) && Same(a.coordinates[t].y, b.coordinates[t].y) &&
+                    Same(a.coordinates[t].z, b.coordinates[t].z))
+            << "trace " << t;
+    }
+}
+
+// Writes an open file's traces (as values, or as 16-bit samples) to path.
+void Rewrite(const SurveyFile& in, const std::string& path, bool from16, const WriteOptions& options = WriteOptions()) {
+    std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, in.acquisitions(), options);
+    if (from16) {
+        std::vector<int16_t> s(static_cast<size_t>(in.traceCount() * in.sampleCount()));
+        in.ReadTraces16(0, 0, in.traceCount(), s.data());
+        w->WriteScans16(s.data(), in.traceCount());
+    } else {
+        const std::vector<double> v = AllValues(in);
+        w->WriteScans(v.data(), in.traceCount());
+    }
+    w->Commit();
+}
+
+bool HasWarning(const Acquisition& a, const std::string& part) {
+    for (const std::string& w : a.warnings) {
+        if (w.find(part) != std::string::npos) return true;
+    }
+    return false;
+}
+
+TEST(SurveySegy, RealExportOpensWithItsFacts) {
+    VANTIR3_REQUIRE_DATA(path, "sgy/rgpr_test_export.sgy");
+    std::unique_ptr<SurveyFile> f = SurveyFile::Open(path);
+    const Acquisition& a = f->acquisition();
+    EXPECT_EQ(f->format(), Format::kSegy);
+    EXPECT_FALSE(f->layout().bigEndian);
+    EXPECT_EQ(f->layout().type, SampleType::kF32);
+    EXPECT_EQ(f->layout().dataOffset, 3600);
+    EXPECT_EQ(f->traceCount(), 223);
+    EXPECT_EQ(f->sampleCount(), 1000);
+    EXPECT_EQ(a.sampleIntervalNs, 0.4);
+    EXPECT_EQ(a.sampleIntervalSource, "binary header interval 400 read as ps");
+    EXPECT_EQ(a.native.text.rfind("A reel identification header", 0), 0u) << "ASCII text header";
+    EXPECT_EQ(a.native.fileHeader.size(), 3600u);
+    EXPECT_EQ(a.native.traceHeaders.size(), 223u * 240u);
+    EXPECT_EQ(a.timeZeroSample, 1.0);
+    // Source x steps of 250 with scalar +1000, which this writer means as a divisor.
+    EXPECT_DOUBLE_EQ(a.traceSpacingM, 0.25);
+    EXPECT_TRUE(HasWarning(a, "read as a divisor"));
+    ASSERT_EQ(a.coordinates.size(), 223u);
+    EXPECT_EQ(a.coordinates[222].x, 222 * 0.25);
+    EXPECT_TRUE(std::isnan(a.antennaFrequencyMHz));
+    EXPECT_TRUE(HasWarning(a, "antenna frequency unknown"));
+    const std::vector<double> v = AllValues(*f);
+    EXPECT_EQ(v[0], -1.0528564453125);
+    EXPECT_EQ(v[4], -1.53656005859375);
+    EXPECT_EQ(f->acquisition().scale, 1.0 / 512);  // largest magnitude 50
+
+    // Written back as standard SEG-Y: big-endian, EBCDIC, rev 1, same samples and facts.
+    TempDir dir;
+    const std::string out = dir.File("export.sgy");
+    Rewrite(*f, out, false);
+    const std::vector<uint8_t> bytes = vantir3_test::ReadBytes(out);
+    EXPECT_EQ(bytes[0], 0xC1) << "'A' in EBCDIC";
+    EXPECT_EQ(bytes[3500], 0x01);
+    EXPECT_EQ(bytes[3225], 5);
+    std::unique_ptr<SurveyFile> g = SurveyFile::Open(out);
+    EXPECT_TRUE(g->layout().bigEndian);
+    EXPECT_EQ(g->layout().type, SampleType::kF32);
+    EXPECT_EQ(g->acquisition().sampleIntervalSource,
+              "text header SAMPLE INTERVAL NS (binary header interval 400 ps)");
+    EXPECT_EQ(g->acquisition().native.text.rfind("A reel identification header", 0), 0u);
+    ExpectSameFacts(a, g->acquisition());
+    EXPECT_EQ(AllValues(*g), v);
+}
+
+TEST(SurveySegy, StandardAndLittleEndianFilesReadBack) {
+    TempDir dir;
+    for (int format : {1, 3}) {
+        for (bool big : {true, false}) {
+            Spec s;
+            s.format = format;
+            s.big = big;
+            s.delay = -1000;  // ps, like the interval: time zero two samples in
+            std::unique_ptr<SurveyFile> f = SurveyFile::Open(Written(dir, "std.sgy", Build(s)));
+            const Acquisition& a = f->acquisition();
+            SCOPED_TRACE(std::to_string(format) + (big ? " big" : " little"));
+            EXPECT_EQ(f->layout().bigEndian, big);
+            EXPECT_EQ(f->layout().type, format == 1 ? SampleType::kIbm32 : SampleType::kI16);
+            EXPECT_EQ(a.native.text.rfind("C 1", 0), 0u) << "EBCDIC text header";
+            EXPECT_EQ(a.sampleIntervalNs, 0.5);
+            EXPECT_EQ(a.firstSampleTimeNs, -1.0);
+            EXPECT_EQ(a.timeZeroSample, 3.0);
+            EXPECT_EQ(a.traceSpacingM, 0.05);
+            EXPECT_EQ(a.tracePositionsM, (std::vector<double>{0.0, 0.05, 0.1}));
+            const std::vector<double> v = AllValues(*f);
+            for (int t = 0; t < s.traces; ++t) {
+                for (int i = 0; i < s.samples; ++i) EXPECT_EQ(v[t * s.samples + i], ExpectedValue(s, t, i));
+            }
+        }
+    }
+    // Coordinates that do not vary: no spacing, a warning; an extended
+    // textual header moves the data.
+    Spec s;
+    s.xStep = 0;
+    s.extended = 1;
+    std::unique_ptr<SurveyFile> f = SurveyFile::Open(Written(dir, "flat.sgy", Build(s)));
+    EXPECT_EQ(f->layout().dataOffset, 6800);
+    EXPECT_TRUE(std::isnan(f->acquisition().traceSpacingM));
+    EXPECT_TRUE(HasWarning(f->acquisition(), "trace spacing unknown"));
+    EXPECT_EQ(AllValues(*f)[s.samples], ExpectedValue(s, 1, 0));
+}
+
+TEST(SurveySegy, CallerOverridesByteOrderAndIntervalUnit) {
+    TempDir dir;
+    const std::string path = Written(dir, "o.sgy", Build(Spec()));
+    ReadOptions o;
+    o.segyIntervalUnit = ReadOptions::TimeUnit::kNanoseconds;
+    const Acquisition a = SurveyFile::Open(path, o)->acquisition();
+    EXPECT_EQ(a.sampleIntervalNs, 500.0);
+    EXPECT_EQ(a.sampleIntervalSource, "binary header interval 500 read as ns (unit given by the caller)");
+    o = ReadOptions();
+    o.segyEndian = ReadOptions::Endian::kLittle;
+    try {
+        SurveyFile::Open(path, o);
+        ADD_FAILURE() << "a big-endian file read as little-endian";
+    } catch (const SurveyError& e) {
+        EXPECT_EQ(e.field(), "format code");
+        EXPECT_NE(std::string(e.what()).find("768"), std::string::npos) << e.what();
+    }
+    // An interval that more than one unit makes plausible is a guess, said so.
+    Spec s;
+    s.interval = 10;
+    const Acquisition g = SurveyFile::Open(Written(dir, "g.sgy", Build(s)))->acquisition();
+    EXPECT_EQ(g.sampleIntervalNs, 10.0);
+    EXPECT_TRUE(HasWarning(g, "a guess"));
+}
+
+TEST(SurveySegy, RoundTripsKeepSamplesAndFacts) {
+    TempDir dir;
+    Spec s;
+    s.delay = -1500;
+    std::unique_ptr<SurveyFile> in = SurveyFile::Open(Written(dir, "in.sgy", Build(s)));
+    const std::vector<double> values = AllValues(*in);
+    // i16 through values and through 16-bit samples; f32 from i16 and again from f32.
+    const std::string i16 = dir.File("i16.sgy"), i16b = dir.File("i16b.sgy");
+    Rewrite(*in, i16, false);
+    Rewrite(*in, i16b, true);
+    WriteOptions asF32;
+    asF32.sampleTypeGiven = true;
+    asF32.sampleType = SampleType::kF32;
+    const std::string f32 = dir.File("f32.sgy"), f32b = dir.File("f32b.sgy");
+    Rewrite(*in, f32, false, asF32);
+    for (const std::string& p : {i16, i16b, f32}) {
+        std::unique_ptr<SurveyFile> back = SurveyFile::Open(p);
+        SCOPED_TRACE(p);
+        EXPECT_EQ(back->layout().type, p == f32 ? SampleType::kF32 : SampleType::kI16);
+        EXPECT_EQ(AllValues(*back), values);
+        ExpectSameFacts(in->acquisition(), back->acquisition());
+    }
+    std::unique_ptr<SurveyFile> once = SurveyFile::Open(f32);
+    Rewrite(*once, f32b, false);
+    EXPECT_EQ(vantir3_test::ReadBytes(f32b), vantir3_test::ReadBytes(f32)) << "a rewrite changes nothing";
+
+    // A record from another format: the facts go into the headers and come back.
+    Acquisition a;
+    a.format = Format::kDzt;
+    a.traces = 4;
+    a.samples = 5;
+    a.sampleType = SampleType::kF32;
+    a.sampleIntervalNs = 48.0 / 512;
+    a.timeZeroSample = 5.5;
+    a.traceSpacingM = 0.02;
+    a.tracePositionsM = {0.0, 0.02, 0.04, 0.06};
+    a.antennaName = "400MHz";
+    a.antennaFrequencyMHz = 400;
+    a.antennaSeparationM = 0.16;
+    a.stacks = 8;
+    const std::string other = dir.File("other.sgy");
+    std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(other, {a});
+    std::vector<double> v(20);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = 0.25 * static_cast<double>(i) - 2.0;
+    w->WriteScans(v.data(), 4);
+    w->Commit();
+    std::unique_ptr<SurveyFile> back = SurveyFile::Open(other);
+    const Acquisition& b = back->acquisition();
+    EXPECT_EQ(AllValues(*back), v);
+    EXPECT_EQ(b.sampleIntervalNs, a.sampleIntervalNs);
+    EXPECT_EQ(b.timeZeroSample, 5.5);
+    EXPECT_EQ(b.traceSpacingM, 0.02);
+    EXPECT_EQ(b.antennaName, "400MHz");
+    EXPECT_EQ(b.antennaFrequencyMHz, 400);
+    EXPECT_EQ(b.antennaSeparationM, 0.16);
+    EXPECT_EQ(b.stacks, 8);
+    ASSERT_EQ(b.tracePositionsM.size(), 4u);
+    EXPECT_NEAR(b.tracePositionsM[3], 0.06, 1e-12);
+    EXPECT_TRUE(b.warnings.empty()) << b.warnings.front();
+    // SEG-Y holds i16 and f32 samples of one channel only.
+    WriteOptions asI32;
+    asI32.sampleTypeGiven = true;
+    asI32.sampleType = SampleType::kI32;
+    EXPECT_THROW(SurveyWriter::Create(dir.File("x.sgy"), {a}, asI32), SurveyError);
+    EXPECT_THROW(SurveyWriter::Create(dir.File("x.sgy"), {a, a}), SurveyError);
+}
+
+TEST(SurveySegy, HostileHeadersAreRefusedNamingTheField) {
+    TempDir dir;
+    auto expectError = [&](const std::vector<uint8_t>& bytes, const std::string& field, int64_t offset) {
+        try {
+            SurveyFile::Open(Written(dir, "bad.sgy", bytes));
+            ADD_FAILURE() << "accepted; expected an error in " << field;
+        } catch (const SurveyError& e) {
+            EXPECT_EQ(e.field(), field) << e.what();
+            EXPECT_EQ(e.offset(), offset) << e.what();
+        }
+    };
+    const std::vector<uint8_t> good = Build(Spec());
+    expectError(std::vector<uint8_t>(good.begin(), good.begin() + 3599), "binary header", 3200);
+    for (uint32_t code : {0u, 4u, 7u}) {
+        std::vector<uint8_t> b = good;
+        Put(b, 3224, code, 2, true);
+        expectError(b, "format code", 3224);
+    }
+    std::vector<uint8_t> b = good;
+    Put(b, 3220, 0, 2, true);
+    Put(b, 3600 + 114, 0, 2, true);
+    expectError(b, "samples", 3220);
+    b = good;
+    Put(b, 3220, 60000, 2, true);
+    Put(b, 3600 + 114, 60000, 2, true);
+    expectError(b, "samples", 3220);
+    for (uint32_t count : {1u, 30000u, 0xFFFEu}) {
+        b = good;
+        Put(b, 3504, count, 2, true);
+        expectError(b, "extended textual header count", 3504);
+    }
+    // A samples count that contradicts the size, where the trace header's fits.
+    b = good;
+    Put(b, 3220, 7, 2, true);
+    std::unique_ptr<SurveyFile> f = SurveyFile::Open(Written(dir, "fixed.sgy", b));
+    EXPECT_EQ(f->sampleCount(), 6);
+    EXPECT_TRUE(HasWarning(f->acquisition(), "first trace header's 6"));
+    // A partial last trace is left out, with a warning.
+    b = good;
+    b.resize(b.size() - 3);
+    f = SurveyFile::Open(Written(dir, "cut.sgy", b));
+    EXPECT_EQ(f->traceCount(), 2);
+    EXPECT_TRUE(HasWarning(f->acquisition(), "partial trace"));
+}
+
+// Seeds of fuzz/corpus/fuzz_survey_segy, written when VANTIR3_SEGY_SEED_DIR names a folder.
+TEST(SurveySegy, WritesFuzzSeeds) {
+    const char* dir = std::getenv("VANTIR3_SEGY_SEED_DIR");
+    if (dir == nullptr) GTEST_SKIP() << "VANTIR3_SEGY_SEED_DIR not set";
+    TempDir tmp;
+    Spec s;
+    s.samples = 8;
+    s.delay = -1000;
+    std::unique_ptr<SurveyFile> in = SurveyFile::Open(Written(tmp, "seed.sgy", Build(s)));
+    Rewrite(*in, std::string(dir) + "/i16_native.sgy", false);
+    WriteOptions asF32;
+    asF32.sampleTypeGiven = true;
+    asF32.sampleType = SampleType::kF32;
+    Acquisition a = in->acquisition();
+    a.native = NativeHeader();
+    a.antennaFrequencyMHz = 250;
+    a.antennaSeparationM = 0.5;
+    std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(std::string(dir) + "/f32_facts.sgy", {a}, asF32);
+    const std::vector<double> v = AllValues(*in);
+    w->WriteScans(v.data(), in->traceCount());
+    w->Commit();
+    s.extended = 1;
+    s.traces = 2;
+    s.samples = 4;
+    in = SurveyFile::Open(Written(tmp, "ext.sgy", Build(s)));
+    Rewrite(*in, std::string(dir) + "/i16_extended.sgy", false);
+}
+
+}  // namespace
+}  // namespace survey
+}  // namespace vantir3
