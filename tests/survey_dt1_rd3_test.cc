@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fuzz/survey_fuzz_input.h"
+#include "tests/support/survey_checks.h"
 #include "tests/support/test_data.h"
 #include "vantir3_survey/format_io.h"
 #include "vantir3_survey/survey.h"
@@ -36,60 +37,11 @@ void Spit(const std::string& path, const std::string& bytes) {
     out << bytes;
 }
 
-bool Same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
-
-bool HasWarning(const Acquisition& a, const std::string& part) {
-    for (const std::string& w : a.warnings) {
-        if (w.find(part) != std::string::npos) return true;
-    }
-    return false;
-}
-
-// The facts a same-format round trip must keep.
-void ExpectSameFacts(const Acquisition& a, const Acquisition& b) {
-    EXPECT_EQ(a.format, b.format);
-    EXPECT_EQ(a.traces, b.traces);
-    EXPECT_EQ(a.samples, b.samples);
-    EXPECT_EQ(a.sampleType, b.sampleType);
-    EXPECT_EQ(a.scale, b.scale);
-    EXPECT_TRUE(Same(a.sampleIntervalNs, b.sampleIntervalNs)) << a.sampleIntervalNs << " " << b.sampleIntervalNs;
-    EXPECT_EQ(a.sampleIntervalSource, b.sampleIntervalSource);
-    EXPECT_TRUE(Same(a.timeZeroSample, b.timeZeroSample));
-    EXPECT_TRUE(Same(a.firstSampleTimeNs, b.firstSampleTimeNs));
-    EXPECT_TRUE(Same(a.timeWindowNs, b.timeWindowNs));
-    EXPECT_TRUE(Same(a.traceSpacingM, b.traceSpacingM));
-    EXPECT_EQ(a.timeTriggered, b.timeTriggered);
-    EXPECT_TRUE(Same(a.traceIntervalS, b.traceIntervalS));
-    EXPECT_EQ(a.traceSpacingSource, b.traceSpacingSource);
-    EXPECT_TRUE(Same(a.antennaFrequencyMHz, b.antennaFrequencyMHz));
-    EXPECT_TRUE(Same(a.antennaSeparationM, b.antennaSeparationM));
-    EXPECT_EQ(a.positionUnit, b.positionUnit);
-    EXPECT_EQ(a.stacks, b.stacks);
-    EXPECT_EQ(a.tracePositionsM, b.tracePositionsM);
-    EXPECT_EQ(a.elevationsM, b.elevationsM);
-    ASSERT_EQ(a.coordinates.size(), b.coordinates.size());
-    for (size_t i = 0; i < a.coordinates.size(); ++i) {
-        EXPECT_TRUE(Same(a.coordinates[i].x, b.coordinates[i].x) && Same(a.coordinates[i].y, b.coordinates[i].y) &&
-                    Same(a.coordinates[i].z, b.coordinates[i].z)) << "trace " << i;
-    }
-    EXPECT_EQ(a.geographic, b.geographic);
-}
-
-std::vector<double> Values(const SurveyFile& f) {
-    std::vector<double> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
-    f.ReadTraces(0, 0, f.traceCount(), v.data());
-    return v;
-}
-
-std::vector<int16_t> Samples16(const SurveyFile& f) {
-    std::vector<int16_t> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
-    f.ReadTraces16(0, 0, f.traceCount(), v.data());
-    return v;
-}
-
-bool SameBits(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
+using vantir3_test::AllSamples16;
+using vantir3_test::AllValues;
+using vantir3_test::ExpectSameFacts;
+using vantir3_test::HasWarning;
+using vantir3_test::SameBits;
 
 class TextFormatsTest : public ::testing::Test {
 protected:
@@ -113,9 +65,9 @@ protected:
     // Rewrites an open file under `name` in its own format: samples and
     // facts must come back unchanged.
     std::unique_ptr<SurveyFile> ExpectRewriteKeeps(const SurveyFile& f, const std::string& name) {
-        std::unique_ptr<SurveyFile> g = Write(Path(name), f.acquisition(), Values(f));
-        EXPECT_TRUE(SameBits(Values(f), Values(*g))) << name;
-        EXPECT_EQ(Samples16(f), Samples16(*g)) << name;
+        std::unique_ptr<SurveyFile> g = Write(Path(name), f.acquisition(), AllValues(f));
+        EXPECT_TRUE(SameBits(AllValues(f), AllValues(*g))) << name;
+        EXPECT_EQ(AllSamples16(f), AllSamples16(*g)) << name;
         ExpectSameFacts(f.acquisition(), g->acquisition());
         return g;
     }
@@ -222,7 +174,7 @@ TEST_F(TextFormatsTest, Dt1RoundTripsI16AndF32) {
         std::unique_ptr<SurveyFile> f = Write(Path("built.DT1"), a, values);
         const Acquisition& b = f->acquisition();
         EXPECT_EQ(b.sampleType, type);
-        EXPECT_TRUE(SameBits(Values(*f), values));
+        EXPECT_TRUE(SameBits(AllValues(*f), values));
         EXPECT_EQ(b.traces, a.traces);
         EXPECT_EQ(b.samples, a.samples);
         EXPECT_DOUBLE_EQ(b.sampleIntervalNs, a.sampleIntervalNs);
@@ -242,10 +194,10 @@ TEST_F(TextFormatsTest, Dt1RoundTripsI16AndF32) {
         ExpectRewriteKeeps(*f, "again.DT1");
         // 16-bit samples through the scale come back the same.
         std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(Path("s16.DT1"), {b});
-        const std::vector<int16_t> s16 = Samples16(*f);
+        const std::vector<int16_t> s16 = AllSamples16(*f);
         w->WriteScans16(s16.data(), b.traces);
         w->Commit();
-        EXPECT_EQ(Samples16(*SurveyFile::Open(Path("s16.DT1"))), s16);
+        EXPECT_EQ(AllSamples16(*SurveyFile::Open(Path("s16.DT1"))), s16);
     }
 }
 
@@ -282,7 +234,7 @@ TEST_F(TextFormatsTest, Dt1HeaderIsReadByKeyWhateverTheLineEnds) {
 
     // Writing back keeps every line and line end, only the counts change.
     std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(Path("k2.DT1"), {b});
-    const std::vector<double> v = Values(*f);
+    const std::vector<double> v = AllValues(*f);
     w->WriteScans(v.data(), b.traces);
     w->Commit();
     const std::string hd = Slurp(Path("k2.HD"));
@@ -382,7 +334,7 @@ TEST_F(TextFormatsTest, RealRd3FileOpensWithItsFactsAndWritesBackUnchanged) {
     EXPECT_TRUE(std::isnan(a.coordinates[0].x));
     EXPECT_TRUE(HasWarning(a, "beyond"));
     // The DC offset of the raw samples.
-    const std::vector<double> v = Values(*f);
+    const std::vector<double> v = AllValues(*f);
     double mean = 0.0;
     for (double x : v) mean += x / v.size();
     EXPECT_NEAR(mean, 2050.0, 100.0);
@@ -422,7 +374,7 @@ TEST_F(TextFormatsTest, Rd3AndRd7RoundTrip) {
         const Acquisition& b = f->acquisition();
         EXPECT_EQ(b.format, type == SampleType::kI16 ? Format::kRd3 : Format::kRd7);
         EXPECT_EQ(b.sampleType, type);
-        EXPECT_TRUE(SameBits(Values(*f), values));
+        EXPECT_TRUE(SameBits(AllValues(*f), values));
         EXPECT_DOUBLE_EQ(b.sampleIntervalNs, a.sampleIntervalNs);
         EXPECT_EQ(b.traceSpacingM, a.traceSpacingM);
         EXPECT_FALSE(b.timeTriggered);
@@ -438,10 +390,10 @@ TEST_F(TextFormatsTest, Rd3AndRd7RoundTrip) {
         ExpectRewriteKeeps(*f, "again" + name.substr(1));
         if (type == SampleType::kI16) {
             std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(Path("s16.rd3"), {b});
-            const std::vector<int16_t> s16 = Samples16(*f);
+            const std::vector<int16_t> s16 = AllSamples16(*f);
             w->WriteScans16(s16.data(), b.traces);
             w->Commit();
-            EXPECT_EQ(Samples16(*SurveyFile::Open(Path("s16.rd3"))), s16);
+            EXPECT_EQ(AllSamples16(*SurveyFile::Open(Path("s16.rd3"))), s16);
         }
     }
     // Time-triggered records keep their trace interval.
