@@ -1,0 +1,96 @@
+// Processing steps of the command line: parsing "NAME[:ARGS]" texts into
+// checked steps (values checked against the library's own declarations), the
+// catalogue listing, and the per-worker pipeline that runs the steps over one
+// block of traces.
+//
+// Library processes (gains, dewow) run through a CProcessChain over the
+// worker's source. The other operations run through the toolbox's entry
+// points on the chain's output: background subtraction, envelope, migration,
+// and antenna deseparation and topographic shift (these two resample along
+// the buffer's axis 1, so they get transposed views of the traces).
+#ifndef TOOLS_CLI_STEPS_H_
+#define TOOLS_CLI_STEPS_H_
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "vantir3/vantir3.h"
+#include "vantir3_survey/survey.h"
+
+namespace vantir3_cli {
+
+// A refused command line (unknown step, refused value): exit status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class StepKind { kProcess, kBackground, kEnvelope, kMigrate, kDeseparate, kTopo };
+
+struct Step {
+    std::string text;  // as the user gave it
+    std::string name;  // friendly name ("dewow")
+    StepKind kind = StepKind::kProcess;
+    uint32_t uid = 0;      // the library code's identifier
+    std::string params;    // library processes: the parameter string
+    bool sec2Auto = false; // SEC2 parameters from the automatic set-up
+    double values[2] = {0.0, 0.0};  // the operations' values (window, velocity, datum)
+    bool valueGiven[2] = {false, false};
+
+    // Background subtraction and migration need every trace of the section
+    // at once; the others work trace by trace.
+    bool WholeSection() const { return kind == StepKind::kBackground || kind == StepKind::kMigrate; }
+    // Short text for titles and summaries, e.g. "agc WINDOW=2.0 MAXGN@=200".
+    std::string Describe() const;
+};
+
+// Parses one step text; throws UsageError naming the step and, for a refused
+// value, the parameter with its bounds and resolution.
+Step ParseStep(const std::string& text);
+std::vector<Step> ParseSteps(const std::vector<std::string>& texts);
+std::string DescribeSteps(const std::vector<Step>& steps);
+
+// The velocity (m/ns) the steps use for depth, or `fallback`.
+double StepsVelocity(const std::vector<Step>& steps, double fallback);
+
+// The catalogue: categories, processes, parameters, and the program's
+// operations, as text for `vantir3 list`.
+std::string CatalogueText();
+
+// Runs the steps over blocks of traces of one source. One object per worker
+// thread (the library objects inside are used by one thread only).
+class Pipeline {
+public:
+    // acquisition: the facts of the source's channel (trace spacing for
+    // migration, elevations for the topographic shift); it must outlive the
+    // pipeline. Throws std::runtime_error when a step lacks a fact it needs.
+    Pipeline(const ICdpDataSource& raw, const std::vector<Step>& steps,
+             const vantir3::survey::Acquisition& acquisition);
+    ~Pipeline();
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+
+    // Traces [first, first + count) after every step, trace after trace, into
+    // out; the raw traces into raw when it is not null. Throws
+    // std::runtime_error naming the step that failed.
+    void Run(int64_t first, int64_t count, std::vector<int16_t>& out, std::vector<int16_t>* raw);
+
+private:
+    struct Stage;
+    void RunOperation(const Step& step, MeboDataPtr& out, MeboDataPtr& in, int64_t first, int64_t count);
+    [[noreturn]] void Fail(const std::string& what, int status) const;
+
+    const ICdpDataSource& raw_;
+    const vantir3::survey::Acquisition& acquisition_;
+    std::vector<std::unique_ptr<Stage>> stages_;
+};
+
+// Copies the samples of a buffer (any strides) trace after trace into out.
+void CopyTraces(const MeboDataPtr& in, std::vector<int16_t>& out);
+
+}  // namespace vantir3_cli
+
+#endif  // TOOLS_CLI_STEPS_H_

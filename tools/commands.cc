@@ -1,0 +1,541 @@
+#include "tools/commands.h"
+
+#include <glob.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "tools/cli_steps.h"
+#include "tools/parallel.h"
+#include "tools/synth_survey.h"
+
+namespace vantir3_cli {
+
+namespace vs = vantir3::survey;
+
+namespace {
+
+// ---- inputs -----------------------------------------------------------------
+
+// One channel of a survey file, or the built-in sample survey.
+struct Input {
+    std::string name;
+    vs::Acquisition acquisition;  // of the channel processed
+    std::unique_ptr<vs::SurveyFile> file;
+    int32_t channel = 0;
+    std::vector<int16_t> memory;  // the sample survey's traces
+
+    std::unique_ptr<ICdpDataSource> MakeSource() const {
+        if (file) return std::make_unique<vs::FileSource>(*file, channel);
+        auto source = std::make_unique<MemorySource>(acquisition.GprParam(), acquisition.samples);
+        source->SetTraces(memory.data(), 0, acquisition.traces);
+        return source;
+    }
+};
+
+Input OpenInput(const std::string& path, const InputOptions& o) {
+    Input in;
+    in.name = path;
+    in.file = vs::SurveyFile::Open(path, o.read);
+    in.channel = o.channel;
+    if (o.channel < 0 || o.channel >= in.file->channelCount())
+        throw vs::SurveyError(path, "channel", "channel " + std::to_string(o.channel) + " does not exist (the file has " +
+                                                   std::to_string(in.file->channelCount()) + ", numbered from 0)");
+    in.acquisition = in.file->acquisition(o.channel);
+    if (in.file->traceCount() < 1) throw vs::SurveyError(path, "traces", "the file holds no traces");
+    return in;
+}
+
+Input SampleInput(uint32_t seed) {
+    SynthOptions o;
+    o.seed = seed;
+    SynthSurvey s = MakeSynthSurvey(o);
+    Input in;
+    in.name = "built-in sample survey";
+    in.acquisition = std::move(s.acquisition);
+    in.memory = std::move(s.samples);
+    return in;
+}
+
+// The arguments, with patterns that name no file expanded.
+std::vector<std::string> ExpandFiles(const std::vector<std::string>& args) {
+    std::vector<std::string> files;
+    for (const std::string& a : args) {
+        struct stat st;
+        if (a.find_first_of("*?[") == std::string::npos || ::stat(a.c_str(), &st) == 0) {
+            files.push_back(a);
+            continue;
+        }
+        glob_t g;
+        if (::glob(a.c_str(), 0, nullptr, &g) == 0) {
+            for (size_t i = 0; i < g.gl_pathc; ++i) files.push_back(g.gl_pathv[i]);
+        } else {
+            files.push_back(a);  // reported as missing when opened
+        }
+        ::globfree(&g);
+    }
+    return files;
+}
+
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+std::string Stem(const std::string& path) {
+    const std::string base = BaseName(path);
+    const size_t dot = base.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
+}
+std::string DirName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Refuses an output that cannot be written, or that is the input itself.
+void CheckOutput(const std::string& path, const std::string& input) {
+    const std::string dir = DirName(path);
+    struct stat st, in;
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw std::runtime_error(path + ": the output folder " + dir + " does not exist");
+    if (::access(dir.c_str(), W_OK) != 0) throw std::runtime_error(path + ": the output folder " + dir + " is not writable");
+    if (!input.empty() && ::stat(path.c_str(), &st) == 0 && ::stat(input.c_str(), &in) == 0 &&
+        st.st_dev == in.st_dev && st.st_ino == in.st_ino)
+        throw std::runtime_error(path + ": is the input file; inputs are never overwritten");
+}
+
+// ---- running steps ------------------------------------------------------------
+
+struct Buffer {
+    MeboDataPtr b;
+    Buffer() { MeboDataPtrClear(&b); }
+    ~Buffer() { MeboDataPtrRelease(&b); }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+};
+
+void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings& run, bool wantRaw,
+              const BlockSink& sink, const std::string& label);
+
+// The SEC2 automatic set-up: statistics of the data that reach the SEC2 step
+// (the steps before it run first, block by block), then the library's set-up.
+void ResolveSec2Auto(const Input& in, std::vector<Step>& steps, const RunSettings& run) {
+    for (size_t k = 0; k < steps.size(); ++k) {
+        if (!steps[k].sec2Auto) continue;
+        const std::vector<Step> before(steps.begin(), steps.begin() + static_cast<ptrdiff_t>(k));
+        CCdpProcessToolbox toolbox;
+        Buffer stats;
+        bool first = true;
+        RunSteps(in, before, run, false, [&](const Block& b) {
+            Buffer data;
+            if (!MeboDataPtrAllocate(&data.b, 2, 0, in.acquisition.samples - 1, 0, static_cast<int32_t>(b.count - 1), 0, 0, 0))
+                throw std::runtime_error("sec2:auto: out of memory");
+            std::memcpy(data.b.storage->data, b.processed.data(), b.processed.size() * 2);
+            if (!toolbox.GetDataMinMaxStats(stats.b, data.b, !first))
+                throw std::runtime_error("step '" + steps[k].text + "': gathering the statistics failed");
+            first = false;
+        }, "statistics");
+        const ICdpDataSource::SEGprParam gpr = in.acquisition.GprParam();
+        MemorySource source(gpr, in.acquisition.samples);
+        CCdpProcess* sec2 = toolbox.GetProcess(steps[k].uid);
+        sec2->SetDataSource(&source);
+        const int status = toolbox.SecAutoSetParams(sec2, 0.5, 0.25, 0.0, 0.1, &stats.b, 50, 80);
+        if (status != 0)
+            throw std::runtime_error("step '" + steps[k].text + "': the automatic set-up found no SEC2 gain for these data (status " +
+                                     std::to_string(status) + ")");
+        steps[k].params = sec2->GetParams();
+        steps[k].sec2Auto = false;
+        steps[k].name = "sec2 (auto)";
+    }
+}
+
+void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings& run, bool wantRaw,
+              const BlockSink& sink, const std::string& label) {
+    const vs::Acquisition& a = in.acquisition;
+    int64_t block = run.blockTraces > 0 ? run.blockTraces : DefaultBlockTraces(a.samples);
+    for (const Step& s : steps) {
+        if (!s.WholeSection()) continue;
+        const int64_t size = a.traces * int64_t{a.samples};
+        if (size > run.sectionLimit)
+            throw std::runtime_error("step '" + s.text + "' needs the whole section in memory, and " + std::to_string(a.traces) +
+                                     " traces x " + std::to_string(a.samples) + " samples exceed the limit of " +
+                                     std::to_string(run.sectionLimit) + " samples (--section-limit)");
+        block = a.traces;
+    }
+    Progress progress(label, a.traces);
+    RunBlocks(a.traces, block, run.workers, [&]() -> BlockFn {
+        std::shared_ptr<ICdpDataSource> source = in.MakeSource();
+        auto pipeline = std::make_shared<Pipeline>(*source, steps, a);
+        return [source, pipeline, wantRaw](Block& b) {
+            pipeline->Run(b.first, b.count, b.processed, wantRaw ? &b.raw : nullptr);
+        };
+    }, sink, &progress);
+}
+
+PanelAxes AxesOf(const vs::Acquisition& a) {
+    PanelAxes x;
+    x.traces = a.traces;
+    x.samples = a.samples;
+    x.sampleIntervalNs = a.sampleIntervalNs > 0.0 ? a.sampleIntervalNs : 1.0;
+    x.firstSampleTimeNs = std::isfinite(a.firstSampleTimeNs) ? a.firstSampleTimeNs : 0.0;
+    if (a.tracePositionsM.size() == static_cast<size_t>(a.traces) && a.traces > 1) {
+        x.startM = a.tracePositionsM.front();
+        x.endM = a.tracePositionsM.back();
+    } else if (a.traceSpacingM > 0.0) {
+        x.endM = (a.traces - 1) * a.traceSpacingM;
+    }
+    return x;
+}
+
+// The acquisition record a processed channel is written with.
+vs::Acquisition OutputRecord(const Input& in) {
+    vs::Acquisition out = in.acquisition;
+    if (in.file && in.file->channelCount() > 1) {
+        out.channelCount = 1;
+        out.channel = 0;
+    }
+    return out;
+}
+
+// What one run writes: a survey file and/or a picture of some panels.
+struct Outputs {
+    std::string survey, picture;
+    bool compare = false;
+    PlotOptions plot;
+};
+
+// Runs steps over one input and writes its outputs; returns a one-line
+// description of what was written.
+std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& run, Outputs out,
+                   const std::string& inputPath) {
+    if (!out.survey.empty()) CheckOutput(out.survey, inputPath);
+    if (!out.picture.empty()) CheckOutput(out.picture, inputPath);
+    ResolveSec2Auto(in, steps, run);
+    std::unique_ptr<vs::SurveyWriter> writer;
+    if (!out.survey.empty()) writer = vs::SurveyWriter::Create(out.survey, {OutputRecord(in)});
+    std::vector<std::unique_ptr<Panel>> panels;
+    const int count = out.compare ? 2 : 1;
+    PanelAxes axes = AxesOf(in.acquisition);
+    ApplyMetresPerPixel(out.plot, axes.endM - axes.startM, count);
+    int columns = 0, rows = 0;
+    PanelPixels(out.plot, count, &columns, &rows);
+    if (!out.picture.empty()) {
+        if (out.compare) panels.push_back(std::make_unique<Panel>("raw", axes, columns, rows));
+        panels.push_back(std::make_unique<Panel>(steps.empty() ? "raw" : DescribeSteps(steps), axes, columns, rows));
+    }
+    RunSteps(in, steps, run, out.compare && !out.picture.empty(), [&](const Block& b) {
+        if (writer) writer->WriteScans16(b.processed.data(), b.count);
+        if (out.compare && !panels.empty()) panels.front()->Add(b.raw.data(), b.count);
+        if (!panels.empty()) panels.back()->Add(b.processed.data(), b.count);
+    }, BaseName(in.name));
+    std::string done;
+    if (writer) {
+        writer->Commit();
+        done += " -> " + out.survey;
+    }
+    if (!panels.empty()) {
+        std::vector<const Panel*> drawn;
+        for (auto& p : panels) {
+            p->Finish();
+            drawn.push_back(p.get());
+        }
+        if (out.plot.title.empty()) out.plot.title = BaseName(in.name) + (steps.empty() ? "" : ": " + DescribeSteps(steps));
+        WritePicture(out.picture, drawn, out.plot);
+        done += " -> " + out.picture;
+    }
+    return BaseName(in.name) + ": " + std::to_string(in.acquisition.traces) + " traces x " +
+           std::to_string(in.acquisition.samples) + " samples, " + DescribeSteps(steps) + done;
+}
+
+// Prints an error about one file, naming it once.
+void Report(const std::string& file, const std::exception& e) {
+    const std::string what = e.what();
+    std::cerr << "vantir3: " << (what.compare(0, file.size(), file) == 0 ? "" : file + ": ") << what << "\n";
+}
+
+// ---- info ---------------------------------------------------------------------
+
+std::string Num(double v, int decimals = 3) {
+    if (!std::isfinite(v)) return "unknown";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+std::string Json(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\u%04x", c);
+            out += buf;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+std::string JsonNum(double v) {
+    if (!std::isfinite(v)) return "null";
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
+
+std::string InfoText(const vs::SurveyFile& f) {
+    std::ostringstream o;
+    o << f.path() << "\n  format " << vs::FormatName(f.format()) << ", " << f.channelCount() << " channel(s)\n";
+    for (const vs::Acquisition& a : f.acquisitions()) {
+        o << "  channel " << a.channel << ": " << a.traces << " traces x " << a.samples << " samples, "
+          << vs::SampleTypeName(a.sampleType) << (a.scale != 1.0 ? " (scale " + Num(a.scale, 6) + ")" : "") << "\n"
+          << "    sample interval " << Num(a.sampleIntervalNs, 4) << " ns (" << a.sampleIntervalSource << ")"
+          << ", time window " << Num(a.timeWindowNs, 2) << " ns\n"
+          << "    time zero at sample " << Num(a.timeZeroSample, 2) << " (1-based), first sample at "
+          << Num(a.firstSampleTimeNs, 3) << " ns\n"
+          << "    antenna " << (a.antennaName.empty() ? "unnamed" : a.antennaName) << ", "
+          << Num(a.antennaFrequencyMHz, 1) << " MHz, separation " << Num(a.antennaSeparationM, 3) << " m\n";
+        if (a.timeTriggered)
+            o << "    time-triggered, " << Num(a.traceIntervalS, 4) << " s between traces\n";
+        else
+            o << "    trace spacing " << Num(a.traceSpacingM, 4) << " m"
+              << (a.traceSpacingSource.empty() ? "" : " (" + a.traceSpacingSource + ")") << "\n";
+        if (!a.tracePositionsM.empty())
+            o << "    positions " << Num(a.tracePositionsM.front()) << " to " << Num(a.tracePositionsM.back())
+              << " m (file unit " << a.positionUnit << ")\n";
+        if (!a.elevationsM.empty()) {
+            const auto mm = std::minmax_element(a.elevationsM.begin(), a.elevationsM.end());
+            o << "    elevations " << Num(*mm.first) << " to " << Num(*mm.second) << " m\n";
+        }
+        if (!a.coordinates.empty()) o << "    " << a.coordinates.size() << (a.geographic ? " geographic" : " projected") << " coordinates\n";
+        if (a.stacks > 0) o << "    stacks " << a.stacks << "\n";
+        if (!a.marks.empty()) o << "    marks " << a.marks.size() << "\n";
+        for (const std::string& w : a.warnings) o << "    warning: " << w << "\n";
+    }
+    return o.str();
+}
+
+std::string InfoJson(const vs::SurveyFile& f) {
+    std::ostringstream o;
+    o << "{\"file\": " << Json(f.path()) << ", \"format\": " << Json(vs::FormatName(f.format()))
+      << ", \"channels\": [";
+    for (const vs::Acquisition& a : f.acquisitions()) {
+        o << (a.channel ? ", " : "") << "{\"channel\": " << a.channel << ", \"traces\": " << a.traces
+          << ", \"samples\": " << a.samples << ", \"sampleType\": " << Json(vs::SampleTypeName(a.sampleType))
+          << ", \"scale\": " << JsonNum(a.scale) << ", \"sampleIntervalNs\": " << JsonNum(a.sampleIntervalNs)
+          << ", \"sampleIntervalSource\": " << Json(a.sampleIntervalSource)
+          << ", \"timeWindowNs\": " << JsonNum(a.timeWindowNs) << ", \"timeZeroSample\": " << JsonNum(a.timeZeroSample)
+          << ", \"firstSampleTimeNs\": " << JsonNum(a.firstSampleTimeNs) << ", \"antennaName\": " << Json(a.antennaName)
+          << ", \"antennaFrequencyMHz\": " << JsonNum(a.antennaFrequencyMHz)
+          << ", \"antennaSeparationM\": " << JsonNum(a.antennaSeparationM)
+          << ", \"traceSpacingM\": " << JsonNum(a.traceSpacingM) << ", \"traceSpacingSource\": " << Json(a.traceSpacingSource)
+          << ", \"timeTriggered\": " << (a.timeTriggered ? "true" : "false")
+          << ", \"traceIntervalS\": " << JsonNum(a.traceIntervalS) << ", \"positionUnit\": " << Json(a.positionUnit)
+          << ", \"firstPositionM\": " << JsonNum(a.tracePositionsM.empty() ? NAN : a.tracePositionsM.front())
+          << ", \"lastPositionM\": " << JsonNum(a.tracePositionsM.empty() ? NAN : a.tracePositionsM.back())
+          << ", \"elevations\": " << a.elevationsM.size() << ", \"coordinates\": " << a.coordinates.size()
+          << ", \"marks\": " << a.marks.size() << ", \"stacks\": " << a.stacks << ", \"warnings\": [";
+        for (size_t i = 0; i < a.warnings.size(); ++i) o << (i ? ", " : "") << Json(a.warnings[i]);
+        o << "]}";
+    }
+    o << "]}";
+    return o.str();
+}
+
+}  // namespace
+
+// ---- commands -----------------------------------------------------------------
+
+int InfoCommand(const std::vector<std::string>& args, const InputOptions& input, bool json) {
+    int failed = 0;
+    const std::vector<std::string> files = ExpandFiles(args);
+    if (json && files.size() > 1) std::cout << "[";
+    bool first = true;
+    for (const std::string& path : files) {
+        try {
+            const auto f = vs::SurveyFile::Open(path, input.read);
+            if (json)
+                std::cout << (first ? "" : ",\n") << InfoJson(*f);
+            else
+                std::cout << InfoText(*f);
+            first = false;
+        } catch (const std::exception& e) {
+            Report(path, e);
+            ++failed;
+        }
+    }
+    if (json) std::cout << (files.size() > 1 ? "]\n" : "\n");
+    return failed ? 1 : 0;
+}
+
+int ProcessCommand(ProcessRequest r) {
+    const std::vector<Step> steps = ParseSteps(r.steps);
+    const std::vector<std::string> files = ExpandFiles(r.files);
+    if (r.output.empty() && r.outputDir.empty() && r.picture.empty())
+        throw UsageError("nothing to write: give an output file (-o), an output folder (-O) or a picture (--png)");
+    if (!r.output.empty() && files.size() > 1)
+        throw UsageError("-o names one output file, but " + std::to_string(files.size()) + " inputs were given; use -O FOLDER");
+    if (!r.velocityGiven) r.plot.velocity = StepsVelocity(steps, r.plot.velocity);
+    int failed = 0;
+    for (const std::string& path : files) {
+        try {
+            Outputs out;
+            out.survey = !r.output.empty() ? r.output : r.outputDir.empty() ? "" : r.outputDir + "/" + BaseName(path);
+            if (!r.picture.empty()) {
+                out.picture = r.picture;
+                if (files.size() > 1) {
+                    const size_t dot = r.picture.find_last_of('.');
+                    out.picture = r.picture.substr(0, dot) + "_" + Stem(path) + (dot == std::string::npos ? "" : r.picture.substr(dot));
+                }
+            }
+            out.compare = r.compare;
+            out.plot = r.plot;
+            const Input in = OpenInput(path, r.input);
+            std::cout << RunOne(in, steps, r.run, out, path) << std::endl;
+        } catch (const std::exception& e) {
+            Report(path, e);
+            ++failed;
+        }
+    }
+    if (failed > 0 && files.size() > 1)
+        std::cerr << "vantir3: " << failed << " of " << files.size() << " files failed\n";
+    return failed ? 1 : 0;
+}
+
+int PlotCommand(const std::string& file, std::string picture, ProcessRequest r) {
+    if (picture.empty()) picture = Stem(file) + ".png";
+    r.files = {file};
+    r.picture = picture;
+    return ProcessCommand(r);
+}
+
+int ConvertCommand(const std::string& inPath, const std::string& outPath, const InputOptions& input) {
+    try {
+        const auto f = vs::SurveyFile::Open(inPath, input.read);
+        CheckOutput(outPath, inPath);
+        const auto writer = vs::SurveyWriter::Create(outPath, f->acquisitions());
+        const int32_t channels = f->channelCount(), samples = f->sampleCount();
+        const int64_t traces = f->traceCount(), block = DefaultBlockTraces(samples * channels);
+        std::vector<double> trace, scans;
+        Progress progress(BaseName(inPath), traces);
+        for (int64_t first = 0; first < traces; first += block) {
+            const int64_t n = std::min(block, traces - first);
+            scans.resize(static_cast<size_t>(n * channels * samples));
+            for (int32_t c = 0; c < channels; ++c) {
+                trace.resize(static_cast<size_t>(n * samples));
+                f->ReadTraces(c, first, n, trace.data());
+                for (int64_t t = 0; t < n; ++t)
+                    std::copy_n(trace.data() + t * samples, samples, scans.data() + (t * channels + c) * samples);
+            }
+            writer->WriteScans(scans.data(), n);
+            progress.Update(first + n);
+        }
+        writer->Commit();
+        std::cout << inPath << " (" << vs::FormatName(f->format()) << ") -> " << outPath << "\n";
+        return 0;
+    } catch (const std::exception& e) {
+        Report(inPath, e);
+        return 1;
+    }
+}
+
+int ListCommand() {
+    std::cout << CatalogueText();
+    return 0;
+}
+
+int SynthCommand(const std::string& out, uint32_t seed) {
+    try {
+        CheckOutput(out, "");
+        const Input in = SampleInput(seed);
+        vs::Acquisition a = in.acquisition;
+        a.format = vs::FormatFromPath(out);
+        const auto writer = vs::SurveyWriter::Create(out, {a});
+        writer->WriteScans16(in.memory.data(), a.traces);
+        writer->Commit();
+        std::cout << "built-in sample survey (seed " << seed << "): " << a.traces << " traces x " << a.samples
+                  << " samples -> " << out << "\n";
+        return 0;
+    } catch (const std::exception& e) {
+        Report(out, e);
+        return 1;
+    }
+}
+
+int DemoCommand(const std::string& dir, uint32_t seed, const RunSettings& run, PlotOptions plot) {
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        const Input in = SampleInput(seed);
+        const vs::Acquisition& a = in.acquisition;
+        const std::string raw = dir + "/demo_raw.DZT", processed = dir + "/demo_processed.DZT",
+                          picture = dir + "/demo.png";
+        for (const std::string& p : {raw, processed, picture}) CheckOutput(p, "");
+        std::vector<Step> chain = ParseSteps({"dewow", "sec2:auto", "bgsub:50"});
+        ResolveSec2Auto(in, chain, run);
+        const Step envelope = ParseStep("envelope:10"), migrate = ParseStep("migrate:velocity=0.1");
+
+        // The raw survey and the processed profile as files.
+        {
+            vs::Acquisition record = a;
+            record.format = vs::Format::kDzt;
+            const auto w = vs::SurveyWriter::Create(raw, {record});
+            w->WriteScans16(in.memory.data(), a.traces);
+            w->Commit();
+        }
+        Outputs files;
+        files.survey = processed;
+        RunOne(in, chain, run, files, "");
+
+        // The picture: raw, processed, and envelope and migration beside it.
+        const int panels = 4;
+        plot.velocity = migrate.values[0];
+        int columns = 0, rows = 0;
+        PanelPixels(plot, panels, &columns, &rows);
+        const PanelAxes axes = AxesOf(a);
+        Panel rawPanel("raw", axes, columns, rows), procPanel("dewow > SEC2 (auto) > background", axes, columns, rows),
+            envPanel("+ envelope", axes, columns, rows), migPanel("+ migration (0.1 m/ns)", axes, columns, rows);
+        RunSteps(in, chain, run, true, [&](const Block& b) {
+            rawPanel.Add(b.raw.data(), b.count);
+            procPanel.Add(b.processed.data(), b.count);
+        }, "demo");
+        std::vector<Step> withEnvelope = chain, withMigration = chain;
+        withEnvelope.push_back(envelope);
+        withMigration.push_back(migrate);
+        RunSteps(in, withEnvelope, run, false, [&](const Block& b) { envPanel.Add(b.processed.data(), b.count); }, "envelope");
+        RunSteps(in, withMigration, run, false, [&](const Block& b) { migPanel.Add(b.processed.data(), b.count); }, "migration");
+        for (Panel* p : {&rawPanel, &procPanel, &envPanel, &migPanel}) p->Finish();
+        plot.title = "vantir3 demo: built-in sample survey (seed " + std::to_string(seed) + ")";
+        WritePicture(picture, {&rawPanel, &procPanel, &envPanel, &migPanel}, plot);
+
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::cout << "vantir3 demo\n"
+                  << "  survey    built-in sample survey, seed " << seed << ": " << a.traces << " traces x " << a.samples
+                  << " samples, " << Num(a.sampleIntervalNs, 2) << " ns, " << Num(a.antennaFrequencyMHz, 0) << " MHz, "
+                  << Num(a.traceSpacingM, 3) << " m spacing\n"
+                  << "            (layers, a dipping interface, four buried pipes, direct wave, wow, noise)\n"
+                  << "  chain     " << DescribeSteps(chain) << "\n"
+                  << "  beside it " << envelope.Describe() << "; " << migrate.Describe() << " (whole section)\n"
+                  << "  wrote     " << raw << "  (the raw survey)\n"
+                  << "            " << processed << "  (the processed profile)\n"
+                  << "            " << picture << "  (" << plot.width << " x " << plot.height
+                  << " px: raw | processed | envelope | migrated)\n"
+                  << "  time      " << Num(seconds, 2) << " s with " << run.workers << " worker(s)\n"
+                  << "  next      vantir3 info " << raw << "\n"
+                  << "            vantir3 process " << raw << " -s dewow -s agc:WINDOW=2 --png agc.png --compare\n";
+        return 0;
+    } catch (const std::exception& e) {
+        Report("demo", e);
+        return 1;
+    }
+}
+
+}  // namespace vantir3_cli

@@ -1,0 +1,57 @@
+// Block workers: the traces of a profile are cut into blocks, processed by
+// worker threads (each with its own source and pipeline: the library is used
+// from one thread per chain) and handed to a sink in trace order. At most a
+// few blocks per worker are in flight, so memory follows the block size, not
+// the profile. The result does not depend on the number of workers.
+#ifndef TOOLS_PARALLEL_H_
+#define TOOLS_PARALLEL_H_
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vantir3_cli {
+
+struct Block {
+    int64_t first = 0, count = 0;       // traces
+    std::vector<int16_t> processed;     // count x samples
+    std::vector<int16_t> raw;           // the same traces unprocessed, when asked for
+};
+
+// Fills block.processed (and block.raw) for block.first, block.count.
+using BlockFn = std::function<void(Block&)>;
+// Called once in each worker thread to make that worker's BlockFn.
+using WorkerFactory = std::function<BlockFn()>;
+// Receives the blocks in trace order, on one thread at a time.
+using BlockSink = std::function<void(const Block&)>;
+
+// A progress bar on standard error, drawn only when it is a terminal and the
+// work has taken more than half a second.
+class Progress {
+public:
+    Progress(std::string label, int64_t total);
+    ~Progress();
+    void Update(int64_t done);
+
+private:
+    std::string label_;
+    int64_t total_;
+    bool enabled_, shown_ = false;
+    int lastPercent_ = -1;
+    std::chrono::steady_clock::time_point start_;
+};
+
+// Traces per block for traces of `samples` samples: about 4 MB of samples.
+int64_t DefaultBlockTraces(int32_t samples);
+
+// Processes traces [0, traces) in blocks of blockTraces with `workers`
+// threads. The first exception of a worker or of the sink stops the run and
+// is rethrown here.
+void RunBlocks(int64_t traces, int64_t blockTraces, int workers, const WorkerFactory& factory,
+               const BlockSink& sink, Progress* progress);
+
+}  // namespace vantir3_cli
+
+#endif  // TOOLS_PARALLEL_H_
