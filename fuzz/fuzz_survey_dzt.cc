@@ -1,0 +1,103 @@
+// Fuzz target: arbitrary bytes opened as a DZT file.
+//
+// The bytes go to an anonymous memory file, opened through /proc/self/fd
+// with the format given. A SurveyError is a fine answer; anything else (a
+// crash, a sanitizer report, another exception) is a finding. When the file
+// opens:
+//   - every channel's traces are read both as values and as 16-bit samples,
+//     in one request and a trace at a time, and the two agree;
+//   - the 16-bit view holds no non-radar words (they equal sample 2);
+//   - the native trace words hold exactly two words per trace;
+//   - a DZT writer built from the records gives a header of its layout's
+//     size and patches the words of every trace in place.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vantir3_survey/format_io.h"
+#include "vantir3_survey/survey.h"
+
+namespace {
+
+using vantir3::survey::Acquisition;
+using vantir3::survey::SurveyError;
+using vantir3::survey::SurveyFile;
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "fuzz_survey_dzt: %s\n", what);
+    std::abort();
+}
+
+#define FUZZ_REQUIRE(cond) \
+    do {                   \
+        if (!(cond)) Fail(#cond); \
+    } while (0)
+
+// Files whose samples would take long to walk are only opened.
+constexpr int64_t kMaxValues = 1 << 20;
+
+void Check(const SurveyFile& f) {
+    const int64_t traces = f.traceCount();
+    const int64_t samples = f.sampleCount();
+    FUZZ_REQUIRE(traces > 0 && samples > 2);
+    if (traces * samples > kMaxValues) return;
+    std::vector<double> values(static_cast<size_t>(traces * samples)), one(static_cast<size_t>(samples));
+    std::vector<int16_t> s16(values.size());
+    for (int32_t c = 0; c < f.channelCount(); ++c) {
+        const Acquisition& a = f.acquisition(c);
+        FUZZ_REQUIRE(a.traces == traces && a.samples == samples);
+        FUZZ_REQUIRE(a.native.traceHeaders.size() ==
+                     static_cast<size_t>(traces * 2 * vantir3::survey::SampleTypeBytes(a.sampleType)));
+        f.ReadTraces(c, 0, traces, values.data());
+        f.ReadTraces16(c, 0, traces, s16.data());
+        for (int64_t k = 0; k < traces; ++k) {
+            f.ReadTraces(c, k, 1, one.data());
+            for (int64_t i = 0; i < samples; ++i) FUZZ_REQUIRE(one[i] == values[k * samples + i]);
+            const int16_t* t = s16.data() + k * samples;
+            FUZZ_REQUIRE(t[0] == t[2] && t[1] == t[2]);
+        }
+    }
+    std::unique_ptr<vantir3::survey::internal::FormatWriter> w;
+    try {
+        w = vantir3::survey::internal::MakeDztWriter(f.acquisitions(), f.layout().type);
+    } catch (const SurveyError&) {
+        return;  // more channels than a written file holds
+    }
+    const vantir3::survey::TraceLayout l = w->Layout();
+    FUZZ_REQUIRE(l.samples == samples && l.channels == f.channelCount());
+    FUZZ_REQUIRE(static_cast<int64_t>(w->FileHeader(traces).size()) == l.dataOffset);
+    std::vector<uint8_t> record(static_cast<size_t>(l.recordBytes));
+    for (int64_t k = 0; k < traces; ++k) {
+        for (int32_t c = 0; c < l.channels; ++c) w->PatchSamples(k, c, record.data());
+    }
+    w->Companions(traces);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const int fd = ::memfd_create("fuzz_survey_dzt", MFD_CLOEXEC);
+    if (fd < 0) Fail("memfd_create failed");
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0) Fail("write to the memory file failed");
+        done += static_cast<size_t>(n);
+    }
+    vantir3::survey::ReadOptions options;
+    options.formatGiven = true;
+    options.format = vantir3::survey::Format::kDzt;
+    try {
+        const std::unique_ptr<SurveyFile> f = SurveyFile::Open("/proc/self/fd/" + std::to_string(fd), options);
+        Check(*f);
+    } catch (const SurveyError&) {
+    }
+    ::close(fd);
+    return 0;
+}
