@@ -401,6 +401,31 @@ void CopyTraces(const MeboDataPtr& in, std::vector<int16_t>& out) {
     }
 }
 
+void CheckStepFacts(const std::vector<Step>& steps, const vantir3::survey::Acquisition& acquisition) {
+    const ICdpDataSource::SEGprParam gpr = acquisition.GprParam();
+    for (const Step& step : steps) {
+        const std::string where = "step '" + step.text + "': ";
+        // Every step but the background subtraction and the envelope works in
+        // time; the dewow, AGC and SEC2 windows in transmit pulse widths.
+        if (step.kind != StepKind::kBackground && step.kind != StepKind::kEnvelope && !(gpr.sampleInterval > 0.0))
+            throw std::runtime_error(where + "needs the sample interval, which the file does not give "
+                                             "(give it with --sample-interval)");
+        const bool pulseWidths = step.uid == KOL::Str2UID("DEWOW@") || step.uid == KOL::Str2UID("SECCGN") ||
+                                 step.uid == KOL::Str2UID("AGC@@@");
+        if (pulseWidths && !(gpr.antennaFrequency > 0.0))
+            throw std::runtime_error(where + "needs the antenna frequency, which the file does not give "
+                                             "(give it with --frequency)");
+        if (step.kind == StepKind::kMigrate && !(acquisition.traceSpacingM > 0.0))
+            throw std::runtime_error(where + "needs the trace spacing, which the file does not give "
+                                             "(give it with --spacing)");
+        if ((step.kind == StepKind::kDeseparate || step.kind == StepKind::kTopo) && !std::isfinite(gpr.antennaSeparation))
+            throw std::runtime_error(where + "needs the antenna separation, which the file does not give "
+                                             "(give it with --separation)");
+        if (step.kind == StepKind::kTopo && acquisition.elevationsM.size() != static_cast<size_t>(acquisition.traces))
+            throw std::runtime_error(where + "needs an elevation for every trace, which the file does not give");
+    }
+}
+
 Pipeline::Pipeline(const ICdpDataSource& raw, const std::vector<Step>& steps,
                    const vantir3::survey::Acquisition& acquisition)
     : raw_(raw), acquisition_(acquisition) {
@@ -421,14 +446,6 @@ Pipeline::Pipeline(const ICdpDataSource& raw, const std::vector<Step>& steps,
             s.names += (s.names.empty() ? "" : ", ") + step.name;
             continue;
         }
-        if (step.kind == StepKind::kMigrate && !(acquisition.traceSpacingM > 0.0))
-            throw std::runtime_error(where + "migration needs the trace spacing, which the file does not give "
-                                             "(give it with --spacing)");
-        if ((step.kind == StepKind::kDeseparate || step.kind == StepKind::kTopo) && !std::isfinite(gpr.antennaSeparation))
-            throw std::runtime_error(where + "needs the antenna separation, which the file does not give "
-                                             "(give it with --separation)");
-        if (step.kind == StepKind::kTopo && acquisition.elevationsM.size() != static_cast<size_t>(acquisition.traces))
-            throw std::runtime_error(where + "needs an elevation for every trace, which the file does not give");
         auto stage = std::make_unique<Stage>();
         stage->op = &step;
         stage->names = step.name;

@@ -56,6 +56,11 @@ std::string DescribeSteps(const std::vector<Step>& steps);
 // The velocity (m/ns) the steps use for depth, or `fallback`.
 double StepsVelocity(const std::vector<Step>& steps, double fallback);
 
+// Throws std::runtime_error naming the step when the acquisition lacks a
+// fact that a step needs (sample interval, antenna frequency or separation,
+// trace spacing, elevations).
+void CheckStepFacts(const std::vector<Step>& steps, const vantir3::survey::Acquisition& acquisition);
+
 // The catalogue: categories, processes, parameters, and the program's
 // operations, as text for `vantir3 list`.
 std::string CatalogueText();
@@ -66,7 +71,7 @@ class Pipeline {
 public:
     // acquisition: the facts of the source's channel (trace spacing for
     // migration, elevations for the topographic shift); it must outlive the
-    // pipeline. Throws std::runtime_error when a step lacks a fact it needs.
+    // pipeline, and to hold what CheckStepFacts asks for.
     Pipeline(const ICdpDataSource& raw, const std::vector<Step>& steps,
              const vantir3::survey::Acquisition& acquisition);
     ~Pipeline();

@@ -127,6 +127,7 @@ void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings
 // The SEC2 automatic set-up: statistics of the data that reach the SEC2 step
 // (the steps before it run first, block by block), then the library's set-up.
 void ResolveSec2Auto(const Input& in, std::vector<Step>& steps, const RunSettings& run) {
+    CheckStepFacts(steps, in.acquisition);
     for (size_t k = 0; k < steps.size(); ++k) {
         if (!steps[k].sec2Auto) continue;
         const std::vector<Step> before(steps.begin(), steps.begin() + static_cast<ptrdiff_t>(k));
@@ -159,6 +160,7 @@ void ResolveSec2Auto(const Input& in, std::vector<Step>& steps, const RunSetting
 void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings& run, bool wantRaw,
               const BlockSink& sink, const std::string& label) {
     const vs::Acquisition& a = in.acquisition;
+    CheckStepFacts(steps, a);
     int64_t block = run.blockTraces > 0 ? run.blockTraces : DefaultBlockTraces(a.samples);
     for (const Step& s : steps) {
         if (!s.WholeSection()) continue;
@@ -513,6 +515,7 @@ int DemoCommand(const std::string& dir, uint32_t seed, const RunSettings& run, P
         RunSteps(in, withEnvelope, run, false, [&](const Block& b) { envPanel.Add(b.processed.data(), b.count); }, "envelope");
         RunSteps(in, withMigration, run, false, [&](const Block& b) { migPanel.Add(b.processed.data(), b.count); }, "migration");
         for (Panel* p : {&rawPanel, &procPanel, &envPanel, &migPanel}) p->Finish();
+        plot.oneScale = false;  // the migration's output has its own amplitude scale
         plot.title = "vantir3 demo: built-in sample survey (seed " + std::to_string(seed) + ")";
         WritePicture(picture, {&rawPanel, &procPanel, &envPanel, &migPanel}, plot);
 

@@ -18,7 +18,7 @@ namespace vantir3_cli {
 
 namespace {
 
-constexpr int kTop = 50, kBottom = 46, kLeft = 58, kRight = 52, kBar = 76;
+constexpr int kTop = 50, kBottom = 46, kLeft = 62, kRight = 58, kBar = 76;
 
 struct Buffer {
     MeboDataPtr b;
@@ -248,8 +248,12 @@ void DrawColourBar(cairo_t* cr, const PlotOptions& o, double clip, double x0, do
     cairo_rectangle(cr, x0 + 0.5, y0 + 0.5, 13, h - 1);
     cairo_stroke(cr);
     char buf[32];
+    // clip 0: each panel has its own clip.
     for (int k = -1; k <= 1; ++k) {
-        std::snprintf(buf, sizeof buf, "%+.0f", -k * clip);
+        if (clip > 0.0)
+            std::snprintf(buf, sizeof buf, "%+.0f", -k * clip);
+        else
+            std::snprintf(buf, sizeof buf, "%sclip", k < 0 ? "+" : "-");
         Text(cr, x0 + 18, y0 + h * (k + 1) / 2.0, k == 0 ? "0" : buf, 0.0, 0.5);
     }
     std::snprintf(buf, sizeof buf, "clip %g%%", o.clipPercentile);
@@ -266,9 +270,11 @@ void Draw(cairo_t* cr, const std::vector<const Panel*>& panels, const PlotOption
     const double clip = Clip(panels, o.clipPercentile);
     const double pw = static_cast<double>(o.width - kBar) / std::max<size_t>(panels.size(), 1);
     const double h = o.height - kTop - kBottom;
-    for (size_t i = 0; i < panels.size(); ++i)
-        DrawPanel(cr, *panels[i], o, clip, i * pw + kLeft, kTop, pw - kLeft - kRight, h);
-    DrawColourBar(cr, o, clip, o.width - kBar + 14, kTop, h);
+    for (size_t i = 0; i < panels.size(); ++i) {
+        const double own = o.oneScale ? clip : Clip({panels[i]}, o.clipPercentile);
+        DrawPanel(cr, *panels[i], o, own, i * pw + kLeft, kTop, pw - kLeft - kRight, h);
+    }
+    DrawColourBar(cr, o, o.oneScale ? clip : 0.0, o.width - kBar + 14, kTop, h);
 }
 
 std::string Lower(std::string s) {

@@ -52,6 +52,7 @@ struct PlotOptions {
     int width = 1000, height = 600;  // the whole picture, pixels
     double metresPerPixel = 0.0;     // > 0: the width follows from the distance
     double clipPercentile = 99.0;    // of |amplitude|
+    bool oneScale = true;            // one clip for all panels, else one per panel
     std::string colourMap = "gray";  // "gray" or "diverging"
     double velocity = 0.1;           // m/ns, for the depth axis
     std::string title;

@@ -73,7 +73,7 @@ SynthSurvey MakeSynthSurvey(const SynthOptions& o) {
     a.timeWindowNs = o.samples * kSampleIntervalNs;
     a.traceSpacingM = kSpacingM;
     a.traceSpacingSource = "built-in sample survey";
-    a.antennaName = "synthetic 400 MHz";
+    a.antennaName = "400MHz";  // a name the DZT format knows the frequency of
     a.antennaFrequencyMHz = kFrequencyMHz;
     a.antennaSeparationM = kSeparationM;
     a.stacks = 1;
@@ -115,7 +115,7 @@ SynthSurvey MakeSynthSurvey(const SynthOptions& o) {
         for (int32_t i = 0; i < o.samples; ++i) {
             const double t = i * kSampleIntervalNs - t0;
             const double wow = t > 0.0 ? 7000.0 * std::exp(-t / 30.0) * (1.0 - std::exp(-t / 3.0)) : 0.0;
-            const double value = trace[i] + wow * (1.0 + 0.1 * std::sin(x)) + 60.0 * noise.Next();
+            const double value = trace[i] + wow * (1.0 + 0.1 * std::sin(x)) + 30.0 * noise.Next();
             out[i] = static_cast<int16_t>(std::lround(std::clamp(value, -32767.0, 32767.0)));
         }
     }
