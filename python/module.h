@@ -1,0 +1,24 @@
+// The parts of the extension module vantir3._vantir3, one function per file.
+#ifndef VANTIR3_PYTHON_MODULE_H_
+#define VANTIR3_PYTHON_MODULE_H_
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+#include "vantir3_survey/survey.h"
+
+namespace vantir3_py {
+
+void BindEntryPoints(pybind11::module_& m);  // entry_points.cc
+void BindProcesses(pybind11::module_& m);    // processes.cc: catalogue, chains
+void BindSurvey(pybind11::module_& m);       // survey_binding.cc: files, acquisition
+
+// Names as the survey library prints them ("DZT", "i16"); ValueError for
+// any other.
+vantir3::survey::Format FormatFromName(const std::string& name);
+vantir3::survey::SampleType SampleTypeFromName(const std::string& name);
+
+}  // namespace vantir3_py
+
+#endif  // VANTIR3_PYTHON_MODULE_H_

@@ -1,0 +1,249 @@
+// The process catalogue with each type's parameter declarations, and
+// chains of steps (the command-line program's step syntax and pipeline,
+// shared with it) over arrays and over survey files.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "python/arrays.h"
+#include "python/module.h"
+#include "tools/cli_steps.h"
+#include "tools/synth_survey.h"
+#include "vantir3/vantir3.h"
+#include "vantir3_survey/survey.h"
+
+namespace vantir3_py {
+
+namespace {
+
+using namespace pybind11::literals;
+using vantir3::survey::Acquisition;
+
+// One parameter declaration, read from the library's declaration text.
+struct Parameter {
+    std::string type, code, label, description, units;
+    double value = 0, defaultValue = 0, minimum = 0, maximum = 0, resolution = 0;
+    std::vector<std::string> suggestions;
+};
+
+// One catalogue row: a category or a process type with its parameters.
+struct CatalogueEntry {
+    std::string kind, code, name, description;
+    uint32_t uid = 0;
+    uint32_t level = 0;
+    std::vector<Parameter> parameters;
+};
+
+// The six-character code of an identifier (five bits per character, first
+// character lowest, each its character code minus 64).
+std::string CodeOf(uint32_t uid) {
+    std::string code;
+    for (int i = 0; i < 6; ++i) code += static_cast<char>(((uid >> (5 * i)) & 31) + 64);
+    return code;
+}
+
+std::vector<std::string> Lines(const std::string& text, char sep) {
+    std::vector<std::string> lines;
+    std::string line;
+    std::istringstream in(text);
+    while (std::getline(in, line, sep)) lines.push_back(line);
+    if (!text.empty() && text.back() == sep) lines.push_back("");
+    return lines;
+}
+
+// The nine (or ten, with units) lines of a parameter declaration.
+Parameter ParseDeclaration(const std::string& text) {
+    const std::vector<std::string> l = Lines(text, '\n');
+    Parameter p;
+    if (l.size() < 9) return p;
+    const size_t eq = l[1].find('=');
+    p.type = l[0];
+    p.code = l[1].substr(0, eq);
+    p.value = std::atof(l[1].c_str() + eq + 1);
+    p.defaultValue = std::atof(l[2].c_str());
+    p.minimum = std::atof(l[3].c_str());
+    p.maximum = std::atof(l[4].c_str());
+    p.resolution = std::atof(l[5].c_str());
+    if (!l[6].empty()) p.suggestions = Lines(l[6], ';');
+    p.label = l[7];
+    p.description = l[8];
+    if (l.size() > 9) p.units = l[9];
+    return p;
+}
+
+std::vector<CatalogueEntry> Catalogue() {
+    CCdpProcessToolbox toolbox;
+    std::vector<CCdpProcessToolbox::SProcessTypeDef> rows;
+    toolbox.GetProcessTypeDefArray(rows);
+    std::vector<CatalogueEntry> entries;
+    for (const auto& row : rows) {
+        CatalogueEntry e;
+        e.kind = row.kind == 0 ? "category" : "process";
+        e.uid = static_cast<uint32_t>(row.uid);
+        e.code = CodeOf(e.uid);
+        e.name = row.name;
+        e.description = row.description;
+        e.level = row.level;
+        for (unsigned i = 0; i < toolbox.GetDeclarationParamCount(e.uid); ++i) {
+            e.parameters.push_back(ParseDeclaration(toolbox.GetDeclaration(e.uid, static_cast<int>(i))));
+        }
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+// A sequence of processing steps in the command-line program's syntax
+// ("dewow", "agc:WINDOW=2,MAXGN@=200", "bgsub:50", "migrate:velocity=0.1").
+class Chain {
+public:
+    explicit Chain(const std::vector<std::string>& texts) : steps_(vantir3_cli::ParseSteps(texts)) {
+        if (steps_.empty()) throw py::value_error("Chain: no steps");
+    }
+
+    std::vector<std::string> Steps() const {
+        std::vector<std::string> s;
+        for (const auto& step : steps_) s.push_back(step.Describe());
+        return s;
+    }
+    bool WholeSection() const {
+        return std::any_of(steps_.begin(), steps_.end(), [](const vantir3_cli::Step& s) { return s.WholeSection(); });
+    }
+
+    // The steps over a profile in memory with its acquisition facts.
+    py::array_t<int16_t> Run(const py::object& dataArg, const Acquisition& facts) const {
+        py::array_t<int16_t> data = ProfileArg(dataArg, "Chain.run");
+        Acquisition acq = facts;
+        acq.traces = Traces(data);
+        acq.samples = Samples(data);
+        const ICdpDataSource::SEGprParam gpr = acq.GprParam();
+        std::vector<int16_t> out;
+        {
+            py::gil_scoped_release nogil;
+            vantir3_cli::MemorySource source(gpr, acq.samples);
+            source.SetTraces(data.data(), 0, acq.traces);
+            vantir3_cli::Pipeline pipeline(source, steps_, acq);
+            pipeline.Run(0, acq.traces, out, nullptr);
+        }
+        py::array_t<int16_t> result({static_cast<py::ssize_t>(acq.traces), static_cast<py::ssize_t>(acq.samples)});
+        std::memcpy(result.mutable_data(), out.data(), out.size() * sizeof(int16_t));
+        return result;
+    }
+
+    // The steps over one channel of a survey file, read through the
+    // file-backed source in blocks of traces (the whole section at once when
+    // a step needs it). With an output path the result is written block by
+    // block as a one-channel survey file and a summary returned; without,
+    // (samples, acquisition) is returned.
+    py::object RunFile(const std::string& path, const py::object& outPath, int32_t channel,
+                       int64_t blockTraces) const {
+        if (blockTraces < 1) throw py::value_error("Chain.run_file: block_traces must be at least 1");
+        std::unique_ptr<vantir3::survey::SurveyFile> file;
+        {
+            py::gil_scoped_release nogil;
+            file = vantir3::survey::SurveyFile::Open(path);
+        }
+        Acquisition acq = file->acquisition(channel);
+        const int64_t traces = acq.traces;
+        const int64_t block = WholeSection() ? traces : std::min(blockTraces, traces);
+        py::array_t<int16_t> result;
+        int16_t* dst = nullptr;
+        std::unique_ptr<vantir3::survey::SurveyWriter> writer;
+        if (outPath.is_none()) {
+            result = py::array_t<int16_t>({static_cast<py::ssize_t>(traces), static_cast<py::ssize_t>(acq.samples)});
+            dst = result.mutable_data();
+        }
+        {
+            py::gil_scoped_release nogil;
+            vantir3::survey::FileSource source(*file, channel);
+            vantir3_cli::Pipeline pipeline(source, steps_, acq);
+            if (dst == nullptr) {
+                Acquisition written = acq;
+                written.channelCount = 1;
+                written.channel = 0;
+                writer = vantir3::survey::SurveyWriter::Create(outPath.cast<std::string>(), {written});
+            }
+            std::vector<int16_t> out;
+            for (int64_t first = 0; first < traces; first += block) {
+                const int64_t count = std::min(block, traces - first);
+                pipeline.Run(first, count, out, nullptr);
+                if (writer) {
+                    writer->WriteScans16(out.data(), count);
+                } else {
+                    std::memcpy(dst + first * acq.samples, out.data(), out.size() * sizeof(int16_t));
+                }
+            }
+            if (writer) writer->Commit();
+        }
+        if (dst != nullptr) return py::make_tuple(result, acq);
+        return py::dict("path"_a = path, "output"_a = outPath, "traces"_a = traces, "samples"_a = acq.samples,
+                        "format"_a = vantir3::survey::FormatName(acq.format), "steps"_a = Steps());
+    }
+
+private:
+    std::vector<vantir3_cli::Step> steps_;
+};
+
+}  // namespace
+
+void BindProcesses(py::module_& m) {
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const vantir3_cli::UsageError& e) {
+            PyErr_SetString(PyExc_ValueError, e.what());
+        }
+    });
+
+    py::class_<Parameter>(m, "Parameter",
+                          "One parameter declaration of a process type: type letter, code, value (the "
+                          "declared default for a catalogue entry), default, minimum, maximum, resolution, "
+                          "suggested values, label, description and units ('' when none).")
+        .def_readonly("type", &Parameter::type)
+        .def_readonly("code", &Parameter::code)
+        .def_readonly("value", &Parameter::value)
+        .def_readonly("default", &Parameter::defaultValue)
+        .def_readonly("minimum", &Parameter::minimum)
+        .def_readonly("maximum", &Parameter::maximum)
+        .def_readonly("resolution", &Parameter::resolution)
+        .def_readonly("suggestions", &Parameter::suggestions)
+        .def_readonly("label", &Parameter::label)
+        .def_readonly("description", &Parameter::description)
+        .def_readonly("units", &Parameter::units)
+        .def("__repr__", [](const Parameter& p) {
+            return "Parameter(code='" + p.code + "', label='" + p.label + "', default=" +
+                   py::repr(py::float_(p.defaultValue)).cast<std::string>() + ")";
+        });
+    py::class_<CatalogueEntry>(m, "CatalogueEntry",
+                               "One catalogue row: kind ('category' or 'process'), code, uid, name, "
+                               "description, level (nesting) and, for processes, parameters.")
+        .def_readonly("kind", &CatalogueEntry::kind)
+        .def_readonly("code", &CatalogueEntry::code)
+        .def_readonly("uid", &CatalogueEntry::uid)
+        .def_readonly("name", &CatalogueEntry::name)
+        .def_readonly("description", &CatalogueEntry::description)
+        .def_readonly("level", &CatalogueEntry::level)
+        .def_readonly("parameters", &CatalogueEntry::parameters)
+        .def("__repr__", [](const CatalogueEntry& e) {
+            return "CatalogueEntry(kind='" + e.kind + "', code='" + e.code + "', name='" + e.name + "')";
+        });
+    m.def("catalogue", &Catalogue, "The library's catalogue of categories and process types, in order.");
+    m.def("catalogue_text", &vantir3_cli::CatalogueText,
+          "The catalogue with the step names and operations, as the command-line program lists it.");
+
+    py::class_<Chain>(m, "_Chain")
+        .def(py::init<const std::vector<std::string>&>(), "steps"_a)
+        .def_property_readonly("steps", &Chain::Steps)
+        .def_property_readonly("whole_section", &Chain::WholeSection)
+        .def("run", &Chain::Run, "data"_a, "acquisition"_a)
+        .def("run_file", &Chain::RunFile, "path"_a, "out_path"_a = py::none(), "channel"_a = 0,
+             "block_traces"_a = 4096);
+}
+
+}  // namespace vantir3_py

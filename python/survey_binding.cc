@@ -1,0 +1,306 @@
+// Survey files: the acquisition record as a dataclass-like Python object,
+// read() and write(), and SurveyError as a Python exception.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "python/arrays.h"
+#include "python/module.h"
+#include "vantir3_survey/survey.h"
+
+namespace vantir3_py {
+
+namespace {
+
+using namespace pybind11::literals;
+using vantir3::survey::Acquisition;
+using vantir3::survey::Format;
+using vantir3::survey::NativeHeader;
+using vantir3::survey::SampleType;
+
+constexpr Format kFormats[] = {Format::kDzt, Format::kDt1, Format::kRd3, Format::kRd7, Format::kSegy};
+constexpr SampleType kSampleTypes[] = {SampleType::kU8,  SampleType::kI8,  SampleType::kU16, SampleType::kI16,
+                                       SampleType::kI32, SampleType::kF32, SampleType::kIbm32};
+
+// One field of the acquisition record as Python sees it.
+struct Field {
+    const char* name;
+    const char* doc;
+    std::function<py::object(const Acquisition&)> get;
+    std::function<void(Acquisition&, const py::handle&)> set;
+};
+
+template <typename T>
+Field Member(const char* name, T Acquisition::*member, const char* doc) {
+    return {name, doc, [member](const Acquisition& a) { return py::cast(a.*member); },
+            [member](Acquisition& a, const py::handle& v) { a.*member = v.cast<T>(); }};
+}
+
+// A list of records of two or three numbers, as tuples.
+template <typename T, typename Get, typename Make>
+Field Records(const char* name, std::vector<T> Acquisition::*member, const char* doc, Get get, Make make) {
+    return {name, doc,
+            [member, get](const Acquisition& a) {
+                py::list l;
+                for (const T& r : a.*member) l.append(get(r));
+                return py::object(std::move(l));
+            },
+            [member, make](Acquisition& a, const py::handle& v) {
+                std::vector<T> out;
+                for (const py::handle& item : v) out.push_back(make(py::tuple(py::reinterpret_borrow<py::object>(item))));
+                a.*member = std::move(out);
+            }};
+}
+
+const std::vector<Field>& Fields() {
+    static const std::vector<Field> fields = {
+        {"format", "File format: 'DZT', 'DT1', 'RD3', 'RD7' or 'SEG-Y'.",
+         [](const Acquisition& a) { return py::cast(vantir3::survey::FormatName(a.format)); },
+         [](Acquisition& a, const py::handle& v) { a.format = FormatFromName(v.cast<std::string>()); }},
+        Member("channel_count", &Acquisition::channelCount, "Channels in the file."),
+        Member("channel", &Acquisition::channel, "This record's channel (0-based)."),
+        Member("traces", &Acquisition::traces, "Traces of this channel."),
+        Member("samples", &Acquisition::samples, "Samples per trace."),
+        {"sample_type", "Sample type as stored: 'u8', 'i8', 'u16', 'i16', 'i32', 'f32' or 'ibm32'.",
+         [](const Acquisition& a) { return py::cast(vantir3::survey::SampleTypeName(a.sampleType)); },
+         [](Acquisition& a, const py::handle& v) { a.sampleType = SampleTypeFromName(v.cast<std::string>()); }},
+        Member("scale", &Acquisition::scale, "value = sample16 * scale (a power of two; 1 for 16-bit files)."),
+        Member("sample_interval_ns", &Acquisition::sampleIntervalNs, "Time between samples, ns (NaN: unknown)."),
+        Member("sample_interval_source", &Acquisition::sampleIntervalSource, "How the sample interval was derived."),
+        Member("time_zero_sample", &Acquisition::timeZeroSample, "Position of time zero, samples, 1-based, fractional."),
+        Member("first_sample_time_ns", &Acquisition::firstSampleTimeNs, "Time of sample 0 relative to time zero, ns."),
+        Member("time_window_ns", &Acquisition::timeWindowNs, "Time window as the header states it, ns."),
+        Member("trace_spacing_m", &Acquisition::traceSpacingM, "Distance between traces, m (NaN: unknown or time-triggered)."),
+        Member("time_triggered", &Acquisition::timeTriggered, "Traces were triggered by time, not distance."),
+        Member("trace_interval_s", &Acquisition::traceIntervalS, "Time between traces when time-triggered, s."),
+        Member("trace_spacing_source", &Acquisition::traceSpacingSource, "How the trace spacing was derived."),
+        Member("antenna_name", &Acquisition::antennaName, "Antenna name as recorded."),
+        Member("antenna_frequency_mhz", &Acquisition::antennaFrequencyMHz, "Antenna centre frequency, MHz."),
+        Member("antenna_separation_m", &Acquisition::antennaSeparationM, "Transmitter-receiver separation, m."),
+        Member("position_unit", &Acquisition::positionUnit, "Unit the file gives positions in ('m' or 'ft'); values here are m."),
+        Member("stacks", &Acquisition::stacks, "Stacks per trace (0: not recorded)."),
+        Records("marks", &Acquisition::marks, "User marks: (trace, mark word) tuples.",
+                [](const vantir3::survey::Mark& m) { return py::make_tuple(m.trace, m.value); },
+                [](const py::tuple& t) {
+                    return vantir3::survey::Mark{t[0].cast<int64_t>(), t[1].cast<int32_t>()};
+                }),
+        Member("trace_positions_m", &Acquisition::tracePositionsM, "Distance along the line per trace, m (empty: none)."),
+        Member("elevations_m", &Acquisition::elevationsM, "Elevation per trace, m (empty: none)."),
+        Records("coordinates", &Acquisition::coordinates,
+                "Per trace (x, y, z): easting and northing in m, or longitude and latitude in degrees when "
+                "geographic; z elevation in m.",
+                [](const vantir3::survey::Coordinate& c) { return py::make_tuple(c.x, c.y, c.z); },
+                [](const py::tuple& t) {
+                    return vantir3::survey::Coordinate{t[0].cast<double>(), t[1].cast<double>(), t[2].cast<double>()};
+                }),
+        Member("geographic", &Acquisition::geographic, "Coordinates are longitude/latitude (degrees)."),
+        Records("range_gain", &Acquisition::rangeGain, "Recorded range gain: (sample, gain dB) break points.",
+                [](const vantir3::survey::RangeGainPoint& p) { return py::make_tuple(p.sample, p.gainDb); },
+                [](const py::tuple& t) {
+                    return vantir3::survey::RangeGainPoint{t[0].cast<double>(), t[1].cast<double>()};
+                }),
+        Member("warnings", &Acquisition::warnings, "What the reader found doubtful."),
+        {"native", "The format's own headers, kept so that writing back to the same format loses nothing.",
+         [](const Acquisition& a) { return py::cast(a.native); },
+         [](Acquisition& a, const py::handle& v) { a.native = v.cast<NativeHeader>(); }},
+    };
+    return fields;
+}
+
+const Field& FindField(const std::string& name) {
+    for (const Field& f : Fields()) {
+        if (name == f.name) return f;
+    }
+    throw py::type_error("Acquisition has no field '" + name + "'");
+}
+
+py::dict ToDict(const Acquisition& a) {
+    py::dict d;
+    for (const Field& f : Fields()) d[f.name] = f.get(a);
+    return d;
+}
+
+std::string Repr(const Acquisition& a) {
+    std::string s = "Acquisition(";
+    bool first = true;
+    for (const char* name : {"format", "channel", "traces", "samples", "sample_type", "sample_interval_ns",
+                             "time_zero_sample", "trace_spacing_m", "antenna_name", "antenna_frequency_mhz",
+                             "antenna_separation_m"}) {
+        s += (first ? "" : ", ") + std::string(name) + "=" + py::repr(FindField(name).get(a)).cast<std::string>();
+        first = false;
+    }
+    return s + ", ...)";
+}
+
+vantir3::survey::ReadOptions Options(const py::object& format, double sampleIntervalNs,
+                                     double antennaFrequencyMHz, double antennaSeparationM, double traceSpacingM) {
+    vantir3::survey::ReadOptions o;
+    if (!format.is_none()) {
+        o.formatGiven = true;
+        o.format = FormatFromName(format.cast<std::string>());
+    }
+    o.sampleIntervalNs = sampleIntervalNs;
+    o.antennaFrequencyMHz = antennaFrequencyMHz;
+    o.antennaSeparationM = antennaSeparationM;
+    o.traceSpacingM = traceSpacingM;
+    return o;
+}
+
+py::tuple Read(const std::string& path, int32_t channel, const py::object& format, double sampleIntervalNs,
+               double antennaFrequencyMHz, double antennaSeparationM, double traceSpacingM) {
+    const vantir3::survey::ReadOptions options =
+        Options(format, sampleIntervalNs, antennaFrequencyMHz, antennaSeparationM, traceSpacingM);
+    std::unique_ptr<vantir3::survey::SurveyFile> file;
+    {
+        py::gil_scoped_release nogil;
+        file = vantir3::survey::SurveyFile::Open(path, options);
+    }
+    const Acquisition& acq = file->acquisition(channel);
+    py::array_t<int16_t> data({static_cast<py::ssize_t>(acq.traces), static_cast<py::ssize_t>(acq.samples)});
+    int16_t* out = data.mutable_data();
+    {
+        py::gil_scoped_release nogil;
+        file->ReadTraces16(channel, 0, acq.traces, out);
+    }
+    return py::make_tuple(data, acq);
+}
+
+void Write(const std::string& path, const py::object& dataArg, const Acquisition& acquisition,
+           const py::object& format, const py::object& sampleType) {
+    py::array_t<int16_t> data = ProfileArg(dataArg, "write");
+    Acquisition acq = acquisition;
+    if (acq.traces != data.shape(0) || acq.samples != data.shape(1)) {
+        throw py::value_error("write: data is shaped (" + std::to_string(data.shape(0)) + ", " +
+                              std::to_string(data.shape(1)) + ") but the acquisition record has " +
+                              std::to_string(acq.traces) + " traces of " + std::to_string(acq.samples) +
+                              " samples");
+    }
+    acq.channelCount = 1;
+    acq.channel = 0;
+    vantir3::survey::WriteOptions options;
+    if (!format.is_none()) {
+        options.formatGiven = true;
+        options.format = FormatFromName(format.cast<std::string>());
+    }
+    if (!sampleType.is_none()) {
+        options.sampleTypeGiven = true;
+        options.sampleType = SampleTypeFromName(sampleType.cast<std::string>());
+    }
+    py::gil_scoped_release nogil;
+    std::unique_ptr<vantir3::survey::SurveyWriter> writer = vantir3::survey::SurveyWriter::Create(path, {acq}, options);
+    writer->WriteScans16(data.data(), acq.traces);
+    writer->Commit();
+}
+
+}  // namespace
+
+Format FormatFromName(const std::string& name) {
+    for (Format f : kFormats) {
+        if (name == vantir3::survey::FormatName(f)) return f;
+    }
+    throw py::value_error("unknown format '" + name + "' (DZT, DT1, RD3, RD7 or SEG-Y)");
+}
+
+SampleType SampleTypeFromName(const std::string& name) {
+    for (SampleType t : kSampleTypes) {
+        if (name == vantir3::survey::SampleTypeName(t)) return t;
+    }
+    throw py::value_error("unknown sample type '" + name + "' (u8, i8, u16, i16, i32, f32 or ibm32)");
+}
+
+void BindSurvey(py::module_& m) {
+    static py::exception<vantir3::survey::SurveyError> surveyError(m, "SurveyError", PyExc_ValueError);
+    py::register_exception_translator([](std::exception_ptr p) {
+        try {
+            if (p) std::rethrow_exception(p);
+        } catch (const vantir3::survey::SurveyError& e) {
+            py::object error = py::reinterpret_borrow<py::object>(surveyError.ptr())(e.what());
+            error.attr("file") = e.file();
+            error.attr("field") = e.field();
+            error.attr("offset") = e.offset();
+            PyErr_SetObject(surveyError.ptr(), error.ptr());
+        }
+    });
+    surveyError.doc() =
+        "A survey file that cannot be read or written; the message names the file, the header field at fault "
+        "and the byte offset (also as the attributes file, field and offset).";
+
+    py::class_<NativeHeader>(m, "NativeHeader", "The format's own headers, as read (opaque to most callers).")
+        .def(py::init<>())
+        .def_property(
+            "format", [](const NativeHeader& h) { return vantir3::survey::FormatName(h.format); },
+            [](NativeHeader& h, const std::string& v) { h.format = FormatFromName(v); })
+        .def_property(
+            "file_header", [](const NativeHeader& h) { return py::bytes(reinterpret_cast<const char*>(h.fileHeader.data()), h.fileHeader.size()); },
+            [](NativeHeader& h, const py::bytes& v) {
+                const std::string s = v;
+                h.fileHeader.assign(s.begin(), s.end());
+            })
+        .def_readwrite("text", &NativeHeader::text)
+        .def_readwrite("trace_header_bytes", &NativeHeader::traceHeaderBytes)
+        .def_property(
+            "trace_headers", [](const NativeHeader& h) { return py::bytes(reinterpret_cast<const char*>(h.traceHeaders.data()), h.traceHeaders.size()); },
+            [](NativeHeader& h, const py::bytes& v) {
+                const std::string s = v;
+                h.traceHeaders.assign(s.begin(), s.end());
+            });
+
+    py::class_<Acquisition> acquisition(
+        m, "Acquisition",
+        "The acquisition record of one channel of a survey file. Units are in the field names (ns, m, MHz, "
+        "dB, s); NaN means unknown. Build one with keyword arguments, e.g. "
+        "Acquisition(samples=512, traces=100, sample_interval_ns=0.1, antenna_frequency_mhz=500).");
+    acquisition
+        .def(py::init([](const py::kwargs& kwargs) {
+                 Acquisition a;
+                 for (const auto& item : kwargs) FindField(item.first.cast<std::string>()).set(a, item.second);
+                 return a;
+             }))
+        .def("to_dict", &ToDict, "The fields as a dict.")
+        .def("replace", [](const Acquisition& a, const py::kwargs& kwargs) {
+                 Acquisition copy = a;
+                 for (const auto& item : kwargs) FindField(item.first.cast<std::string>()).set(copy, item.second);
+                 return copy;
+             }, "A copy with the given fields changed.")
+        .def("__copy__", [](const Acquisition& a) { return a; })
+        .def("__deepcopy__", [](const Acquisition& a, const py::dict&) { return a; })
+        .def("__eq__", [](const Acquisition& a, const py::object& other) {
+                 if (!py::isinstance<Acquisition>(other)) return false;
+                 return ToDict(a).equal(ToDict(other.cast<const Acquisition&>()));
+             })
+        .def("__repr__", &Repr)
+        .def(py::pickle([](const Acquisition& a) { return ToDict(a); },
+                        [](const py::dict& d) {
+                            Acquisition a;
+                            for (const auto& item : d) FindField(item.first.cast<std::string>()).set(a, item.second);
+                            return a;
+                        }));
+    for (const Field& f : Fields()) {
+        acquisition.def_property(f.name, f.get, f.set, f.doc);
+    }
+    py::list names;
+    for (const Field& f : Fields()) names.append(f.name);
+    acquisition.attr("fields") = py::tuple(names);
+
+    m.def("read", &Read, "path"_a, "channel"_a = 0, py::kw_only(), "format"_a = py::none(),
+          "sample_interval_ns"_a = vantir3::survey::kUnknown, "antenna_frequency_mhz"_a = vantir3::survey::kUnknown,
+          "antenna_separation_m"_a = vantir3::survey::kUnknown, "trace_spacing_m"_a = vantir3::survey::kUnknown,
+          "Reads one channel of a survey file: (samples, acquisition), samples an int16 array shaped (traces, "
+          "samples) through the channel's scale. The keyword arguments replace facts the file lacks or gets "
+          "wrong; format reads the file as that format whatever its extension. Raises SurveyError.");
+    m.def("write", &Write, "path"_a, "data"_a, "acquisition"_a, py::kw_only(), "format"_a = py::none(),
+          "sample_type"_a = py::none(),
+          "Writes a profile (int16, shaped (traces, samples)) with its acquisition record as a one-channel "
+          "survey file (format from the extension unless given), under a temporary name renamed into place "
+          "when complete. Raises SurveyError.");
+    py::list formats;
+    for (Format f : kFormats) formats.append(vantir3::survey::FormatName(f));
+    m.attr("FORMATS") = py::tuple(formats);
+}
+
+}  // namespace vantir3_py

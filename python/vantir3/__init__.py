@@ -1,0 +1,96 @@
+"""VANTIR3: ground-penetrating-radar processing on numpy arrays.
+
+Profiles are numpy int16 arrays shaped (traces, samples). A C-contiguous
+array reaches the library without a copy; another int16 layout is copied
+once into C order; any other dtype raises TypeError (samples are never
+converted implicitly). Library failures raise StatusError naming the
+operation and the reason; unreadable survey files raise SurveyError.
+
+    >>> import vantir3
+    >>> data, acq = vantir3.read("line1.DZT")
+    >>> out = vantir3.dewow(data, window=1.5, antenna_frequency=acq.antenna_frequency_mhz,
+    ...                     sample_interval=acq.sample_interval_ns)
+    >>> out = vantir3.Chain(["dewow", "sec2:ATTENU=3"]).run(data, acq)
+    >>> table = vantir3.batch(paths, ["dewow", "agc"], "processed/")
+"""
+
+from ._vantir3 import (  # noqa: F401  (the public names of the module)
+    FORMATS,
+    STATS_EXTREMES,
+    STATS_MINMAX,
+    STATS_SUM,
+    Acquisition,
+    CatalogueEntry,
+    NativeHeader,
+    Parameter,
+    Stats,
+    StatusError,
+    SurveyError,
+    average_reduction,
+    background_subtract,
+    catalogue,
+    catalogue_text,
+    combo_shift,
+    decimation,
+    deseparate,
+    dewow,
+    envelope,
+    ground_zero_sample_idx,
+    migrate,
+    minmax_reduction,
+    read,
+    sec2_auto,
+    sec2_gain,
+    statistics,
+    topo_shift,
+    write,
+)
+from ._vantir3 import _Chain
+from .batch import batch  # noqa: F401
+
+
+class Chain:
+    """Processing steps in the command-line program's syntax, run in order.
+
+    Steps look like ``"dewow"``, ``"DEWOW@:WINDOW=1.50"``, ``"sec2:ATTENU=3"``,
+    ``"agc:WINDOW=2,MAXGN@=200"``, ``"bgsub:50"``, ``"migrate:velocity=0.1"``,
+    ``"envelope:10"``; ``catalogue_text()`` lists them. A bad step raises
+    ValueError naming it (and, for a refused value, its bounds).
+    """
+
+    def __init__(self, steps):
+        if isinstance(steps, str):
+            steps = [steps]
+        self._texts = list(steps)
+        self._chain = _Chain(self._texts)
+
+    @property
+    def steps(self):
+        """The parsed steps, described (e.g. ``'agc WINDOW=2 MAXGN@=200'``)."""
+        return self._chain.steps
+
+    def run(self, data, acquisition=None, **facts):
+        """The steps over a profile (int16, (traces, samples)) with its
+        acquisition facts: an Acquisition record, and/or its fields as keyword
+        arguments (e.g. ``sample_interval_ns=0.1, antenna_frequency_mhz=500``).
+        Returns a new array of the same shape."""
+        acq = acquisition if acquisition is not None else Acquisition()
+        if facts:
+            acq = acq.replace(**facts)
+        return self._chain.run(data, acq)
+
+    def run_file(self, path, out_path=None, channel=0, block_traces=4096):
+        """The steps over one channel of a survey file, read in blocks of
+        ``block_traces`` traces through the file-backed source (the whole
+        section at once when a step needs it: background subtraction,
+        migration). With ``out_path`` the result is written there (format
+        from its extension) and a summary dict returned; otherwise
+        ``(array, acquisition)``."""
+        return self._chain.run_file(str(path), None if out_path is None else str(out_path),
+                                    channel, block_traces)
+
+    def __reduce__(self):
+        return (Chain, (self._texts,))
+
+    def __repr__(self):
+        return "Chain(%r)" % (self._texts,)

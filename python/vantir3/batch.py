@@ -1,0 +1,72 @@
+"""Many survey files through one chain of steps on a Dask cluster."""
+
+import os
+import time
+
+
+def _process_file(path, steps, out_path, channel, block_traces):
+    """One task: the chain over one file, written to out_path. Never raises:
+    a failure is reported in the returned row with its error."""
+    from . import Chain  # imported on the worker
+
+    row = {"path": str(path), "output": str(out_path), "ok": False, "error": None,
+           "traces": None, "samples": None, "seconds": None}
+    start = time.perf_counter()
+    try:
+        summary = Chain(steps).run_file(path, out_path, channel=channel, block_traces=block_traces)
+        row.update(ok=True, traces=summary["traces"], samples=summary["samples"])
+    except Exception as error:  # reported per file; the other files go on
+        row["error"] = "%s: %s" % (type(error).__name__, error)
+    row["seconds"] = time.perf_counter() - start
+    return row
+
+
+def batch(paths, steps, out_dir, client=None, *, channel=0, block_traces=4096):
+    """Processes survey files with a chain of steps on Dask, one task per file.
+
+    ``client`` is a ``distributed.Client`` of any cluster; without one a local
+    cluster is started for the call (two single-threaded workers in this
+    process) and closed afterwards. Each output goes to ``out_dir`` under the
+    input's file name, in its format. The steps are checked before anything is
+    scheduled (ValueError). A file that fails does not stop the others.
+
+    Returns a list of dicts, one per path in the given order: ``path``,
+    ``output``, ``ok``, ``error`` (None or "Type: message"), ``traces``,
+    ``samples``, ``seconds``.
+    """
+    from . import Chain
+
+    Chain(steps)  # a bad step is refused here, not once per file
+    steps = list([steps] if isinstance(steps, str) else steps)
+    paths = [os.fspath(p) for p in paths]
+    names = [os.path.basename(p) for p in paths]
+    if len(set(names)) != len(names):
+        raise ValueError("batch: two inputs have the same file name; their outputs would collide")
+    os.makedirs(out_dir, exist_ok=True)
+    outputs = [os.path.join(os.fspath(out_dir), n) for n in names]
+
+    own = None
+    if client is None:
+        from distributed import Client, LocalCluster
+
+        cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
+                               dashboard_address=None)
+        own = (cluster, Client(cluster))
+        client = own[1]
+    try:
+        futures = [client.submit(_process_file, p, steps, o, channel, block_traces,
+                                 key="vantir3-%d-%s" % (i, n), pure=False)
+                   for i, (p, o, n) in enumerate(zip(paths, outputs, names))]
+        rows = []
+        for path, output, future in zip(paths, outputs, futures):
+            try:
+                rows.append(future.result())
+            except Exception as error:  # the task itself was lost (e.g. a worker died)
+                rows.append({"path": path, "output": output, "ok": False,
+                             "error": "%s: %s" % (type(error).__name__, error),
+                             "traces": None, "samples": None, "seconds": None})
+        return rows
+    finally:
+        if own is not None:
+            own[1].close()
+            own[0].close()
