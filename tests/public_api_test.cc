@@ -55,6 +55,15 @@ TEST(PublicApi, HostDrivesAChainThroughTheExportedInterface) {
     SCDPPrc_DataStatsMode stats;
     SCDPPrc_InitStats(&stats);
     EXPECT_EQ(stats.count, 0u);
+
+    // Status codes by name, from the umbrella header.
+    CCdpProcess* dewow = toolbox->GetProcess(KOL::Str2UID("DEWOW@"));
+    ASSERT_NE(dewow, nullptr);
+    EXPECT_EQ(dewow->GetDataCdp(out, nullptr, &source), vantir3::kStatusNoDataSource);
+    dewow->SetDataSource(&source);
+    EXPECT_EQ(dewow->GetDataCdp(out, nullptr, &source), vantir3::kStatusOk);
+    MeboDataPtrRelease(&out);
+    toolbox->ReleaseProcess(dewow);
 }
 
 }  // namespace

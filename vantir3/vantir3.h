@@ -8,6 +8,7 @@
 #include "vantir3/framework/declaration_param.h"
 #include "vantir3/framework/process.h"
 #include "vantir3/framework/process_chain.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 #include "vantir3/numeric/statistics.h"
 #include "vantir3/processes/sec2_gain.h"

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 
+#include "vantir3/framework/status.h"
+
 namespace {
 
 constexpr int kNumAxes = 3;
@@ -284,8 +286,8 @@ int MeboDataPtrSetView(MeboDataPtr* buf, const Mebo3DDataAxis* request, int exte
 
 int16_t MeboIntersectRanges(Mebo3DDataAxis* result, const Mebo3DDataAxis* a,
                             const Mebo3DDataAxis* b, int firstAxis, int numAxes) {
-    if (result == nullptr || a == nullptr || b == nullptr) return -1;
-    if (firstAxis < 0 || numAxes < 0 || firstAxis + numAxes > kNumAxes) return -1;
+    if (result == nullptr || a == nullptr || b == nullptr) return vantir3::kStatusNoCommonRegion;
+    if (firstAxis < 0 || numAxes < 0 || firstAxis + numAxes > kNumAxes) return vantir3::kStatusNoCommonRegion;
     int16_t code = 0;
     for (int k = firstAxis; k < firstAxis + numAxes; ++k) {
         // Read both ranges before writing: result may be a or b itself.
@@ -296,26 +298,26 @@ int16_t MeboIntersectRanges(Mebo3DDataAxis* result, const Mebo3DDataAxis* a,
         result->dim[k].min = lo;
         result->dim[k].max = hi;
         if (lo > hi) {
-            code = -1;
+            code = vantir3::kStatusNoCommonRegion;
         } else if (code >= 0) {
-            if (lo > da.min || hi < da.max) code |= 1;
-            if (lo > db.min || hi < db.max) code |= 2;
+            if (lo > da.min || hi < da.max) code |= vantir3::kIntersectNarrowerThanFirst;
+            if (lo > db.min || hi < db.max) code |= vantir3::kIntersectNarrowerThanSecond;
         }
     }
     return code;
 }
 
 int16_t MeboDataPtrIntersect(MeboDataPtr* a, MeboDataPtr* b) {
-    if (a == nullptr || b == nullptr) return -1;
+    if (a == nullptr || b == nullptr) return vantir3::kStatusNoCommonRegion;
     // An empty buffer has no sample in common with anything.
-    if (a->axis.base == nullptr || b->axis.base == nullptr) return -1;
+    if (a->axis.base == nullptr || b->axis.base == nullptr) return vantir3::kStatusNoCommonRegion;
 
     Mebo3DDataAxis common = a->axis;
     const int16_t r = MeboIntersectRanges(&common, &a->axis, &b->axis, 0, kNumAxes);
     if (r <= 0) return r;
 
     const MeboDataPtr savedA = *a;
-    if (!MeboDataPtrSetView(a, &common, 0)) return -2;
+    if (!MeboDataPtrSetView(a, &common, 0)) return vantir3::kStatusViewFailed;
     Mebo3DDataAxis viewB = b->axis;
     for (int k = 0; k < kNumAxes; ++k) {
         viewB.dim[k].min = common.dim[k].min;
@@ -323,7 +325,7 @@ int16_t MeboDataPtrIntersect(MeboDataPtr* a, MeboDataPtr* b) {
     }
     if (!MeboDataPtrSetView(b, &viewB, 0)) {
         *a = savedA;  // leave both buffers as they were
-        return -2;
+        return vantir3::kStatusViewFailed;
     }
     return r;
 }

@@ -1,15 +1,17 @@
 #include "vantir3/framework/buffer_walk.h"
 
+#include "vantir3/framework/status.h"
+
 namespace vantir3 {
 
 CommonRegion::CommonRegion(MeboDataPtr& out, const MeboDataPtr& in)
-    : callerOut_(out), status_(-1) {
+    : callerOut_(out), status_(kStatusNoCommonRegion) {
     MeboDataPtrClear(&in_);
     MeboDataPtrClear(&out_);
     if (in.storage == nullptr || out.storage == nullptr) return;
     if (in.axis.elemSize != out.axis.elemSize ||
         in.axis.elemSize != static_cast<int32_t>(sizeof(int16_t))) {
-        status_ = -3;
+        status_ = kStatusElemSizeMismatch;
         return;
     }
     MeboDataPtrShare(&in_, &in);
@@ -55,9 +57,9 @@ TraceSpan CommonRegion::Trace(int32_t trace, int32_t plane) const {
 }
 
 int CommonRegion::Finish() {
-    if (status_ != 2 && status_ != 3) return 0;
+    if (status_ < 0 || (status_ & kIntersectNarrowerThanSecond) == 0) return kStatusOk;
     const Mebo3DDataAxis view = MeboDataPtrGetAxis(&out_);
-    return MeboDataPtrSetView(&callerOut_, &view, 0) ? 1 : -6;
+    return MeboDataPtrSetView(&callerOut_, &view, 0) ? kStatusOutputNarrowed : kStatusFinalNarrowFailed;
 }
 
 }  // namespace vantir3

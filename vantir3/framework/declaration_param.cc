@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kol_utils/kol_utils.h"
+#include "vantir3/framework/status.h"
 
 namespace {
 
@@ -108,7 +109,7 @@ const char* CDeclarationParam::GetVal(bool withCode) {
 }
 
 int CDeclarationParam::SetVal(const char* text) {
-    if (text == nullptr || declaration_.empty()) return 0;
+    if (text == nullptr || declaration_.empty()) return vantir3::kSetValRefused;
     try {
         // The text may point into this object's own strings, which the
         // line look-ups below overwrite: work on a copy.
@@ -124,7 +125,7 @@ int CDeclarationParam::SetVal(const char* text) {
             case 'D':
             case 'F': {
                 double number = 0.0;
-                if (KOL::IsNotRealNumber(result.c_str(), true, true, &number) != 0) return 0;
+                if (KOL::IsNotRealNumber(result.c_str(), true, true, &number) != 0) return vantir3::kSetValRefused;
                 exact = ExactResolution(number);
                 double bound = 0.0;
                 const char* line = Get(PS_MIN);
@@ -149,7 +150,7 @@ int CDeclarationParam::SetVal(const char* text) {
                 const bool allowNegative = declaration_[0] == 'L' || declaration_[0] == 'S';
                 long number = 0;
                 if (KOL::IsNotWholeNumber(result.c_str(), allowNegative, true, &number) != 0) {
-                    return 0;
+                    return vantir3::kSetValRefused;
                 }
                 double rounded = static_cast<double>(number);
                 exact = ExactResolution(rounded);
@@ -175,23 +176,23 @@ int CDeclarationParam::SetVal(const char* text) {
             case 'T':
                 break;
             default:
-                return 0;
+                return vantir3::kSetValRefused;
         }
         value_.swap(result);
-        return exact ? 1 : -1;
+        return exact ? vantir3::kSetValStored : vantir3::kSetValAdjusted;
     } catch (...) {
-        return 0;
+        return vantir3::kSetValRefused;
     }
 }
 
 int CDeclarationParam::SetToDefault() {
-    if (declaration_.empty()) return 0;
+    if (declaration_.empty()) return vantir3::kSetValRefused;
     return SetVal(GetVal(false));
 }
 
 int CDeclarationParam::SetToListVal(int index) {
-    if (index < 0 || declaration_.empty()) return 0;
-    if (!ParamToTmp(PS_LIST) || scratch_.empty()) return 0;
+    if (index < 0 || declaration_.empty()) return vantir3::kSetValRefused;
+    if (!ParamToTmp(PS_LIST) || scratch_.empty()) return vantir3::kSetValRefused;
     try {
         const KOL::CStr list(scratch_);
         size_t position = 0;
@@ -201,7 +202,7 @@ int CDeclarationParam::SetToListVal(int index) {
         }
     } catch (...) {
     }
-    return 0;
+    return vantir3::kSetValRefused;
 }
 
 int CDeclarationParam::GetListCount() {

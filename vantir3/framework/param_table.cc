@@ -11,6 +11,7 @@
 #include <new>
 
 #include "kol_utils/kol_utils.h"
+#include "vantir3/framework/status.h"
 
 namespace vantir3 {
 
@@ -128,7 +129,7 @@ int ParseParamString(const ProcessDecl& decl, double* const* slots, const char* 
     if (text == nullptr) text = "";
     const size_t length = std::strlen(text);
     std::unique_ptr<char[]> work(new (std::nothrow) char[length + 1]());
-    if (!work) return -9999;
+    if (!work) return kParamsOutOfMemory;
     std::memcpy(work.get(), text, length);
 
     std::array<uint32_t, kMaxParams> uids{};

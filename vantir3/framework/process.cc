@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "vantir3/framework/status.h"
+
 ICdpDataSource::ICdpDataSource() = default;
 ICdpDataSource::ICdpDataSource(const ICdpDataSource&) = default;
 ICdpDataSource& ICdpDataSource::operator=(const ICdpDataSource&) = default;
@@ -65,9 +67,9 @@ const ICdpDataSource* CCdpProcess::GetDataSource() { return source_; }
 
 int CCdpProcess::GetDataCdp(MeboDataPtr& out, const Mebo3DDataAxis* region,
                             const void* requester) const {
-    int status = -1;
+    int status = vantir3::kStatusAllocationFailed;
     MeboDataPtrRelease(&out);
-    if (source_ == nullptr) return -200;
+    if (source_ == nullptr) return vantir3::kStatusNoDataSource;
     if (!SourceChanged(requester)) requesters_.push_back(requester);
 
     MeboDataPtr input;
@@ -78,7 +80,7 @@ int CCdpProcess::GetDataCdp(MeboDataPtr& out, const Mebo3DDataAxis* region,
         if (input.storage == nullptr ||
             !MeboDataPtrAllocate(&out, a.elemSize, a.dim[0].min, a.dim[0].max, a.dim[1].min,
                                  a.dim[1].max, a.dim[2].min, a.dim[2].max, 0)) {
-            status = -1;
+            status = vantir3::kStatusAllocationFailed;
         } else {
             // The compute step is a logical part of fetching: it changes no
             // parameter, so a const fetch may run it.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/framework/status.h"
 
 namespace vantir3 {
 
@@ -255,8 +256,8 @@ int AgcGain(MeboDataPtr& out, const MeboDataPtr& in, double window, double maxGa
             const size_t n = static_cast<size_t>(d.max - d.min + 1);
             inCopy = NewScratch<int16_t>(n);
             outCopy = NewScratch<int16_t>(n);
-            if (!inCopy || !outCopy) return -1;
-            return kernel.Reserve(static_cast<int32_t>(n), half, maxGain, CpuSimdLevel()) ? 0 : -1;
+            if (!inCopy || !outCopy) return kStatusAllocationFailed;
+            return kernel.Reserve(static_cast<int32_t>(n), half, maxGain, CpuSimdLevel()) ? kStatusOk : kStatusAllocationFailed;
         },
         [&](const TraceSpan& s) {
             OnContiguousTrace(s, inCopy.get(), outCopy.get(),
@@ -272,6 +273,6 @@ double* CCdpPrcAgcGain::ParamSlot(uint32_t index) { return index == 0 ? &window_
 
 int CCdpPrcAgcGain::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr*) {
     const SEGprParam* gpr = GprParamPtr();
-    if (gpr == nullptr) return -201;
+    if (gpr == nullptr) return vantir3::kStatusNoGprParam;
     return vantir3::AgcGain(out, in, window_, maxGain_, gpr->antennaFrequency, gpr->sampleInterval);
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 
 namespace vantir3 {
@@ -113,13 +114,13 @@ int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPt
         [&](const CommonRegion& r) {
             // Bit 0 of the intersection: the common region is narrower than
             // the input, so the output does not cover it.
-            if (r.Status() & 1) return kOutputDoesNotCoverInput;
+            if (r.Status() & kIntersectNarrowerThanFirst) return kOutputDoesNotCoverInput;
             const Mebo3DDataAxis& a = r.InAxis();
             n = a.dim[0].max - a.dim[0].min + 1;
             inCopy = NewScratch<int16_t>(static_cast<size_t>(n));
             outCopy = NewScratch<int16_t>(static_cast<size_t>(n));
             subtrahend = NewScratch<int16_t>(static_cast<size_t>(n));
-            if (!inCopy || !outCopy || !subtrahend) return -1;
+            if (!inCopy || !outCopy || !subtrahend) return kStatusAllocationFailed;
             if (background != nullptr) {
                 const Mebo3DDataAxis& b = background->axis;
                 if (background->storage == nullptr || b.elemSize != static_cast<int32_t>(sizeof(int16_t)) ||
@@ -138,7 +139,7 @@ int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPt
             w = window < traces ? window : static_cast<int32_t>(traces);
             // 16 more entries: the last vector block addresses them (masked).
             average = NewScratch<double>(static_cast<size_t>(n) + 16);
-            return average ? 0 : -1;
+            return average ? kStatusOk : kStatusAllocationFailed;
         },
         [&](const TraceSpan& s) {
             const bool running = background == nullptr;
@@ -180,7 +181,7 @@ CCdpPrcBackgroundSubtract::CCdpPrcBackgroundSubtract()
 double* CCdpPrcBackgroundSubtract::ParamSlot(uint32_t) { return &window_; }
 
 int CCdpPrcBackgroundSubtract::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr* aux) {
-    if (GprParamPtr() == nullptr) return -201;
+    if (GprParamPtr() == nullptr) return vantir3::kStatusNoGprParam;
     return vantir3::BackgroundSubtract(out, in, aux, Window());
 }
 

@@ -10,14 +10,11 @@
 
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/framework/param_table.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/processes/trace_kernels.h"
 
 namespace vantir3 {
 extern const ProcessDecl kBackgroundSubtractDecl;
-
-// Result of BackgroundSubtract when the output does not cover the input's
-// index ranges.
-constexpr int kOutputDoesNotCoverInput = -7;
 
 // y[k] = SubtractSaturated16(x[k], b[k]) for k < n (x and y may be the same
 // array).

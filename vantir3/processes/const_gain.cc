@@ -1,6 +1,7 @@
 #include "vantir3/processes/const_gain.h"
 
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/numeric/scale_kernels.h"
 
 namespace vantir3 {
@@ -35,6 +36,6 @@ CCdpPrcConstGain::CCdpPrcConstGain() : CTableProcess(vantir3::kConstGainDecl) { 
 double* CCdpPrcConstGain::ParamSlot(uint32_t) { return &gain_; }
 
 int CCdpPrcConstGain::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr*) {
-    if (GprParamPtr() == nullptr) return -201;
+    if (GprParamPtr() == nullptr) return vantir3::kStatusNoGprParam;
     return vantir3::ConstGain(out, in, gain_);
 }

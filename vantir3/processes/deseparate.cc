@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 
 #include "vantir3/processes/trace_kernels.h"
@@ -42,12 +43,12 @@ int SetBoundingBox(const MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr& o
                    MeboDataPtr& inView, int flags) {
     MeboDataPtrShare(&inView, &in);
     MeboDataPtrShare(&outView, &out);
-    if ((flags & 8) != 0 && inView.axis.elemSize != outView.axis.elemSize) return -3;
+    if ((flags & 8) != 0 && inView.axis.elemSize != outView.axis.elemSize) return vantir3::kStatusElemSizeMismatch;
     if ((flags & 7) != 0) {
         Mebo3DDataAxis common = inView.axis;
-        if (MeboIntersectRanges(&common, &inView.axis, &outView.axis, 0, 1) < 0) return -2;
-        if (!NarrowAxis0(outView, common.dim[0])) return -4;
-        if (!NarrowAxis0(inView, common.dim[0])) return -5;
+        if (MeboIntersectRanges(&common, &inView.axis, &outView.axis, 0, 1) < 0) return vantir3::kStatusNoCommonRange;
+        if (!NarrowAxis0(outView, common.dim[0])) return vantir3::kStatusNarrowOutputFailed;
+        if (!NarrowAxis0(inView, common.dim[0])) return vantir3::kStatusNarrowInputFailed;
     }
     return 0;
 }
@@ -736,10 +737,10 @@ void ZeroSamples(MeboDataPtr& buf) {
 }
 
 int Deseparate(MeboDataPtr& out, const MeboDataPtr& in, double v, double s, double t0, double dt) {
-    if (in.storage == nullptr || out.storage == nullptr) return -1;
+    if (in.storage == nullptr || out.storage == nullptr) return kStatusNoCommonRegion;
     if (in.axis.elemSize != static_cast<int32_t>(sizeof(int16_t)) ||
         out.axis.elemSize != static_cast<int32_t>(sizeof(int16_t))) {
-        return -3;
+        return kStatusElemSizeMismatch;
     }
     if (!(v > 0.0) || !std::isfinite(v) || !(dt > 0.0) || !std::isfinite(dt) || !std::isfinite(s) ||
         !(t0 >= 0.0) || !std::isfinite(t0)) {
@@ -757,7 +758,7 @@ int Deseparate(MeboDataPtr& out, const MeboDataPtr& in, double v, double s, doub
     MeboDataPtrSwapAxes(&inView, 0, 1);
     MeboDataPtrSwapAxes(&outView, 0, 1);
     DepthWalk walk;
-    if (!CommonWalk(walk, inView.axis, outView.axis)) return -1;
+    if (!CommonWalk(walk, inView.axis, outView.axis)) return kStatusNoCommonRegion;
 
     const int32_t m = inView.axis.dim[0].min;
     const int64_t n = int64_t{inView.axis.dim[0].max} - m;
@@ -782,7 +783,7 @@ double* CCdpPrcDeSeparate::ParamSlot(uint32_t) { return &velocity_; }
 
 int CCdpPrcDeSeparate::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr*) {
     const SEGprParam* gpr = GprParamPtr();
-    if (gpr == nullptr) return -201;
+    if (gpr == nullptr) return vantir3::kStatusNoGprParam;
     vantir3::ZeroSamples(out);
     return vantir3::Deseparate(out, in, velocity_, gpr->antennaSeparation, gpr->timeZeroSample,
                                gpr->sampleInterval);

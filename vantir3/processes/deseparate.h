@@ -20,6 +20,7 @@
 
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/framework/param_table.h"
+#include "vantir3/framework/status.h"
 
 // Depth of a reflector whose echo arrives after two-way time t (ns) with the
 // antennas s metres apart, at velocity v (m/ns): sqrt(((v*t)^2 - s^2) / 4),
@@ -38,14 +39,6 @@ int SetBoundingBox(const MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr& o
 
 namespace vantir3 {
 extern const ProcessDecl kDeseparateDecl;
-
-// Status of a depth conversion whose geometry has no depth scale (see
-// Deseparate): the input was copied unchanged.
-constexpr int kDepthNotConverted = 2;
-// Status of a depth conversion given unusable numbers: a velocity or sample
-// interval that is not a positive finite number, a non-finite separation or
-// time-zero position (and, for the deseparation, a negative time zero).
-constexpr int kDepthBadGeometry = -7;
 
 // Converts every trace of in (caller's axis 1 = samples, axis 0 = traces)
 // into out, with velocity v (m/ns), antenna separation s (m), time-zero

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 
 namespace vantir3 {
@@ -171,11 +172,11 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
             if (average != nullptr && !HoldsSamplesFromCursor(*average, n)) return kAuxTooSmall;
             inCopy = NewScratch<int16_t>(static_cast<size_t>(n));
             outCopy = NewScratch<int16_t>(static_cast<size_t>(n));
-            if (!inCopy || !outCopy || !run.Reserve(n, half, CpuSimdLevel())) return -1;
+            if (!inCopy || !outCopy || !run.Reserve(n, half, CpuSimdLevel())) return kStatusAllocationFailed;
             if (average != nullptr) {
                 partial = NewScratch<int32_t>(static_cast<size_t>(n));
                 totals = NewScratch<int64_t>(static_cast<size_t>(n));
-                if (!partial || !totals) return -1;
+                if (!partial || !totals) return kStatusAllocationFailed;
                 std::memset(partial.get(), 0, sizeof(int32_t) * static_cast<size_t>(n));
                 std::memset(totals.get(), 0, sizeof(int64_t) * static_cast<size_t>(n));
             }
@@ -210,7 +211,7 @@ double* CCdpPrcDewow::ParamSlot(uint32_t) { return &window_; }
 
 int CCdpPrcDewow::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr* aux) {
     const SEGprParam* gpr = GprParamPtr();
-    if (gpr == nullptr) return -201;
+    if (gpr == nullptr) return vantir3::kStatusNoGprParam;
     return vantir3::Dewow(out, in, aux, window_, gpr->antennaFrequency, gpr->sampleInterval);
 }
 

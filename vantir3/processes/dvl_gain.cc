@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "vantir3/framework/status.h"
+
 namespace vantir3 {
 
 namespace {
@@ -125,7 +127,7 @@ int DvlGain(MeboDataPtr& out, const MeboDataPtr& in, double alpha, double beta,
             const int32_t count = d.max - d.min + 1;
             // 16 more entries: the last vector block addresses them (masked).
             gains = NewScratch<double>(static_cast<size_t>(count) + 16);
-            if (!gains) return -1;
+            if (!gains) return kStatusAllocationFailed;
             before = DvlGainTable(beta, timeZeroSample, sampleInterval, d.min, count, gains.get());
             BoundDvlCurve(curve, gains.get(), count);
             return 0;
@@ -150,6 +152,6 @@ double* CCdpPrcDvlGain::ParamSlot(uint32_t index) { return index == 0 ? &alpha_ 
 
 int CCdpPrcDvlGain::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr*) {
     const SEGprParam* gpr = GprParamPtr();
-    if (gpr == nullptr) return -201;
+    if (gpr == nullptr) return vantir3::kStatusNoGprParam;
     return vantir3::DvlGain(out, in, alpha_, beta_, gpr->timeZeroSample, gpr->sampleInterval);
 }

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -323,13 +324,13 @@ void EnvelopeDivideValues(const double* t, int32_t k, double* out, int32_t count
 
 int Envelope(MeboDataPtr& out, const MeboDataPtr& in, SCDPPrc_DataStatsMode* stats, int32_t window,
              SimdPath wanted) {
-    if (in.storage == nullptr || out.storage == nullptr) return -1;
+    if (in.storage == nullptr || out.storage == nullptr) return kStatusNoCommonRegion;
     if (in.axis.elemSize != out.axis.elemSize || in.axis.elemSize != static_cast<int32_t>(sizeof(int16_t)))
-        return -3;
+        return kStatusElemSizeMismatch;
     // The output's region must lie inside the input's.
     Mebo3DDataAxis common = in.axis;
     const int code = MeboIntersectRanges(&common, &in.axis, &out.axis, 0, 3);
-    if (code < 0 || (code & 2) != 0) return -1;
+    if (code < 0 || (code & kIntersectNarrowerThanSecond) != 0) return kStatusNoCommonRegion;
 
     // Lags beyond S - 1 would reflect out of the trace; only odd lags count.
     const int32_t s = out.axis.dim[0].max - out.axis.dim[0].min + 1;
@@ -338,7 +339,7 @@ int Envelope(MeboDataPtr& out, const MeboDataPtr& in, SCDPPrc_DataStatsMode* sta
     if (lag % 2 == 0) lag -= 1;
     if (lag < 1) lag = 0;  // no quadrature term
     PaddedTrace pad;
-    if (!pad.Reserve(s, lag)) return -1;
+    if (!pad.Reserve(s, lag)) return kStatusAllocationFailed;
     const Path path = ChooseSimdPath(wanted);
     const int n = stats != nullptr && stats->indexStats != nullptr ? s : 0;
     SCDPPrc_DataStatsMode* work = stats != nullptr ? CDPPrc_create_work_stats(stats, n) : nullptr;

@@ -9,6 +9,7 @@
 #endif
 
 #include "vantir3/data/data_buffer.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 #include "vantir3/numeric/fft.h"
 #include "vantir3/numeric/nr_arrays.h"
@@ -114,7 +115,7 @@ StoltMigrator::StoltMigrator(int32_t traces, int32_t samples, double startSample
                              double dt, double v, int taper, bool normalise)
     : traces_(traces), samples_(samples), taper_(taper), normalise_(normalise) {
     if (traces < 1 || samples < 1) {
-        status_ = -1;
+        status_ = kStatusNoCommonRegion;
         return;
     }
     if (!PositiveFinite(dx) || !PositiveFinite(dt) || !PositiveFinite(v) ||
@@ -350,7 +351,7 @@ double StoltTaper(int taper, int64_t n, int64_t N) {
 
 int StoltMigrate(int16_t* section, int32_t traces, int32_t samples, double startSample,
                  double dx, double dt, double v, int taper, bool normalise) {
-    if (section == nullptr) return -1;
+    if (section == nullptr) return kStatusNoCommonRegion;
     StoltMigrator migrator(traces, samples, startSample, dx, dt, v, taper, normalise);
     if (migrator.Status() < 0) return migrator.Status();
     const SectionAccess access{reinterpret_cast<uint8_t*>(section),
@@ -366,10 +367,10 @@ int CCdpProcessToolbox::CdpMigrate(MeboDataPtr& out, const MeboDataPtr& in, doub
     const Mebo3DDataAxis& o = out.axis;
     const Mebo3DDataAxis& a = in.axis;
     if (out.storage == nullptr || in.storage == nullptr || o.base == nullptr || a.base == nullptr)
-        return -1;
-    if (o.elemSize != 2 || a.elemSize != 2) return -3;
+        return vantir3::kStatusNoCommonRegion;
+    if (o.elemSize != 2 || a.elemSize != 2) return vantir3::kStatusElemSizeMismatch;
     for (int k = 0; k < 3; ++k) {
-        if (o.dim[k].max < o.dim[k].min) return -1;
+        if (o.dim[k].max < o.dim[k].min) return vantir3::kStatusNoCommonRegion;
         if (o.dim[k].min != a.dim[k].min || o.dim[k].max != a.dim[k].max ||
             o.dim[k].stride != a.dim[k].stride)
             return vantir3::kMigrateLayoutMismatch;

@@ -37,11 +37,9 @@
 
 #include <cstdint>
 
-namespace vantir3 {
+#include "vantir3/framework/status.h"
 
-constexpr int kMigrateBadNumbers = -7;
-constexpr int kMigrateLayoutMismatch = -8;
-constexpr int kMigrateTooLarge = -9;
+namespace vantir3 {
 
 // Largest padded grid (nx * nt doubles per transform array, two such arrays
 // per call): 2^27 values, 1 GiB per array. A section of 16384 traces x 4095

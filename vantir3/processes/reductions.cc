@@ -9,6 +9,7 @@
 #include <new>
 #include <utility>
 
+#include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 #include "vantir3/numeric/sample_vectors.h"
 
@@ -127,7 +128,7 @@ int IntersectMatched(Mebo3DDataAxis* common, const Mebo3DDataAxis& a, const Mebo
     for (int k = 0; k < 3; ++k) {
         if (k == reduced) continue;
         const int c = MeboIntersectRanges(common, &a, &b, k, 1);
-        if (c < 0) return -1;
+        if (c < 0) return kStatusNoCommonRegion;
         code |= c;
     }
     return code;
@@ -141,29 +142,31 @@ ptrdiff_t Samples(int32_t strideBytes) { return strideBytes / kSampleSize; }
 // re-views the caller's output when it reached beyond the input.
 template <class Kernel>
 int RunReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, FactorRule rule, Kernel& kernel) {
-    if (axis != 0 && axis != 1) return -1;
-    if (in.axis.elemSize != out.axis.elemSize || in.axis.elemSize != kSampleSize) return -3;
+    if (axis != 0 && axis != 1) return kReduceNothingToReduce;
+    if (in.axis.elemSize != out.axis.elemSize || in.axis.elemSize != kSampleSize) return kStatusElemSizeMismatch;
     const int64_t ni = int64_t{in.axis.dim[axis].max} - in.axis.dim[axis].min + 1;
     const int64_t no = int64_t{out.axis.dim[axis].max} - out.axis.dim[axis].min + 1;
     if (in.storage == nullptr || out.storage == nullptr || in.axis.base == nullptr ||
         out.axis.base == nullptr || ni < 1 || no < 1 || ni > INT32_MAX || no > INT32_MAX)
-        return -2;
+        return kStatusNoCommonRange;
     const double r = static_cast<double>(ni) / static_cast<double>(no);
-    if (rule == FactorRule::kAboveOne && r <= 1.0) return -1;
+    if (rule == FactorRule::kAboveOne && r <= 1.0) return kReduceNothingToReduce;
 
     LocalPair local(out, in);
     Mebo3DDataAxis inCommon = local.in.axis;
     const int code = IntersectMatched(&inCommon, local.in.axis, local.out.axis, axis);
-    if (code < 0) return -2;
+    if (code < 0) return kStatusNoCommonRange;
     Mebo3DDataAxis outCommon = local.out.axis;
     for (int k = 0; k < 3; ++k) {
         if (k == axis) continue;
         outCommon.dim[k].min = inCommon.dim[k].min;
         outCommon.dim[k].max = inCommon.dim[k].max;
     }
-    if ((code & 2) != 0 && !MeboDataPtrSetView(&local.out, &outCommon, 0)) return -4;
-    if ((code & 1) != 0 && !MeboDataPtrSetView(&local.in, &inCommon, 0)) return -5;
-    if (rule == FactorRule::kSumFits && r * 32767.0 > 2147483647.0) return -6;
+    if ((code & kIntersectNarrowerThanSecond) != 0 && !MeboDataPtrSetView(&local.out, &outCommon, 0))
+        return kStatusNarrowOutputFailed;
+    if ((code & kIntersectNarrowerThanFirst) != 0 && !MeboDataPtrSetView(&local.in, &inCommon, 0))
+        return kStatusNarrowInputFailed;
+    if (rule == FactorRule::kSumFits && r * 32767.0 > 2147483647.0) return kReduceSumTooLarge;
 
     const Mebo3DDataAxis& a = local.in.axis;
     const Mebo3DDataAxis& b = local.out.axis;
@@ -175,7 +178,7 @@ int RunReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, FactorRule r
     lines.outLine = Samples(b.dim[lineAxis].stride);
     lines.lines = a.dim[lineAxis].max - a.dim[lineAxis].min + 1;
     const ReductionShape shape = {static_cast<int32_t>(ni), static_cast<int32_t>(no), r};
-    if (!kernel.Prepare(shape)) return -1;
+    if (!kernel.Prepare(shape)) return kStatusAllocationFailed;
 
     const int64_t planes = int64_t{a.dim[2].max} - a.dim[2].min + 1;
     for (int64_t p = 0; p < planes; ++p) {
@@ -183,9 +186,9 @@ int RunReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, FactorRule r
         lines.out = reinterpret_cast<int16_t*>(b.base + p * b.dim[2].stride);
         kernel(lines);
     }
-    if ((code & 2) == 0) return 0;
+    if ((code & kIntersectNarrowerThanSecond) == 0) return kStatusOk;
     const Mebo3DDataAxis view = MeboDataPtrGetAxis(&local.out);
-    return MeboDataPtrSetView(&out, &view, 0) ? 1 : -6;
+    return MeboDataPtrSetView(&out, &view, 0) ? kStatusOutputNarrowed : kStatusFinalNarrowFailed;
 }
 
 // ---- Row blocks -----------------------------------------------------------

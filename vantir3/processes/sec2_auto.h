@@ -45,17 +45,9 @@
 #define VANTIR3_PROCESSES_SEC2_AUTO_H_
 
 #include "vantir3/data/data_buffer.h"
+#include "vantir3/framework/status.h"
 
 namespace vantir3 {
-
-constexpr int kSecAutoSearchBrokeOff = -100;
-constexpr int kSecAutoNoGprParam = -200;
-constexpr int kSecAutoBadMaxGain = -201;
-constexpr int kSecAutoBadTailFraction = -202;
-constexpr int kSecAutoBadTargetSlope = -203;
-constexpr int kSecAutoBadStep = -204;
-constexpr int kSecAutoNoStatistics = -205;
-constexpr int kSecAutoNotSec2 = -999;
 
 // Attenuation at which the search stops at the latest, dB/m.
 constexpr double kSecAutoMaxAttenuation = 500.0;

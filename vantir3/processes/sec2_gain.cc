@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 #include "vantir3/numeric/scale_kernels.h"
 #include "vantir3/processes/trace_kernels.h"
@@ -90,7 +91,7 @@ int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& param
             const MeboAxisDim& d = region.InAxis().dim[0];
             const int32_t count = d.max - d.min + 1;
             gains = NewScratch<double>(static_cast<size_t>(count));
-            if (!gains) return -1;
+            if (!gains) return kStatusAllocationFailed;
             Sec2GainTable(params, timeZeroSample, sampleInterval, antennaFrequency, d.min, count,
                           gains.get(), lastSample);
             moderate = ModerateGains(gains.get(), count);
@@ -125,7 +126,7 @@ double* CCdpPrcSec2Gain::ParamSlot(uint32_t index) {
 
 int CCdpPrcSec2Gain::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr*) {
     const SEGprParam* gpr = GprParamPtr();
-    if (gpr == nullptr) return -201;
+    if (gpr == nullptr) return vantir3::kStatusNoGprParam;
     return vantir3::Sec2Gain(out, in, *params_, gpr->timeZeroSample, gpr->sampleInterval,
                              gpr->antennaFrequency, nullptr);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kol_utils/kol_utils.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 #include "vantir3/processes/deseparate.h"
 
@@ -109,13 +110,13 @@ const ProcessDecl kComboShiftDecl = {
 
 int TopoShift(MeboDataPtr& out, const MeboDataPtr& in, const TopoShiftParams& p, double s,
               double t0, double dt) {
-    if (in.storage == nullptr || out.storage == nullptr) return -1;
+    if (in.storage == nullptr || out.storage == nullptr) return kStatusNoCommonRegion;
     if (in.axis.elemSize != static_cast<int32_t>(sizeof(int16_t)) ||
         out.axis.elemSize != static_cast<int32_t>(sizeof(int16_t))) {
-        return -3;
+        return kStatusElemSizeMismatch;
     }
     const bool elevations = p.elevation.storage != nullptr;
-    if (elevations && p.elevation.axis.elemSize != static_cast<int32_t>(sizeof(double))) return -3;
+    if (elevations && p.elevation.axis.elemSize != static_cast<int32_t>(sizeof(double))) return kStatusElemSizeMismatch;
     const double v = p.velocity;
     if (!UsableGeometry(v, s, t0, dt)) return kDepthBadGeometry;
 
@@ -136,9 +137,9 @@ int TopoShift(MeboDataPtr& out, const MeboDataPtr& in, const TopoShiftParams& p,
     MeboDataPtrSwapAxes(&outView, 0, 1);
     MeboDataPtrSwapAxes(&elevView, 0, 1);
     Mebo3DDataAxis common = inView->axis;
-    if (MeboIntersectRanges(&common, &inView->axis, &outView.axis, 1, 2) < 0) return -1;
+    if (MeboIntersectRanges(&common, &inView->axis, &outView.axis, 1, 2) < 0) return kStatusNoCommonRegion;
     const Mebo3DDataAxis inAndOut = common;
-    if (elevations && MeboIntersectRanges(&common, &inAndOut, &elevView.axis, 1, 2) < 0) return -1;
+    if (elevations && MeboIntersectRanges(&common, &inAndOut, &elevView.axis, 1, 2) < 0) return kStatusNoCommonRegion;
     DepthWalk walk{&inView->axis, &outView.axis, common.dim[1].min, common.dim[1].max,
                    common.dim[2].min, common.dim[2].max, nullptr};
 
@@ -182,7 +183,7 @@ double* CCdpPrcComboShift::ParamSlot(uint32_t index) {
 int CCdpPrcComboShift::SetElevations(const MeboDataPtr* elevation) {
     if (elevation != nullptr && elevation->storage != nullptr &&
         elevation->axis.elemSize != static_cast<int32_t>(sizeof(double))) {
-        return -3;
+        return vantir3::kStatusElemSizeMismatch;
     }
     if (elevation != nullptr && elevation->storage != nullptr) {
         MeboDataPtrShare(&params_.elevation, elevation);
@@ -195,7 +196,7 @@ int CCdpPrcComboShift::SetElevations(const MeboDataPtr* elevation) {
 
 int CCdpPrcComboShift::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr*) {
     const SEGprParam* gpr = GprParamPtr();
-    if (gpr == nullptr) return -201;
+    if (gpr == nullptr) return vantir3::kStatusNoGprParam;
     TopoShiftParams p = params_;  // a byte copy; params_ keeps the reference
     if (p.elevation.storage == nullptr && GetAuxDataCdp()->storage != nullptr) p.elevation = *GetAuxDataCdp();
     vantir3::ZeroSamples(out);

@@ -18,6 +18,7 @@
 
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/framework/buffer_walk.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/numeric/sample_vectors.h"
 #include "vantir3/numeric/simd_path.h"
 
@@ -33,10 +34,6 @@ inline int16_t SubtractSaturated16(int16_t a, int16_t b) {
 }
 
 namespace vantir3 {
-
-// Result of an algorithm whose auxiliary buffer (averaged trace, background
-// trace) holds fewer samples than the common region's traces need.
-constexpr int kAuxTooSmall = -8;
 
 // The vector instructions a kernel may use. Every level gives the same bits.
 enum class SimdLevel { kScalar, kAvx512 };
