@@ -1,0 +1,249 @@
+// The vantir3 program, run as a user runs it: exit statuses and messages
+// for bad input, the demo's picture, the real survey files, parallel runs
+// against one worker, and batches with a broken file.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_data.h"
+
+namespace {
+
+struct Result {
+    int status = -1;
+    std::string output;  // standard output and error
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+#ifndef VANTIR3_CLI
+#define VANTIR3_CLI ""  // the program is not built: every test skips
+#endif
+
+Result RunCli(const std::vector<std::string>& args) {
+    std::string command = Quote(VANTIR3_CLI);
+    for (const std::string& a : args) command += " " + Quote(a);
+    command += " 2>&1";
+    Result r;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
+    const int status = ::pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// A fresh folder for one test.
+class Cli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::string(VANTIR3_CLI).empty()) GTEST_SKIP() << "the program is not built";
+        char name[] = "/tmp/vantir3_cli_XXXXXX";
+        ASSERT_NE(::mkdtemp(name), nullptr);
+        dir_ = name;
+    }
+    void TearDown() override {
+        if (!dir_.empty()) std::system(("rm -rf " + Quote(dir_)).c_str());
+    }
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    // The sample survey written as a file.
+    std::string Synth(const std::string& name, int seed = 1) {
+        const Result r = RunCli({"synth", "-o", Path(name), "--seed", std::to_string(seed)});
+        EXPECT_EQ(r.status, 0) << r.output;
+        return Path(name);
+    }
+    std::string dir_;
+};
+
+// Width and height from a PNG's IHDR chunk.
+std::pair<int, int> PngSize(const std::string& bytes) {
+    if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0) return {0, 0};
+    auto be = [&](size_t at) {
+        return (static_cast<unsigned char>(bytes[at]) << 24) | (static_cast<unsigned char>(bytes[at + 1]) << 16) |
+               (static_cast<unsigned char>(bytes[at + 2]) << 8) | static_cast<unsigned char>(bytes[at + 3]);
+    };
+    return {be(16), be(20)};
+}
+
+TEST_F(Cli, BadInputGivesOneClearMessageAndAStatus) {
+    const std::string good = Synth("good.DZT");
+    const std::string original = ReadFile(good);
+    WriteFile(Path("short.DZT"), original.substr(0, 700));  // the header cut short
+    WriteFile(Path("label.sgy"), original);  // DZT bytes under a SEG-Y name
+    const std::string out = Path("out.DZT");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"process", good, "-s", "foo", "-o", out}, 2, "unknown step 'foo'"},
+        {{"process", good, "-s", "agc:MAXGN@=40000", "-o", out}, 2,
+         "step 'agc:MAXGN@=40000': MAXGN@=40000 refused: Maximum Gain (MAXGN@) takes 1 to 32767 at a resolution of 1"},
+        {{"process", good, "-s", "agc:WINDOW=1.55", "-o", out}, 2, "WINDOW=1.55 refused: Window Width (WINDOW) takes 0.1 to 1000.0 at a resolution of 0.1"},
+        {{"process", good, "-s", "dewow:WINDOW=abc", "-o", out}, 2, "WINDOW value 'abc' is not a number"},
+        {{"process", good, "-s", "agc:GAIN=2", "-o", out}, 2, "no parameter 'GAIN' (parameters: WINDOW, MAXGN@)"},
+        {{"process", good, "-s", "bgsub:1", "-o", out}, 2, "takes 2 to 32767"},
+        {{"process", good, "-s", "dewow"}, 2, "nothing to write"},
+        {{"process", good, "-s", "dewow", "--bogus", "-o", out}, 2, "--bogus"},
+        {{"process", Path("missing.DZT"), "-s", "dewow", "-o", out}, 1, "missing.DZT"},
+        {{"process", Path("short.DZT"), "-s", "dewow", "-o", out}, 1, "short.DZT"},
+        {{"info", Path("label.sgy")}, 1, "label.sgy"},
+        {{"process", good, "-s", "dewow", "-o", Path("no/such/out.DZT")}, 1, "does not exist"},
+        {{"process", good, "-s", "dewow", "-o", good}, 1, "is the input file"},
+        {{"process", good, "-s", "dewow", "--channel", "3", "-o", out}, 1, "channel 3 does not exist"},
+        {{"process", good, "-s", "migrate", "--section-limit", "1000", "-o", out}, 1,
+         "step 'migrate' needs the whole section in memory"},
+        {{"process", good, "-s", "dewow", "--png", Path("x.bmp")}, 1, "unknown picture type"},
+        {{"convert", good, Path("x.txt")}, 1, "x.txt"},
+    };
+    for (const Case& c : cases) {
+        const Result r = RunCli(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[3] << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("terminate called"), std::string::npos) << r.output;
+    }
+    EXPECT_FALSE(Exists(out));  // nothing half-written under the target name
+    EXPECT_EQ(ReadFile(good), original);  // the input is never modified
+}
+
+TEST_F(Cli, DemoWritesItsPictureAndProfile) {
+    Result r = RunCli({"demo", "-o", dir_});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(PngSize(ReadFile(Path("demo.png"))), std::make_pair(1800, 620));
+    EXPECT_NE(r.output.find(Path("demo_processed.DZT")), std::string::npos) << r.output;
+    r = RunCli({"info", Path("demo_processed.DZT")});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("480 traces x 512 samples"), std::string::npos) << r.output;
+    // A chosen size, and pictures by extension.
+    r = RunCli({"demo", "-o", dir_, "--width", "900", "--height", "400"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(PngSize(ReadFile(Path("demo.png"))), std::make_pair(900, 400));
+    const std::string in = Path("demo_raw.DZT");
+    r = RunCli({"plot", in, "-o", Path("p.svg")});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(ReadFile(Path("p.svg")).find("<svg"), std::string::npos);
+    r = RunCli({"plot", in, "-o", Path("p.pdf")});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(ReadFile(Path("p.pdf")).compare(0, 5, "%PDF-"), 0);
+    // 480 traces at 0.025 m: 12 m at 0.02 m per pixel is 599 columns plus margins.
+    r = RunCli({"process", in, "-s", "dewow", "--png", Path("m.png"), "--metres-per-pixel", "0.02"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    const int width = PngSize(ReadFile(Path("m.png"))).first;
+    EXPECT_GT(width, 600);
+    EXPECT_LT(width, 900);
+}
+
+TEST_F(Cli, ParallelRunsEqualOneWorker) {
+    // DT1 keeps the elevations that the topographic shift needs.
+    const std::string in = Synth("s.DT1", 7);
+    const std::vector<std::vector<std::string>> chains = {
+        {"-s", "dewow", "-s", "sec2:auto", "-s", "agc:WINDOW=2,MAXGN@=200", "-s", "envelope:10"},
+        {"-s", "DEWOW@:WINDOW=1.50", "-s", "bgsub:20", "-s", "const:GAIN@@=2"},
+        {"-s", "dvl", "-s", "deseparate", "-s", "topo:velocity=0.1"},
+    };
+    for (const auto& chain : chains) {
+        std::string reference;
+        for (const std::string jobs : {"1", "3"}) {
+            for (const std::string block : {"7", "1000"}) {
+                std::vector<std::string> args = {"process", in, "-o", Path("o.DT1"), "-j", jobs, "--block-traces", block};
+                args.insert(args.end(), chain.begin(), chain.end());
+                const Result r = RunCli(args);
+                ASSERT_EQ(r.status, 0) << r.output;
+                const std::string bytes = ReadFile(Path("o.DT1"));
+                if (reference.empty()) {
+                    reference = bytes;
+                    EXPECT_NE(bytes, ReadFile(in));
+                }
+                EXPECT_TRUE(bytes == reference) << chain[1] << " -j " << jobs << " --block-traces " << block;
+            }
+        }
+    }
+}
+
+TEST_F(Cli, BatchGoesOnPastABrokenFile) {
+    const std::string a = Synth("a.DZT", 1), b = Synth("b.DZT", 2);
+    WriteFile(Path("broken.DZT"), ReadFile(a).substr(0, 700));
+    ASSERT_EQ(::mkdir(Path("out").c_str(), 0755), 0);
+    const Result r = RunCli({"process", Path("*.DZT"), "-s", "dewow", "-s", "bgsub:10", "-O", Path("out")});
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_NE(r.output.find("broken.DZT"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("1 of 3 files failed"), std::string::npos) << r.output;
+    EXPECT_TRUE(Exists(Path("out/a.DZT")));
+    EXPECT_TRUE(Exists(Path("out/b.DZT")));
+    EXPECT_FALSE(Exists(Path("out/broken.DZT")));
+}
+
+TEST_F(Cli, ListConvertAndCommandAbbreviations) {
+    Result r = RunCli({"list"});
+    ASSERT_EQ(r.status, 0);
+    for (const char* text : {"SEC2 Gain", "MAXGN@ Maximum Gain: default 500, 1 to 32767, resolution 1", "Dewow",
+                             "VELOC@ Velocity: default 0.100, 0.003 to 0.300", "bgsub", "whole section"})
+        EXPECT_NE(r.output.find(text), std::string::npos) << text;
+    EXPECT_EQ(RunCli({"li"}).output, r.output);  // a unique prefix names the command
+    EXPECT_EQ(RunCli({"process", "--help"}).status, 0);
+    const std::string in = Synth("c.DZT");
+    r = RunCli({"convert", in, Path("c.sgy")});
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = RunCli({"info", "--json", Path("c.sgy")});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("\"format\": \"SEG-Y\""), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\"traces\": 480, \"samples\": 512"), std::string::npos) << r.output;
+}
+
+TEST(CliRealData, InfoAndProcessEveryFile) {
+    const std::string dir = vantir3_test::TestDataDir();
+    if (std::string(VANTIR3_CLI).empty()) GTEST_SKIP() << "the program is not built";
+    if (dir.empty()) GTEST_SKIP() << "test data absent";
+    char name[] = "/tmp/vantir3_cli_XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    const std::string out = name;
+    int tried = 0;
+    for (const char* pattern : {"dzt/*.DZT", "dt1/*.DT1", "rd3/*.rd3", "sgy/*.sgy"}) {
+        const Result list = RunCli({"info", dir + "/" + pattern});
+        if (list.output.find("not available yet") != std::string::npos) continue;  // reader still to come
+        EXPECT_EQ(list.status, 0) << list.output;
+        const std::string ext = std::string(pattern).substr(std::string(pattern).find('.'));
+        std::vector<std::string> args = {"process", dir + "/" + pattern, "-s", "dewow", "-s", "sec2:auto",
+                                         "-s", "bgsub:30", "-O", out, "--png", out + "/p.png"};
+        // Files that do not state the antenna frequency get one.
+        if (list.output.find("unknown MHz") != std::string::npos) {
+            args.push_back("--frequency");
+            args.push_back("250");
+        }
+        const Result r = RunCli(args);
+        EXPECT_EQ(r.status, 0) << pattern << "\n" << r.output;
+        for (size_t at = r.output.find(" -> "); at != std::string::npos; at = r.output.find(" -> ", at + 1)) ++tried;
+    }
+    EXPECT_GT(tried, 0);
+    std::system(("rm -rf " + Quote(out)).c_str());
+}
+
+}  // namespace
