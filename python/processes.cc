@@ -16,6 +16,7 @@
 #include "python/module.h"
 #include "tools/cli_steps.h"
 #include "tools/synth_survey.h"
+#include "vantir3/framework/status.h"
 #include "vantir3/vantir3.h"
 #include "vantir3_survey/survey.h"
 
@@ -99,6 +100,15 @@ std::vector<CatalogueEntry> Catalogue() {
     return entries;
 }
 
+// The SEC2 automatic set-up's choices for a "sec2:auto" step, as the
+// command-line program makes them: maximum gain from half the overall peak
+// over the deepest quarter of the trace, a flat gained peak curve, a search
+// step of 0.1 dB/m, peaks at 50 % (after the first pulse) and 80 % (overall)
+// of full scale.
+constexpr double kAutoMaxGainSpec = 0.5, kAutoTailFraction = 0.25, kAutoTargetSlope = 0.0,
+                 kAutoAttenuationStep = 0.1;
+constexpr unsigned kAutoPulsePeakPercent = 50, kAutoOverallPeakPercent = 80;
+
 // A sequence of processing steps in the command-line program's syntax
 // ("dewow", "agc:WINDOW=2,MAXGN@=200", "bgsub:50", "migrate:velocity=0.1").
 class Chain {
@@ -123,12 +133,13 @@ public:
         acq.traces = Traces(data);
         acq.samples = Samples(data);
         const ICdpDataSource::SEGprParam gpr = acq.GprParam();
+        CheckFacts(acq);
         std::vector<int16_t> out;
         {
             py::gil_scoped_release nogil;
             vantir3_cli::MemorySource source(gpr, acq.samples);
             source.SetTraces(data.data(), 0, acq.traces);
-            vantir3_cli::Pipeline pipeline(source, steps_, acq);
+            vantir3_cli::Pipeline pipeline(source, Resolved(source, acq), acq);
             pipeline.Run(0, acq.traces, out, nullptr);
         }
         py::array_t<int16_t> result({static_cast<py::ssize_t>(acq.traces), static_cast<py::ssize_t>(acq.samples)});
@@ -150,6 +161,7 @@ public:
             file = vantir3::survey::SurveyFile::Open(path);
         }
         Acquisition acq = file->acquisition(channel);
+        CheckFacts(acq);
         const int64_t traces = acq.traces;
         const int64_t block = WholeSection() ? traces : std::min(blockTraces, traces);
         py::array_t<int16_t> result;
@@ -162,7 +174,8 @@ public:
         {
             py::gil_scoped_release nogil;
             vantir3::survey::FileSource source(*file, channel);
-            vantir3_cli::Pipeline pipeline(source, steps_, acq);
+            const std::vector<vantir3_cli::Step> steps = Resolved(source, acq);
+            vantir3_cli::Pipeline pipeline(source, steps, acq);
             if (dst == nullptr) {
                 Acquisition written = acq;
                 written.channelCount = 1;
@@ -187,6 +200,46 @@ public:
     }
 
 private:
+    // ValueError when the acquisition lacks a fact that a step needs.
+    void CheckFacts(const Acquisition& acq) const {
+        try {
+            vantir3_cli::CheckStepFacts(steps_, acq);
+        } catch (const std::runtime_error& e) {
+            throw py::value_error(e.what());
+        }
+    }
+
+    // The steps with every "sec2:auto" replaced by the SEC2 parameters that
+    // the automatic set-up finds for the data reaching it (the steps before
+    // it are run over the whole channel once for that). Called without the
+    // interpreter lock.
+    std::vector<vantir3_cli::Step> Resolved(const ICdpDataSource& raw, const Acquisition& acq) const {
+        std::vector<vantir3_cli::Step> steps = steps_;
+        for (size_t k = 0; k < steps.size(); ++k) {
+            if (!steps[k].sec2Auto) continue;
+            const std::vector<vantir3_cli::Step> before(steps.begin(), steps.begin() + static_cast<ptrdiff_t>(k));
+            std::vector<int16_t> data;
+            vantir3_cli::Pipeline(raw, before, acq).Run(0, acq.traces, data, nullptr);
+            ArrayBuffer buffer(data.data(), 2, acq.samples, static_cast<int32_t>(acq.traces));
+            CCdpProcessToolbox toolbox;
+            MeboDataPtr stats;
+            MeboDataPtrClear(&stats);
+            const bool gathered = toolbox.GetDataMinMaxStats(stats, buffer.get(), false);
+            vantir3_cli::MemorySource source(*raw.GprParamPtr(), acq.samples);
+            CCdpProcess* sec2 = toolbox.GetProcess(steps[k].uid);
+            sec2->SetDataSource(&source);
+            const int status = gathered ? toolbox.SecAutoSetParams(sec2, kAutoMaxGainSpec, kAutoTailFraction,
+                                                                   kAutoTargetSlope, kAutoAttenuationStep, &stats,
+                                                                   kAutoPulsePeakPercent, kAutoOverallPeakPercent)
+                                        : vantir3::kSecAutoNoStatistics;
+            MeboDataPtrRelease(&stats);
+            CheckStatus(status, ("step '" + steps[k].text + "'").c_str(), StatusFamily::kSec2Auto);
+            steps[k].params = sec2->GetParams();
+            steps[k].sec2Auto = false;
+        }
+        return steps;
+    }
+
     std::vector<vantir3_cli::Step> steps_;
 };
 

@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <utility>
@@ -117,6 +118,31 @@ const Field& FindField(const std::string& name) {
         if (name == f.name) return f;
     }
     throw py::type_error("Acquisition has no field '" + name + "'");
+}
+
+// Equality of field values, NaN equal to NaN (an unknown fact is the same
+// unknown in both records).
+bool Same(const py::handle& a, const py::handle& b) {
+    if (py::isinstance<py::float_>(a) && py::isinstance<py::float_>(b)) {
+        const double x = a.cast<double>(), y = b.cast<double>();
+        return x == y || (std::isnan(x) && std::isnan(y));
+    }
+    if ((py::isinstance<py::list>(a) && py::isinstance<py::list>(b)) ||
+        (py::isinstance<py::tuple>(a) && py::isinstance<py::tuple>(b))) {
+        const py::sequence s = py::reinterpret_borrow<py::sequence>(a), t = py::reinterpret_borrow<py::sequence>(b);
+        if (s.size() != t.size()) return false;
+        for (size_t i = 0; i < s.size(); ++i) {
+            if (!Same(s[i], t[i])) return false;
+        }
+        return true;
+    }
+    if (py::isinstance<NativeHeader>(a) && py::isinstance<NativeHeader>(b)) {
+        const NativeHeader& x = a.cast<const NativeHeader&>();
+        const NativeHeader& y = b.cast<const NativeHeader&>();
+        return x.format == y.format && x.fileHeader == y.fileHeader && x.text == y.text &&
+               x.traceHeaderBytes == y.traceHeaderBytes && x.traceHeaders == y.traceHeaders;
+    }
+    return a.equal(b);
 }
 
 py::dict ToDict(const Acquisition& a) {
@@ -271,7 +297,11 @@ void BindSurvey(py::module_& m) {
         .def("__deepcopy__", [](const Acquisition& a, const py::dict&) { return a; })
         .def("__eq__", [](const Acquisition& a, const py::object& other) {
                  if (!py::isinstance<Acquisition>(other)) return false;
-                 return ToDict(a).equal(ToDict(other.cast<const Acquisition&>()));
+                 const Acquisition& b = other.cast<const Acquisition&>();
+                 for (const Field& f : Fields()) {
+                     if (!Same(f.get(a), f.get(b))) return false;
+                 }
+                 return true;
              })
         .def("__repr__", &Repr)
         .def(py::pickle([](const Acquisition& a) { return ToDict(a); },
