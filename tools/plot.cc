@@ -18,7 +18,7 @@ namespace vantir3_cli {
 
 namespace {
 
-constexpr int kTop = 50, kBottom = 46, kLeft = 62, kRight = 58, kBar = 76;
+constexpr int kTop = 50, kBottom = 46, kLeft = 50, kRight = 46, kBar = 76;
 
 struct Buffer {
     MeboDataPtr b;
@@ -152,7 +152,10 @@ struct Surface {
     ~Surface() { cairo_surface_destroy(s); }
 };
 
-void DrawPanel(cairo_t* cr, const Panel& p, const PlotOptions& o, double clip, double x0, double y0, double w, double h) {
+// first, last: the panel's place in the row; the axis titles go on the outer
+// sides only.
+void DrawPanel(cairo_t* cr, const Panel& p, const PlotOptions& o, double clip, double x0, double y0, double w, double h,
+               bool first, bool last) {
     const PanelAxes& a = p.axes();
     // The image, one pixel per column and row, scaled into the plot area.
     Surface img(cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(p.columns(), 1), p.rows()));
@@ -197,11 +200,13 @@ void DrawPanel(cairo_t* cr, const Panel& p, const PlotOptions& o, double clip, d
         cairo_stroke(cr);
         Text(cr, x0 - 6, y, Number(t, ts), 1.0, 0.5);
     }
-    cairo_save(cr);
-    cairo_translate(cr, x0 - kLeft + 4, y0 + h / 2);
-    cairo_rotate(cr, -M_PI / 2);
-    Text(cr, 0, 0, "two-way time (ns)", 0.5, 0.0);
-    cairo_restore(cr);
+    if (first) {
+        cairo_save(cr);
+        cairo_translate(cr, x0 - kLeft + 2, y0 + h / 2);
+        cairo_rotate(cr, -M_PI / 2);
+        Text(cr, 0, 0, "two-way time (ns)", 0.5, 0.0);
+        cairo_restore(cr);
+    }
     if (o.velocity > 0.0 && tBottom > 0.0) {
         const double dMax = o.velocity * tBottom / 2.0, ds = NiceStep(dMax, 6);
         for (double d = 0.0; d <= dMax; d += ds) {
@@ -214,11 +219,13 @@ void DrawPanel(cairo_t* cr, const Panel& p, const PlotOptions& o, double clip, d
         }
         char label[64];
         std::snprintf(label, sizeof label, "depth (m) at %.3g m/ns", o.velocity);
-        cairo_save(cr);
-        cairo_translate(cr, x0 + w + kRight - 4, y0 + h / 2);
-        cairo_rotate(cr, M_PI / 2);
-        Text(cr, 0, 0, label, 0.5, 0.0);
-        cairo_restore(cr);
+        if (last) {
+            cairo_save(cr);
+            cairo_translate(cr, x0 + w + kRight - 2, y0 + h / 2);
+            cairo_rotate(cr, M_PI / 2);
+            Text(cr, 0, 0, label, 0.5, 0.0);
+            cairo_restore(cr);
+        }
     }
 
     // Distance (or trace number) along the bottom.
@@ -272,7 +279,7 @@ void Draw(cairo_t* cr, const std::vector<const Panel*>& panels, const PlotOption
     const double h = o.height - kTop - kBottom;
     for (size_t i = 0; i < panels.size(); ++i) {
         const double own = o.oneScale ? clip : Clip({panels[i]}, o.clipPercentile);
-        DrawPanel(cr, *panels[i], o, own, i * pw + kLeft, kTop, pw - kLeft - kRight, h);
+        DrawPanel(cr, *panels[i], o, own, i * pw + kLeft, kTop, pw - kLeft - kRight, h, i == 0, i + 1 == panels.size());
     }
     DrawColourBar(cr, o, o.oneScale ? clip : 0.0, o.width - kBar + 14, kTop, h);
 }
