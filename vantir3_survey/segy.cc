@@ -127,10 +127,10 @@ std::string CardContent(const std::string& line) {
     return line;
 }
 
+// "C 1 " .. "C40 ".
 std::string CardPrefix(int line) {
-    std::string p = "C" + std::to_string(line + 1);
-    p.resize(4, ' ');
-    return p;
+    const std::string n = std::to_string(line + 1);
+    return "C" + std::string(n.size() < 2 ? 1 : 0, ' ') + n + " ";
 }
 
 // The keys this library writes into the text header and reads back.
@@ -544,7 +544,7 @@ private:
     // writer states when the field agrees with it.
     void ReadTimeZero() {
         const double dt = a_.sampleIntervalNs;
-        if (delay_ == 0.0 || !(dt > 0.0)) return;
+        if (!(dt > 0.0)) return;
         a_.timeZeroSample = 1.0 - ToNs(delay_, unit_) / dt;
         const double stated = text_->Number(kKeyTimeZero);
         if (std::fabs(FromNs((1.0 - stated) * dt, unit_) - delay_) <= delayStep_) a_.timeZeroSample = stated;
@@ -656,11 +656,13 @@ private:
 
 // ---- writer -----------------------------------------------------------------
 
-// The finest of the standard's scalars (divisors first) at which every
-// value fits a 32-bit field (or a 16-bit one); 0 when none does.
-int32_t ChooseScalar(double maxAbs, double limit) {
-    for (int32_t s : {-10000, -1000, -100, -10, 1, 10, 100, 1000, 10000}) {
-        if (UnapplyScalar(maxAbs, s) <= limit) return s;
+// The first of the standard's scalars at which values up to maxAbs fit a
+// field of that limit: the finest (divisors first) or, for fields that
+// readers often take unscaled, the coarsest needed (1 first). 0 when none.
+int32_t ChooseScalar(double maxAbs, double limit, bool finest) {
+    static const int32_t kFinest[] = {-10000, -1000, -100, -10, 1, 10, 100, 1000, 10000};
+    for (int32_t s : kFinest) {
+        if ((finest || s > 0) && UnapplyScalar(maxAbs, s) <= limit) return s;
     }
     return 0;
 }
@@ -689,10 +691,10 @@ public:
         }
         if (interval_ == 0) fail("sample interval", FormatNumber(dt) + " ns does not fit SEG-Y's interval field");
         // The delay (time of the first sample) in the interval's unit,
-        // through the finest time scalar that holds it.
+        // whole (the text header states time zero exactly).
         delay_ = std::isfinite(a_.timeZeroSample) ? FromNs((1.0 - a_.timeZeroSample) * dt, unit_) : 0.0;
         if (delay_ != 0.0) {
-            timeScalar_ = ChooseScalar(std::fabs(delay_), 32767.0);
+            timeScalar_ = ChooseScalar(std::fabs(delay_), 32767.0, false);
             if (timeScalar_ == 0) {
                 fail("time zero", "time zero sample " + FormatNumber(a_.timeZeroSample) +
                                       " is too far from the first sample for SEG-Y's delay field");
@@ -781,7 +783,9 @@ private:
         if (std::isfinite(a_.antennaFrequencyMHz)) facts.emplace_back(kKeyFrequency, FormatNumber(a_.antennaFrequencyMHz));
         if (std::isfinite(a_.antennaSeparationM)) facts.emplace_back(kKeySeparation, FormatNumber(a_.antennaSeparationM));
         if (std::isfinite(a_.traceSpacingM)) facts.emplace_back(kKeySpacing, FormatNumber(a_.traceSpacingM));
-        if (delay_ != 0.0) facts.emplace_back(kKeyTimeZero, FormatNumber(a_.timeZeroSample));
+        if (a_.timeZeroSample != 1.0 && std::isfinite(a_.timeZeroSample)) {
+            facts.emplace_back(kKeyTimeZero, FormatNumber(a_.timeZeroSample));
+        }
         std::vector<bool> used(lines->size(), false);
         auto keyOf = [](const std::string& line) {
             const std::string c = CardContent(line);
@@ -833,12 +837,12 @@ private:
         y_.resize(x_.size(), 0.0);
         double maxAbs = 0.0;
         for (size_t t = 0; t < x_.size(); ++t) maxAbs = std::max({maxAbs, std::fabs(x_[t]), std::fabs(y_[t])});
-        coordinateScalar_ = ChooseScalar(maxAbs, 2147483647.0);
+        coordinateScalar_ = ChooseScalar(maxAbs, 2147483647.0, true);
         if (coordinateScalar_ == 0) x_.clear(), y_.clear();
         if (static_cast<int64_t>(a_.elevationsM.size()) == traces) {
             double maxZ = 0.0;
             for (double z : a_.elevationsM) maxZ = std::max(maxZ, std::isfinite(z) ? std::fabs(z * zUnit_) : 0.0);
-            elevationScalar_ = ChooseScalar(maxZ, 2147483647.0);
+            elevationScalar_ = ChooseScalar(maxZ, 2147483647.0, true);
         }
     }
 
