@@ -1,20 +1,19 @@
 // DZT reading and writing: the real sample files' facts, round trips of
 // every writable sample type and of a multi-channel file, header bytes kept
 // through a rewrite, GPS and DZX companions, and hostile headers.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/survey_checks.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/test_data.h"
 #include "vantir3_survey/format_io.h"
 #include "vantir3_survey/survey.h"
@@ -23,48 +22,23 @@ namespace vantir3 {
 namespace survey {
 namespace {
 
-// A scratch folder removed with its files at the end of a test.
-class TempDir {
-public:
-    TempDir() {
-        char name[] = "/tmp/vantir3_dzt_XXXXXX";
-        path_ = ::mkdtemp(name);
-    }
-    ~TempDir() {
-        for (const std::string& f : files_) ::unlink(f.c_str());
-        ::rmdir(path_.c_str());
-    }
-    // A path in the folder, removed at the end.
-    std::string File(const std::string& name) {
-        files_.push_back(path_ + "/" + name);
-        return files_.back();
-    }
+using vantir3_test::ExpectSameFacts;
+using vantir3_test::HasWarning;
+using vantir3_test::ReadBytes;
+using vantir3_test::TempDir;
+using vantir3_test::WriteBytes;
 
-private:
-    std::string path_;
-    std::vector<std::string> files_;
-};
-
-std::vector<uint8_t> Bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+void WriteText(const std::string& path, const std::string& text) {
+    WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-void Put(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-void Put(const std::string& path, const std::string& text) {
-    Put(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
-std::vector<double> AllValues(const SurveyFile& f, int32_t channel) {
+std::vector<double> ChannelValues(const SurveyFile& f, int32_t channel) {
     std::vector<double> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
     f.ReadTraces(channel, 0, f.traceCount(), v.data());
     return v;
 }
 
-std::vector<int16_t> All16(const SurveyFile& f, int32_t channel) {
+std::vector<int16_t> ChannelSamples16(const SurveyFile& f, int32_t channel) {
     std::vector<int16_t> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
     f.ReadTraces16(channel, 0, f.traceCount(), v.data());
     return v;
@@ -75,7 +49,7 @@ std::vector<double> Interleaved(const SurveyFile& f) {
     const int64_t n = f.sampleCount(), traces = f.traceCount(), nc = f.channelCount();
     std::vector<double> out(static_cast<size_t>(traces * n * nc));
     for (int32_t c = 0; c < nc; ++c) {
-        const std::vector<double> v = AllValues(f, c);
+        const std::vector<double> v = ChannelValues(f, c);
         for (int64_t k = 0; k < traces; ++k) {
             std::copy(v.begin() + k * n, v.begin() + (k + 1) * n, out.begin() + (k * nc + c) * n);
         }
@@ -83,29 +57,9 @@ std::vector<double> Interleaved(const SurveyFile& f) {
     return out;
 }
 
-bool HasWarning(const Acquisition& a, const std::string& part) {
-    for (const std::string& w : a.warnings) {
-        if (w.find(part) != std::string::npos) return true;
-    }
-    return false;
-}
-
-// The facts a rewrite must keep.
-void ExpectSameFacts(const Acquisition& a, const Acquisition& b) {
-    EXPECT_EQ(a.traces, b.traces);
-    EXPECT_EQ(a.samples, b.samples);
-    EXPECT_EQ(a.sampleType, b.sampleType);
-    EXPECT_EQ(a.scale, b.scale);
-    EXPECT_EQ(a.sampleIntervalNs, b.sampleIntervalNs);
-    EXPECT_EQ(a.timeZeroSample, b.timeZeroSample);
-    EXPECT_EQ(a.firstSampleTimeNs, b.firstSampleTimeNs);
-    EXPECT_EQ(a.timeWindowNs, b.timeWindowNs);
-    EXPECT_TRUE(a.traceSpacingM == b.traceSpacingM || (std::isnan(a.traceSpacingM) && std::isnan(b.traceSpacingM)));
-    EXPECT_EQ(a.timeTriggered, b.timeTriggered);
-    EXPECT_EQ(a.traceSpacingSource, b.traceSpacingSource);
-    EXPECT_EQ(a.antennaName, b.antennaName);
-    EXPECT_TRUE(a.antennaFrequencyMHz == b.antennaFrequencyMHz ||
-                (std::isnan(a.antennaFrequencyMHz) && std::isnan(b.antennaFrequencyMHz)));
+// The facts a rewrite must keep, with the DZT's marks and range gain.
+void ExpectSameDztFacts(const Acquisition& a, const Acquisition& b) {
+    ExpectSameFacts(a, b);
     ASSERT_EQ(a.marks.size(), b.marks.size());
     for (size_t i = 0; i < a.marks.size(); ++i) {
         EXPECT_EQ(a.marks[i].trace, b.marks[i].trace);
@@ -115,12 +69,6 @@ void ExpectSameFacts(const Acquisition& a, const Acquisition& b) {
     for (size_t i = 0; i < a.rangeGain.size(); ++i) {
         EXPECT_EQ(a.rangeGain[i].sample, b.rangeGain[i].sample);
         EXPECT_EQ(a.rangeGain[i].gainDb, b.rangeGain[i].gainDb);
-    }
-    ASSERT_EQ(a.coordinates.size(), b.coordinates.size());
-    EXPECT_EQ(a.geographic, b.geographic);
-    for (size_t i = 0; i < a.coordinates.size(); ++i) {
-        EXPECT_NEAR(a.coordinates[i].x, b.coordinates[i].x, 1e-9);
-        EXPECT_NEAR(a.coordinates[i].y, b.coordinates[i].y, 1e-9);
     }
 }
 
@@ -179,12 +127,12 @@ TEST(SurveyDzt, RealFilesOpenWithTheirFacts) {
         EXPECT_EQ(a.native.traceHeaders.size(), static_cast<size_t>(r.traces * 2 * bytes));
         ASSERT_EQ(a.marks.size(), r.marks);
         for (const Mark& m : a.marks) EXPECT_EQ(m.value, 0x6400);
-        const std::vector<double> v = AllValues(*f, 0);
+        const std::vector<double> v = ChannelValues(*f, 0);
         const double zeroCode = r.type == SampleType::kU16 ? -32768 : 0;
         for (int64_t k : {int64_t{0}, int64_t{1}, r.traces - 1}) {
             EXPECT_EQ(v[k * r.samples], zeroCode + k) << k;
         }
-        const std::vector<int16_t> s = All16(*f, 0);
+        const std::vector<int16_t> s = ChannelSamples16(*f, 0);
         for (int64_t k = 0; k < r.traces; ++k) {
             ASSERT_EQ(s[k * r.samples], s[k * r.samples + 2]);
             ASSERT_EQ(s[k * r.samples + 1], s[k * r.samples + 2]);
@@ -224,21 +172,21 @@ TEST(SurveyDzt, RealFilesWriteBackUnchanged) {
             w->Commit();
         }
         const std::unique_ptr<SurveyFile> g = SurveyFile::Open(out);
-        EXPECT_EQ(AllValues(*g, 0), AllValues(*f, 0));
-        ExpectSameFacts(f->acquisition(), g->acquisition());
+        EXPECT_EQ(ChannelValues(*g, 0), ChannelValues(*f, 0));
+        ExpectSameDztFacts(f->acquisition(), g->acquisition());
         EXPECT_EQ(g->acquisition().native.fileHeader, f->acquisition().native.fileHeader);
         EXPECT_EQ(g->acquisition().native.traceHeaders, f->acquisition().native.traceHeaders);
         // Through 16-bit samples: the writer restores the words the 16-bit view replaced.
         {
             std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(out16, f->acquisitions());
-            w->WriteScans16(All16(*f, 0).data(), f->traceCount());
+            w->WriteScans16(ChannelSamples16(*f, 0).data(), f->traceCount());
             w->Commit();
         }
         const std::unique_ptr<SurveyFile> h = SurveyFile::Open(out16);
-        EXPECT_EQ(All16(*h, 0), All16(*f, 0));
+        EXPECT_EQ(ChannelSamples16(*h, 0), ChannelSamples16(*f, 0));
         EXPECT_EQ(h->acquisition().native.traceHeaders, f->acquisition().native.traceHeaders);
         if (r.type == SampleType::kU16) {
-            EXPECT_EQ(Bytes(out16), Bytes(path));  // every byte
+            EXPECT_EQ(ReadBytes(out16), ReadBytes(path));  // every byte
         }
     }
 }
@@ -319,7 +267,7 @@ TEST(SurveyDzt, EveryTypeAndMultipleChannelsRoundTrip) {
         b.scale = f->acquisition(1).scale;
         std::vector<int16_t> s16(static_cast<size_t>(traces * 2 * samples));
         for (int32_t ch = 0; ch < 2; ++ch) {
-            const std::vector<int16_t> v = All16(*f, ch);
+            const std::vector<int16_t> v = ChannelSamples16(*f, ch);
             for (int64_t k = 0; k < traces; ++k) {
                 std::copy(v.begin() + k * samples, v.begin() + (k + 1) * samples,
                           s16.begin() + (k * 2 + ch) * samples);
@@ -332,13 +280,13 @@ TEST(SurveyDzt, EveryTypeAndMultipleChannelsRoundTrip) {
         }
         const std::unique_ptr<SurveyFile> g = SurveyFile::Open(path16);
         for (int32_t ch = 0; ch < 2; ++ch) {
-            const std::vector<double> v = AllValues(*g, ch);
+            const std::vector<double> v = ChannelValues(*g, ch);
             const double zeroCode = c.type == SampleType::kU8 ? -128 : c.type == SampleType::kU16 ? -32768 : 0;
             for (int64_t k = 0; k < traces; ++k) {
                 EXPECT_EQ(v[k * samples], zeroCode + k);
                 EXPECT_EQ(v[k * samples + 1], zeroCode + (ch == 0 && k == 3 ? 0x44 : 0));
             }
-            EXPECT_EQ(All16(*g, ch), All16(*f, ch));
+            EXPECT_EQ(ChannelSamples16(*g, ch), ChannelSamples16(*f, ch));
         }
         ASSERT_EQ(g->acquisition(0).marks.size(), 1u);
         EXPECT_EQ(g->acquisition(0).marks[0].trace, 3);
@@ -369,7 +317,7 @@ std::vector<uint8_t> SmallFile(TempDir& dir) {
     std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {Synthetic(4, 16)});
     w->WriteScans(std::vector<double>(4 * 16, 5.0).data(), 4);
     w->Commit();
-    return Bytes(path);
+    return ReadBytes(path);
 }
 
 void SetU16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
@@ -404,7 +352,7 @@ TEST(SurveyDzt, HostileFilesGiveErrorsNamingTheField) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.File(std::string(c.name) + ".DZT");
-        Put(path, c.bytes);
+        WriteBytes(path, c.bytes);
         try {
             SurveyFile::Open(path);
             ADD_FAILURE() << "opened";
@@ -414,13 +362,13 @@ TEST(SurveyDzt, HostileFilesGiveErrorsNamingTheField) {
     }
     // A partial last scan is dropped with a warning.
     const std::string partial = dir.File("partial.DZT");
-    Put(partial, std::vector<uint8_t>(good.begin(), good.end() - 5));
+    WriteBytes(partial, std::vector<uint8_t>(good.begin(), good.end() - 5));
     const std::unique_ptr<SurveyFile> p = SurveyFile::Open(partial);
     EXPECT_EQ(p->traceCount(), 3);
     EXPECT_TRUE(HasWarning(p->acquisition(), "partial last scan"));
     // Another extension is refused unless the format is given.
     const std::string other = dir.File("renamed.bin");
-    Put(other, good);
+    WriteBytes(other, good);
     EXPECT_THROW(SurveyFile::Open(other), SurveyError);
     ReadOptions given;
     given.formatGiven = true;
@@ -434,9 +382,9 @@ TEST(SurveyDzt, CompanionsGivePositionsAndSpacingOrWarnings) {
     std::memcpy(bytes.data() + 10, &sps, 4);
     std::memset(bytes.data() + 14, 0, 4);  // spm 0: spacing from the DZX
     const std::string path = dir.File("line.DZT");
-    Put(path, bytes);
+    WriteBytes(path, bytes);
     const std::string dzx = dir.File("line.DZX"), dzg = dir.File("line.DZG");
-    Put(dzx, "<DZX><GlobalProperties><unitsPerScan>0.5</unitsPerScan></GlobalProperties></DZX>");
+    WriteText(dzx, "<DZX><GlobalProperties><unitsPerScan>0.5</unitsPerScan></GlobalProperties></DZX>");
     auto nmea = [](const std::string& body) {
         unsigned sum = 0;
         for (char c : body) sum ^= static_cast<unsigned char>(c);
@@ -445,7 +393,7 @@ TEST(SurveyDzt, CompanionsGivePositionsAndSpacingOrWarnings) {
         return "$" + body + tail;
     };
     // Scans 0 and 3 fixed; a sentence with a wrong checksum and an empty one.
-    Put(dzg, nmea("GSSIS,0,-1") + nmea("GPGGA,000320,4739.2552,N,12218.5815,W,1,05,,100.5,M,,M,,") + "\r\n" +
+    WriteText(dzg, nmea("GSSIS,0,-1") + nmea("GPGGA,000320,4739.2552,N,12218.5815,W,1,05,,100.5,M,,M,,") + "\r\n" +
                  nmea("GSSIS,1,-1") + "$GPGGA,garbage*00\r\n" + nmea("GSSIS,3,-1") +
                  "$GPGGA,000321,4739.3552,N,12218.5815,W,1,05,,103.5,M,,M,,\r\n$\r\n");
     std::unique_ptr<SurveyFile> f = SurveyFile::Open(path);
@@ -459,8 +407,17 @@ TEST(SurveyDzt, CompanionsGivePositionsAndSpacingOrWarnings) {
     ASSERT_EQ(a.elevationsM.size(), 4u);
     EXPECT_NEAR(a.elevationsM[1], 101.5, 1e-12);
     EXPECT_TRUE(HasWarning(a, "DZG: 2 empty or broken"));
+    // Written back, the interpolated positions return exactly through the DZG the writer makes.
+    const std::string copy = dir.File("copy.DZT");
+    dir.File("copy.DZX"), dir.File("copy.DZG");
+    {
+        std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(copy, f->acquisitions());
+        w->WriteScans(ChannelValues(*f, 0).data(), f->traceCount());
+        w->Commit();
+    }
+    ExpectSameDztFacts(a, SurveyFile::Open(copy)->acquisition());
     // Garbage GPS text only warns; no DZX and spm 0 makes the file time-triggered.
-    Put(dzg, std::string("\x01\xff") + "$GPGGA,,,,*zz\n$GSSIS,x\n");
+    WriteText(dzg, std::string("\x01\xff") + "$GPGGA,,,,*zz\n$GSSIS,x\n");
     ::unlink(dzx.c_str());
     f = SurveyFile::Open(path);
     EXPECT_TRUE(f->acquisition().coordinates.empty());

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "vantir3_survey/format_io.h"
 
@@ -48,14 +49,16 @@ bool SplitSentence(const std::string& line, std::vector<std::string>& fields) {
 }
 
 // "ddmm.mmmm" (or "dddmm.mmmm") with its hemisphere letter to signed degrees;
-// NaN when malformed.
+// NaN when malformed. Degrees and minutes are read apart (the minutes as
+// their own number), so that the text a writer chooses reads back exactly.
 double Degrees(const std::string& value, const std::string& hemisphere, double limit) {
-    const double x = ParseNumber(value);
-    if (!(x >= 0.0)) return kUnknown;
-    const double deg = std::floor(x / 100.0);
-    const double minutes = x - deg * 100.0;
+    const size_t dot = std::min(value.find('.'), value.size());
+    if (dot < 2 || value.find_first_not_of("0123456789") < dot) return kUnknown;
+    double deg = 0.0;
+    for (size_t i = 0; i + 2 < dot; ++i) deg = deg * 10.0 + (value[i] - '0');
+    const double minutes = ParseNumber(value.substr(dot - 2));
     const double d = deg + minutes / 60.0;
-    if (!(minutes < 60.0) || !(d <= limit)) return kUnknown;
+    if (!(minutes >= 0.0 && minutes < 60.0) || !(d <= limit)) return kUnknown;
     if (hemisphere == "N" || hemisphere == "E") return d;
     if (hemisphere == "S" || hemisphere == "W") return -d;
     return kUnknown;
@@ -72,15 +75,26 @@ void Count(std::vector<std::string>& warnings, int64_t n, const std::string& wha
     if (n > 0) warnings.push_back(std::to_string(n) + " " + what);
 }
 
+// Degrees (>= 0) as "ddmm.mmmm...": whole degrees, then minutes chosen
+// among the neighbours of the nearest value so that Degrees reads back
+// exactly `degrees`, printed with the digits that keep them.
 std::string Minutes(double degrees, int degreeDigits) {
-    double d = std::floor(degrees);
-    double minutes = (degrees - d) * 60.0;
-    if (minutes >= 59.99999999995) {
-        d += 1.0;
-        minutes = 0.0;
+    const double d = std::floor(degrees);
+    const double nearest = (degrees - d) * 60.0;
+    double minutes = nearest, up = nearest, down = nearest;
+    for (int i = 0; i < 64 && d + minutes / 60.0 != degrees; ++i) {
+        up = std::nextafter(up, 60.0);
+        down = std::nextafter(down, 0.0);
+        if (d + up / 60.0 == degrees) minutes = up;
+        else if (d + down / 60.0 == degrees) minutes = down;
     }
+    minutes = std::min(std::max(minutes, 0.0), std::nextafter(60.0, 0.0));
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%0*d%013.10f", degreeDigits, static_cast<int>(d), minutes);
+    std::snprintf(buf, sizeof buf, "%0*d%s%.17g", degreeDigits, static_cast<int>(d), minutes < 10.0 ? "0" : "",
+                  minutes);
+    if (std::strchr(buf, 'e') != nullptr) {
+        std::snprintf(buf, sizeof buf, "%0*d0%.30f", degreeDigits, static_cast<int>(d), minutes);
+    }
     return buf;
 }
 
