@@ -134,6 +134,16 @@ TEST_F(TextFormatsTest, RealDt1FilesOpenWithTheirFactsAndWriteBackUnchanged) {
         // Writing back loses nothing: the same bytes, .HD included.
         EXPECT_EQ(Slurp(g->path()), Slurp(path));
         EXPECT_EQ(Slurp(Path(std::string(e.file) + ".HD")), a.native.text);
+        // As 32-bit floats: the trace headers say so, nothing else changes.
+        WriteOptions asF32;
+        asF32.sampleTypeGiven = true;
+        asF32.sampleType = SampleType::kF32;
+        std::unique_ptr<SurveyFile> h = Write(Path("f32.DT1"), a, AllValues(*f), asF32);
+        EXPECT_EQ(h->acquisition().sampleType, SampleType::kF32);
+        EXPECT_EQ(h->layout().recordBytes, 128 + 4 * e.samples);
+        EXPECT_TRUE(SameBits(AllValues(*h), AllValues(*f)));
+        EXPECT_EQ(h->acquisition().tracePositionsM, a.tracePositionsM);
+        EXPECT_DOUBLE_EQ(h->acquisition().timeZeroSample, e.timeZero);
     }
 }
 

@@ -47,7 +47,8 @@ bool ParseCorLine(const std::string& line, int64_t& trace, Coordinate& c) {
 // The .COR positions onto a's traces (NaN where a trace has none).
 void ReadCor(const std::string& path, Acquisition& a) {
     const std::string text = ReadTextFile(path);
-    std::vector<Coordinate> coordinates(static_cast<size_t>(a.traces));
+    // Sized on the first good line: a .COR without one costs nothing.
+    std::vector<Coordinate> coordinates;
     int64_t bad = 0, firstBad = 0, beyond = 0, lineNo = 0, found = 0;
     for (const std::string& line : SplitLines(text)) {
         ++lineNo;
@@ -62,6 +63,7 @@ void ReadCor(const std::string& path, Acquisition& a) {
             ++beyond;
             continue;
         }
+        if (coordinates.empty()) coordinates.resize(static_cast<size_t>(a.traces));
         coordinates[static_cast<size_t>(trace - 1)] = c;
         ++found;
     }
