@@ -103,7 +103,8 @@ std::unique_ptr<SurveyFile> SurveyFile::Open(const std::string& path, const Read
     const SampleType type = survey->layout_.type;
     if (type != SampleType::kI16 && type != SampleType::kU16) {
         const int64_t samples = survey->layout_.samples;
-        const int64_t perRead = std::max<int64_t>(1, kChunkBytes / (samples * 8));
+        const int64_t perRead =
+            std::min(survey->traceCount(), std::max<int64_t>(1, kChunkBytes / (samples * 8)));
         std::vector<double> values(static_cast<size_t>(perRead * samples));
         for (Acquisition& a : survey->channels_) {
             double maxAbs = 0.0;
