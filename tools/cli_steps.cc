@@ -7,6 +7,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "tools/owned_buffer.h"
 #include "tools/synth_survey.h"
 
 namespace vantir3_cli {
@@ -358,19 +359,6 @@ struct Pipeline::Stage {
 
 namespace {
 
-struct Buffer {
-    MeboDataPtr b;
-    Buffer() { MeboDataPtrClear(&b); }
-    ~Buffer() { MeboDataPtrRelease(&b); }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    void Take(MeboDataPtr& other) {
-        MeboDataPtrRelease(&b);
-        b = other;
-        MeboDataPtrClear(&other);
-    }
-};
-
 // A view with axes 0 and 1 exchanged, sharing the storage.
 struct Transposed {
     MeboDataPtr b;
@@ -486,7 +474,7 @@ void Pipeline::RunOperation(const Step& step, MeboDataPtr& out, MeboDataPtr& in,
         break;
     }
     case StepKind::kTopo: {
-        Buffer elevation;
+        OwnedBuffer elevation;
         const int32_t lo = static_cast<int32_t>(first), hi = static_cast<int32_t>(first + count - 1);
         if (!MeboDataPtrAllocate(&elevation.b, sizeof(double), lo, hi, 0, 0, 0, 0, 0)) Fail("elevations", -1);
         std::memcpy(elevation.b.storage->data, acquisition_.elevationsM.data() + first, static_cast<size_t>(count) * sizeof(double));
@@ -509,7 +497,7 @@ void Pipeline::Run(int64_t first, int64_t count, std::vector<int16_t>& out, std:
     if (!raw_.GetAvailableRange(&region, 0)) Fail("reading the source", -1);
     region.dim[1].min = static_cast<int32_t>(first);
     region.dim[1].max = static_cast<int32_t>(first + count - 1);
-    Buffer cur;
+    OwnedBuffer cur;
     bool have = false;
     std::vector<int16_t> hold;
     for (const auto& stage : stages_) {
@@ -544,7 +532,7 @@ void Pipeline::Run(int64_t first, int64_t count, std::vector<int16_t>& out, std:
     }
     CopyTraces(cur.b, out);
     if (raw != nullptr) {
-        Buffer r;
+        OwnedBuffer r;
         const int status = raw_.GetDataCdp(r.b, &region, this);
         if (status < 0) Fail("reading traces", status);
         CopyTraces(r.b, *raw);

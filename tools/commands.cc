@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "tools/cli_steps.h"
+#include "tools/owned_buffer.h"
 #include "tools/parallel.h"
 #include "tools/synth_survey.h"
 
@@ -113,14 +114,6 @@ void CheckOutput(const std::string& path, const std::string& input) {
 
 // ---- running steps ------------------------------------------------------------
 
-struct Buffer {
-    MeboDataPtr b;
-    Buffer() { MeboDataPtrClear(&b); }
-    ~Buffer() { MeboDataPtrRelease(&b); }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-};
-
 void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings& run, bool wantRaw,
               const BlockSink& sink, const std::string& label);
 
@@ -132,10 +125,10 @@ void ResolveSec2Auto(const Input& in, std::vector<Step>& steps, const RunSetting
         if (!steps[k].sec2Auto) continue;
         const std::vector<Step> before(steps.begin(), steps.begin() + static_cast<ptrdiff_t>(k));
         CCdpProcessToolbox toolbox;
-        Buffer stats;
+        OwnedBuffer stats;
         bool first = true;
         RunSteps(in, before, run, false, [&](const Block& b) {
-            Buffer data;
+            OwnedBuffer data;
             if (!MeboDataPtrAllocate(&data.b, 2, 0, in.acquisition.samples - 1, 0, static_cast<int32_t>(b.count - 1), 0, 0, 0))
                 throw std::runtime_error("sec2:auto: out of memory");
             std::memcpy(data.b.storage->data, b.processed.data(), b.processed.size() * 2);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "tools/owned_buffer.h"
 #include "vantir3/vantir3.h"
 
 namespace vantir3_cli {
@@ -19,15 +20,6 @@ namespace vantir3_cli {
 namespace {
 
 constexpr int kTop = 50, kBottom = 46, kLeft = 50, kRight = 46, kBar = 76;
-
-struct Buffer {
-    MeboDataPtr b;
-    Buffer() { MeboDataPtrClear(&b); }
-    ~Buffer() { MeboDataPtrRelease(&b); }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-    int16_t* data() { return reinterpret_cast<int16_t*>(b.storage->data); }
-};
 
 }  // namespace
 
@@ -44,14 +36,14 @@ void Panel::Add(const int16_t* traces, int64_t count) {
         pending_.insert(pending_.end(), traces, traces + count * s);
     } else {
         // Along the samples: the library's average reduction, trace by trace.
-        Buffer in, out;
+        OwnedBuffer in, out;
         if (!MeboDataPtrAllocate(&in.b, 2, 0, s - 1, 0, static_cast<int32_t>(count - 1), 0, 0, 0) ||
             !MeboDataPtrAllocate(&out.b, 2, 0, rows_ - 1, 0, static_cast<int32_t>(count - 1), 0, 0, 0))
             throw std::runtime_error("picture: out of memory");
-        std::memcpy(in.data(), traces, static_cast<size_t>(count * s) * 2);
+        std::memcpy(in.samples(), traces, static_cast<size_t>(count * s) * 2);
         if (CCdpProcessToolbox::CdpAverageReduction(out.b, in.b, 0) < 0)
             throw std::runtime_error("picture: the average reduction failed");
-        pending_.insert(pending_.end(), out.data(), out.data() + count * rows_);
+        pending_.insert(pending_.end(), out.samples(), out.samples() + count * rows_);
     }
     const size_t groupValues = static_cast<size_t>(group_ * rows_);
     size_t used = 0;
@@ -74,17 +66,17 @@ void Panel::Reduce(const int16_t* columns, int64_t count) {
     }
     // Across traces: the library's min-max reduction of `count` traces to a
     // pair of columns, on lines that run across the traces.
-    Buffer in, out;
+    OwnedBuffer in, out;
     if (!MeboDataPtrAllocate(&in.b, 2, 0, static_cast<int32_t>(count - 1), 0, rows_ - 1, 0, 0, 0) ||
         !MeboDataPtrAllocate(&out.b, 2, 0, 1, 0, rows_ - 1, 0, 0, 0))
         throw std::runtime_error("picture: out of memory");
-    int16_t* p = in.data();
+    int16_t* p = in.samples();
     for (int r = 0; r < rows_; ++r)
         for (int64_t c = 0; c < count; ++c) *p++ = columns[c * rows_ + r];
     if (CCdpProcessToolbox::CdpMinMaxReduction(out.b, in.b) < 0)
         throw std::runtime_error("picture: the min-max reduction failed");
     for (int c = 0; c < 2; ++c)
-        for (int r = 0; r < rows_; ++r) image_.push_back(out.data()[r * 2 + c]);
+        for (int r = 0; r < rows_; ++r) image_.push_back(out.samples()[r * 2 + c]);
 }
 
 void PanelPixels(const PlotOptions& o, int panels, int* columns, int* rows) {

@@ -1,0 +1,27 @@
+// A data buffer of the library owned for one scope: cleared on creation,
+// released on destruction.
+#ifndef TOOLS_OWNED_BUFFER_H_
+#define TOOLS_OWNED_BUFFER_H_
+
+#include "vantir3/vantir3.h"
+
+namespace vantir3_cli {
+
+struct OwnedBuffer {
+    MeboDataPtr b;
+    OwnedBuffer() { MeboDataPtrClear(&b); }
+    ~OwnedBuffer() { MeboDataPtrRelease(&b); }
+    OwnedBuffer(const OwnedBuffer&) = delete;
+    OwnedBuffer& operator=(const OwnedBuffer&) = delete;
+    // Takes over other's reference, leaving other empty.
+    void Take(MeboDataPtr& other) {
+        MeboDataPtrRelease(&b);
+        b = other;
+        MeboDataPtrClear(&other);
+    }
+    int16_t* samples() { return reinterpret_cast<int16_t*>(b.storage->data); }
+};
+
+}  // namespace vantir3_cli
+
+#endif  // TOOLS_OWNED_BUFFER_H_
