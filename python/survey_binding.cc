@@ -177,8 +177,14 @@ vantir3::survey::ReadOptions Options(const py::object& format, double sampleInte
     return o;
 }
 
-py::tuple Read(const std::string& path, int32_t channel, const py::object& format, double sampleIntervalNs,
+// A path given as str or os.PathLike.
+std::string PathArg(const py::object& path) {
+    return py::module_::import("os").attr("fspath")(path).cast<std::string>();
+}
+
+py::tuple Read(const py::object& pathArg, int32_t channel, const py::object& format, double sampleIntervalNs,
                double antennaFrequencyMHz, double antennaSeparationM, double traceSpacingM) {
+    const std::string path = PathArg(pathArg);
     const vantir3::survey::ReadOptions options =
         Options(format, sampleIntervalNs, antennaFrequencyMHz, antennaSeparationM, traceSpacingM);
     std::unique_ptr<vantir3::survey::SurveyFile> file;
@@ -196,7 +202,7 @@ py::tuple Read(const std::string& path, int32_t channel, const py::object& forma
     return py::make_tuple(data, acq);
 }
 
-void Write(const std::string& path, const py::object& dataArg, const Acquisition& acquisition,
+void Write(const py::object& pathArg, const py::object& dataArg, const Acquisition& acquisition,
            const py::object& format, const py::object& sampleType) {
     py::array_t<int16_t> data = ProfileArg(dataArg, "write");
     Acquisition acq = acquisition;
@@ -217,6 +223,7 @@ void Write(const std::string& path, const py::object& dataArg, const Acquisition
         options.sampleTypeGiven = true;
         options.sampleType = SampleTypeFromName(sampleType.cast<std::string>());
     }
+    const std::string path = PathArg(pathArg);
     py::gil_scoped_release nogil;
     std::unique_ptr<vantir3::survey::SurveyWriter> writer = vantir3::survey::SurveyWriter::Create(path, {acq}, options);
     writer->WriteScans16(data.data(), acq.traces);
@@ -274,7 +281,22 @@ void BindSurvey(py::module_& m) {
             [](NativeHeader& h, const py::bytes& v) {
                 const std::string s = v;
                 h.traceHeaders.assign(s.begin(), s.end());
-            });
+            })
+        .def(py::pickle(
+            [](const py::object& h) {
+                return py::make_tuple(h.attr("format"), h.attr("file_header"), h.attr("text"),
+                                      h.attr("trace_header_bytes"), h.attr("trace_headers"));
+            },
+            [](const py::tuple& t) {
+                NativeHeader h;
+                h.format = FormatFromName(t[0].cast<std::string>());
+                const std::string header = t[1].cast<py::bytes>(), headers = t[4].cast<py::bytes>();
+                h.fileHeader.assign(header.begin(), header.end());
+                h.text = t[2].cast<std::string>();
+                h.traceHeaderBytes = t[3].cast<int32_t>();
+                h.traceHeaders.assign(headers.begin(), headers.end());
+                return h;
+            }));
 
     py::class_<Acquisition> acquisition(
         m, "Acquisition",

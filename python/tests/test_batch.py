@@ -1,0 +1,35 @@
+"""Batches of survey files on a two-worker local Dask cluster, one file broken."""
+
+import numpy as np
+import pytest
+
+import vantir3
+from conftest import real_file
+
+distributed = pytest.importorskip("distributed")
+
+
+def test_batch_reports_the_broken_file_and_finishes_the_others(tmp_path, broken_copy):
+    good = [real_file("dt1/rgpr_flagogna_raw_XLINE000.DT1"), real_file("dt1/rgpr_2012_10_06_cornino_yyline3.DT1")]
+    broken = broken_copy("dt1/rgpr_2012_10_06_cornino_cmp.DT1", 1000)
+    steps = ["dewow", "agc:WINDOW=2"]
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        assert len(client.scheduler_info()["workers"]) == 2
+        rows = vantir3.batch([good[0], broken, good[1]], steps, tmp_path / "out", client=client)
+    assert [r["path"] for r in rows] == [good[0], broken, good[1]]
+    assert [r["ok"] for r in rows] == [True, False, True]
+    assert rows[1]["error"].startswith("SurveyError: ") and "broken_rgpr_2012_10_06_cornino_cmp" in rows[1]["error"]
+    assert rows[1]["traces"] is None
+    for row, path in zip((rows[0], rows[2]), good):
+        data, acq = vantir3.read(path)
+        out, _ = vantir3.read(row["output"])
+        assert (row["traces"], row["samples"]) == data.shape
+        assert np.array_equal(out, vantir3.Chain(steps).run(data, acq))
+
+
+def test_batch_refuses_bad_steps_before_scheduling(tmp_path):
+    with pytest.raises(ValueError, match="unknown step"):
+        vantir3.batch(["a.DZT"], ["nope"], tmp_path)
+    with pytest.raises(ValueError, match="same file name"):
+        vantir3.batch(["a/x.DZT", "b/x.DZT"], ["dewow"], tmp_path)

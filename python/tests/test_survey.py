@@ -1,0 +1,128 @@
+"""Survey files: the reader on the real files, writing and reading back,
+errors on bad files, and chains over files."""
+
+import pickle
+
+import numpy as np
+import pytest
+
+import vantir3
+from conftest import real_file
+
+# File, (traces, samples), format, sample interval (ns) or None, frequency (MHz) or None.
+REAL_FILES = [
+    ("dzt/gprpy_FILE____032.DZT", (1040, 512), "DZT", 48.0 / 512, 400.0),
+    ("dzt/gprdata_cube_FILE____001.DZT", (451, 512), "DZT", 50.0 / 512, 400.0),
+    ("dzt/impdar_sample32.DZT", (345, 2048), "DZT", 2300.0 / 2048, 200.0),
+    ("dt1/gprpy_ComOffs_XLINE00.DT1", (531, 1500), "DT1", 0.8, 50.0),
+    ("dt1/gprpy_WARR_XLINE00.DT1", (164, 1900), "DT1", 0.4, 100.0),
+    ("dt1/rgpr_flagogna_raw_XLINE000.DT1", (198, 425), "DT1", 0.8, 100.0),
+    ("rd3/impdar_ten_col.rd3", (10, 512), "RD3", None, 500.0),
+    ("sgy/rgpr_test_export.sgy", (223, 1000), "SEG-Y", 0.4, None),
+]
+
+
+@pytest.mark.parametrize("relative,shape,fmt,interval,frequency", REAL_FILES)
+def test_reader_on_real_files(relative, shape, fmt, interval, frequency):
+    path = real_file(relative)
+    data, acq = vantir3.read(path)
+    assert data.dtype == np.int16 and data.shape == shape and data.flags.c_contiguous
+    assert (acq.format, acq.traces, acq.samples) == (fmt, shape[0], shape[1])
+    if interval is not None:
+        assert acq.sample_interval_ns == pytest.approx(interval)
+    if frequency is not None:
+        assert acq.antenna_frequency_mhz == pytest.approx(frequency)
+    assert data.any()
+    # The record is a plain value: copied, compared, pickled, listed.
+    assert pickle.loads(pickle.dumps(acq)) == acq
+    assert acq.replace(antenna_name="x") != acq
+    assert set(acq.to_dict()) == set(vantir3.Acquisition.fields)
+    # Caller-supplied facts replace the file's.
+    assert vantir3.read(path, sample_interval_ns=0.25)[1].sample_interval_ns == 0.25
+
+
+def test_write_and_read_back(tmp_path):
+    path = real_file("dt1/rgpr_flagogna_raw_XLINE000.DT1")
+    data, acq = vantir3.read(path)
+    processed = vantir3.dewow(data, antenna_frequency=acq.antenna_frequency_mhz,
+                              sample_interval=acq.sample_interval_ns)
+    out = tmp_path / "dewowed.DT1"
+    vantir3.write(out, processed, acq)
+    again, acq2 = vantir3.read(out)
+    assert np.array_equal(again, processed)
+    for name in ("traces", "samples", "sample_interval_ns", "antenna_frequency_mhz", "antenna_separation_m",
+                 "trace_spacing_m", "time_zero_sample"):
+        assert getattr(acq2, name) == pytest.approx(getattr(acq, name)), name
+    # To another format, from a record built by hand.
+    fresh = vantir3.Acquisition(traces=3, samples=8, sample_interval_ns=0.5, antenna_frequency_mhz=250.0)
+    small = np.arange(24, dtype=np.int16).reshape(3, 8) * 100
+    vantir3.write(tmp_path / "small.DT1", small, fresh)
+    assert np.array_equal(vantir3.read(tmp_path / "small.DT1")[0], small)
+    with pytest.raises(ValueError, match="acquisition record has"):
+        vantir3.write(tmp_path / "x.DZT", small[:2], fresh)
+    with pytest.raises(ValueError, match="unknown format"):
+        vantir3.write(tmp_path / "x.DZT", small, fresh, format="TIFF")
+    with pytest.raises(TypeError, match="int16"):
+        vantir3.write(tmp_path / "x.DZT", small.astype(np.float32), fresh)
+    assert not (tmp_path / "x.DZT").exists()
+
+
+def test_bad_files_raise_survey_errors(tmp_path, broken_copy):
+    with pytest.raises(vantir3.SurveyError) as e:
+        vantir3.read(tmp_path / "missing.DZT")
+    assert isinstance(e.value, ValueError) and e.value.file.endswith("missing.DZT")
+    (tmp_path / "notes.txt").write_text("not a survey")
+    with pytest.raises(vantir3.SurveyError, match="notes.txt"):
+        vantir3.read(tmp_path / "notes.txt")
+    cut = broken_copy("dzt/gprpy_FILE____032.DZT", 700)
+    with pytest.raises(vantir3.SurveyError) as e:
+        vantir3.read(cut)
+    assert e.value.file == cut and str(e.value).startswith(cut)
+    with pytest.raises(vantir3.SurveyError):
+        vantir3.read(real_file("dt1/gprpy_WARR_XLINE00.DT1"), channel=3)
+
+
+def test_chain_over_a_file(tmp_path):
+    path = real_file("dt1/rgpr_flagogna_raw_XLINE000.DT1")
+    data, acq = vantir3.read(path)
+    for steps in (["dewow", "agc:WINDOW=2,MAXGN@=200"], ["dewow", "bgsub:20", "envelope:10"]):
+        chain = vantir3.Chain(steps)
+        expected = chain.run(data, acq)
+        # Through the file-backed source, in blocks of 37 traces (whole when a
+        # step needs the section).
+        got, got_acq = chain.run_file(path, block_traces=37)
+        assert np.array_equal(got, expected) and got_acq == acq
+        summary = chain.run_file(path, tmp_path / "out.DT1", block_traces=50)
+        assert summary["traces"] == acq.traces and summary["steps"] == chain.steps
+        assert np.array_equal(vantir3.read(tmp_path / "out.DT1")[0], expected)
+    assert not np.array_equal(expected, data)
+
+
+def test_chain_refusals(profile):
+    with pytest.raises(ValueError, match="unknown step 'wobble'"):
+        vantir3.Chain(["wobble"])
+    with pytest.raises(ValueError, match="MAXGN@"):
+        vantir3.Chain(["agc:MAXGN@=40000"])
+    with pytest.raises(ValueError, match="no steps"):
+        vantir3.Chain([])
+    # A step lacking an acquisition fact it needs is refused before running.
+    with pytest.raises(ValueError, match="step 'dewow'"):
+        vantir3.Chain("dewow").run(profile, vantir3.Acquisition(sample_interval_ns=0.4))
+    chain = vantir3.Chain(["DEWOW@:WINDOW=1.50", "const:GAIN@@=2"])
+    assert chain.steps == ["dewow WINDOW=1.50", "const GAIN@@=2"]
+    assert pickle.loads(pickle.dumps(chain)).steps == chain.steps
+
+
+def test_catalogue():
+    rows = vantir3.catalogue()
+    assert len(rows) == 13 and [r.kind for r in rows].count("process") == 7
+    agc = next(r for r in rows if r.code == "AGC@@@")
+    assert agc.name == "AGC Gain" and agc.level == 2
+    window, maxgain = agc.parameters
+    assert (window.code, window.default, window.minimum, window.maximum, window.resolution) == (
+        "WINDOW", 1.5, 0.1, 1000.0, 0.1)
+    assert maxgain.suggestions == ["20", "50", "200", "500", "2000", "5000"] and maxgain.label == "Maximum Gain"
+    desep = next(r for r in rows if r.code == "ANDSEP")
+    assert desep.parameters[0].units == "m/ns"
+    assert next(r for r in rows if r.code == "GAIN@@").parameters == []
+    assert "bgsub" in vantir3.catalogue_text()
