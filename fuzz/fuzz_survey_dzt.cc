@@ -10,9 +10,13 @@
 //   - the native trace words hold exactly two words per trace;
 //   - a DZT writer built from the records gives a header of its layout's
 //     size and patches the words of every trace in place.
+// The same bytes are also read as the text of a .DZG GPS companion: the
+// positions found are in range for every trace, and written as NMEA and
+// read again they come back (to 1e-12 degrees, elevations exactly).
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +25,7 @@
 #include <vector>
 
 #include "vantir3_survey/format_io.h"
+#include "vantir3_survey/nmea.h"
 #include "vantir3_survey/survey.h"
 
 namespace {
@@ -79,6 +84,31 @@ void Check(const SurveyFile& f) {
     w->Companions(traces);
 }
 
+bool Close(double a, double b, double tolerance) {
+    return (std::isnan(a) && std::isnan(b)) || std::fabs(a - b) <= tolerance;
+}
+
+void CheckGps(const uint8_t* data, size_t size) {
+    namespace internal = vantir3::survey::internal;
+    const int64_t traces = 1 + static_cast<int64_t>(size % 61);
+    const internal::GpsTrack track =
+        internal::ParseScanFixes(std::string(reinterpret_cast<const char*>(data), size), traces);
+    if (track.coordinates.empty()) return;
+    FUZZ_REQUIRE(static_cast<int64_t>(track.coordinates.size()) == traces);
+    for (const vantir3::survey::Coordinate& c : track.coordinates) {
+        FUZZ_REQUIRE(std::fabs(c.x) <= 180.0 && std::fabs(c.y) <= 90.0);
+        FUZZ_REQUIRE(track.hasElevation == !std::isnan(c.z));
+    }
+    const internal::GpsTrack back =
+        internal::ParseScanFixes(internal::FormatScanFixes(track.coordinates, traces), traces);
+    FUZZ_REQUIRE(back.coordinates.size() == track.coordinates.size());
+    for (size_t t = 0; t < back.coordinates.size(); ++t) {
+        FUZZ_REQUIRE(Close(back.coordinates[t].x, track.coordinates[t].x, 1e-12));
+        FUZZ_REQUIRE(Close(back.coordinates[t].y, track.coordinates[t].y, 1e-12));
+        FUZZ_REQUIRE(Close(back.coordinates[t].z, track.coordinates[t].z, 0.0));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -99,5 +129,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const SurveyError&) {
     }
     ::close(fd);
+    CheckGps(data, size);
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_data.h"
 #include "vantir3_survey/format_io.h"
+#include "vantir3_survey/nmea.h"
 #include "vantir3_survey/survey.h"
 
 namespace vantir3 {
@@ -453,6 +454,9 @@ TEST(SurveyDzt, FuzzSeeds) {
         w->WriteScans(v.data(), 3);
         w->Commit();
     }
+    // GPS text as the writer makes it, for the target's GPS reading.
+    const std::vector<Coordinate> track = {{-122.3, 47.65, 10.5}, {-122.31, 47.66, 11.0}};
+    WriteText(std::string(dir) + "/gps.dzg", internal::FormatScanFixes(track, 2));
 }
 
 }  // namespace
