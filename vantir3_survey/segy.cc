@@ -403,12 +403,13 @@ private:
     // the file size, then the number of whole traces.
     void ReadSamplesAndTraces(const Header& bin) {
         const int64_t room = file_.size() - dataOffset_;
-        int64_t samples = bin.Unsigned(SEGY_BIN_SAMPLES);
-        int64_t inTrace = 0;
-        if (room >= kTraceHeaderBytes) {
-            const std::vector<uint8_t> first = file_.ReadBytes(dataOffset_, kTraceHeaderBytes, "trace header");
-            inTrace = Header(first.data(), false, big_).Unsigned(SEGY_TR_SAMPLE_COUNT);
+        if (room < kTraceHeaderBytes) {
+            file_.Fail("traces", "no trace after the " + std::to_string(dataOffset_) + " bytes of headers",
+                       dataOffset_);
         }
+        int64_t samples = bin.Unsigned(SEGY_BIN_SAMPLES);
+        const std::vector<uint8_t> first = file_.ReadBytes(dataOffset_, kTraceHeaderBytes, "trace header");
+        const int64_t inTrace = Header(first.data(), false, big_).Unsigned(SEGY_TR_SAMPLE_COUNT);
         auto record = [&](int64_t n) { return kTraceHeaderBytes + n * bytes_; };
         if (samples == 0) {
             if (inTrace == 0) {
@@ -434,7 +435,7 @@ private:
         if (room < recordBytes_) {
             file_.Fail("samples", std::to_string(samples) + " samples per trace (SEG-Y bytes 3221-3222) make a " +
                                       std::to_string(recordBytes_) + "-byte trace, more than the " +
-                                      std::to_string(std::max<int64_t>(room, 0)) + " bytes after the headers",
+                                      std::to_string(room) + " bytes after the headers",
                        At(SEGY_BIN_SAMPLES));
         }
         a_.samples = static_cast<int32_t>(samples);
@@ -500,11 +501,7 @@ private:
             case ReadOptions::TimeUnit::kNanoseconds: unit_ = Unit::kNs; how = " (unit given by the caller)"; break;
             case ReadOptions::TimeUnit::kPicoseconds: unit_ = Unit::kPs; how = " (unit given by the caller)"; break;
             case ReadOptions::TimeUnit::kAuto:
-                if (UnitFromText(text.Text(kKeyUnit), &unit_)) {
-                    how = " (unit stated in the text header)";
-                } else {
-                    SniffUnit(v, where);
-                }
+                if (!UnitFromText(text.Text(kKeyUnit), &unit_)) SniffUnit(v, where);
                 break;
         }
         a_.sampleIntervalNs = ToNs(static_cast<double>(v), unit_);
@@ -512,7 +509,8 @@ private:
         // This library's writer also states the exact interval, which the
         // integer field may only approximate.
         const double stated = text.Number(kKeyInterval);
-        if (stated > 0.0 && std::fabs(FromNs(stated, unit_) - static_cast<double>(v)) <= 0.5) {
+        if (stated > 0.0 && stated != a_.sampleIntervalNs &&
+            std::fabs(FromNs(stated, unit_) - static_cast<double>(v)) <= 0.5) {
             a_.sampleIntervalNs = stated;
             a_.sampleIntervalSource = "text header " + std::string(kKeyInterval) + " (" + where + " " +
                                       std::to_string(v) + " " + UnitName(unit_) + ")";
@@ -552,7 +550,7 @@ private:
     }
 
     // Positions from source x/y, else CDP x/y, when they vary; the trace
-    // spacing from them unless the text header states it.
+    // spacing from them unless the text header states another.
     void ReadPositions(const Header& bin) {
         const int64_t traces = a_.traces;
         int pair = -1;
@@ -617,7 +615,7 @@ private:
         }
         a_.coordinates = std::move(coords);
         a_.tracePositionsM = std::move(along);
-        if (stated) return;
+        if (stated && a_.traceSpacingM != spacing) return;
         a_.traceSpacingM = spacing;
         a_.traceSpacingSource = std::string("mean distance between trace ") + (pair == 0 ? "source" : "CDP") +
                                 " coordinates";
