@@ -223,8 +223,8 @@ TEST(SurveyDzt, EveryTypeAndMultipleChannelsRoundTrip) {
         Acquisition a = Synthetic(traces, samples);
         Acquisition b = a;
         b.channel = 1;
-        b.antennaName = "3101";
-        b.antennaFrequencyMHz = 900;
+        b.antennaName = "300/800D";  // a dual-frequency antenna: channel 1 is its 800 MHz part
+        b.antennaFrequencyMHz = 800;
         b.firstSampleTimeNs = 4.0;
         b.timeZeroSample = -31.0;
         b.rangeGain = {{0, -20}, {19.5, 15}, {39, 38}};
@@ -255,12 +255,21 @@ TEST(SurveyDzt, EveryTypeAndMultipleChannelsRoundTrip) {
             EXPECT_EQ(got.traceSpacingM, 0.25);
             EXPECT_EQ(got.antennaName, want.antennaName);
             EXPECT_EQ(got.antennaFrequencyMHz, want.antennaFrequencyMHz);
+            EXPECT_EQ(HasWarning(got, "not a known antenna"), ch == 1);
             ASSERT_EQ(got.rangeGain.size(), want.rangeGain.size());
             for (size_t j = 0; j < got.rangeGain.size(); ++j) {
                 EXPECT_EQ(got.rangeGain[j].sample, want.rangeGain[j].sample);
                 EXPECT_EQ(got.rangeGain[j].gainDb, want.rangeGain[j].gainDb);
             }
         }
+        // Written again from what was read: the header blocks are reused, every byte the same.
+        const std::string again = dir.File("again.DZT");
+        {
+            std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(again, f->acquisitions());
+            w->WriteScans(Interleaved(*f).data(), traces);
+            w->Commit();
+        }
+        EXPECT_EQ(ReadBytes(again), ReadBytes(path));
         // A rewrite from 16-bit samples: counter and marks in the two words,
         // the scale applied to the rest.
         const std::string path16 = dir.File("s16.DZT");

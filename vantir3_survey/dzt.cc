@@ -378,8 +378,12 @@ Parsed ParseDzt(const InputFile& file, const ReadOptions&) {
             }
         }
         a.native.format = Format::kDzt;
-        a.native.fileHeader = header;
-        a.native.text = dzx;
+        if (c == 0) {
+            // File-wide bytes, kept once: a copy per channel would multiply
+            // the header (up to 1 MiB) and the DZX text by the channel count.
+            a.native.fileHeader = header;
+            a.native.text = dzx;
+        }
         p.channels.push_back(std::move(a));
     }
     ReadTraceWords(file, l, scans, p.channels);
@@ -456,8 +460,9 @@ private:
 
     int Bits() const { return 8 * SampleTypeBytes(type_); }
 
-    // Sample layout and acquisition facts into block c; values the block
-    // already states (as the reader would derive them) are left untouched.
+    // Sample layout and acquisition facts (window, position, antenna name,
+    // spacing) into block c; values the block already states (as the reader
+    // would derive them) are left untouched.
     void SetFacts(int32_t c, int32_t nchan, const Acquisition& a) {
         uint8_t* b = header_.data() + c * kBlockBytes;
         const Block old = ReadBlock(b);
@@ -471,6 +476,14 @@ private:
         }
         if (std::isfinite(a.firstSampleTimeNs) && static_cast<float>(a.firstSampleTimeNs) != old.position) {
             PutF32(b + kPositionAt, a.firstSampleTimeNs);
+        }
+        std::string name = a.antennaName;
+        if (name.empty() && a.antennaFrequencyMHz > 0.0 && a.antennaFrequencyMHz < 1e6) {
+            name = std::to_string(static_cast<int64_t>(std::lround(a.antennaFrequencyMHz))) + "MHz";
+        }
+        if (name != old.antenna) {
+            std::memset(b + kAntennaAt, 0, kAntennaBytes);
+            std::memcpy(b + kAntennaAt, name.data(), std::min<size_t>(name.size(), kAntennaBytes));
         }
         if (!SameSpacing(DeriveSpacing(old.spm, old.sps, dzx_), a)) {
             const bool distance = !a.timeTriggered && a.traceSpacingM > 0.0 && std::isfinite(a.traceSpacingM);
@@ -491,7 +504,8 @@ private:
         }
         for (int32_t c = 0; c < n; ++c) {
             const Acquisition& a = channels[static_cast<size_t>(c)];
-            if (a.channel != c || a.native.format != Format::kDzt || (c > 0 && a.native.fileHeader != h)) {
+            if (a.channel != c || a.native.format != Format::kDzt ||
+                (c > 0 && !a.native.fileHeader.empty() && a.native.fileHeader != h)) {
                 return false;
             }
         }
@@ -505,7 +519,7 @@ private:
     }
 
     // One block per channel from the acquisition facts, each with its
-    // antenna name and range-gain table.
+    // range-gain table.
     void BuildHeader(const std::vector<Acquisition>& channels) {
         const int32_t n = static_cast<int32_t>(channels.size());
         header_.assign(static_cast<size_t>(kBlockBytes * n), 0);
@@ -515,11 +529,6 @@ private:
             Put16(b + kTagAt, 0x00FF);
             Put16(b + kDataAt, static_cast<uint32_t>(kBlockBytes));
             SetFacts(c, n, a);
-            std::string name = a.antennaName;
-            if (name.empty() && a.antennaFrequencyMHz > 0.0 && a.antennaFrequencyMHz < 1e6) {
-                name = std::to_string(static_cast<int64_t>(std::lround(a.antennaFrequencyMHz))) + "MHz";
-            }
-            std::memcpy(b + kAntennaAt, name.data(), std::min<size_t>(name.size(), kAntennaBytes));
             const int64_t gains = static_cast<int64_t>(a.rangeGain.size());
             if (gains > 0 && kInfoAt + 2 + 4 * gains <= kInfoEnd) {
                 Put16(b + kRgainAt, static_cast<uint32_t>(c * kBlockBytes + kInfoAt));
