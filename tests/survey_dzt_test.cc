@@ -305,6 +305,34 @@ TEST(SurveyDzt, EveryTypeAndMultipleChannelsRoundTrip) {
     }
 }
 
+TEST(SurveyDzt, RecordsOfOtherFormatsKeepTheirFacts) {
+    // Time zero as the library sees it, a frequency without an antenna name,
+    // and a time-triggered survey.
+    TempDir dir;
+    const std::string path = dir.File("foreign.DZT");
+    Acquisition a = Synthetic(3, 20);
+    a.sampleIntervalNs = 0.5;
+    a.timeZeroSample = 3.5;
+    a.firstSampleTimeNs = 0.0;
+    a.antennaName = "";
+    a.antennaFrequencyMHz = 250;
+    a.traceSpacingM = kUnknown;
+    a.timeTriggered = true;
+    a.traceIntervalS = 0.05;
+    std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {a});
+    w->WriteScans(std::vector<double>(3 * 20, 1.0).data(), 3);
+    w->Commit();
+    const Acquisition b = SurveyFile::Open(path)->acquisition();
+    EXPECT_EQ(b.sampleType, SampleType::kU16);  // i16 input, the nearest type a DZT holds
+    EXPECT_EQ(b.timeZeroSample, 3.5);
+    EXPECT_EQ(b.firstSampleTimeNs, -1.25);
+    EXPECT_EQ(b.antennaName, "250MHz");
+    EXPECT_EQ(b.antennaFrequencyMHz, 250);
+    EXPECT_TRUE(b.timeTriggered);
+    EXPECT_EQ(b.traceIntervalS, 0.05);
+    EXPECT_EQ(b.traceSpacingSource, "scans per second");
+}
+
 TEST(SurveyDzt, WriterRefusesWhatTheFormatCannotHold) {
     TempDir dir;
     const std::string path = dir.File("x.DZT");

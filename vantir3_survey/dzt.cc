@@ -474,8 +474,12 @@ private:
             (a.samples != old.nsamp || !Same(a.sampleIntervalNs, old.range / static_cast<double>(old.nsamp)))) {
             PutF32(b + kRangeAt, a.sampleIntervalNs * a.samples);
         }
-        if (std::isfinite(a.firstSampleTimeNs) && static_cast<float>(a.firstSampleTimeNs) != old.position) {
-            PutF32(b + kPositionAt, a.firstSampleTimeNs);
+        // The position follows time zero, the fact the library works with.
+        const double position = std::isfinite(a.timeZeroSample) && a.sampleIntervalNs > 0.0
+                                    ? (1.0 - a.timeZeroSample) * a.sampleIntervalNs
+                                    : a.firstSampleTimeNs;
+        if (std::isfinite(position) && static_cast<float>(position) != old.position) {
+            PutF32(b + kPositionAt, position);
         }
         std::string name = a.antennaName;
         if (name.empty() && a.antennaFrequencyMHz > 0.0 && a.antennaFrequencyMHz < 1e6) {
