@@ -273,6 +273,39 @@ TEST(SurveySegy, RoundTripsKeepSamplesAndFacts) {
     ASSERT_EQ(b.tracePositionsM.size(), 4u);
     EXPECT_NEAR(b.tracePositionsM[3], 0.06, 1e-12);
     EXPECT_TRUE(b.warnings.empty()) << b.warnings.front();
+    // Projected coordinates in feet with elevations, and geographic ones,
+    // go out through coordinate scalars and come back to their precision.
+    for (bool geographic : {false, true}) {
+        Acquisition c = a;
+        c.tracePositionsM.clear();
+        c.geographic = geographic;
+        c.positionUnit = geographic ? "m" : "ft";
+        c.coordinates.clear();
+        for (int t = 0; t < 4; ++t) {
+            Coordinate p;
+            p.x = geographic ? 11.25 + 1e-6 * t : 500000.125 + 0.3048 * t;
+            p.y = geographic ? 46.5 : 5000000.5;
+            p.z = 200.25 - 0.03048 * t;
+            c.coordinates.push_back(p);
+            c.elevationsM.push_back(p.z);
+        }
+        const std::string path = dir.File(geographic ? "geo.sgy" : "feet.sgy");
+        std::unique_ptr<SurveyWriter> cw = SurveyWriter::Create(path, {c});
+        cw->WriteScans(v.data(), 4);
+        cw->Commit();
+        const Acquisition d = SurveyFile::Open(path)->acquisition();
+        SCOPED_TRACE(geographic ? "geographic" : "feet");
+        EXPECT_EQ(d.geographic, geographic);
+        EXPECT_EQ(d.positionUnit, c.positionUnit);
+        ASSERT_EQ(d.coordinates.size(), 4u);
+        ASSERT_EQ(d.elevationsM.size(), 4u);
+        for (int t = 0; t < 4; ++t) {
+            EXPECT_NEAR(d.coordinates[t].x, c.coordinates[t].x, geographic ? 1e-8 : 2e-3);  // scalar -100: 0.01 ft
+            EXPECT_NEAR(d.coordinates[t].y, c.coordinates[t].y, geographic ? 1e-8 : 2e-3);  // scalar -100: 0.01 ft
+            EXPECT_NEAR(d.elevationsM[t], c.elevationsM[t], 1e-4);
+        }
+        EXPECT_NEAR(d.tracePositionsM[3], geographic ? 3 * 0.0765 : 3 * 0.3048, 1e-3);
+    }
     // SEG-Y holds i16 and f32 samples of one channel only.
     WriteOptions asI32;
     asI32.sampleTypeGiven = true;

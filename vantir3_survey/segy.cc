@@ -37,7 +37,8 @@ constexpr int64_t kTraceHeaderBytes = SEGY_TRACE_HEADER_SIZE;
 constexpr int kLineChars = 80;
 constexpr int kTextLines = static_cast<int>(kTextBytes / kLineChars);
 constexpr int kRevision1 = 0x0100;
-constexpr int64_t kChunkBytes = 8 << 20;  // bytes per read when collecting trace headers
+constexpr int64_t kChunkBytes = 8 << 20;      // bytes per read when collecting trace headers
+constexpr int64_t kRunRecordBytes = 16 << 10;  // longer trace records have their headers read alone
 constexpr double kFoot = 0.3048;
 
 // The 0-based file offset of a binary-header field (its number is the
@@ -446,13 +447,16 @@ private:
         }
     }
 
-    // Every trace header, read in bounded chunks, and the fields of each
-    // that positions are made of.
+    // Every trace header, and the fields of each that positions are made
+    // of. Short records are read in bounded runs of whole records, long ones
+    // a header at a time (reading their samples would cost more than the
+    // extra reads).
     void ReadTraceHeaders() {
         const int64_t traces = a_.traces;
         a_.native.traceHeaders.resize(static_cast<size_t>(traces * kTraceHeaderBytes));
         fields_.resize(static_cast<size_t>(traces));
-        const int64_t perRead = std::max<int64_t>(1, kChunkBytes / recordBytes_);
+        const int64_t perRead =
+            recordBytes_ > kRunRecordBytes ? 1 : std::max<int64_t>(1, kChunkBytes / recordBytes_);
         std::vector<uint8_t> buf;
         for (int64_t t = 0; t < traces; t += perRead) {
             const int64_t n = std::min(perRead, traces - t);
