@@ -81,6 +81,16 @@ private:
     MeboDataPtr index_;
 };
 
+// Runs call(output buffer, input buffer) on the two arrays without the
+// interpreter lock; returns the library's status.
+template <typename Call>
+int Apply(const py::array_t<int16_t>& in, py::array_t<int16_t>& out, Call call) {
+    ConstProfileBuffer ib(in);
+    ProfileBuffer ob(out);
+    py::gil_scoped_release nogil;
+    return call(ob.get(), ib.get());
+}
+
 py::array_t<int16_t> Dewow(const py::object& data, double window, double antennaFrequency,
                            double sampleInterval, const py::object& outArg, py::object* averaged) {
     const char* op = "dewow";
@@ -94,15 +104,11 @@ py::array_t<int16_t> Dewow(const py::object& data, double window, double antenna
         avg = py::array_t<int16_t>(Samples(in));
         avgBuffer = std::make_unique<ArrayBuffer>(avg.mutable_data(), 2, Samples(in), 1);
     }
-    ConstProfileBuffer ib(in);
-    ProfileBuffer ob(out);
-    int status;
-    {
-        py::gil_scoped_release nogil;
-        status = Toolbox::CdpDewow(ob.get(), ib.get(), avgBuffer ? &avgBuffer->get() : nullptr, window,
-                                   antennaFrequency, sampleInterval);
-    }
-    CheckStatus(status, op);
+    CheckStatus(Apply(in, out, [&](MeboDataPtr& o, MeboDataPtr& i) {
+                    return Toolbox::CdpDewow(o, i, avgBuffer ? &avgBuffer->get() : nullptr, window,
+                                             antennaFrequency, sampleInterval);
+                }),
+                op);
     if (averaged != nullptr) *averaged = avg;
     return out;
 }
@@ -127,15 +133,10 @@ py::array_t<int16_t> BackgroundSubtract(const py::object& data, int window, cons
         // output unwritten.
         throw py::value_error(std::string(op) + ": window must be at least 2 traces");
     }
-    ConstProfileBuffer ib(in);
-    ProfileBuffer ob(out);
-    int status;
-    {
-        py::gil_scoped_release nogil;
-        status = Toolbox::CdpBackgroundSubtract(ob.get(), ib.get(), traceBuffer ? &traceBuffer->get() : nullptr,
-                                                window);
-    }
-    CheckStatus(status, op);
+    CheckStatus(Apply(in, out, [&](MeboDataPtr& o, MeboDataPtr& i) {
+                    return Toolbox::CdpBackgroundSubtract(o, i, traceBuffer ? &traceBuffer->get() : nullptr, window);
+                }),
+                op);
     return out;
 }
 
@@ -151,16 +152,12 @@ py::object Sec2Gain(const py::object& data, double attenuation, double startGain
     RequirePositive(antennaFrequency, "antenna_frequency", op);
     py::array_t<int16_t> in = ProfileArg(data, op);
     py::array_t<int16_t> out = OutputArg(outArg, in, Traces(in), Samples(in), false, op);
-    ConstProfileBuffer ib(in);
-    ProfileBuffer ob(out);
     int last = 0;
-    int status;
-    {
-        py::gil_scoped_release nogil;
-        status = Toolbox::CdpSec2Gain(ob.get(), ib.get(), attenuation, startGain, maxGain, timeZeroSample,
-                                      sampleInterval, antennaFrequency, &last);
-    }
-    CheckStatus(status, op);
+    CheckStatus(Apply(in, out, [&](MeboDataPtr& o, MeboDataPtr& i) {
+                    return Toolbox::CdpSec2Gain(o, i, attenuation, startGain, maxGain, timeZeroSample, sampleInterval,
+                                                antennaFrequency, &last);
+                }),
+                op);
     if (lastSample) return py::make_tuple(out, last);
     return std::move(out);
 }
@@ -174,14 +171,10 @@ py::array_t<int16_t> Migrate(const py::object& data, double velocity, double sta
     RequireFinite(startSample, "start_sample", op);
     py::array_t<int16_t> in = ProfileArg(data, op);
     py::array_t<int16_t> out = OutputArg(outArg, in, Traces(in), Samples(in), false, op);
-    ConstProfileBuffer ib(in);
-    ProfileBuffer ob(out);
-    int status;
-    {
-        py::gil_scoped_release nogil;
-        status = Toolbox::CdpMigrate(ob.get(), ib.get(), velocity, startSample, traceSpacing, sampleInterval);
-    }
-    CheckStatus(status, op);
+    CheckStatus(Apply(in, out, [&](MeboDataPtr& o, MeboDataPtr& i) {
+                    return Toolbox::CdpMigrate(o, i, velocity, startSample, traceSpacing, sampleInterval);
+                }),
+                op);
     return out;
 }
 
@@ -191,14 +184,10 @@ py::object Envelope(const py::object& data, int window, int statsMode, int extre
     py::array_t<int16_t> in = ProfileArg(data, op);
     py::array_t<int16_t> out = OutputArg(outArg, in, Traces(in), Samples(in), false, op);
     StatsRequest request(statsMode, extremes, perSample, op);
-    ConstProfileBuffer ib(in);
-    ProfileBuffer ob(out);
-    int status;
-    {
-        py::gil_scoped_release nogil;
-        status = Toolbox::CdpEnvelope(ob.get(), ib.get(), request.stats, window);
-    }
-    CheckStatus(status, op);
+    CheckStatus(Apply(in, out, [&](MeboDataPtr& o, MeboDataPtr& i) {
+                    return Toolbox::CdpEnvelope(o, i, request.stats, window);
+                }),
+                op);
     if (statsMode == 0) return std::move(out);
     return py::make_tuple(out, request.Result());
 }
@@ -248,20 +237,16 @@ py::array_t<int16_t> DepthConversion(const char* op, const py::object& data, con
         }
         heightBuffer = std::make_unique<ArrayBuffer>(const_cast<double*>(heights.data()), 8, Traces(in), 1);
     }
-    ConstProfileBuffer ib(in);
-    ProfileBuffer ob(out);
-    MeboDataPtrSwapAxes(&ib.get(), 0, 1);
-    MeboDataPtrSwapAxes(&ob.get(), 0, 1);
-    int status;
-    {
-        py::gil_scoped_release nogil;
-        status = shift != nullptr
-                     ? shift(ob.get(), ib.get(), heightBuffer->get(), velocity, datum, 0.0, antennaSeparation,
-                             timeZeroSample, sampleInterval)
-                     : Toolbox::CdpDeseparate(ob.get(), ib.get(), velocity, antennaSeparation, timeZeroSample,
-                                              sampleInterval);
-    }
-    CheckStatus(status, op);
+    const int status = CheckStatus(Apply(in, out, [&](MeboDataPtr& o, MeboDataPtr& i) {
+                                       MeboDataPtrSwapAxes(&i, 0, 1);
+                                       MeboDataPtrSwapAxes(&o, 0, 1);
+                                       return shift != nullptr
+                                                  ? shift(o, i, heightBuffer->get(), velocity, datum, 0.0,
+                                                          antennaSeparation, timeZeroSample, sampleInterval)
+                                                  : Toolbox::CdpDeseparate(o, i, velocity, antennaSeparation,
+                                                                           timeZeroSample, sampleInterval);
+                                   }),
+                                   op);
     if (status == vantir3::kDepthNotConverted) {
         PyErr_WarnEx(PyExc_RuntimeWarning,
                      (std::string(op) + ": the geometry gives no depth scale; the traces were copied unchanged")
@@ -284,14 +269,7 @@ py::array_t<int16_t> Reduce(const char* op, const py::object& data, py::ssize_t 
     }
     py::array_t<int16_t> out = alongTraces ? OutputArg(outArg, in, size, Samples(in), false, op)
                                            : OutputArg(outArg, in, Traces(in), size, false, op);
-    ConstProfileBuffer ib(in);
-    ProfileBuffer ob(out);
-    int status;
-    {
-        py::gil_scoped_release nogil;
-        status = call(ob.get(), ib.get());
-    }
-    CheckStatus(status, op, StatusFamily::kReduction);
+    CheckStatus(Apply(in, out, call), op, StatusFamily::kReduction);
     return out;
 }
 
