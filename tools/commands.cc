@@ -58,11 +58,11 @@ Input OpenInput(const std::string& path, const InputOptions& o) {
 Input SampleInput(uint32_t seed) {
     SynthOptions o;
     o.seed = seed;
-    SynthSurvey s = MakeSynthSurvey(o);
     Input in;
     in.name = "built-in sample survey";
-    in.acquisition = std::move(s.acquisition);
-    in.memory = std::move(s.samples);
+    in.acquisition = SynthAcquisition(o);
+    in.memory.resize(static_cast<size_t>(o.traces * o.samples));
+    SynthTraces(o, 0, o.traces, in.memory.data());
     return in;
 }
 
@@ -448,16 +448,25 @@ int ListCommand() {
     return 0;
 }
 
-int SynthCommand(const std::string& out, uint32_t seed) {
+int SynthCommand(const std::string& out, const SynthOptions& options) {
     try {
         CheckOutput(out, "");
-        const Input in = SampleInput(seed);
-        vs::Acquisition a = in.acquisition;
+        vs::Acquisition a = SynthAcquisition(options);
         a.format = vs::FormatFromPath(out);
         const auto writer = vs::SurveyWriter::Create(out, {a});
-        writer->WriteScans16(in.memory.data(), a.traces);
+        // Block by block: a survey of any size in bounded memory.
+        const int64_t block = DefaultBlockTraces(options.samples);
+        std::vector<int16_t> traces;
+        Progress progress(BaseName(out), a.traces);
+        for (int64_t first = 0; first < a.traces; first += block) {
+            const int64_t n = std::min(block, a.traces - first);
+            traces.resize(static_cast<size_t>(n * options.samples));
+            SynthTraces(options, first, n, traces.data());
+            writer->WriteScans16(traces.data(), n);
+            progress.Update(first + n);
+        }
         writer->Commit();
-        std::cout << "built-in sample survey (seed " << seed << "): " << a.traces << " traces x " << a.samples
+        std::cout << "built-in sample survey (seed " << options.seed << "): " << a.traces << " traces x " << a.samples
                   << " samples -> " << out << "\n";
         return 0;
     } catch (const std::exception& e) {

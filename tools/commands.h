@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/plot.h"
+#include "tools/synth_survey.h"
 #include "vantir3_survey/survey.h"
 
 namespace vantir3_cli {
@@ -42,7 +43,7 @@ int ProcessCommand(ProcessRequest request);
 int PlotCommand(const std::string& file, std::string picture, ProcessRequest request);
 int ConvertCommand(const std::string& in, const std::string& out, const InputOptions& input);
 int ListCommand();
-int SynthCommand(const std::string& out, uint32_t seed);
+int SynthCommand(const std::string& out, const SynthOptions& options);
 int DemoCommand(const std::string& dir, uint32_t seed, const RunSettings& run, PlotOptions plot);
 
 }  // namespace vantir3_cli

@@ -50,19 +50,24 @@ void RunBlocks(int64_t traces, int64_t blockTraces, int workers, const WorkerFac
     bool consuming = false;
     std::exception_ptr error;
     std::map<int64_t, Block> done;
+    std::vector<Block> spare;  // consumed blocks, reused so their buffers keep their size
 
     auto work = [&] {
         try {
             const BlockFn fn = factory();
             for (;;) {
                 int64_t index;
+                Block block;
                 {
                     std::unique_lock<std::mutex> lock(mutex);
                     cv.wait(lock, [&] { return error || nextTake >= blocks || nextTake - nextConsume < window; });
                     if (error || nextTake >= blocks) return;
                     index = nextTake++;
+                    if (!spare.empty()) {
+                        block = std::move(spare.back());
+                        spare.pop_back();
+                    }
                 }
-                Block block;
                 block.first = index * blockTraces;
                 block.count = std::min(blockTraces, traces - block.first);
                 fn(block);
@@ -83,6 +88,7 @@ void RunBlocks(int64_t traces, int64_t blockTraces, int workers, const WorkerFac
                     }
                     lock.lock();
                     consuming = false;
+                    spare.push_back(std::move(ready));
                     ++nextConsume;
                     if (progress != nullptr) progress->Update(std::min(traces, nextConsume * blockTraces));
                     cv.notify_all();

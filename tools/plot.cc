@@ -45,38 +45,38 @@ void Panel::Add(const int16_t* traces, int64_t count) {
             throw std::runtime_error("picture: the average reduction failed");
         pending_.insert(pending_.end(), out.samples(), out.samples() + count * rows_);
     }
-    const size_t groupValues = static_cast<size_t>(group_ * rows_);
-    size_t used = 0;
-    while (pending_.size() - used >= groupValues) {
-        Reduce(pending_.data() + used, group_);
-        used += groupValues;
+    // Every full group at once: min-max reduction of k groups to 2k columns
+    // ends its segments exactly at the group boundaries (R = group / 2).
+    const int64_t groups = static_cast<int64_t>(pending_.size()) / (group_ * rows_);
+    if (groups > 0) {
+        Reduce(pending_.data(), groups * group_, groups);
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(groups * group_ * rows_));
     }
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<ptrdiff_t>(used));
 }
 
 void Panel::Finish() {
-    if (!pending_.empty()) Reduce(pending_.data(), static_cast<int64_t>(pending_.size() / static_cast<size_t>(rows_)));
+    const int64_t count = static_cast<int64_t>(pending_.size()) / rows_;
+    if (count > 0) Reduce(pending_.data(), count, 1);
     pending_.clear();
 }
 
-void Panel::Reduce(const int16_t* columns, int64_t count) {
+void Panel::Reduce(const int16_t* columns, int64_t count, int64_t groups) {
     if (group_ == 1 || count <= 2) {
         image_.insert(image_.end(), columns, columns + count * rows_);
         return;
     }
-    // Across traces: the library's min-max reduction of `count` traces to a
-    // pair of columns, on lines that run across the traces.
+    // Across traces: the library's min-max reduction of `count` traces to
+    // two columns per group, on a view whose axis 0 runs across the traces.
     OwnedBuffer in, out;
-    if (!MeboDataPtrAllocate(&in.b, 2, 0, static_cast<int32_t>(count - 1), 0, rows_ - 1, 0, 0, 0) ||
-        !MeboDataPtrAllocate(&out.b, 2, 0, 1, 0, rows_ - 1, 0, 0, 0))
+    if (!MeboDataPtrAllocate(&in.b, 2, 0, rows_ - 1, 0, static_cast<int32_t>(count - 1), 0, 0, 0) ||
+        !MeboDataPtrAllocate(&out.b, 2, 0, rows_ - 1, 0, static_cast<int32_t>(2 * groups - 1), 0, 0, 0))
         throw std::runtime_error("picture: out of memory");
-    int16_t* p = in.samples();
-    for (int r = 0; r < rows_; ++r)
-        for (int64_t c = 0; c < count; ++c) *p++ = columns[c * rows_ + r];
+    std::memcpy(in.samples(), columns, static_cast<size_t>(count * rows_) * 2);
+    MeboDataPtrSwapAxes(&in.b, 0, 1);
+    MeboDataPtrSwapAxes(&out.b, 0, 1);
     if (CCdpProcessToolbox::CdpMinMaxReduction(out.b, in.b) < 0)
         throw std::runtime_error("picture: the min-max reduction failed");
-    for (int c = 0; c < 2; ++c)
-        for (int r = 0; r < rows_; ++r) image_.push_back(out.samples()[r * 2 + c]);
+    image_.insert(image_.end(), out.samples(), out.samples() + 2 * groups * rows_);
 }
 
 void PanelPixels(const PlotOptions& o, int panels, int* columns, int* rows) {

@@ -38,7 +38,8 @@ public:
     const std::vector<int16_t>& image() const { return image_; }
 
 private:
-    void Reduce(const int16_t* columns, int64_t count);
+    // count traces (sample-reduced) in `groups` groups to the image.
+    void Reduce(const int16_t* columns, int64_t count, int64_t groups);
 
     std::string title_;
     PanelAxes axes_;

@@ -60,10 +60,10 @@ private:
 
 }  // namespace
 
-SynthSurvey MakeSynthSurvey(const SynthOptions& o) {
-    namespace vs = vantir3::survey;
-    SynthSurvey s;
-    vs::Acquisition& a = s.acquisition;
+double LineLength(const SynthOptions& o) { return std::max((o.traces - 1) * kSpacingM, 1.0); }
+
+vantir3::survey::Acquisition SynthAcquisition(const SynthOptions& o) {
+    vantir3::survey::Acquisition a;
     a.traces = o.traces;
     a.samples = o.samples;
     a.sampleIntervalNs = kSampleIntervalNs;
@@ -77,29 +77,32 @@ SynthSurvey MakeSynthSurvey(const SynthOptions& o) {
     a.antennaFrequencyMHz = kFrequencyMHz;
     a.antennaSeparationM = kSeparationM;
     a.stacks = 1;
-    const double length = (o.traces - 1) * kSpacingM;
-    for (int32_t t = 0; t < o.traces; ++t) {
+    a.tracePositionsM.resize(static_cast<size_t>(o.traces));
+    a.elevationsM.resize(static_cast<size_t>(o.traces));
+    for (int64_t t = 0; t < o.traces; ++t) {
         const double x = t * kSpacingM;
-        a.tracePositionsM.push_back(x);
-        a.elevationsM.push_back(100.0 + 0.25 * std::sin(2.0 * kPi * x / std::max(length, 1.0)));
+        a.tracePositionsM[static_cast<size_t>(t)] = x;
+        a.elevationsM[static_cast<size_t>(t)] = 100.0 + 0.25 * std::sin(2.0 * kPi * x / LineLength(o));
         if (t > 0 && t % 80 == 0) a.marks.push_back({t, 1});
     }
+    return a;
+}
 
+void SynthTraces(const SynthOptions& o, int64_t first, int64_t count, int16_t* out) {
     struct Pipe { double x, z, r; };
     const Pipe pipes[] = {{0.2, 0.9, 0.6}, {0.42, 1.8, -0.5}, {0.63, 2.6, 0.5}, {0.84, 1.3, 0.6}};
-    const double v = o.velocityMPerNs;
-    Noise noise(o.seed);
+    const double v = o.velocityMPerNs, length = LineLength(o);
     std::vector<double> trace(static_cast<size_t>(o.samples));
-    s.samples.resize(static_cast<size_t>(o.traces) * static_cast<size_t>(o.samples));
     const double t0 = (kTimeZeroSample - 1.0) * kSampleIntervalNs;
-    for (int32_t k = 0; k < o.traces; ++k) {
+    for (int64_t k = first; k < first + count; ++k, out += o.samples) {
         const double x = k * kSpacingM;
+        Noise noise(o.seed * 2654435761u + static_cast<uint32_t>(k));
         std::fill(trace.begin(), trace.end(), 0.0);
         // Direct (air and ground) wave.
         AddEvent(trace.data(), o.samples, kSeparationM / 0.3, 14000.0);
         AddEvent(trace.data(), o.samples, kSeparationM / v, -9000.0);
         // Layers: a flat one, a dipping interface and a deep flat one.
-        const double dip = 1.4 + 1.8 * x / std::max(length, 1.0);
+        const double dip = 1.4 + 1.8 * x / length;
         const double layers[][2] = {{0.6, 0.25}, {dip, -0.3}, {4.0, 0.2}};
         for (const auto& layer : layers) {
             const double t = TwoWay(0.0, layer[0], v);
@@ -109,9 +112,9 @@ SynthSurvey MakeSynthSurvey(const SynthOptions& o) {
         for (const Pipe& p : pipes) {
             const double d = x - p.x * length;
             const double t = TwoWay(d, p.z, v);
-            AddEvent(trace.data(), o.samples, t, Received(p.r, t) * p.z / std::hypot(d, p.z));
+            if (t < o.samples * kSampleIntervalNs + 10.0)
+                AddEvent(trace.data(), o.samples, t, Received(p.r, t) * p.z / std::hypot(d, p.z));
         }
-        int16_t* out = s.samples.data() + static_cast<size_t>(k) * static_cast<size_t>(o.samples);
         for (int32_t i = 0; i < o.samples; ++i) {
             const double t = i * kSampleIntervalNs - t0;
             const double wow = t > 0.0 ? 7000.0 * std::exp(-t / 30.0) * (1.0 - std::exp(-t / 3.0)) : 0.0;
@@ -119,7 +122,6 @@ SynthSurvey MakeSynthSurvey(const SynthOptions& o) {
             out[i] = static_cast<int16_t>(std::lround(std::clamp(value, -32767.0, 32767.0)));
         }
     }
-    return s;
 }
 
 MemorySource::MemorySource(const ICdpDataSource::SEGprParam& gpr, int32_t samples)

@@ -15,17 +15,17 @@ namespace vantir3_cli {
 
 struct SynthOptions {
     uint32_t seed = 1;
-    int32_t traces = 480;
+    int64_t traces = 480;
     int32_t samples = 512;
     double velocityMPerNs = 0.1;  // of the ground, for the reflector times
 };
 
-struct SynthSurvey {
-    vantir3::survey::Acquisition acquisition;
-    std::vector<int16_t> samples;  // traces x samples, trace after trace
-};
-
-SynthSurvey MakeSynthSurvey(const SynthOptions& options);
+// The survey's acquisition facts (positions, elevations and marks included).
+vantir3::survey::Acquisition SynthAcquisition(const SynthOptions& options);
+// Traces [first, first + count) of the survey, trace after trace. Each trace
+// depends only on the options and its index, so a survey of any size can be
+// made block by block.
+void SynthTraces(const SynthOptions& options, int64_t first, int64_t count, int16_t* out);
 
 // An ICdpDataSource over traces held in memory (axis 0 sample, axis 1 trace,
 // one plane). A request gets a copy of exactly the traces of its region. The

@@ -136,7 +136,10 @@ int main(int argc, char** argv) {
     std::string synthOut;
     auto* synth = app.add_subcommand("synth", "Write the built-in sample survey to a file");
     synth->add_option("-o,--output", synthOut, "Output file (its extension chooses the format)")->required();
-    synth->add_option("--seed", seed, "Seed of the sample survey");
+    SynthOptions synthOptions;
+    synth->add_option("--seed", synthOptions.seed, "Seed of the sample survey");
+    synth->add_option("--traces", synthOptions.traces, "Traces")->check(CLI::Range(int64_t{1}, int64_t{2147483647}));
+    synth->add_option("--samples", synthOptions.samples, "Samples per trace")->check(CLI::Range(16, 65535));
 
     std::vector<std::string> args(argv + 1, argv + argc);
     ExpandCommandPrefix(app, args);
@@ -153,7 +156,7 @@ int main(int argc, char** argv) {
         if (*process) return ProcessCommand(req);
         if (*plot) return PlotCommand(plotFile, picture, plotReq);
         if (*convert) return ConvertCommand(in, out, input);
-        if (*synth) return SynthCommand(synthOut, seed);
+        if (*synth) return SynthCommand(synthOut, synthOptions);
         return ListCommand();
     } catch (const UsageError& e) {
         std::cerr << "vantir3: " << e.what() << "\n";
