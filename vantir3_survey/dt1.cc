@@ -40,8 +40,6 @@ void SetWord(uint8_t* header, int word, double value) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(bits >> (8 * i));
 }
 
-std::string Quote(double v) { return FormatNumber(v); }
-
 // Metres per unit of the HD's POSITION UNITS; sets the reported unit.
 double PositionFactor(const KeyValueText& hd, Acquisition& a) {
     std::string unit = hd.Text("POSITION UNITS");
@@ -107,7 +105,7 @@ int BytesPerPoint(const InputFile& file, const uint8_t* header, int64_t trace, i
         warnings.push_back("trace headers give no bytes per point: 16-bit samples assumed");
         return 2;
     }
-    file.Fail("bytes per point", "trace " + std::to_string(trace + 1) + " gives " + Quote(v) +
+    file.Fail("bytes per point", "trace " + std::to_string(trace + 1) + " gives " + FormatNumber(v) +
                                      " bytes per point (2 or 4 expected)", offset + 4 * kWordBytesPerPoint);
 }
 
@@ -169,8 +167,8 @@ Parsed ParseDt1(const InputFile& file, const ReadOptions&) {
             const int64_t trace = t + k;
             if (Word(h, kWordBytesPerPoint) != Word(first, kWordBytesPerPoint)) {
                 file.Fail("bytes per point",
-                          "trace " + std::to_string(trace + 1) + " gives " + Quote(Word(h, kWordBytesPerPoint)) +
-                              " bytes per point, trace 1 gives " + Quote(Word(first, kWordBytesPerPoint)),
+                          "trace " + std::to_string(trace + 1) + " gives " + FormatNumber(Word(h, kWordBytesPerPoint)) +
+                              " bytes per point, trace 1 gives " + FormatNumber(Word(first, kWordBytesPerPoint)),
                           trace * record + 4 * kWordBytesPerPoint);
             }
             std::memcpy(&a.native.traceHeaders[static_cast<size_t>(trace * kTraceHeaderBytes)], h,
@@ -268,14 +266,14 @@ private:
         line(date);
         entry("NUMBER OF TRACES", std::to_string(scans));
         entry("NUMBER OF PTS/TRC", std::to_string(a_.samples));
-        entry("TIMEZERO AT POINT", Quote(a_.timeZeroSample));
-        if (a_.sampleIntervalNs > 0.0) entry("TOTAL TIME WINDOW", Quote(a_.sampleIntervalNs * a_.samples));
-        entry("STARTING POSITION", Quote(Position(0)));
-        entry("FINAL POSITION", Quote(Position(std::max<int64_t>(scans - 1, 0))));
-        if (a_.traceSpacingM > 0.0) entry("STEP SIZE USED", Quote(a_.traceSpacingM));
+        entry("TIMEZERO AT POINT", FormatNumber(a_.timeZeroSample));
+        if (a_.sampleIntervalNs > 0.0) entry("TOTAL TIME WINDOW", FormatNumber(a_.sampleIntervalNs * a_.samples));
+        entry("STARTING POSITION", FormatNumber(Position(0)));
+        entry("FINAL POSITION", FormatNumber(Position(std::max<int64_t>(scans - 1, 0))));
+        if (a_.traceSpacingM > 0.0) entry("STEP SIZE USED", FormatNumber(a_.traceSpacingM));
         entry("POSITION UNITS", "m");
-        if (a_.antennaFrequencyMHz > 0.0) entry("NOMINAL FREQUENCY", Quote(a_.antennaFrequencyMHz));
-        if (std::isfinite(a_.antennaSeparationM)) entry("ANTENNA SEPARATION", Quote(a_.antennaSeparationM));
+        if (a_.antennaFrequencyMHz > 0.0) entry("NOMINAL FREQUENCY", FormatNumber(a_.antennaFrequencyMHz));
+        if (std::isfinite(a_.antennaSeparationM)) entry("ANTENNA SEPARATION", FormatNumber(a_.antennaSeparationM));
         if (a_.stacks > 0) entry("NUMBER OF STACKS", std::to_string(a_.stacks));
         entry("SURVEY MODE", "Reflection");
         return hd;

@@ -222,8 +222,8 @@ private:
         if (a_.sampleIntervalNs > 0.0) entry("FREQUENCY", FormatNumber(1000.0 / a_.sampleIntervalNs));
         entry("DISTANCE FLAG", a_.timeTriggered ? "0" : "1");
         entry("TIME FLAG", a_.timeTriggered ? "1" : "0");
-        if (a_.timeTriggered && std::isfinite(a_.traceIntervalS)) entry("TIME INTERVAL", FormatNumber(a_.traceIntervalS));
         if (a_.timeTriggered) {
+            if (std::isfinite(a_.traceIntervalS)) entry("TIME INTERVAL", FormatNumber(a_.traceIntervalS));
             entry("DISTANCE INTERVAL", "0");
         } else if (a_.traceSpacingM > 0.0) {
             entry("DISTANCE INTERVAL", FormatNumber(a_.traceSpacingM));
