@@ -302,6 +302,24 @@ TEST(SurveyDzt, EveryTypeAndMultipleChannelsRoundTrip) {
         EXPECT_EQ(g->acquisition(0).marks[0].trace, 3);
         EXPECT_EQ(g->acquisition(0).marks[0].value, 0x44);
         EXPECT_TRUE(g->acquisition(1).marks.empty());
+        // From the records read, the 16-bit rewrite restores the recorded words instead.
+        const std::string restored = dir.File("restored.DZT");
+        {
+            std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(restored, f->acquisitions());
+            w->WriteScans16(s16.data(), traces);
+            w->Commit();
+        }
+        const std::unique_ptr<SurveyFile> r = SurveyFile::Open(restored);
+        for (int32_t ch = 0; ch < 2; ++ch) {
+            const std::vector<double> want = ChannelValues(*f, ch), got = ChannelValues(*r, ch);
+            for (int64_t k = 0; k < traces; ++k) {
+                EXPECT_EQ(got[k * samples], want[k * samples]);
+                EXPECT_EQ(got[k * samples + 1], want[k * samples + 1]);
+            }
+            if (c.type == SampleType::kU16) {
+                EXPECT_EQ(got, want);
+            }
+        }
     }
 }
 
@@ -386,7 +404,8 @@ TEST(SurveyDzt, HostileFilesGiveErrorsNamingTheField) {
     SetU16(cases.back().bytes, 2, 1000);
     cases.push_back({"bits", good, "rh_bits"});
     SetU16(cases.back().bytes, 6, 12);
-    cases.push_back({"shorter than one scan", std::vector<uint8_t>(good.begin(), good.begin() + 1024 + 31), "traces"});
+    cases.push_back({"shorter than one scan", std::vector<uint8_t>(good.begin(), good.begin() + 1024 + 31),
+                     "traces"});
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.File(std::string(c.name) + ".DZT");

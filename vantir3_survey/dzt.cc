@@ -344,7 +344,8 @@ Parsed ParseDzt(const InputFile& file, const ReadOptions&) {
         // Time window and position are per channel; a channel block without
         // a usable window takes the first block's.
         const Block& t = (b.range > 0.0f && std::isfinite(b.range)) ? b : h;
-        a.sampleIntervalNs = t.range > 0.0f && std::isfinite(t.range) ? t.range / static_cast<double>(h.nsamp) : kUnknown;
+        const bool window = t.range > 0.0f && std::isfinite(t.range);
+        a.sampleIntervalNs = window ? t.range / static_cast<double>(h.nsamp) : kUnknown;
         a.sampleIntervalSource = "range / samples";
         if (std::isnan(a.sampleIntervalNs)) {
             a.warnings.push_back("rhf_range does not give a positive time window: sample interval unknown");
@@ -513,11 +514,13 @@ private:
                 return false;
             }
         }
+        // The data offset code: kept when it already says "after the
+        // blocks", else the header's length in kilobytes (below 1024).
         const uint16_t code = Get16(h.data() + kDataAt);
-        const bool blocksOnly = !(code >= 1 && code < 1024);
-        if (!(size == kBlockBytes * n && blocksOnly) && size / kBlockBytes >= 1024) return false;
+        const bool keepCode = size == kBlockBytes * n && !(code >= 1 && code < 1024);
+        if (!keepCode && size / kBlockBytes >= 1024) return false;
         header_ = h;
-        if (!(size == kBlockBytes * n && blocksOnly)) Put16(header_.data() + kDataAt, static_cast<uint32_t>(size / kBlockBytes));
+        if (!keepCode) Put16(header_.data() + kDataAt, static_cast<uint32_t>(size / kBlockBytes));
         for (int32_t c = 0; c < n; ++c) SetFacts(c, n, channels[static_cast<size_t>(c)]);
         return true;
     }
