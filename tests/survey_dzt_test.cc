@@ -33,24 +33,30 @@ void WriteText(const std::string& path, const std::string& text) {
     WriteBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-std::vector<double> ChannelValues(const SurveyFile& f, int32_t channel) {
-    std::vector<double> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
-    f.ReadTraces(channel, 0, f.traceCount(), v.data());
-    return v;
+// One channel's traces as stored values / as 16-bit samples.
+void ReadChannel(const SurveyFile& f, int32_t channel, double* out) {
+    f.ReadTraces(channel, 0, f.traceCount(), out);
+}
+void ReadChannel(const SurveyFile& f, int32_t channel, int16_t* out) {
+    f.ReadTraces16(channel, 0, f.traceCount(), out);
 }
 
-std::vector<int16_t> ChannelSamples16(const SurveyFile& f, int32_t channel) {
-    std::vector<int16_t> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
-    f.ReadTraces16(channel, 0, f.traceCount(), v.data());
+template <typename T>
+std::vector<T> Channel(const SurveyFile& f, int32_t channel) {
+    std::vector<T> v(static_cast<size_t>(f.traceCount() * f.sampleCount()));
+    ReadChannel(f, channel, v.data());
     return v;
 }
+std::vector<double> ChannelValues(const SurveyFile& f, int32_t channel) { return Channel<double>(f, channel); }
+std::vector<int16_t> ChannelSamples16(const SurveyFile& f, int32_t channel) { return Channel<int16_t>(f, channel); }
 
-// Every channel's values scan after scan, as the writer takes them.
-std::vector<double> Interleaved(const SurveyFile& f) {
+// Every channel's traces scan after scan, as the writer takes them.
+template <typename T = double>
+std::vector<T> Interleaved(const SurveyFile& f) {
     const int64_t n = f.sampleCount(), traces = f.traceCount(), nc = f.channelCount();
-    std::vector<double> out(static_cast<size_t>(traces * n * nc));
+    std::vector<T> out(static_cast<size_t>(traces * n * nc));
     for (int32_t c = 0; c < nc; ++c) {
-        const std::vector<double> v = ChannelValues(f, c);
+        const std::vector<T> v = Channel<T>(f, c);
         for (int64_t k = 0; k < traces; ++k) {
             std::copy(v.begin() + k * n, v.begin() + (k + 1) * n, out.begin() + (k * nc + c) * n);
         }
@@ -275,14 +281,7 @@ TEST(SurveyDzt, EveryTypeAndMultipleChannelsRoundTrip) {
         const std::string path16 = dir.File("s16.DZT");
         a.scale = f->acquisition(0).scale;
         b.scale = f->acquisition(1).scale;
-        std::vector<int16_t> s16(static_cast<size_t>(traces * 2 * samples));
-        for (int32_t ch = 0; ch < 2; ++ch) {
-            const std::vector<int16_t> v = ChannelSamples16(*f, ch);
-            for (int64_t k = 0; k < traces; ++k) {
-                std::copy(v.begin() + k * samples, v.begin() + (k + 1) * samples,
-                          s16.begin() + (k * 2 + ch) * samples);
-            }
-        }
+        const std::vector<int16_t> s16 = Interleaved<int16_t>(*f);
         {
             std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path16, {a, b}, options);
             w->WriteScans16(s16.data(), traces);
