@@ -28,6 +28,14 @@ def test_batch_reports_the_broken_file_and_finishes_the_others(tmp_path, broken_
         assert np.array_equal(out, vantir3.Chain(steps).run(data, acq))
 
 
+def test_batch_on_its_own_local_cluster(tmp_path):
+    path = real_file("dt1/rgpr_flagogna_raw_XLINE000.DT1")
+    rows = vantir3.batch([path], "envelope:10", tmp_path)
+    assert rows[0]["ok"] and rows[0]["error"] is None and rows[0]["seconds"] > 0
+    data, acq = vantir3.read(path)
+    assert np.array_equal(vantir3.read(rows[0]["output"])[0], vantir3.envelope(data, window=10))
+
+
 def test_batch_refuses_bad_steps_before_scheduling(tmp_path):
     with pytest.raises(ValueError, match="unknown step"):
         vantir3.batch(["a.DZT"], ["nope"], tmp_path)

@@ -96,6 +96,8 @@ def test_chain_over_a_file(tmp_path):
         assert summary["traces"] == acq.traces and summary["steps"] == chain.steps
         assert np.array_equal(vantir3.read(tmp_path / "out.DT1")[0], expected)
     assert not np.array_equal(expected, data)
+    with pytest.raises(ValueError, match="replace its input"):
+        vantir3.Chain("dewow").run_file(path, path)
 
 
 def test_chain_refusals(profile):

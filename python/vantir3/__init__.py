@@ -14,6 +14,8 @@ operation and the reason; unreadable survey files raise SurveyError.
     >>> table = vantir3.batch(paths, ["dewow", "agc"], "processed/")
 """
 
+import os
+
 from ._vantir3 import (  # noqa: F401  (the public names of the module)
     FORMATS,
     STATS_EXTREMES,
@@ -86,8 +88,12 @@ class Chain:
         migration). With ``out_path`` the result is written there (format
         from its extension) and a summary dict returned; otherwise
         ``(array, acquisition)``."""
-        return self._chain.run_file(str(path), None if out_path is None else str(out_path),
-                                    channel, block_traces)
+        path = os.fspath(path)
+        if out_path is not None:
+            out_path = os.fspath(out_path)
+            if os.path.realpath(out_path) == os.path.realpath(path):
+                raise ValueError("Chain.run_file: the output %s would replace its input" % out_path)
+        return self._chain.run_file(path, out_path, channel, block_traces)
 
     def __reduce__(self):
         return (Chain, (self._texts,))
