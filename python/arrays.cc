@@ -151,9 +151,9 @@ py::array_t<int16_t> TraceArg(const py::handle& obj, const char* operation, cons
 }
 
 py::array_t<int16_t> NewProfile(py::ssize_t traces, py::ssize_t samples, bool zero) {
-    py::array_t<int16_t> a({traces, samples});
-    if (zero) std::memset(a.mutable_data(), 0, static_cast<size_t>(a.nbytes()));
-    return a;
+    if (!zero) return py::array_t<int16_t>({traces, samples});
+    // numpy.zeros takes zeroed pages from the system instead of writing them.
+    return py::module_::import("numpy").attr("zeros")(py::make_tuple(traces, samples), "int16");
 }
 
 py::array_t<int16_t> OutputArg(const py::object& out, const py::array& input, py::ssize_t traces,
@@ -172,7 +172,6 @@ py::array_t<int16_t> OutputArg(const py::object& out, const py::array& input, py
     if (py::module_::import("numpy").attr("may_share_memory")(o, input).cast<bool>()) {
         throw py::value_error(std::string(operation) + ": out must not share memory with the input");
     }
-    if (zero) std::memset(o.mutable_data(), 0, static_cast<size_t>(o.nbytes()));
     return o;
 }
 

@@ -73,9 +73,10 @@ py::array_t<int16_t> TraceArg(const py::handle& obj, const char* operation, cons
 // A new (traces, samples) int16 array, zero-filled when `zero`.
 py::array_t<int16_t> NewProfile(py::ssize_t traces, py::ssize_t samples, bool zero);
 // The output of `operation`: `out` when given (checked: int16, C order,
-// writeable, shaped (traces, samples), not sharing memory with `input`), else
-// a new array (zero-filled when `zero`, for algorithms that leave some
-// output samples unwritten).
+// writeable, shaped (traces, samples), not sharing memory with `input`;
+// samples that the algorithm does not reach keep its values), else a new
+// array (zero-filled when `zero`, for algorithms that may leave some output
+// samples unwritten).
 py::array_t<int16_t> OutputArg(const py::object& out, const py::array& input, py::ssize_t traces,
                                py::ssize_t samples, bool zero, const char* operation);
 

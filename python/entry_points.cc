@@ -375,7 +375,7 @@ void BindEntryPoints(py::module_& m) {
         "sample_interval"_a, "samples"_a = py::none(), "out"_a = py::none(),
         "Antenna deseparation: every trace resampled to equal depth steps. velocity in m/ns, "
         "antenna_separation in m, time_zero_sample 1-based, sample_interval in ns; `samples` output samples "
-        "per trace (default: as the input); samples not reached are 0.");
+        "per trace (default: as the input); samples not reached are 0 (with out=, they keep out's values).");
     for (const auto& fn : {std::make_pair("topo_shift", &Toolbox::CdpTopoShift),
                            std::make_pair("combo_shift", &Toolbox::CdpComboShift)}) {
         const char* name = fn.first;
