@@ -7,20 +7,17 @@
 // stack of independent sections. Internally the working views have axes 0
 // and 1 exchanged, so that "working axis 0" is the sample axis.
 //
-// The depth resampling machinery below (DepthPlan, ApplyDepthPlan) is shared
-// with the topographic shift: a conversion depends only on the sample
-// geometry, never on the samples, so each call computes once which input
-// samples and which fraction make every output sample, and then applies
-// that plan to all traces.
+// The conversion builds a depth plan (vantir3/numeric/depth_plan.h, shared
+// with the topographic shift) and applies it to all traces.
 #ifndef VANTIR3_PROCESSES_DESEPARATE_H_
 #define VANTIR3_PROCESSES_DESEPARATE_H_
 
 #include <cstdint>
-#include <vector>
 
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/framework/param_table.h"
 #include "vantir3/framework/status.h"
+#include "vantir3/numeric/depth_plan.h"
 
 // Depth of a reflector whose echo arrives after two-way time t (ns) with the
 // antennas s metres apart, at velocity v (m/ns): sqrt(((v*t)^2 - s^2) / 4),
@@ -71,77 +68,6 @@ int Deseparate(MeboDataPtr& out, const MeboDataPtr& in, double v, double s, doub
 // alone). The process classes clear their fresh output with it, so that
 // samples a conversion does not reach are 0 rather than leftover memory.
 void ZeroSamples(MeboDataPtr& buf);
-
-// How an output sample is made from the input samples p (previous) and c
-// (current) and the fraction f of the way from p to c.
-enum class DepthRule {
-    kTruncate,  // p + trunc(f * (c - p))
-    kRound,     // p + floor(0.5 + (c - p) * f), the increment limited to +-32767
-};
-
-// The conversion of one trace, the same for all traces. Step r makes the
-// output sample r places after the output's first (before any shift) from
-// the input samples prev[r] and cur[r] (indices counted from the input's
-// first sample of the trace; prev[r] < 0 stands for a zero sample) and the
-// fraction frac[r], which lies in [0, 1]. prev[r] == cur[r] copies that
-// sample (either rule gives it exactly).
-struct DepthPlan {
-    DepthRule rule = DepthRule::kTruncate;
-    std::vector<int32_t> prev;
-    std::vector<int32_t> cur;
-    std::vector<double> frac;
-
-    int64_t Size() const { return static_cast<int64_t>(cur.size()); }
-    void Add(int64_t p, int64_t c, double f) {
-        prev.push_back(static_cast<int32_t>(p));
-        cur.push_back(static_cast<int32_t>(c));
-        frac.push_back(f);
-    }
-    void Clear() {
-        prev.clear();
-        cur.clear();
-        frac.clear();
-    }
-    void Reserve(int64_t n) {
-        prev.reserve(static_cast<size_t>(n));
-        cur.reserve(static_cast<size_t>(n));
-        frac.reserve(static_cast<size_t>(n));
-    }
-};
-
-// The walk over which a plan is applied. Views are working views (axis 0
-// samples, axis 1 traces, axis 2 sections) of 16-bit samples; the trace and
-// section ranges must lie inside both views, and every step's indices inside
-// the input's sample range.
-struct DepthWalk {
-    const Mebo3DDataAxis* in;
-    const Mebo3DDataAxis* out;
-    int32_t firstTrace, lastTrace;
-    int32_t firstPlane, lastPlane;
-    // Per section and trace (section-major, traces innermost) the number of
-    // output places by which the trace moves down (negative: up); null for
-    // no shift. Samples moved outside the output are not written.
-    const int64_t* shifts;
-};
-
-// Instruction sets for ApplyDepthPlan; every one gives the same samples.
-enum class DepthIsa { kBest, kBaseline, kAvx2, kAvx512 };
-
-// Writes every output sample that the plan makes and that lands inside the
-// output. Walks trace by trace when the sample axis is the tighter one in
-// memory, otherwise output row by output row with the traces innermost, so
-// that memory is read and written in order either way; the samples are the
-// same. isa selects the vectorised code (kBest: the widest the processor
-// has); false, with nothing written, when the processor lacks it.
-bool ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk, DepthIsa isa = DepthIsa::kBest);
-
-// trunc(x) limited to lo ... hi; NaN gives lo.
-int64_t TruncClamp(double x, int64_t lo, int64_t hi);
-
-// Bound for sample counts derived from a geometry: far beyond any buffer
-// (whose byte size is a signed 32-bit number), yet small enough that sums of
-// a few of them cannot overflow.
-constexpr int64_t kBigCount = int64_t{1} << 40;
 
 // Local working views that are released when the holder goes out of scope.
 template <int N>
