@@ -85,8 +85,9 @@ class Chain:
         """The steps over one channel of a survey file, read in blocks of
         ``block_traces`` traces through the file-backed source (the whole
         section at once when a step needs it: background subtraction,
-        migration). With ``out_path`` the result is written there (format
-        from its extension) and a summary dict returned; otherwise
+        migration; and a ``sec2:auto`` step reads the channel once more to
+        gather its statistics). With ``out_path`` the result is written there
+        (format from its extension) and a summary dict returned; otherwise
         ``(array, acquisition)``."""
         path = os.fspath(path)
         if out_path is not None:
