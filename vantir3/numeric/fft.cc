@@ -296,6 +296,55 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
     }
 }
 
+// The twiddles w_k = exp(isign * 2 pi i k / n3), k = 0 ... n3/4, of the
+// separation of two real transforms packed in one complex transform of
+// length n3/2, from the recurrence: tw[2k], tw[2k+1].
+void FillSplitTwiddles(double* tw, size_t n3, int isign) {
+    Twiddle w(isign, static_cast<double>(n3));
+    for (size_t k = 0; k <= n3 / 4; ++k) {
+        tw[2 * k] = w.re();
+        tw[2 * k + 1] = w.im();
+        w.Advance();
+    }
+}
+
+// One row's share of separating (isign +1) or merging (isign -1) the two
+// real transforms packed in a complex one: the value at frequency k of row a
+// (k = 0 ... n3/4) is combined with the one at n3/2 - k of its mirror row b
+// (frequencies negated along the slower dimensions; b may be a itself), the
+// pair at k = 0 with the mirror's Nyquist value s[0], s[1]. Each pair of
+// mirror rows takes two calls, one per row, lower row first: both update the
+// self-paired middle column k = n3/4.
+void SplitRow(double* a, double* b, double* s, size_t n3, const double* tw, int isign) {
+    const double c1 = 0.5;
+    const double c2 = -0.5 * isign;
+    {
+        const double h1r = c1 * (a[0] + s[0]);
+        const double h1i = c1 * (a[1] - s[1]);
+        const double h2i = c2 * (a[0] - s[0]);
+        const double h2r = -c2 * (a[1] + s[1]);
+        a[0] = h1r + h2r;
+        a[1] = h1i + h2i;
+        s[0] = h1r - h2r;
+        s[1] = h2i - h1i;
+    }
+    const size_t nk = n3 / 4 + 1;
+    for (size_t k = 1; k < nk; ++k) {
+        double* p = a + 2 * k;
+        double* q = b + (n3 - 2 * k);
+        const double wr = tw[2 * k];
+        const double wi = tw[2 * k + 1];
+        const double h1r = c1 * (p[0] + q[0]);
+        const double h1i = c1 * (p[1] - q[1]);
+        const double h2i = c2 * (p[0] - q[0]);
+        const double h2r = -c2 * (p[1] + q[1]);
+        p[0] = h1r + wr * h2r - wi * h2i;
+        p[1] = h1i + wr * h2i + wi * h2r;
+        q[0] = h1r - wr * h2r + wi * h2i;
+        q[1] = -h1i + wr * h2i + wi * h2r;
+    }
+}
+
 bool IsPowerOfTwo(unsigned long n) { return n != 0 && (n & (n - 1)) == 0; }
 
 }  // namespace
@@ -368,8 +417,6 @@ void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,
     const size_t n1 = nn1;
     const size_t n2 = nn2;
     const size_t n3 = nn3;
-    const double c1 = 0.5;
-    const double c2 = -0.5 * isign;
     unsigned long nn[4] = {0, nn1, nn2, nn3 >> 1};
 
     if (isign == 1) {
@@ -385,63 +432,85 @@ void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,
     }
 
     // Separate (forward) or merge (inverse) the two real transforms packed in
-    // the complex one: the value at frequency (f1, f2, k) is combined with the
-    // one at (-f1, -f2, nn3/2 - k), the pair at k = 0 with the Nyquist plane
-    // in speq, with the twiddle w_k = exp(isign * 2 pi i k / nn3) from the
-    // recurrence (run once, its values kept for all rows). Each row is taken
-    // with its mirror row in one pass; the pairs are independent except the
-    // self-paired middle column k = nn3/4, which every row of a mirror pair
-    // updates in turn, the lower row first.
+    // the complex one, row by row with its mirror row (see SplitRow).
     const size_t nk = n3 / 4 + 1;
     double* tw = static_cast<double*>(std::malloc(2 * nk * sizeof(double)));
     if (tw == nullptr) nrerror("allocation failure in rlft3()");
-    {
-        Twiddle w(isign, static_cast<double>(n3));
-        for (size_t k = 0; k < nk; ++k) {
-            tw[2 * k] = w.re();
-            tw[2 * k + 1] = w.im();
-            w.Advance();
-        }
-    }
+    FillSplitTwiddles(tw, n3, isign);
     for (size_t i1 = 0; i1 < n1; ++i1) {
         const size_t j1 = (n1 - i1) % n1;
-        double* sj = speq[j1 + 1] + 1;
         for (size_t i2 = 0; i2 < n2; ++i2) {
             const size_t j2 = (n2 - i2) % n2;
-            double* a = x + (i1 * n2 + i2) * n3;
-            double* b = x + (j1 * n2 + j2) * n3;
-
-            double* s = sj + 2 * j2;
-            {
-                const double h1r = c1 * (a[0] + s[0]);
-                const double h1i = c1 * (a[1] - s[1]);
-                const double h2i = c2 * (a[0] - s[0]);
-                const double h2r = -c2 * (a[1] + s[1]);
-                a[0] = h1r + h2r;
-                a[1] = h1i + h2i;
-                s[0] = h1r - h2r;
-                s[1] = h2i - h1i;
-            }
-
-            for (size_t k = 1; k < nk; ++k) {
-                double* p = a + 2 * k;
-                double* q = b + (n3 - 2 * k);
-                const double wr = tw[2 * k];
-                const double wi = tw[2 * k + 1];
-                const double h1r = c1 * (p[0] + q[0]);
-                const double h1i = c1 * (p[1] - q[1]);
-                const double h2i = c2 * (p[0] - q[0]);
-                const double h2r = -c2 * (p[1] + q[1]);
-                p[0] = h1r + wr * h2r - wi * h2i;
-                p[1] = h1i + wr * h2i + wi * h2r;
-                q[0] = h1r - wr * h2r + wi * h2i;
-                q[1] = -h1i + wr * h2i + wi * h2r;
-            }
+            SplitRow(x + (i1 * n2 + i2) * n3, x + (j1 * n2 + j2) * n3, speq[j1 + 1] + 1 + 2 * j2, n3,
+                     tw, isign);
         }
     }
     std::free(tw);
 
     if (isign == -1) fourn(x - 1, nn, 3, isign);
+}
+
+namespace {
+
+// Index into the per-sign tables: 0 for +1, 1 for -1.
+inline int SignSlot(int isign) { return isign == 1 ? 0 : 1; }
+
+size_t BlockBufferSize(size_t n, size_t inner, size_t outer) {
+    return n > 1 ? n * BufferLine(BlockingFor(n, inner, outer).width) : 0;
+}
+
+}  // namespace
+
+RealFft2D::RealFft2D(size_t rows, size_t length) : rows_(rows), length_(length) {
+    if (!IsPowerOfTwo(rows) || !IsPowerOfTwo(length) || length < 2) {
+        nrerror("rlft3: dimensions must be powers of two, nn3 at least 2");
+    }
+    const size_t half = length / 2;
+    const size_t rowBuf = BlockBufferSize(half, 1, rows);
+    const size_t colBuf = BlockBufferSize(rows, half, 1);
+    const size_t splitTw = 2 * (length / 4 + 1);
+    const size_t total = 2 * (2 * half + 2 * rows + splitTw) + (rowBuf > colBuf ? rowBuf : colBuf);
+    scratch_ = static_cast<double*>(std::malloc(total * sizeof(double)));
+    if (scratch_ == nullptr) nrerror("allocation failure in rlft3()");
+    double* p = scratch_;
+    for (int slot = 0; slot < 2; ++slot) {
+        const int isign = slot == 0 ? 1 : -1;
+        rowTw_[slot] = p;
+        FillTwiddles(p, half, isign);
+        p += 2 * half;
+        colTw_[slot] = p;
+        FillTwiddles(p, rows, isign);
+        p += 2 * rows;
+        splitTw_[slot] = p;
+        FillSplitTwiddles(p, length, isign);
+        p += splitTw;
+    }
+    buf_ = p;
+}
+
+RealFft2D::~RealFft2D() { std::free(scratch_); }
+
+void RealFft2D::RowTransforms(double* x, size_t first, size_t count, int isign) {
+    if (length_ / 2 < 2 || count == 0) return;
+    TransformDimension(x + first * length_, length_ / 2, 1, count, rowTw_[SignSlot(isign)], buf_);
+}
+
+void RealFft2D::ColumnTransforms(double* x, int isign) {
+    if (rows_ < 2) return;
+    TransformDimension(x, rows_, length_ / 2, 1, colTw_[SignSlot(isign)], buf_);
+}
+
+void RealFft2D::KeepNyquist(const double* x, double* speq, size_t i) const {
+    speq[2 * i] = x[i * length_];
+    speq[2 * i + 1] = x[i * length_ + 1];
+}
+
+void RealFft2D::SplitPair(double* x, double* speq, size_t i, int isign) const {
+    const size_t j = Mirror(i);
+    const double* tw = splitTw_[SignSlot(isign)];
+    const size_t lo = i < j ? i : j, hi = i < j ? j : i;
+    SplitRow(x + lo * length_, x + hi * length_, speq + 2 * hi, length_, tw, isign);
+    if (hi != lo) SplitRow(x + hi * length_, x + lo * length_, speq + 2 * lo, length_, tw, isign);
 }
 
 }  // namespace numeric

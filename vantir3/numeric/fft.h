@@ -5,6 +5,8 @@
 #ifndef VANTIR3_NUMERIC_FFT_H_
 #define VANTIR3_NUMERIC_FFT_H_
 
+#include <cstddef>
+
 namespace numeric {
 
 // n-dimensional complex FFT in place. data[1 .. 2*N] holds N = nn[1]*...*
@@ -32,6 +34,50 @@ void fourn(double data[], unsigned long nn[], int ndim, int isign);
 // nrerror.
 void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,
            unsigned long nn3, int isign);
+
+// The steps of rlft3 with nn1 = 1 one at a time, for a caller that works on
+// the spectrum a row at a time between the transforms and touches each row
+// once instead of once per step. x is a flat grid of `rows` rows of `length`
+// reals (rlft3's data[1][1][1] onwards), speq a flat array of 2 * rows values
+// (speq[1][1] onwards); both sizes powers of two, length at least 2.
+// Applied in rlft3's order to every row, the steps give exactly rlft3's bits:
+//   forward: RowTransforms(+1) of every row, ColumnTransforms(+1), then for
+//            every row pair KeepNyquist of both rows before SplitPair(+1);
+//   inverse: SplitPair(-1) of every row pair, then RowTransforms(-1) of
+//            every row, ColumnTransforms(-1).
+// Each 1-D transform depends only on its own values, so rows may be taken in
+// any grouping; rows known to be all +0 may be left out of RowTransforms
+// (their transform is all +0). The twiddles and block buffer are made once
+// by the constructor (failure ends the process through nrerror).
+class RealFft2D {
+public:
+    RealFft2D(size_t rows, size_t length);
+    ~RealFft2D();
+    RealFft2D(const RealFft2D&) = delete;
+    RealFft2D& operator=(const RealFft2D&) = delete;
+
+    // Complex transforms (length / 2 values) along rows first ... first +
+    // count - 1.
+    void RowTransforms(double* x, size_t first, size_t count, int isign);
+    // Complex transforms (rows values) along every column.
+    void ColumnTransforms(double* x, int isign);
+    // The mirror row of row i: (rows - i) mod rows.
+    size_t Mirror(size_t i) const { return (rows_ - i) % rows_; }
+    // speq[2i], speq[2i+1] = the frequency-0 value of row i, before the
+    // forward separation overwrites it.
+    void KeepNyquist(const double* x, double* speq, size_t i) const;
+    // Separates (isign +1) or merges (isign -1) the two real transforms
+    // packed in rows i and Mirror(i): both rows, the lower one first.
+    void SplitPair(double* x, double* speq, size_t i, int isign) const;
+
+private:
+    size_t rows_, length_;
+    double* scratch_;  // twiddles of both dimensions and signs, then the block buffer
+    double* rowTw_[2];
+    double* colTw_[2];
+    double* splitTw_[2];
+    double* buf_;
+};
 
 }  // namespace numeric
 

@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace numeric {
 
 namespace {
@@ -200,5 +204,25 @@ void free_f3tensor(double*** t, int32_t nrl, int32_t /*nrh*/, int32_t ncl, int32
     std::free(BlockFromOffset(t[nrl], ncl));
     std::free(BlockFromOffset(t, nrl));
 }
+
+double* grid_block(size_t count) {
+    constexpr size_t kLine = 64;
+    constexpr size_t kHugePage = size_t{2} << 20;
+    if (count > static_cast<size_t>(PTRDIFF_MAX) / sizeof(double) - kHugePage) {
+        nrerror("allocation failure in grid_block()");
+    }
+    const size_t bytes = (count > 0 ? count : 1) * sizeof(double);
+    const size_t align = bytes >= kHugePage ? kHugePage : kLine;
+    const size_t rounded = (bytes + align - 1) / align * align;
+    void* p = std::aligned_alloc(align, rounded);
+    if (p == nullptr) nrerror("allocation failure in grid_block()");
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Advice only: without huge pages the grid works the same, only slower.
+    if (align == kHugePage) madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+    return static_cast<double*>(p);
+}
+
+void free_grid_block(double* g) { std::free(g); }
 
 }  // namespace numeric

@@ -16,6 +16,7 @@
 #ifndef VANTIR3_NUMERIC_NR_ARRAYS_H_
 #define VANTIR3_NUMERIC_NR_ARRAYS_H_
 
+#include <cstddef>
 #include <cstdint>
 
 namespace numeric {
@@ -62,6 +63,16 @@ void free_convert_matrix(double** b, int32_t nrl, int32_t nrh, int32_t ncl, int3
 double*** f3tensor(int32_t nrl, int32_t nrh, int32_t ncl, int32_t nch, int32_t ndl, int32_t ndh);
 void free_f3tensor(double*** t, int32_t nrl, int32_t nrh, int32_t ncl, int32_t nch, int32_t ndl,
                    int32_t ndh);
+
+// A flat work grid of `count` doubles (contents undefined) for transforms
+// that sweep it many times: 64-byte aligned, and from 2 MiB up aligned to
+// 2 MiB and, where the system offers it, advised for transparent huge pages,
+// so that its first use faults a few large pages in instead of one per 4 KiB
+// and the column passes, a page per step, stay within the address
+// translation caches. Failure ends the process through nrerror
+// ("allocation failure in grid_block()").
+double* grid_block(size_t count);
+void free_grid_block(double* g);
 
 }  // namespace numeric
 

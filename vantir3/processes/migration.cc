@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -75,9 +77,18 @@ public:
 
 private:
     void Load(const SectionAccess& in);
-    // Replaces the forward spectrum in grid_ / speqIn_ by the migrated one
-    // in grid_ / speqOut_; returns the largest |scale| seen.
-    double Remap();
+    // The spectral steps between the forward column transforms and the
+    // inverse column transforms, taken a few mirror row pairs at a time so
+    // that each row of the grid is fetched once for all of them: the
+    // forward separation of the real transforms, the remapping, the inverse
+    // merge and the inverse row transforms. Returns the largest |scale|.
+    double SpectralPass();
+    // Steps of SpectralPass for row i and its mirror row, up to the inverse
+    // row transforms.
+    double PairSteps(int64_t i);
+    // Replaces the forward spectrum of grid row i / speqIn_ by the migrated
+    // one in grid row i / speqOut_; returns the largest |scale| seen.
+    double RemapRow(int64_t i);
     void Store(const SectionAccess& out, double gain);
 
     int status_ = 0;
@@ -91,11 +102,14 @@ private:
     // the same column of the forward spectrum, so each column's spectrum is
     // copied into column_ and the migrated column written over it. Half the
     // memory of separate input and output grids, and half the fresh pages
-    // to touch per call. speqIn_ / speqOut_ hold the Nyquist values of the
-    // forward and the migrated spectrum.
-    double*** grid_ = nullptr;
-    double** speqIn_ = nullptr;
-    double** speqOut_ = nullptr;
+    // to touch per call. The grid is flat, nx rows (wavenumber columns of
+    // the spectrum) of nt values, as rlft3's data[1][1][1] onwards.
+    // speqIn_ / speqOut_ hold the Nyquist values of the forward and the
+    // migrated spectrum (2 * nx values each, as rlft3's speq[1][1] onwards).
+    double* grid_ = nullptr;
+    double* speqIn_ = nullptr;
+    double* speqOut_ = nullptr;
+    std::unique_ptr<numeric::RealFft2D> fft_;
     // Per output row j = 0 ... nt/2: kz, kz^2 and the taper weight, the
     // values that do not depend on the column, computed once per call with
     // the very expressions the per-point formulas use; per column scratch:
@@ -149,9 +163,11 @@ StoltMigrator::StoltMigrator(int32_t traces, int32_t samples, double startSample
     }
 
     const int32_t nx = static_cast<int32_t>(nx_), nt = static_cast<int32_t>(nt_);
-    grid_ = numeric::f3tensor(1, 1, 1, nx, 1, nt);
-    speqIn_ = numeric::matrix(1, 1, 1, 2 * nx);
-    speqOut_ = numeric::matrix(1, 1, 1, 2 * nx);
+    grid_ = numeric::grid_block(static_cast<size_t>(nx_ * nt_));
+    speqIn_ = numeric::dvector(0, 2 * nx - 1);
+    speqOut_ = numeric::dvector(0, 2 * nx - 1);
+    fft_.reset(new (std::nothrow) numeric::RealFft2D(static_cast<size_t>(nx_), static_cast<size_t>(nt_)));
+    if (fft_ == nullptr) numeric::nrerror("allocation failure in StoltMigrate()");
     column_ = numeric::dvector(0, nt + 1);
     const int32_t rows = static_cast<int32_t>(half) + 1;
     kz_ = numeric::dvector(0, rows - 1);
@@ -170,9 +186,9 @@ StoltMigrator::~StoltMigrator() {
     if (grid_ == nullptr) return;
     const int32_t nx = static_cast<int32_t>(nx_), nt = static_cast<int32_t>(nt_);
     const int32_t rows = static_cast<int32_t>(nt_ / 2) + 1;
-    numeric::free_f3tensor(grid_, 1, 1, 1, nx, 1, nt);
-    numeric::free_matrix(speqIn_, 1, 1, 1, 2 * nx);
-    numeric::free_matrix(speqOut_, 1, 1, 1, 2 * nx);
+    numeric::free_grid_block(grid_);
+    numeric::free_dvector(speqIn_, 0, 2 * nx - 1);
+    numeric::free_dvector(speqOut_, 0, 2 * nx - 1);
     numeric::free_dvector(column_, 0, nt + 1);
     numeric::free_dvector(kz_, 0, rows - 1);
     numeric::free_dvector(kz2_, 0, rows - 1);
@@ -185,7 +201,7 @@ StoltMigrator::~StoltMigrator() {
 // other value of the grid is 0 (zero fill in time and across traces).
 void StoltMigrator::Load(const SectionAccess& in) {
     const int64_t nt = nt_;
-    double* base = &grid_[1][1][1];
+    double* base = grid_;
     std::memset(base, 0, static_cast<size_t>(offset_ * nt) * sizeof(double));
     const int64_t used = samples_ - s0_;
     for (int32_t t = 0; t < traces_; ++t) {
@@ -242,30 +258,28 @@ double RowPositions(int64_t rows, double kx2, double wx, double v, double twoDf,
     return largest;
 }
 
-double StoltMigrator::Remap() {
+double StoltMigrator::RemapRow(int64_t i) {
     const int64_t nx = nx_, nt = nt_, half = nt / 2;
     const double halfBins = static_cast<double>(half);
     const double twoDf = 2.0 * df_;
     const double* phi = phi_;
     const double* scale = scale_;
     double* spectrum = column_;
-    double largest = 0.0;
-    for (int64_t i = 0; i < nx; ++i) {
+    {
         const int64_t n = i <= nx / 2 ? i : i - nx;
         const double kx = static_cast<double>(n) * dk_;
-        const double m = RowPositions(half + 1, kx * kx, StoltTaper(taper_, n, nx), v_, twoDf,
-                                      kz_, kz2_, wz_, phi_, scale_);
-        largest = m > largest ? m : largest;
+        const double largest = RowPositions(half + 1, kx * kx, StoltTaper(taper_, n, nx), v_,
+                                            twoDf, kz_, kz2_, wz_, phi_, scale_);
 
         // Pass 2: interpolate the forward spectrum X of the column between
         // the bins around each position. The column is copied first, with
         // X(nt/2) from the Nyquist values after it, so that X(m) is
         // (spectrum[2m], spectrum[2m+1]) for every m <= nt/2 and the column
         // itself can take the result. Bins at or beyond nt/2 give 0.
-        double* y = &grid_[1][i + 1][1];
+        double* y = grid_ + i * nt;
         std::memcpy(spectrum, y, static_cast<size_t>(nt) * sizeof(double));
-        spectrum[nt] = speqIn_[1][2 * i + 1];
-        spectrum[nt + 1] = speqIn_[1][2 * i + 2];
+        spectrum[nt] = speqIn_[2 * i];
+        spectrum[nt + 1] = speqIn_[2 * i + 1];
         double re = 0.0, im = 0.0;
         for (int64_t j = 0; j <= half; ++j) {
             const double p = phi[j];
@@ -287,8 +301,47 @@ double StoltMigrator::Remap() {
                 y[2 * j + 1] = scale[j] * im;
             }
         }
-        speqOut_[1][2 * i + 1] = scale[half] * re;
-        speqOut_[1][2 * i + 2] = scale[half] * im;
+        speqOut_[2 * i] = scale[half] * re;
+        speqOut_[2 * i + 1] = scale[half] * im;
+        return largest;
+    }
+}
+
+double StoltMigrator::PairSteps(int64_t i) {
+    const int64_t j = static_cast<int64_t>(fft_->Mirror(static_cast<size_t>(i)));
+    fft_->KeepNyquist(grid_, speqIn_, static_cast<size_t>(i));
+    fft_->KeepNyquist(grid_, speqIn_, static_cast<size_t>(j));
+    fft_->SplitPair(grid_, speqIn_, static_cast<size_t>(i), 1);
+    double largest = RemapRow(i);
+    if (j != i) {
+        const double m = RemapRow(j);
+        largest = m > largest ? m : largest;
+    }
+    fft_->SplitPair(grid_, speqOut_, static_cast<size_t>(i), -1);
+    return largest;
+}
+
+double StoltMigrator::SpectralPass() {
+    // Mirror pairs (i, nx - i) are taken kGroup at a time: the rows i0 ...
+    // i1 - 1 and their mirrors nx - i1 + 1 ... nx - i0, two runs of
+    // neighbouring rows for the blocked row transforms. Rows 0 and nx/2 are
+    // their own mirrors.
+    constexpr int64_t kGroup = 16;
+    const int64_t nx = nx_, mid = nx / 2;
+    double largest = 0.0;
+    for (const int64_t self : {int64_t{0}, mid}) {
+        const double m = PairSteps(self);
+        largest = m > largest ? m : largest;
+        fft_->RowTransforms(grid_, static_cast<size_t>(self), 1, -1);
+    }
+    for (int64_t i0 = 1; i0 < mid; i0 += kGroup) {
+        const int64_t i1 = i0 + kGroup < mid ? i0 + kGroup : mid;
+        for (int64_t i = i0; i < i1; ++i) {
+            const double m = PairSteps(i);
+            largest = m > largest ? m : largest;
+        }
+        fft_->RowTransforms(grid_, static_cast<size_t>(i0), static_cast<size_t>(i1 - i0), -1);
+        fft_->RowTransforms(grid_, static_cast<size_t>(nx - i1 + 1), static_cast<size_t>(i1 - i0), -1);
     }
     return largest;
 }
@@ -296,7 +349,7 @@ double StoltMigrator::Remap() {
 // out (t, s) = 0 for s <= s0, else trunc(gain * grid[1][offset + t + 1][s + 1 - s0])
 // limited to -32767 ... 32767.
 void StoltMigrator::Store(const SectionAccess& out, double gain) {
-    const double* base = &grid_[1][1][1];
+    const double* base = grid_;
     for (int32_t t = 0; t < traces_; ++t) {
         const double* col = base + (offset_ + t) * nt_;
         uint8_t* p = out.At(t, 0);
@@ -308,11 +361,14 @@ void StoltMigrator::Store(const SectionAccess& out, double gain) {
 
 int StoltMigrator::Run(const SectionAccess& in, const SectionAccess& out) {
     if (status_ < 0) return status_;
-    const unsigned long nx = static_cast<unsigned long>(nx_), nt = static_cast<unsigned long>(nt_);
+    // rlft3 forward and inverse in steps (see numeric::RealFft2D): the row
+    // transforms skip the zero rows on both sides of the traces, and the
+    // spectral steps between the column transforms share one sweep.
     Load(in);
-    numeric::rlft3(grid_, speqIn_, 1, nx, nt, 1);
-    const double largestScale = Remap();
-    numeric::rlft3(grid_, speqOut_, 1, nx, nt, -1);
+    fft_->RowTransforms(grid_, static_cast<size_t>(offset_), static_cast<size_t>(traces_), 1);
+    fft_->ColumnTransforms(grid_, 1);
+    const double largestScale = SpectralPass();
+    fft_->ColumnTransforms(grid_, -1);
 
     double gain = 0.0;
     if (normalise_) {
@@ -323,7 +379,7 @@ int StoltMigrator::Run(const SectionAccess& in, const SectionAccess& out) {
         }
     } else {
         double peak = 0.0;
-        const double* p = &grid_[1][1][1];
+        const double* p = grid_;
         for (int64_t k = 0; k < nx_ * nt_; ++k) {
             const double m = std::fabs(p[k]);
             peak = m > peak ? m : peak;
