@@ -1,9 +1,9 @@
 // Status codes of the library's calls, by name. Every data call returns an
 // int: negative is a failure, 0 a success, positive a success with a notice.
 // The same number can mean different things in different families of calls
-// (the reductions use -1 and -2 in their own sense, the SEC2 set-up reuses
-// -200 and -201), so each family has its own names; compare a result with
-// the names of the call that gave it.
+// (-1 is also "nothing to reduce" for the reductions, -7 to -9 differ by
+// algorithm, the SEC2 set-up reuses -200 and -201), so each family has its
+// own names; compare a result with the names of the call that gave it.
 #ifndef VANTIR3_FRAMEWORK_STATUS_H_
 #define VANTIR3_FRAMEWORK_STATUS_H_
 
