@@ -1,4 +1,5 @@
 // SEG-Y reading (standard and GPR variants) and writing.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +41,7 @@ struct Spec {
     int delay = 0;
     int coordinateScalar = -100;
     int xStep = 5;  // source x of trace t is t * xStep
+    std::string asciiText;  // when given, an ASCII text header instead of the EBCDIC one
 };
 
 // IBM single precision words of 1, -2.5, 0.5 and 100.
@@ -59,6 +61,10 @@ std::vector<uint8_t> Build(const Spec& s) {
     for (size_t i = 0; i < 3200; ++i) b[i] = 0x40;
     b[0] = 0xC3;
     b[2] = 0xF1;
+    if (!s.asciiText.empty()) {
+        std::fill(b.begin(), b.begin() + 3200, ' ');
+        std::copy(s.asciiText.begin(), s.asciiText.end(), b.begin());
+    }
     for (size_t i = 3600; i < data; ++i) b[i] = 0x40;
     Put(b, 3216, static_cast<uint32_t>(s.interval), 2, s.big);
     Put(b, 3220, static_cast<uint32_t>(s.samples), 2, s.big);
@@ -194,6 +200,15 @@ TEST(SurveySegy, CallerOverridesByteOrderAndIntervalUnit) {
     const Acquisition a = SurveyFile::Open(path, o)->acquisition();
     EXPECT_EQ(a.sampleIntervalNs, 500.0);
     EXPECT_EQ(a.sampleIntervalSource, "binary header interval 500 read as ns (unit given by the caller)");
+    // A rewrite states the unit it writes over the file's own statement,
+    // however that was spelt.
+    Spec stated;
+    stated.asciiText = "C 1 sample Interval unit : PS";
+    std::unique_ptr<SurveyFile> ns = SurveyFile::Open(Written(dir, "stated.sgy", Build(stated)), o);
+    EXPECT_EQ(ns->acquisition().sampleIntervalNs, 500.0);
+    const std::string rewritten = dir.File("rewritten.sgy");
+    Rewrite(*ns, rewritten, false);
+    EXPECT_EQ(SurveyFile::Open(rewritten)->acquisition().sampleIntervalNs, 500.0);
     o = ReadOptions();
     o.segyEndian = ReadOptions::Endian::kLittle;
     try {

@@ -776,7 +776,9 @@ public:
 
 private:
     // Writes this library's facts into the text lines: over a line that
-    // states the same key, else into a blank line, else over the last ones.
+    // states the same key (as the reader finds keys), else into a blank
+    // line, else over the last ones. Time zero is always stated, so that no
+    // earlier statement of it outlives a change.
     void StateFacts(std::vector<std::string>* lines) const {
         std::vector<std::pair<std::string, std::string>> facts = {
             {kKeyUnit, unit_ == Unit::kPs ? "PS" : unit_ == Unit::kNs ? "NS" : "US"},
@@ -785,24 +787,19 @@ private:
         if (std::isfinite(a_.antennaFrequencyMHz)) facts.emplace_back(kKeyFrequency, FormatNumber(a_.antennaFrequencyMHz));
         if (std::isfinite(a_.antennaSeparationM)) facts.emplace_back(kKeySeparation, FormatNumber(a_.antennaSeparationM));
         if (std::isfinite(a_.traceSpacingM)) facts.emplace_back(kKeySpacing, FormatNumber(a_.traceSpacingM));
-        if (a_.timeZeroSample != 1.0 && std::isfinite(a_.timeZeroSample)) {
-            facts.emplace_back(kKeyTimeZero, FormatNumber(a_.timeZeroSample));
-        }
+        if (std::isfinite(a_.timeZeroSample)) facts.emplace_back(kKeyTimeZero, FormatNumber(a_.timeZeroSample));
         std::vector<bool> used(lines->size(), false);
-        auto keyOf = [](const std::string& line) {
-            const std::string c = CardContent(line);
-            const size_t colon = c.find(':');
-            return colon == std::string::npos ? std::string() : Trim(c.substr(0, colon));
-        };
         int fallback = kTextLines - 3;  // above "SEG Y REV1" and "END TEXTUAL HEADER"
         for (const auto& fact : facts) {
             int target = -1;
             for (int l = 0; l < kTextLines && target < 0; ++l) {
-                if (keyOf((*lines)[static_cast<size_t>(l)]) == fact.first) target = l;
+                const std::string& line = (*lines)[static_cast<size_t>(l)];
+                if (!used[static_cast<size_t>(l)] && KeyValueText("", CardContent(line), ':').Has(fact.first)) target = l;
             }
             for (int l = 1; l < kTextLines && target < 0; ++l) {
                 if (!used[static_cast<size_t>(l)] && Trim(CardContent((*lines)[static_cast<size_t>(l)])).empty()) target = l;
             }
+            while (target < 0 && used[static_cast<size_t>(fallback)]) --fallback;
             if (target < 0) target = fallback--;
             used[static_cast<size_t>(target)] = true;
             std::string line = CardPrefix(target) + fact.first + ": " + fact.second;
