@@ -17,11 +17,13 @@
 //    transforms (neighbouring rows along the fastest dimension, neighbouring
 //    columns along a slower one). A block is copied into a scratch buffer in
 //    bit-reversed order with real and imaginary parts apart, all its stages
-//    run there (two stages per sweep over the buffer), with every butterfly
-//    applied across all transforms of the block in a contiguous inner loop,
-//    and the block is copied back. The buffer stays in the second-level
-//    cache, and copying avoids the cache conflicts of rows a power of two
-//    apart.
+//    run there (two stages per sweep over the buffer; the first stages,
+//    which combine neighbouring rows only, on runs of rows that fit the
+//    first-level cache), with every butterfly applied across all transforms
+//    of the block in a contiguous inner loop, a vector of transforms at a
+//    time in the widest instruction set the processor has, and the block is
+//    copied back. The buffer stays in the second-level cache, and copying
+//    avoids the cache conflicts of rows a power of two apart.
 // Every value therefore sees the same operations with the same twiddle
 // factors, in the same order, as in a stage-after-stage walk over the whole
 // array: the results do not depend on the blocking.
@@ -34,7 +36,138 @@
 
 #include "vantir3/numeric/nr_arrays.h"
 
+// The butterfly stages are compiled once per instruction set and the best
+// one the processor runs is taken at run time.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "vantir3/numeric/fft.cc"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+
+HWY_BEFORE_NAMESPACE();
 namespace numeric {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// One butterfly with twiddle (wr, wi) between the complex values x and y,
+// held as separate real and imaginary parts: x <- x + w y, y <- x - w y.
+// V is double or a vector of doubles: the same correctly rounded operations
+// in the same order either way.
+template <class V>
+HWY_INLINE void Butterfly(V wr, V wi, V& xr, V& xi, V& yr, V& yi) {
+    const V tr = wr * yr - wi * yi;
+    const V ti = wr * yi + wi * yr;
+    yr = xr - tr;
+    yi = xi - ti;
+    xr = xr + tr;
+    xi = xi + ti;
+}
+
+// Butterflies with one twiddle (wr, wi) between (ar[p], ai[p]) and
+// (br[p], bi[p]), p < count: a vector of them at a time, the rest one by one.
+void ButterflyRun(double* HWY_RESTRICT ar, double* HWY_RESTRICT ai, double* HWY_RESTRICT br,
+                  double* HWY_RESTRICT bi, size_t count, double wr, double wi) {
+    const hn::ScalableTag<double> d;
+    const size_t lanes = hn::Lanes(d);
+    const auto vwr = hn::Set(d, wr), vwi = hn::Set(d, wi);
+    size_t p = 0;
+    for (; p + lanes <= count; p += lanes) {
+        auto xr = hn::LoadU(d, ar + p), xi = hn::LoadU(d, ai + p);
+        auto yr = hn::LoadU(d, br + p), yi = hn::LoadU(d, bi + p);
+        Butterfly(vwr, vwi, xr, xi, yr, yi);
+        hn::StoreU(xr, d, ar + p);
+        hn::StoreU(xi, d, ai + p);
+        hn::StoreU(yr, d, br + p);
+        hn::StoreU(yi, d, bi + p);
+    }
+    for (; p < count; ++p) Butterfly(wr, wi, ar[p], ai[p], br[p], bi[p]);
+}
+
+// Two consecutive stages on four rows of complex values (split into real and
+// imaginary parts) that are `half` apart: first the pairs (a, b) and (c, d)
+// with twiddle w1, then (a, c) with w2 and (b, d) with w3, exactly the
+// butterflies ButterflyRun would do in two passes, with one load and store of
+// each value.
+void ButterflyRun2(double* HWY_RESTRICT ar, double* HWY_RESTRICT ai, double* HWY_RESTRICT br,
+                   double* HWY_RESTRICT bi, double* HWY_RESTRICT cr, double* HWY_RESTRICT ci,
+                   double* HWY_RESTRICT dr, double* HWY_RESTRICT di, size_t count, const double* w1,
+                   const double* w2, const double* w3) {
+    const hn::ScalableTag<double> d;
+    const size_t lanes = hn::Lanes(d);
+    const auto v1r = hn::Set(d, w1[0]), v1i = hn::Set(d, w1[1]);
+    const auto v2r = hn::Set(d, w2[0]), v2i = hn::Set(d, w2[1]);
+    const auto v3r = hn::Set(d, w3[0]), v3i = hn::Set(d, w3[1]);
+    size_t p = 0;
+    for (; p + lanes <= count; p += lanes) {
+        auto xar = hn::LoadU(d, ar + p), xai = hn::LoadU(d, ai + p);
+        auto xbr = hn::LoadU(d, br + p), xbi = hn::LoadU(d, bi + p);
+        auto xcr = hn::LoadU(d, cr + p), xci = hn::LoadU(d, ci + p);
+        auto xdr = hn::LoadU(d, dr + p), xdi = hn::LoadU(d, di + p);
+        Butterfly(v1r, v1i, xar, xai, xbr, xbi);
+        Butterfly(v1r, v1i, xcr, xci, xdr, xdi);
+        Butterfly(v2r, v2i, xar, xai, xcr, xci);
+        Butterfly(v3r, v3i, xbr, xbi, xdr, xdi);
+        hn::StoreU(xar, d, ar + p);
+        hn::StoreU(xai, d, ai + p);
+        hn::StoreU(xbr, d, br + p);
+        hn::StoreU(xbi, d, bi + p);
+        hn::StoreU(xcr, d, cr + p);
+        hn::StoreU(xci, d, ci + p);
+        hn::StoreU(xdr, d, dr + p);
+        hn::StoreU(xdi, d, di + p);
+    }
+    for (; p < count; ++p) {
+        Butterfly(w1[0], w1[1], ar[p], ai[p], br[p], bi[p]);
+        Butterfly(w1[0], w1[1], cr[p], ci[p], dr[p], di[p]);
+        Butterfly(w2[0], w2[1], ar[p], ai[p], cr[p], ci[p]);
+        Butterfly(w3[0], w3[1], br[p], bi[p], dr[p], di[p]);
+    }
+}
+
+// The butterfly stages that combine transforms of length `from` into ones
+// of length `to` (powers of two, from <= to <= rows) on the `rows` rows of a
+// block buffer starting at buf: two stages per sweep, a single one first when
+// their number is odd.
+void RunStages(double* buf, size_t line, size_t w, const double* tw, size_t rows, size_t from,
+               size_t to) {
+    size_t stages = 0;
+    while ((from << stages) < to) ++stages;
+    size_t half = from;
+    if ((stages & 1) != 0) {
+        const double* t = tw + 2 * half;
+        for (size_t g = 0; g < rows; g += 2 * half) {
+            for (size_t m = 0; m < half; ++m) {
+                double* a = buf + (g + m) * line;
+                double* b = a + half * line;
+                ButterflyRun(a, a + w, b, b + w, w, t[2 * m], t[2 * m + 1]);
+            }
+        }
+        half <<= 1;
+    }
+    for (; half < to; half <<= 2) {
+        const double* t1 = tw + 2 * half;  // stage pairing rows half apart
+        const double* t2 = tw + 4 * half;  // stage pairing rows 2*half apart
+        const size_t gap = half * line;
+        for (size_t g = 0; g < rows; g += 4 * half) {
+            for (size_t m = 0; m < half; ++m) {
+                double* a = buf + (g + m) * line;
+                double* b = a + gap;
+                double* c = b + gap;
+                double* e = c + gap;
+                ButterflyRun2(a, a + w, b, b + w, c, c + w, e, e + w, w, t1 + 2 * m, t2 + 2 * m,
+                              t2 + 2 * (m + half));
+            }
+        }
+    }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace numeric
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace numeric {
+
+HWY_EXPORT(RunStages);
 
 namespace {
 
@@ -49,6 +182,10 @@ constexpr size_t kBlockBytes = size_t{256} * 1024;
 // few cache lines of the source at a time, while the buffer rows they land in
 // stay in the first-level cache.
 constexpr size_t kTile = 16;
+
+// Most bytes of block buffer rows whose first stages run together while they
+// stay in the first-level cache.
+constexpr size_t kLocalBytes = size_t{16} * 1024;
 
 // Padding after each row of a block buffer, in doubles.
 constexpr size_t kPad = 8;
@@ -107,54 +244,6 @@ inline size_t NextReversed(size_t rev, size_t n) {
         bit >>= 1;
     }
     return rev | bit;
-}
-
-// One butterfly with twiddle (wr, wi) between the complex values x and y,
-// held as separate real and imaginary parts: x <- x + w y, y <- x - w y.
-inline void Butterfly(double wr, double wi, double& xr, double& xi, double& yr, double& yi) {
-    const double tr = wr * yr - wi * yi;
-    const double ti = wr * yi + wi * yr;
-    yr = xr - tr;
-    yi = xi - ti;
-    xr = xr + tr;
-    xi = xi + ti;
-}
-
-// Butterflies with one twiddle (wr, wi) between (ar[p], ai[p]) and
-// (br[p], bi[p]), p < count.
-void ButterflyRun(double* __restrict ar, double* __restrict ai, double* __restrict br,
-                  double* __restrict bi, size_t count, double wr, double wi) {
-    for (size_t p = 0; p < count; ++p) Butterfly(wr, wi, ar[p], ai[p], br[p], bi[p]);
-}
-
-// Two consecutive stages on four rows of complex values (split into real and
-// imaginary parts) that are `half` apart: first the pairs (a, b) and (c, d)
-// with twiddle w1, then (a, c) with w2 and (b, d) with w3, exactly the
-// butterflies ButterflyRun would do in two passes, with one load and store of
-// each value.
-void ButterflyRun2(double* __restrict ar, double* __restrict ai, double* __restrict br,
-                   double* __restrict bi, double* __restrict cr, double* __restrict ci,
-                   double* __restrict dr, double* __restrict di, size_t count, const double* w1,
-                   const double* w2, const double* w3) {
-    const double w1r = w1[0], w1i = w1[1];
-    const double w2r = w2[0], w2i = w2[1];
-    const double w3r = w3[0], w3i = w3[1];
-    for (size_t p = 0; p < count; ++p) {
-        double xar = ar[p], xai = ai[p], xbr = br[p], xbi = bi[p];
-        double xcr = cr[p], xci = ci[p], xdr = dr[p], xdi = di[p];
-        Butterfly(w1r, w1i, xar, xai, xbr, xbi);
-        Butterfly(w1r, w1i, xcr, xci, xdr, xdi);
-        Butterfly(w2r, w2i, xar, xai, xcr, xci);
-        Butterfly(w3r, w3i, xbr, xbi, xdr, xdi);
-        ar[p] = xar;
-        ai[p] = xai;
-        br[p] = xbr;
-        bi[p] = xbi;
-        cr[p] = xcr;
-        ci[p] = xci;
-        dr[p] = xdr;
-        di[p] = xdi;
-    }
 }
 
 // How one dimension's independent 1-D transforms are taken in blocks. The
@@ -247,8 +336,8 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
     const Blocking blk = BlockingFor(n, inner, outer);
     const size_t w = blk.width;
     const size_t line = BufferLine(w);
-    size_t stages = 0;
-    while ((size_t{1} << stages) < n) ++stages;
+    size_t local = n;
+    while (local > 2 && local * line * sizeof(double) > kLocalBytes) local >>= 1;
     for (size_t r0 = 0; r0 < outer; r0 += blk.reps) {
         for (size_t p0 = 0; p0 < inner; p0 += blk.cols) {
             const double* first = d + 2 * (r0 * n * inner + p0);
@@ -259,32 +348,13 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
                 CopyIn<false>(first, n, inner, blk, line, buf);
             }
 
-            // Stages two at a time; a single one first when their number is
-            // odd.
-            size_t half = 1;
-            if ((stages & 1) != 0) {
-                for (size_t g = 0; g < n; g += 2) {
-                    double* a = buf + g * line;
-                    double* b = a + line;
-                    ButterflyRun(a, a + w, b, b + w, w, tw[2], tw[3]);
-                }
-                half = 2;
+            // The first stages combine neighbouring rows only: they run on
+            // runs of `local` rows that stay in the first-level cache, the
+            // rest over the whole buffer.
+            for (size_t g0 = 0; g0 < n; g0 += local) {
+                HWY_DYNAMIC_DISPATCH(RunStages)(buf + g0 * line, line, w, tw, local, 1, local);
             }
-            for (; half < n; half <<= 2) {
-                const double* t1 = tw + 2 * half;        // stage pairing rows half apart
-                const double* t2 = tw + 4 * half;        // stage pairing rows 2*half apart
-                const size_t gap = half * line;
-                for (size_t g = 0; g < n; g += 4 * half) {
-                    for (size_t m = 0; m < half; ++m) {
-                        double* a = buf + (g + m) * line;
-                        double* b = a + gap;
-                        double* c = b + gap;
-                        double* e = c + gap;
-                        ButterflyRun2(a, a + w, b, b + w, c, c + w, e, e + w, w, t1 + 2 * m,
-                                      t2 + 2 * m, t2 + 2 * (m + half));
-                    }
-                }
-            }
+            HWY_DYNAMIC_DISPATCH(RunStages)(buf, line, w, tw, n, local, n);
 
             double* out = d + 2 * (r0 * n * inner + p0);
             if (blk.cols == 1) {
@@ -514,3 +584,4 @@ void RealFft2D::SplitPair(double* x, double* speq, size_t i, int isign) const {
 }
 
 }  // namespace numeric
+#endif  // HWY_ONCE
