@@ -707,6 +707,9 @@ public:
                   (n.fileHeader.size() - kHeaderBytes) % kTextBytes == 0;
         if (native_) nativeBig_ = SniffBigEndian(&n.fileHeader[kTextBytes], std::numeric_limits<int64_t>::max());
         dataOffset_ = native_ ? static_cast<int64_t>(n.fileHeader.size()) : kHeaderBytes;
+        if ((dataOffset_ - kHeaderBytes) / kTextBytes > 32767) {
+            fail("extended textual header count", "more extended textual headers than SEG-Y can count");
+        }
         ChoosePositions();
     }
 
