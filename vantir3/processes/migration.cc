@@ -87,8 +87,9 @@ private:
     // row transforms.
     double PairSteps(int64_t i);
     // Replaces the forward spectrum of grid row i / speqIn_ by the migrated
-    // one in grid row i / speqOut_; returns the largest |scale| seen.
-    double RemapRow(int64_t i);
+    // one in grid row i / speqOut_, with the positions and scales that
+    // RowPositions left in phi_ / scale_ for the row's wavenumber.
+    void RemapRow(int64_t i);
     void Store(const SectionAccess& out, double gain);
 
     int status_ = 0;
@@ -258,18 +259,13 @@ double RowPositions(int64_t rows, double kx2, double wx, double v, double twoDf,
     return largest;
 }
 
-double StoltMigrator::RemapRow(int64_t i) {
-    const int64_t nx = nx_, nt = nt_, half = nt / 2;
+void StoltMigrator::RemapRow(int64_t i) {
+    const int64_t nt = nt_, half = nt / 2;
     const double halfBins = static_cast<double>(half);
-    const double twoDf = 2.0 * df_;
     const double* phi = phi_;
     const double* scale = scale_;
     double* spectrum = column_;
     {
-        const int64_t n = i <= nx / 2 ? i : i - nx;
-        const double kx = static_cast<double>(n) * dk_;
-        const double largest = RowPositions(half + 1, kx * kx, StoltTaper(taper_, n, nx), v_,
-                                            twoDf, kz_, kz2_, wz_, phi_, scale_);
 
         // Pass 2: interpolate the forward spectrum X of the column between
         // the bins around each position. The column is copied first, with
@@ -303,7 +299,6 @@ double StoltMigrator::RemapRow(int64_t i) {
         }
         speqOut_[2 * i] = scale[half] * re;
         speqOut_[2 * i + 1] = scale[half] * im;
-        return largest;
     }
 }
 
@@ -312,11 +307,14 @@ double StoltMigrator::PairSteps(int64_t i) {
     fft_->KeepNyquist(grid_, speqIn_, static_cast<size_t>(i));
     fft_->KeepNyquist(grid_, speqIn_, static_cast<size_t>(j));
     fft_->SplitPair(grid_, speqIn_, static_cast<size_t>(i), 1);
-    double largest = RemapRow(i);
-    if (j != i) {
-        const double m = RemapRow(j);
-        largest = m > largest ? m : largest;
-    }
+    // Row i has wavenumber index n = i, its mirror -n (n = nx/2 is its own
+    // mirror): the same kx^2 and, the taper being even, the same weight, so
+    // one set of positions and scales serves both.
+    const double kx = static_cast<double>(i) * dk_;
+    const double largest = RowPositions(nt_ / 2 + 1, kx * kx, StoltTaper(taper_, i, nx_), v_,
+                                        2.0 * df_, kz_, kz2_, wz_, phi_, scale_);
+    RemapRow(i);
+    if (j != i) RemapRow(j);
     fft_->SplitPair(grid_, speqOut_, static_cast<size_t>(i), -1);
     return largest;
 }
@@ -400,7 +398,10 @@ int64_t StoltPaddedSize(int64_t n) {
 
 double StoltTaper(int taper, int64_t n, int64_t N) {
     if (taper < 2) return 1.0;
-    const double x = static_cast<double>(n), size = static_cast<double>(N);
+    // Even in n by construction (cos is even; taking |n| makes the computed
+    // weights of n and -n the same bits whatever the cosine's last bit does),
+    // so a wavenumber and its negative share one set of weights.
+    const double x = static_cast<double>(n < 0 ? -n : n), size = static_cast<double>(N);
     if (taper <= 3) return 0.5 + 0.5 * std::cos(2.0 * kPi * x / size);
     return 0.375 + 0.5 * std::cos(2.0 * kPi * x / size) + 0.125 * std::cos(4.0 * kPi * x / size);
 }
