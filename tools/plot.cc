@@ -3,6 +3,7 @@
 #include <cairo-pdf.h>
 #include <cairo-svg.h>
 #include <cairo.h>
+#include <fontconfig/fontconfig.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -312,6 +313,11 @@ void WritePicture(const std::string& path, const std::vector<const Panel*>& pane
         throw std::runtime_error(path + ": cannot write the picture (" +
                                  (status != CAIRO_STATUS_SUCCESS ? cairo_status_to_string(status) : std::strerror(errno)) + ")");
     }
+}
+
+void ReleasePictureCaches() {
+    cairo_debug_reset_static_data();
+    FcFini();
 }
 
 }  // namespace vantir3_cli

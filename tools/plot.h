@@ -70,6 +70,10 @@ void ApplyMetresPerPixel(PlotOptions& options, double distanceM, int panels);
 // std::runtime_error when it cannot be written.
 void WritePicture(const std::string& path, const std::vector<const Panel*>& panels, const PlotOptions& options);
 
+// Frees cairo's and fontconfig's process-wide caches (for leak checkers);
+// call once at exit, when no picture is being drawn.
+void ReleasePictureCaches();
+
 }  // namespace vantir3_cli
 
 #endif  // TOOLS_PLOT_H_

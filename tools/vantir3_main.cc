@@ -150,19 +150,29 @@ int main(int argc, char** argv) {
         const int status = app.exit(e);
         return status == 0 ? 0 : 2;
     }
+    int status = 1;
     try {
-        if (*demo) return DemoCommand(out, seed, run, demoPlot);
-        if (*info) return InfoCommand(files, input, json);
-        if (*process) return ProcessCommand(req);
-        if (*plot) return PlotCommand(plotFile, picture, plotReq);
-        if (*convert) return ConvertCommand(in, out, input);
-        if (*synth) return SynthCommand(synthOut, synthOptions);
-        return ListCommand();
+        if (*demo)
+            status = DemoCommand(out, seed, run, demoPlot);
+        else if (*info)
+            status = InfoCommand(files, input, json);
+        else if (*process)
+            status = ProcessCommand(req);
+        else if (*plot)
+            status = PlotCommand(plotFile, picture, plotReq);
+        else if (*convert)
+            status = ConvertCommand(in, out, input);
+        else if (*synth)
+            status = SynthCommand(synthOut, synthOptions);
+        else
+            status = ListCommand();
     } catch (const UsageError& e) {
         std::cerr << "vantir3: " << e.what() << "\n";
-        return 2;
+        status = 2;
     } catch (const std::exception& e) {
         std::cerr << "vantir3: " << e.what() << "\n";
-        return 1;
+        status = 1;
     }
+    ReleasePictureCaches();
+    return status;
 }
