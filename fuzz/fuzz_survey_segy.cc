@@ -10,7 +10,8 @@
 //   - the native headers hold one 240-byte header per trace;
 //   - the SEG-Y writer, fed the records, gives a header of its layout's size
 //     and, with the samples, a file that opens again (big-endian, no
-//     options) with the same traces, samples, values, interval and time zero.
+//     options) with the same traces, samples, values (i32 ones as f32 rounds
+//     them), interval and time zero.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -103,7 +104,12 @@ void CheckRewrite(const SurveyFile& f, const std::vector<double>& values) {
     FUZZ_REQUIRE(Same(a.timeZeroSample, b.timeZeroSample));
     std::vector<double> back(values.size());
     g->ReadTraces(0, 0, traces, back.data());
-    for (size_t i = 0; i < back.size(); ++i) FUZZ_REQUIRE(Same(back[i], values[i]));
+    // f32 holds every value of the types it is chosen for except i32 beyond
+    // 2^24, which it rounds.
+    for (size_t i = 0; i < back.size(); ++i) {
+        const double expected = type == SampleType::kF32 ? static_cast<float>(values[i]) : values[i];
+        FUZZ_REQUIRE(Same(back[i], expected));
+    }
 }
 
 void Check(const SurveyFile& f) {
