@@ -12,10 +12,10 @@
 namespace {
 
 using namespace vantir3_test;
-using vantir3::SimdLevel;
+using vantir3::SimdPath;
 
 // One trace at one level.
-std::vector<int16_t> AgcOf(const std::vector<int16_t>& x, int32_t half, double maxGain, SimdLevel level) {
+std::vector<int16_t> AgcOf(const std::vector<int16_t>& x, int32_t half, double maxGain, SimdPath level) {
     vantir3::AgcKernel kernel;
     EXPECT_TRUE(kernel.Reserve(static_cast<int32_t>(x.size()), half, maxGain, level));
     std::vector<int16_t> y(x.size());
@@ -33,7 +33,7 @@ TEST(AgcGain, GainOfAWindow) {
 }
 
 TEST(AgcGain, TracesAreLevelled) {
-    for (SimdLevel level : Levels()) {
+    for (SimdPath level : Paths()) {
         SCOPED_TRACE(static_cast<int>(level));
         // Silence stays silent; +-1 is multiplied by the maximum gain.
         EXPECT_EQ(AgcOf(std::vector<int16_t>(20, 0), 1, 500.0, level), std::vector<int16_t>(20, 0));
@@ -62,7 +62,7 @@ TEST(AgcGain, TracesAreLevelled) {
 }
 
 TEST(AgcGain, VectorPathGivesTheScalarBits) {
-    if (vantir3::CpuSimdLevel() == SimdLevel::kScalar) GTEST_SKIP() << "no vector path here";
+    if (vantir3::ChooseSimdPath() == SimdPath::kScalar) GTEST_SKIP() << "no vector path here";
     std::mt19937 random(11);
     const std::pair<int32_t, int32_t> shapes[] = {{1, 0},  {2, 1},      {15, 3},     {16, 11},
                                                    {17, 11}, {1000, 500}, {1023, 11}, {20000, 8191}};
@@ -82,8 +82,8 @@ TEST(AgcGain, VectorPathGivesTheScalarBits) {
             // Whole and fractional maximum gains, and one the vector path
             // leaves to the scalar formula.
             for (double maxGain : {1.0, 2.5, 500.0, 32767.0, 40000.0}) {
-                const auto a = AgcOf(x, half, maxGain, SimdLevel::kScalar);
-                const auto b = AgcOf(x, half, maxGain, vantir3::CpuSimdLevel());
+                const auto a = AgcOf(x, half, maxGain, SimdPath::kScalar);
+                const auto b = AgcOf(x, half, maxGain, vantir3::ChooseSimdPath());
                 ASSERT_EQ(a, b) << n << " " << half << " " << kind << " " << maxGain;
             }
         }

@@ -12,7 +12,7 @@
 namespace {
 
 using namespace vantir3_test;
-using vantir3::SimdLevel;
+using vantir3::SimdPath;
 
 // One-sample traces along axis 1, through the running average.
 std::vector<int16_t> Running(const std::vector<int16_t>& v, int window) {
@@ -38,8 +38,8 @@ TEST(BackgroundSubtract, SaturatedSubtraction) {
             a[i] = static_cast<int16_t>(i - 32768);
             b[i] = static_cast<int16_t>(bv);
         }
-        vantir3::SubtractTrace(a.data(), b.data(), s.data(), 65535, SimdLevel::kScalar);
-        vantir3::SubtractTrace(a.data(), b.data(), v.data(), 65535, vantir3::CpuSimdLevel());
+        vantir3::SubtractTrace(a.data(), b.data(), s.data(), 65535, SimdPath::kScalar);
+        vantir3::SubtractTrace(a.data(), b.data(), v.data(), 65535, vantir3::ChooseSimdPath());
         ASSERT_EQ(s, v) << bv;
     }
 }
@@ -68,7 +68,7 @@ TEST(BackgroundSubtract, RunningAverage) {
 }
 
 TEST(BackgroundSubtract, VectorPathGivesTheScalarBits) {
-    if (vantir3::CpuSimdLevel() == SimdLevel::kScalar) GTEST_SKIP() << "no vector path here";
+    if (vantir3::ChooseSimdPath() == SimdPath::kScalar) GTEST_SKIP() << "no vector path here";
     std::mt19937 random(3);
     for (int32_t n : {1, 15, 16, 17, 1000}) {
         for (double window : {2.0, 3.0, 10.0, 77.0}) {
@@ -78,8 +78,8 @@ TEST(BackgroundSubtract, VectorPathGivesTheScalarBits) {
             std::vector<int16_t> x(static_cast<size_t>(n)), ya(x.size()), yb(x.size());
             for (int trace = 0; trace < 20; ++trace) {
                 for (int16_t& v : x) v = static_cast<int16_t>(static_cast<int32_t>(random() % 65536) - 32768);
-                vantir3::RunningBackgroundTrace(x.data(), a.data(), window, ya.data(), n, SimdLevel::kScalar);
-                vantir3::RunningBackgroundTrace(x.data(), b.data(), window, yb.data(), n, vantir3::CpuSimdLevel());
+                vantir3::RunningBackgroundTrace(x.data(), a.data(), window, ya.data(), n, SimdPath::kScalar);
+                vantir3::RunningBackgroundTrace(x.data(), b.data(), window, yb.data(), n, vantir3::ChooseSimdPath());
                 ASSERT_EQ(a, b);
                 ASSERT_EQ(ya, yb);
             }

@@ -70,15 +70,15 @@ TEST(DepthPlan, SameSamplesInEveryLayoutAndInstructionSet) {
                                                           : FloorSaturate16(0.5 + (c - a) * plan.frac[r])));
                 }
             }
-            for (DepthIsa isa : {DepthIsa::kBaseline, DepthIsa::kAvx2, DepthIsa::kAvx512})
+            for (SimdPath path : Paths())
                 for (int layout = 0; layout < 8; ++layout) {
                     SCOPED_TRACE(testing::Message() << "rule " << static_cast<int>(rule) << " shifted " << shifted
-                                                    << " isa " << static_cast<int>(isa) << " layout " << layout);
+                                                    << " path " << static_cast<int>(path) << " layout " << layout);
                     Owned in = view(layout % 2, samples, TraceProfile);
                     Owned out = view(layout / 2, places, [](int32_t, int32_t, int32_t) { return 999; });
                     const DepthWalk walk{&in.b.axis, &out.b.axis, 0, traces - 1, 0, planes - 1,
                                          shifted ? shifts.data() : nullptr};
-                    if (!ApplyDepthPlan(plan, walk, isa)) continue;  // a level this processor lacks
+                    ApplyDepthPlan(plan, walk, path);
                     for (int32_t k = 0; k < planes * traces; ++k)
                         ASSERT_EQ(Samples(out.b, k % traces, k / traces), want[k]) << "trace " << k % traces;
                 }

@@ -13,10 +13,10 @@
 namespace {
 
 using namespace vantir3_test;
-using vantir3::SimdLevel;
+using vantir3::SimdPath;
 
 // One trace at one level; with sums, the averaged-trace sums of two passes.
-std::vector<int16_t> DewowOf(const std::vector<int16_t>& x, int32_t half, SimdLevel level,
+std::vector<int16_t> DewowOf(const std::vector<int16_t>& x, int32_t half, SimdPath level,
                              std::vector<int32_t>* sums = nullptr) {
     vantir3::RunningWindow window;
     EXPECT_TRUE(window.Reserve(static_cast<int32_t>(x.size()), half, level));
@@ -40,7 +40,7 @@ TEST(Dewow, WindowLength) {
 }
 
 TEST(Dewow, TraceSubtractsTheTruncatedCentredMean) {
-    for (SimdLevel level : Levels()) {
+    for (SimdPath level : Paths()) {
         SCOPED_TRACE(static_cast<int>(level));
         // The window shrinks at both ends: means 15, 20, 30, 40, 45.
         EXPECT_EQ(DewowOf({10, 20, 30, 40, 50}, 1, level), (std::vector<int16_t>{-5, 0, 0, 0, 5}));
@@ -63,7 +63,7 @@ TEST(Dewow, TraceSubtractsTheTruncatedCentredMean) {
 }
 
 TEST(Dewow, VectorPathGivesTheScalarBits) {
-    if (vantir3::CpuSimdLevel() == SimdLevel::kScalar) GTEST_SKIP() << "no vector path here";
+    if (vantir3::ChooseSimdPath() == SimdPath::kScalar) GTEST_SKIP() << "no vector path here";
     std::mt19937 random(7);
     // The last shape has prefix sums beyond 32 bits (they wrap) and windows
     // of up to 60001 samples.
@@ -77,7 +77,7 @@ TEST(Dewow, VectorPathGivesTheScalarBits) {
                 v = static_cast<int16_t>(kind == 0 ? r : kind == 1 ? r / 64 : (r < 0 ? -32768 : 32767));
             }
             std::vector<int32_t> a, b;
-            ASSERT_EQ(DewowOf(x, half, SimdLevel::kScalar, &a), DewowOf(x, half, vantir3::CpuSimdLevel(), &b))
+            ASSERT_EQ(DewowOf(x, half, SimdPath::kScalar, &a), DewowOf(x, half, vantir3::ChooseSimdPath(), &b))
                 << n << " " << half << " " << kind;
             ASSERT_EQ(a, b);
         }

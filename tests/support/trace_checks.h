@@ -37,17 +37,10 @@ inline void ExpectSameSamples(const MeboDataPtr& a, const MeboDataPtr& b) {
                 ASSERT_EQ(SampleAt(a, i0, i1, i2), SampleAt(b, i0, i1, i2)) << i0 << " " << i1 << " " << i2;
 }
 
-// The scalar level, and the vector level when this processor has it.
-inline std::vector<vantir3::SimdLevel> Levels() {
-    std::vector<vantir3::SimdLevel> levels = {vantir3::SimdLevel::kScalar};
-    if (vantir3::CpuSimdLevel() != vantir3::SimdLevel::kScalar) levels.push_back(vantir3::CpuSimdLevel());
-    return levels;
-}
-
 // Every instruction-set path of the vector kernels this processor can run.
 inline std::vector<vantir3::SimdPath> Paths() {
     std::vector<vantir3::SimdPath> paths;
-    for (vantir3::SimdPath p : {vantir3::SimdPath::kPlain, vantir3::SimdPath::kAvx2, vantir3::SimdPath::kAvx512})
+    for (vantir3::SimdPath p : {vantir3::SimdPath::kScalar, vantir3::SimdPath::kAvx2, vantir3::SimdPath::kAvx512})
         if (vantir3::ChooseSimdPath(p) == p) paths.push_back(p);
     return paths;
 }

@@ -10,11 +10,7 @@
 #include "vantir3/numeric/sample_vectors.h"
 #include "vantir3/numeric/simd_path.h"
 
-// GCC 12's AVX-512 intrinsics header trips -Wmaybe-uninitialized on its own
-// placeholder vectors; the warning is about the header, not this code.
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+VANTIR3_INTRINSICS_BEGIN
 
 namespace vantir3 {
 
@@ -537,7 +533,7 @@ void WalkPlanBaseline(PlanWalk& pw) {
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)
 template <DepthRule kRule>
-__attribute__((target("avx2"))) void WalkPlanAvx2(PlanWalk& pw) {
+VANTIR3_TARGET_AVX2 void WalkPlanAvx2(PlanWalk& pw) {
     WalkPlan<kRule, false>(pw);
 }
 
@@ -547,41 +543,21 @@ VANTIR3_TARGET_AVX512 void WalkPlanAvx512(PlanWalk& pw) {
 }
 #endif
 
-bool HaveIsa(DepthIsa isa) {
-    switch (isa) {
+template <DepthRule kRule>
+void WalkPlanWith(PlanWalk& pw, SimdPath path) {
+    switch (path) {
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-        case DepthIsa::kAvx512:
-            return ChooseSimdPath() == SimdPath::kAvx512;
-        case DepthIsa::kAvx2:
-            return __builtin_cpu_supports("avx2");
-#else
-        case DepthIsa::kAvx512:
-        case DepthIsa::kAvx2:
-            return false;
+        case SimdPath::kAvx512:
+            WalkPlanAvx512<kRule>(pw);
+            return;
+        case SimdPath::kAvx2:
+            WalkPlanAvx2<kRule>(pw);
+            return;
 #endif
         default:
-            return true;
+            WalkPlanBaseline<kRule>(pw);
+            return;
     }
-}
-
-template <DepthRule kRule>
-void WalkPlanWith(PlanWalk& pw, DepthIsa isa) {
-    if (isa == DepthIsa::kBest) {
-        isa = HaveIsa(DepthIsa::kAvx512) ? DepthIsa::kAvx512
-              : HaveIsa(DepthIsa::kAvx2) ? DepthIsa::kAvx2
-                                         : DepthIsa::kBaseline;
-    }
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-    if (isa == DepthIsa::kAvx512) {
-        WalkPlanAvx512<kRule>(pw);
-        return;
-    }
-    if (isa == DepthIsa::kAvx2) {
-        WalkPlanAvx2<kRule>(pw);
-        return;
-    }
-#endif
-    WalkPlanBaseline<kRule>(pw);
 }
 
 }  // namespace
@@ -592,15 +568,15 @@ int64_t TruncClamp(double x, int64_t lo, int64_t hi) {
     return static_cast<int64_t>(x);
 }
 
-bool ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk, DepthIsa isa) {
-    if (!HaveIsa(isa)) return false;
+void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk, SimdPath wanted) {
+    const SimdPath path = ChooseSimdPath(wanted);
     PlanWalk pw;
     pw.plan = &plan;
     pw.walk = &walk;
     pw.count = plan.Size();
     pw.places = int64_t{walk.out->dim[0].max} - walk.out->dim[0].min + 1;
     pw.traces = walk.lastTrace - walk.firstTrace + 1;
-    if (pw.count == 0 || pw.traces <= 0 || walk.lastPlane < walk.firstPlane) return true;
+    if (pw.count == 0 || pw.traces <= 0 || walk.lastPlane < walk.firstPlane) return;
     constexpr ptrdiff_t kSize = static_cast<ptrdiff_t>(sizeof(int16_t));
     pw.inSample = walk.in->dim[0].stride / kSize;
     pw.inTrace = walk.in->dim[1].stride / kSize;
@@ -619,11 +595,12 @@ bool ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk, DepthIsa isa) 
         PrepareTraceWalk(pw);
     }
     if (plan.rule == DepthRule::kTruncate) {
-        WalkPlanWith<DepthRule::kTruncate>(pw, isa);
+        WalkPlanWith<DepthRule::kTruncate>(pw, path);
     } else {
-        WalkPlanWith<DepthRule::kRound>(pw, isa);
+        WalkPlanWith<DepthRule::kRound>(pw, path);
     }
-    return true;
 }
 
 }  // namespace vantir3
+
+VANTIR3_INTRINSICS_END

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "vantir3/data/data_buffer.h"
+#include "vantir3/numeric/simd_path.h"
 
 namespace vantir3 {
 
@@ -67,16 +68,12 @@ struct DepthWalk {
     const int64_t* shifts;
 };
 
-// Instruction sets for ApplyDepthPlan; every one gives the same samples.
-enum class DepthIsa { kBest, kBaseline, kAvx2, kAvx512 };
-
 // Writes every output sample that the plan makes and that lands inside the
 // output. Walks trace by trace when the sample axis is the tighter one in
 // memory, otherwise output row by output row with the traces innermost, so
 // that memory is read and written in order either way; the samples are the
-// same. isa selects the vectorised code (kBest: the widest the processor
-// has); false, with nothing written, when the processor lacks it.
-bool ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk, DepthIsa isa = DepthIsa::kBest);
+// same, on every instruction-set path (ChooseSimdPath(path) is taken).
+void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk, SimdPath path = SimdPath::kBest);
 
 // trunc(x) limited to lo ... hi; NaN gives lo.
 int64_t TruncClamp(double x, int64_t lo, int64_t hi);

@@ -19,14 +19,14 @@ constexpr int64_t kMaxVectorWindow = 65535;
 constexpr double kTruncationNudge = 1.0 + 0x1p-40;
 }  // namespace
 
-bool RunningWindow::Reserve(int32_t n, int32_t half, SimdLevel level) {
+bool RunningWindow::Reserve(int32_t n, int32_t half, SimdPath level) {
     n_ = n > 0 ? n : 0;
     h_ = half < n_ - 1 ? half : (n_ > 0 ? n_ - 1 : 0);
     if (h_ < 0) h_ = 0;
     const int64_t widest = 2 * int64_t{h_} + 1 < n_ ? 2 * int64_t{h_} + 1 : n_;
     vector_ = false;
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-    vector_ = level == SimdLevel::kAvx512 && widest <= kMaxVectorWindow;
+    vector_ = level == SimdPath::kAvx512 && widest <= kMaxVectorWindow;
 #else
     (void)level;
     (void)widest;

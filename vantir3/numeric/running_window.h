@@ -82,7 +82,7 @@ public:
     // path is taken at the AVX-512 level when every window sum fits in 32
     // bits (windows of at most 65535 samples); false when its memory cannot
     // be had.
-    bool Reserve(int32_t n, int32_t half, SimdLevel level);
+    bool Reserve(int32_t n, int32_t half, SimdPath level);
     int32_t Size() const { return n_; }
     // The half width, limited to n - 1 (a wider window covers the whole trace
     // for every sample, as this one does).

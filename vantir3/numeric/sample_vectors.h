@@ -6,10 +6,10 @@
 
 #include <cstdint>
 
-#if defined(__x86_64__) || defined(__i386__)
+#include "vantir3/numeric/simd_path.h"
+
+#if defined(VANTIR3_HAVE_X86_PATHS)
 #include <immintrin.h>
-#define VANTIR3_HAVE_AVX512_PATH 1
-#define VANTIR3_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
 #endif
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)

@@ -3,7 +3,7 @@
 namespace vantir3 {
 
 SimdPath ChooseSimdPath(SimdPath wanted) {
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(VANTIR3_HAVE_X86_PATHS)
     if (wanted >= SimdPath::kAvx512 && __builtin_cpu_supports("avx512f") &&
         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
         __builtin_cpu_supports("avx512vl"))
@@ -13,7 +13,7 @@ SimdPath ChooseSimdPath(SimdPath wanted) {
 #else
     (void)wanted;
 #endif
-    return SimdPath::kPlain;
+    return SimdPath::kScalar;
 }
 
 }  // namespace vantir3

@@ -46,12 +46,7 @@ int32_t UncappedFrom(int64_t count, double maxGain) {
 }
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-// GCC 12 reports the deliberately undefined vectors inside the intrinsics as
-// maybe uninitialised.
-#pragma GCC diagnostic push
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+VANTIR3_INTRINSICS_BEGIN
 // The vector path gives the scalar formula's bits without its two double
 // divisions. For a window sum S over c samples and a sample x, the scalar
 // path rounds T = 0.5 + 32767 c x / S = (S + 65534 c x) / (2 S):
@@ -181,7 +176,7 @@ VANTIR3_TARGET_AVX512 void StreamAgc(const RunningWindow& window, const AgcBlock
     AgcBlocks b = blocks;
     window.Stream(b.x, true, b);
 }
-#pragma GCC diagnostic pop
+VANTIR3_INTRINSICS_END
 #endif
 }  // namespace
 
@@ -193,7 +188,7 @@ const ProcessDecl kAgcGainDecl = {
     "strength between reflectors becomes meaningless).",
     2, kAgcGainParams};
 
-bool AgcKernel::Reserve(int32_t n, int32_t half, double maxGain, SimdLevel level) {
+bool AgcKernel::Reserve(int32_t n, int32_t half, double maxGain, SimdPath level) {
     maxGain_ = maxGain;
     vector_ = false;
     fullScale_.reset();
@@ -257,7 +252,7 @@ int AgcGain(MeboDataPtr& out, const MeboDataPtr& in, double window, double maxGa
             inCopy = NewScratch<int16_t>(n);
             outCopy = NewScratch<int16_t>(n);
             if (!inCopy || !outCopy) return kStatusAllocationFailed;
-            return kernel.Reserve(static_cast<int32_t>(n), half, maxGain, CpuSimdLevel()) ? kStatusOk : kStatusAllocationFailed;
+            return kernel.Reserve(static_cast<int32_t>(n), half, maxGain, ChooseSimdPath()) ? kStatusOk : kStatusAllocationFailed;
         },
         [&](const TraceSpan& s) {
             OnContiguousTrace(s, inCopy.get(), outCopy.get(),

@@ -40,7 +40,7 @@ public:
     // AVX-512 level for a maximum gain from 1 to 32767 and windows of at most
     // 16383 samples (every window sum then stays below 2^29); false when the
     // memory cannot be had.
-    bool Reserve(int32_t n, int32_t half, double maxGain, SimdLevel level);
+    bool Reserve(int32_t n, int32_t half, double maxGain, SimdPath level);
     // AGC of one trace of n samples (x and y may be the same array):
     // y[i] = AgcSample(x[i], ...) over the window of sample i.
     void Trace(const int16_t* x, int16_t* y) const;

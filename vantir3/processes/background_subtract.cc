@@ -16,12 +16,7 @@ constexpr ParamDecl kBackgroundSubtractParams[] = {
 };
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-// GCC 12 reports the deliberately undefined vectors inside the intrinsics as
-// maybe uninitialised.
-#pragma GCC diagnostic push
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+VANTIR3_INTRINSICS_BEGIN
 VANTIR3_TARGET_AVX512 void SubtractAvx512(const int16_t* x, const int16_t* b, int16_t* y, int32_t n) {
     int32_t k = 0;
     for (; k + 32 <= n; k += 32) {
@@ -60,7 +55,7 @@ VANTIR3_TARGET_AVX512 void RunningAvx512(const int16_t* x, double* average, doub
     for (; k + 16 <= n; k += 16) RunningBlock(x, average, w, y, k, 0xFFFF);
     if (k < n) RunningBlock(x, average, w, y, k, avx512::FirstLanes(n - k));
 }
-#pragma GCC diagnostic pop
+VANTIR3_INTRINSICS_END
 #endif
 
 // The whole part (toward zero) of an average of 16-bit samples.
@@ -73,9 +68,9 @@ const ProcessDecl kBackgroundSubtractDecl = {
     "from the current trace.",
     1, kBackgroundSubtractParams};
 
-void SubtractTrace(const int16_t* x, const int16_t* b, int16_t* y, int32_t n, SimdLevel level) {
+void SubtractTrace(const int16_t* x, const int16_t* b, int16_t* y, int32_t n, SimdPath level) {
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-    if (level == SimdLevel::kAvx512) {
+    if (level == SimdPath::kAvx512) {
         SubtractAvx512(x, b, y, n);
         return;
     }
@@ -85,9 +80,9 @@ void SubtractTrace(const int16_t* x, const int16_t* b, int16_t* y, int32_t n, Si
 }
 
 void RunningBackgroundTrace(const int16_t* x, double* average, double window, int16_t* y, int32_t n,
-                            SimdLevel level) {
+                            SimdPath level) {
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-    if (level == SimdLevel::kAvx512) {
+    if (level == SimdPath::kAvx512) {
         RunningAvx512(x, average, window, y, n);
         return;
     }
@@ -102,7 +97,7 @@ void RunningBackgroundTrace(const int16_t* x, double* average, double window, in
 int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPtr* background,
                        int window) {
     if (background == nullptr && window < 2) return 0;
-    const SimdLevel level = CpuSimdLevel();
+    const SimdPath level = ChooseSimdPath();
     const CommonRegion* region = nullptr;
     Scratch<int16_t> inCopy, outCopy, subtrahend;
     Scratch<double> average;

@@ -18,14 +18,14 @@ extern const ProcessDecl kBackgroundSubtractDecl;
 
 // y[k] = SubtractSaturated16(x[k], b[k]) for k < n (x and y may be the same
 // array).
-void SubtractTrace(const int16_t* x, const int16_t* b, int16_t* y, int32_t n, SimdLevel level);
+void SubtractTrace(const int16_t* x, const int16_t* b, int16_t* y, int32_t n, SimdPath level);
 
 // One trace of the running average: for k < n, average[k] = average[k] +
 // (x[k] - average[k]) / window, then y[k] = SubtractSaturated16(x[k],
 // average[k] truncated toward zero) (x and y may be the same array). The
 // vector path addresses average up to 16 entries beyond n (masked).
 void RunningBackgroundTrace(const int16_t* x, double* average, double window, int16_t* y, int32_t n,
-                            SimdLevel level);
+                            SimdPath level);
 
 // Background subtraction of in into out.
 // - With a background buffer, every trace loses the background's samples

@@ -23,12 +23,7 @@ int32_t TruncateToInt32(double v) {
 }
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-// GCC 12 reports the deliberately undefined vectors inside the intrinsics as
-// maybe uninitialised.
-#pragma GCC diagnostic push
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+VANTIR3_INTRINSICS_BEGIN
 // Dewow of the blocks that RunningWindow::Stream hands out.
 struct DewowBlocks {
     const double* inverse;
@@ -63,7 +58,7 @@ VANTIR3_TARGET_AVX512 void DewowTraceAvx512(const RunningWindow& window, const i
     DewowBlocks blocks = {window.TruncatingInverses(), x, y, sums};
     window.Stream(x, false, blocks);
 }
-#pragma GCC diagnostic pop
+VANTIR3_INTRINSICS_END
 #endif
 }  // namespace
 
@@ -126,7 +121,7 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
             if (average != nullptr && !HoldsSamplesFromCursor(*average, n)) return kAuxTooSmall;
             inCopy = NewScratch<int16_t>(static_cast<size_t>(n));
             outCopy = NewScratch<int16_t>(static_cast<size_t>(n));
-            if (!inCopy || !outCopy || !run.Reserve(n, half, CpuSimdLevel())) return kStatusAllocationFailed;
+            if (!inCopy || !outCopy || !run.Reserve(n, half, ChooseSimdPath())) return kStatusAllocationFailed;
             if (average != nullptr) {
                 partial = NewScratch<int32_t>(static_cast<size_t>(n));
                 totals = NewScratch<int64_t>(static_cast<size_t>(n));

@@ -10,15 +10,13 @@
 #include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-// GCC 12's AVX-512 intrinsics header trips -Wmaybe-uninitialized on its own
-// placeholder vectors; the warning is about the header, not this code.
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+#include "vantir3/numeric/simd_path.h"
+
+#if defined(VANTIR3_HAVE_X86_PATHS)
 #include <immintrin.h>
-#define VANTIR3_HAVE_ENVELOPE_AVX2 1
 #endif
+
+VANTIR3_INTRINSICS_BEGIN
 
 namespace vantir3 {
 
@@ -32,9 +30,9 @@ namespace {
 constexpr double kHilbertGain = 0.6366197832271441;
 constexpr int32_t kBlock = 32;  // samples per vector step
 
-#if defined(VANTIR3_HAVE_ENVELOPE_AVX2)
+#if defined(VANTIR3_HAVE_X86_PATHS)
 // row[j] = x[j] for whole vectors of samples; return the number done.
-__attribute__((target("avx512f"))) int32_t ConvertAvx512(const int16_t* x, double* row, int32_t count) {
+VANTIR3_TARGET_AVX512 int32_t ConvertAvx512(const int16_t* x, double* row, int32_t count) {
     int32_t j = 0;
     for (; j + 16 <= count; j += 16) {
         const __m512i w = _mm512_cvtepi16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x + j)));
@@ -44,7 +42,7 @@ __attribute__((target("avx512f"))) int32_t ConvertAvx512(const int16_t* x, doubl
     return j;
 }
 
-__attribute__((target("avx2,fma"))) int32_t ConvertAvx2(const int16_t* x, double* row, int32_t count) {
+VANTIR3_TARGET_AVX2 int32_t ConvertAvx2(const int16_t* x, double* row, int32_t count) {
     int32_t j = 0;
     for (; j + 8 <= count; j += 8) {
         const __m256i w = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + j)));
@@ -79,7 +77,7 @@ public:
     void Load(const int16_t* x, ptrdiff_t step, SimdPath path) {
         double* row = Row();
         int32_t j = 0;
-#if defined(VANTIR3_HAVE_ENVELOPE_AVX2)
+#if defined(VANTIR3_HAVE_X86_PATHS)
         if (step == 1 && path == SimdPath::kAvx512) j = ConvertAvx512(x, row, s_);
         if (step == 1 && path == SimdPath::kAvx2) j = ConvertAvx2(x, row, s_);
 #else
@@ -125,16 +123,16 @@ void EnvelopeScalar(const double* row, int16_t* out, int32_t count, int32_t lag)
     for (int32_t n = 0; n < count; ++n) out[n] = EnvelopeAt(row + n, lag);
 }
 
-#if defined(VANTIR3_HAVE_ENVELOPE_AVX2)
+#if defined(VANTIR3_HAVE_X86_PATHS)
 
 // RoundEnvelope on four or eight lanes: e >= 0, so only the upper limit can
 // apply, and the conversion truncates.
-__attribute__((target("avx2,fma"))) inline __m128i RoundEnvelopeAvx2(__m256d v) {
+VANTIR3_TARGET_AVX2 inline __m128i RoundEnvelopeAvx2(__m256d v) {
     const __m256d e = _mm256_min_pd(_mm256_sqrt_pd(v), _mm256_set1_pd(32767.0));
     return _mm256_cvttpd_epi32(_mm256_add_pd(e, _mm256_set1_pd(0.5)));
 }
 
-__attribute__((target("avx512f"))) inline __m256i RoundEnvelopeAvx512(__m512d v) {
+VANTIR3_TARGET_AVX512 inline __m256i RoundEnvelopeAvx512(__m512d v) {
     const __m512d e = _mm512_min_pd(_mm512_sqrt_pd(v), _mm512_set1_pd(32767.0));
     return _mm512_cvttpd_epi32(_mm512_add_pd(e, _mm512_set1_pd(0.5)));
 }
@@ -145,12 +143,12 @@ __attribute__((target("avx512f"))) inline __m256i RoundEnvelopeAvx512(__m512d v)
 // correctly rounded, the bits of the division (a classical property of
 // division through a correctly rounded reciprocal, for operands far from
 // overflow and underflow, as these whole numbers below 2^17 are).
-__attribute__((target("avx512f"))) inline __m512d DivideAvx512(__m512d t, __m512d k, __m512d y) {
+VANTIR3_TARGET_AVX512 inline __m512d DivideAvx512(__m512d t, __m512d k, __m512d y) {
     const __m512d q = _mm512_mul_pd(t, y);
     return _mm512_fmadd_pd(_mm512_fnmadd_pd(q, k, t), y, q);
 }
 
-__attribute__((target("avx2,fma"))) inline __m256d DivideAvx2(__m256d t, __m256d k, __m256d y) {
+VANTIR3_TARGET_AVX2 inline __m256d DivideAvx2(__m256d t, __m256d k, __m256d y) {
     const __m256d q = _mm256_mul_pd(t, y);
     return _mm256_fmadd_pd(_mm256_fnmadd_pd(q, k, t), y, q);
 }
@@ -162,7 +160,7 @@ __attribute__((target("avx2,fma"))) inline __m256d DivideAvx2(__m256d t, __m256d
 // out: all give the same bits. kLag is the lag when it is fixed at compile
 // time (the common short filters, unrolled), or -1.
 template <int kLag>
-__attribute__((target("avx512f"))) void EnvelopeAvx512(const double* row, int16_t* out, int32_t blocks,
+VANTIR3_TARGET_AVX512 void EnvelopeAvx512(const double* row, int16_t* out, int32_t blocks,
                                                        int32_t lag, const double* reciprocal) {
     constexpr int kVectors = kBlock / 8;
     if (kLag >= 0) lag = kLag;
@@ -198,7 +196,7 @@ __attribute__((target("avx512f"))) void EnvelopeAvx512(const double* row, int16_
 }
 
 // EnvelopeAvx512 with the short filters unrolled.
-__attribute__((target("avx512f"))) void EnvelopeAvx512Any(const double* row, int16_t* out, int32_t blocks,
+VANTIR3_TARGET_AVX512 void EnvelopeAvx512Any(const double* row, int16_t* out, int32_t blocks,
                                                           int32_t lag, const double* reciprocal) {
     switch (lag) {
         case 0:
@@ -219,7 +217,7 @@ __attribute__((target("avx512f"))) void EnvelopeAvx512Any(const double* row, int
 }
 
 // The same with four lanes per vector.
-__attribute__((target("avx2,fma"))) void EnvelopeAvx2(const double* row, int16_t* out, int32_t blocks,
+VANTIR3_TARGET_AVX2 void EnvelopeAvx2(const double* row, int16_t* out, int32_t blocks,
                                                       int32_t lag, const double* reciprocal) {
     const int32_t count = blocks * kBlock;
     const __m256d gain = _mm256_set1_pd(kHilbertGain);
@@ -249,7 +247,7 @@ __attribute__((target("avx2,fma"))) void EnvelopeAvx2(const double* row, int16_t
 }
 
 // DivideAvx512 / DivideAvx2 over whole vectors; return the number done.
-__attribute__((target("avx512f"))) int32_t DivideValuesAvx512(const double* t, int32_t k, double* out,
+VANTIR3_TARGET_AVX512 int32_t DivideValuesAvx512(const double* t, int32_t k, double* out,
                                                               int32_t count) {
     int32_t n = 0;
     for (; n + 8 <= count; n += 8)
@@ -258,7 +256,7 @@ __attribute__((target("avx512f"))) int32_t DivideValuesAvx512(const double* t, i
     return n;
 }
 
-__attribute__((target("avx2,fma"))) int32_t DivideValuesAvx2(const double* t, int32_t k, double* out,
+VANTIR3_TARGET_AVX2 int32_t DivideValuesAvx2(const double* t, int32_t k, double* out,
                                                              int32_t count) {
     int32_t n = 0;
     for (; n + 4 <= count; n += 4)
@@ -275,7 +273,7 @@ using Path = SimdPath;
 void EnvelopeBlocks(Path path, const double* row, int16_t* out, int32_t blocks, int32_t lag,
                     const double* reciprocal) {
     switch (path) {
-#if defined(VANTIR3_HAVE_ENVELOPE_AVX2)
+#if defined(VANTIR3_HAVE_X86_PATHS)
         case Path::kAvx512:
             EnvelopeAvx512Any(row, out, blocks, lag, reciprocal);
             break;
@@ -307,7 +305,7 @@ void EnvelopeTrace(const TraceSpan& t, int32_t lag, Path path, PaddedTrace& pad)
 
 void EnvelopeDivideValues(const double* t, int32_t k, double* out, int32_t count, SimdPath path) {
     int32_t n = 0;
-#if defined(VANTIR3_HAVE_ENVELOPE_AVX2)
+#if defined(VANTIR3_HAVE_X86_PATHS)
     switch (ChooseSimdPath(path)) {
         case Path::kAvx512:
             n = DivideValuesAvx512(t, k, out, count);
@@ -365,3 +363,5 @@ int CCdpProcessToolbox::CdpEnvelope(MeboDataPtr& out, const MeboDataPtr& in, SCD
                                     int window) {
     return vantir3::Envelope(out, in, &stats, window);
 }
+
+VANTIR3_INTRINSICS_END

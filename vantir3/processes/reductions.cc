@@ -472,13 +472,13 @@ void RunPlane(const ReductionLines& s, int32_t ni, Kernel& kernel, bool rowsAllo
 
 // Runs plane.Run<L>() with the lane vector of the instruction-set path;
 // each variant has every function of the plane inlined into it.
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(VANTIR3_HAVE_X86_PATHS)
 template <class Plane>
-__attribute__((target("avx512f,avx512bw"), flatten)) void RunAvx512(const Plane& plane) {
+VANTIR3_TARGET_AVX512 __attribute__((flatten)) void RunAvx512(const Plane& plane) {
     plane.template Run<Lanes32>();
 }
 template <class Plane>
-__attribute__((target("avx2"), flatten)) void RunAvx2(const Plane& plane) {
+VANTIR3_TARGET_AVX2 __attribute__((flatten)) void RunAvx2(const Plane& plane) {
     plane.template Run<Lanes16>();
 }
 #endif
@@ -490,7 +490,7 @@ __attribute__((flatten)) void RunPlain(const Plane& plane) {
 template <class Plane>
 void RunOnPath(SimdPath path, const Plane& plane) {
     switch (path) {
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(VANTIR3_HAVE_X86_PATHS)
         case SimdPath::kAvx512:
             RunAvx512(plane);
             return;
@@ -645,10 +645,7 @@ private:
 // ---- Decimation -----------------------------------------------------------
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-#pragma GCC diagnostic push
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+VANTIR3_INTRINSICS_BEGIN
 // Decimation of contiguous lines whose picks are every stride-th sample from
 // the first (stride 2 to 4): sixteen picks a step, permuted out of the 64
 // samples that hold them. Returns the number of picks done per line (the
@@ -671,7 +668,7 @@ VANTIR3_TARGET_AVX512 int32_t StridedPicks(const ReductionLines& s, int32_t coun
     }
     return done;
 }
-#pragma GCC diagnostic pop
+VANTIR3_INTRINSICS_END
 #endif
 
 class DecimationKernel {
@@ -817,12 +814,7 @@ private:
 };
 
 #if defined(VANTIR3_HAVE_AVX512_PATH)
-// GCC 12 reports the deliberately undefined vectors inside the intrinsics as
-// maybe uninitialised.
-#pragma GCC diagnostic push
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+VANTIR3_INTRINSICS_BEGIN
 // The rounded means of sums of n = 2^kShift samples (|sum| <= 2^20) in
 // 32-bit lanes: sign(sum) * ((|sum| + n / 2) >> kShift), the truncated
 // quotient that RoundedMean takes.
@@ -887,7 +879,7 @@ VANTIR3_TARGET_AVX512 int32_t UniformAverageRows(const ReductionLines& s, int32_
     }
     return lines;
 }
-#pragma GCC diagnostic pop
+VANTIR3_INTRINSICS_END
 
 // The uniform kernels over a plane, for groups of 2^shift: along contiguous
 // samples a line at a time, or across contiguous lines. Returns the number
