@@ -160,6 +160,68 @@ void RunStages(double* buf, size_t line, size_t w, const double* tw, size_t rows
     }
 }
 
+// One row's share of separating (isign +1) or merging (isign -1) the two
+// real transforms packed in a complex one: the value at frequency k of row a
+// (k = 0 ... n3/4) is combined with the one at n3/2 - k of its mirror row b
+// (frequencies negated along the slower dimensions; b may be a itself), the
+// pair at k = 0 with the mirror's Nyquist value s[0], s[1]. Each pair of
+// mirror rows takes two calls, one per row, lower row first: both update the
+// self-paired middle column k = n3/4.
+void SplitRow(double* a, double* b, double* s, size_t n3, const double* tw, int isign) {
+    const double c1 = 0.5;
+    const double c2 = -0.5 * isign;
+    {
+        const double h1r = c1 * (a[0] + s[0]);
+        const double h1i = c1 * (a[1] - s[1]);
+        const double h2i = c2 * (a[0] - s[0]);
+        const double h2r = -c2 * (a[1] + s[1]);
+        a[0] = h1r + h2r;
+        a[1] = h1i + h2i;
+        s[0] = h1r - h2r;
+        s[1] = h2i - h1i;
+    }
+    const size_t nk = n3 / 4 + 1;
+    size_t k = 1;
+    // A vector of k at a time below the middle column (where the values of
+    // a row and of its mirror positions never overlap), the rest one by one;
+    // the same operations in the same order per value.
+    {
+        const hn::ScalableTag<double> d;
+        const size_t lanes = hn::Lanes(d);
+        const auto vc1 = hn::Set(d, c1), vc2 = hn::Set(d, c2), vmc2 = hn::Set(d, -c2);
+        for (; k + lanes <= n3 / 4; k += lanes) {
+            double* qlow = b + (n3 - 2 * (k + lanes - 1));
+            hn::Vec<decltype(d)> pr, pi, qr, qi, wr, wi;
+            hn::LoadInterleaved2(d, a + 2 * k, pr, pi);
+            hn::LoadInterleaved2(d, qlow, qr, qi);
+            qr = hn::Reverse(d, qr);
+            qi = hn::Reverse(d, qi);
+            hn::LoadInterleaved2(d, tw + 2 * k, wr, wi);
+            const auto h1r = vc1 * (pr + qr);
+            const auto h1i = vc1 * (pi - qi);
+            const auto h2i = vc2 * (pr - qr);
+            const auto h2r = vmc2 * (pi + qi);
+            hn::StoreInterleaved2(h1r + wr * h2r - wi * h2i, h1i + wr * h2i + wi * h2r, d, a + 2 * k);
+            hn::StoreInterleaved2(hn::Reverse(d, h1r - wr * h2r + wi * h2i),
+                                  hn::Reverse(d, hn::Neg(h1i) + wr * h2i + wi * h2r), d, qlow);
+        }
+    }
+    for (; k < nk; ++k) {
+        double* p = a + 2 * k;
+        double* q = b + (n3 - 2 * k);
+        const double wr = tw[2 * k];
+        const double wi = tw[2 * k + 1];
+        const double h1r = c1 * (p[0] + q[0]);
+        const double h1i = c1 * (p[1] - q[1]);
+        const double h2i = c2 * (p[0] - q[0]);
+        const double h2r = -c2 * (p[1] + q[1]);
+        p[0] = h1r + wr * h2r - wi * h2i;
+        p[1] = h1i + wr * h2i + wi * h2r;
+        q[0] = h1r - wr * h2r + wi * h2i;
+        q[1] = -h1i + wr * h2i + wi * h2r;
+    }
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace numeric
 HWY_AFTER_NAMESPACE();
@@ -168,6 +230,7 @@ HWY_AFTER_NAMESPACE();
 namespace numeric {
 
 HWY_EXPORT(RunStages);
+HWY_EXPORT(SplitRow);
 
 namespace {
 
@@ -280,7 +343,7 @@ size_t BufferLine(size_t width) { return 2 * width + kPad; }
 // kWrite: the lines are about to be written.
 template <bool kWrite>
 void PrefetchTile(const double* first, size_t n, size_t inner, const Blocking& blk, size_t k0,
-                  size_t tile, size_t bytes) {
+                  size_t tile, size_t bytes, size_t lo, size_t hi) {
     constexpr size_t kAhead = 2;
     constexpr size_t kLineBytes = 64;
     const size_t k = k0 + kAhead * tile;
@@ -288,6 +351,7 @@ void PrefetchTile(const double* first, size_t n, size_t inner, const Blocking& b
     for (size_t q = 0; q < blk.reps; ++q) {
         const char* src = reinterpret_cast<const char*>(first + 2 * (q * n + k) * inner);
         for (size_t t = 0; t < tile; ++t) {
+            if (k + t < lo || k + t >= hi) continue;
             const char* row = src + t * inner * 2 * sizeof(double);
             for (size_t b = 0; b < bytes; b += kLineBytes) __builtin_prefetch(row + b, kWrite ? 1 : 0);
         }
@@ -295,10 +359,11 @@ void PrefetchTile(const double* first, size_t n, size_t inner, const Blocking& b
 }
 
 // kOneColumn: the block takes one value per row and transform (blk.cols is
-// 1), the usual case along the fastest dimension.
+// 1), the usual case along the fastest dimension. Elements k outside lo ...
+// hi - 1 are known to be +0: they are not read, +0 is written in their place.
 template <bool kOneColumn>
 void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, size_t line,
-            double* buf) {
+            double* buf, size_t lo, size_t hi) {
     const size_t cols = kOneColumn ? 1 : blk.cols;
     const size_t tile = n < kTile ? n : kTile;
     size_t rev[kTile];
@@ -308,13 +373,19 @@ void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, si
             rev[t] = next;
             next = NextReversed(next, n);
         }
-        if (!kOneColumn) PrefetchTile<false>(first, n, inner, blk, k0, tile, cols * 2 * sizeof(double));
+        if (!kOneColumn) {
+            PrefetchTile<false>(first, n, inner, blk, k0, tile, cols * 2 * sizeof(double), lo, hi);
+        }
         for (size_t q = 0; q < blk.reps; ++q) {
             const double* src = first + 2 * (q * n + k0) * inner;
             for (size_t t = 0; t < tile; ++t) {
                 const double* s = src + 2 * t * inner;
                 double* re = buf + rev[t] * line + q * cols;
                 double* im = re + blk.width;
+                if (k0 + t < lo || k0 + t >= hi) {
+                    for (size_t p = 0; p < cols; ++p) re[p] = im[p] = 0.0;
+                    continue;
+                }
                 for (size_t p = 0; p < cols; ++p) {
                     re[p] = s[2 * p];
                     im[p] = s[2 * p + 1];
@@ -325,17 +396,22 @@ void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, si
 }
 
 // Copies buf back to the block whose first transform starts at `out`, in the
-// same tiles as CopyIn.
+// same tiles as CopyIn: only the elements k in lo ... hi - 1, the others are
+// not wanted.
 template <bool kOneColumn>
 void CopyOut(double* out, size_t n, size_t inner, const Blocking& blk, size_t line,
-             const double* buf) {
+             const double* buf, size_t lo, size_t hi) {
     const size_t cols = kOneColumn ? 1 : blk.cols;
     const size_t tile = n < kTile ? n : kTile;
     for (size_t k0 = 0; k0 < n; k0 += tile) {
-        if (!kOneColumn) PrefetchTile<true>(out, n, inner, blk, k0, tile, cols * 2 * sizeof(double));
+        if (k0 + tile <= lo || k0 >= hi) continue;
+        if (!kOneColumn) {
+            PrefetchTile<true>(out, n, inner, blk, k0, tile, cols * 2 * sizeof(double), lo, hi);
+        }
         for (size_t q = 0; q < blk.reps; ++q) {
             double* dst = out + 2 * (q * n + k0) * inner;
             for (size_t t = 0; t < tile; ++t) {
+                if (k0 + t < lo || k0 + t >= hi) continue;
                 double* s = dst + 2 * t * inner;
                 const double* re = buf + (k0 + t) * line + q * cols;
                 const double* im = re + blk.width;
@@ -354,8 +430,12 @@ void CopyOut(double* out, size_t n, size_t inner, const Blocking& blk, size_t li
 // imaginary parts; all stages run there, and the block is copied back.
 // Copying avoids the cache conflicts of rows a power of two apart and lets
 // every butterfly run over contiguous real and imaginary parts.
+// Elements k outside inLo ... inHi - 1 of every transform are +0 on input
+// (not read); only elements outLo ... outHi - 1 are wanted on output
+// (written).
 void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const double* tw,
-                        double* buf) {
+                        double* buf, size_t inLo = 0, size_t inHi = SIZE_MAX, size_t outLo = 0,
+                        size_t outHi = SIZE_MAX) {
     const Blocking blk = BlockingFor(n, inner, outer);
     const size_t w = blk.width;
     const size_t line = BufferLine(w);
@@ -366,9 +446,9 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
             const double* first = d + 2 * (r0 * n * inner + p0);
 
             if (blk.cols == 1) {
-                CopyIn<true>(first, n, inner, blk, line, buf);
+                CopyIn<true>(first, n, inner, blk, line, buf, inLo, inHi);
             } else {
-                CopyIn<false>(first, n, inner, blk, line, buf);
+                CopyIn<false>(first, n, inner, blk, line, buf, inLo, inHi);
             }
 
             // The first stages combine neighbouring rows only: they run on
@@ -381,9 +461,9 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
 
             double* out = d + 2 * (r0 * n * inner + p0);
             if (blk.cols == 1) {
-                CopyOut<true>(out, n, inner, blk, line, buf);
+                CopyOut<true>(out, n, inner, blk, line, buf, outLo, outHi);
             } else {
-                CopyOut<false>(out, n, inner, blk, line, buf);
+                CopyOut<false>(out, n, inner, blk, line, buf, outLo, outHi);
             }
         }
     }
@@ -398,43 +478,6 @@ void FillSplitTwiddles(double* tw, size_t n3, int isign) {
         tw[2 * k] = w.re();
         tw[2 * k + 1] = w.im();
         w.Advance();
-    }
-}
-
-// One row's share of separating (isign +1) or merging (isign -1) the two
-// real transforms packed in a complex one: the value at frequency k of row a
-// (k = 0 ... n3/4) is combined with the one at n3/2 - k of its mirror row b
-// (frequencies negated along the slower dimensions; b may be a itself), the
-// pair at k = 0 with the mirror's Nyquist value s[0], s[1]. Each pair of
-// mirror rows takes two calls, one per row, lower row first: both update the
-// self-paired middle column k = n3/4.
-void SplitRow(double* a, double* b, double* s, size_t n3, const double* tw, int isign) {
-    const double c1 = 0.5;
-    const double c2 = -0.5 * isign;
-    {
-        const double h1r = c1 * (a[0] + s[0]);
-        const double h1i = c1 * (a[1] - s[1]);
-        const double h2i = c2 * (a[0] - s[0]);
-        const double h2r = -c2 * (a[1] + s[1]);
-        a[0] = h1r + h2r;
-        a[1] = h1i + h2i;
-        s[0] = h1r - h2r;
-        s[1] = h2i - h1i;
-    }
-    const size_t nk = n3 / 4 + 1;
-    for (size_t k = 1; k < nk; ++k) {
-        double* p = a + 2 * k;
-        double* q = b + (n3 - 2 * k);
-        const double wr = tw[2 * k];
-        const double wi = tw[2 * k + 1];
-        const double h1r = c1 * (p[0] + q[0]);
-        const double h1i = c1 * (p[1] - q[1]);
-        const double h2i = c2 * (p[0] - q[0]);
-        const double h2r = -c2 * (p[1] + q[1]);
-        p[0] = h1r + wr * h2r - wi * h2i;
-        p[1] = h1i + wr * h2i + wi * h2r;
-        q[0] = h1r - wr * h2r + wi * h2i;
-        q[1] = -h1i + wr * h2i + wi * h2r;
     }
 }
 
@@ -534,7 +577,7 @@ void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,
         const size_t j1 = (n1 - i1) % n1;
         for (size_t i2 = 0; i2 < n2; ++i2) {
             const size_t j2 = (n2 - i2) % n2;
-            SplitRow(x + (i1 * n2 + i2) * n3, x + (j1 * n2 + j2) * n3, speq[j1 + 1] + 1 + 2 * j2, n3,
+            HWY_DYNAMIC_DISPATCH(SplitRow)(x + (i1 * n2 + i2) * n3, x + (j1 * n2 + j2) * n3, speq[j1 + 1] + 1 + 2 * j2, n3,
                      tw, isign);
         }
     }
@@ -588,9 +631,19 @@ void RealFft2D::RowTransforms(double* x, size_t first, size_t count, int isign) 
     TransformDimension(x + first * length_, length_ / 2, 1, count, rowTw_[SignSlot(isign)], buf_);
 }
 
-void RealFft2D::ColumnTransforms(double* x, int isign) {
+namespace {
+
+// The end of a run of rows, limited to the grid's `rows`.
+size_t RunEnd(const GridRows& r, size_t rows) {
+    return r.first >= rows || r.count >= rows - r.first ? rows : r.first + r.count;
+}
+
+}  // namespace
+
+void RealFft2D::ColumnTransforms(double* x, int isign, GridRows input, GridRows output) {
     if (rows_ < 2) return;
-    TransformDimension(x, rows_, length_ / 2, 1, colTw_[SignSlot(isign)], buf_);
+    TransformDimension(x, rows_, length_ / 2, 1, colTw_[SignSlot(isign)], buf_, input.first,
+                       RunEnd(input, rows_), output.first, RunEnd(output, rows_));
 }
 
 void RealFft2D::KeepNyquist(const double* x, double* speq, size_t i) const {
@@ -602,8 +655,8 @@ void RealFft2D::SplitPair(double* x, double* speq, size_t i, int isign) const {
     const size_t j = Mirror(i);
     const double* tw = splitTw_[SignSlot(isign)];
     const size_t lo = i < j ? i : j, hi = i < j ? j : i;
-    SplitRow(x + lo * length_, x + hi * length_, speq + 2 * hi, length_, tw, isign);
-    if (hi != lo) SplitRow(x + hi * length_, x + lo * length_, speq + 2 * lo, length_, tw, isign);
+    HWY_DYNAMIC_DISPATCH(SplitRow)(x + lo * length_, x + hi * length_, speq + 2 * hi, length_, tw, isign);
+    if (hi != lo) HWY_DYNAMIC_DISPATCH(SplitRow)(x + hi * length_, x + lo * length_, speq + 2 * lo, length_, tw, isign);
 }
 
 }  // namespace numeric

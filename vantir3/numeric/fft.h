@@ -6,6 +6,7 @@
 #define VANTIR3_NUMERIC_FFT_H_
 
 #include <cstddef>
+#include <cstdint>
 
 namespace numeric {
 
@@ -49,6 +50,12 @@ void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,
 // any grouping; rows known to be all +0 may be left out of RowTransforms
 // (their transform is all +0). The twiddles and block buffer are made once
 // by the constructor (failure ends the process through nrerror).
+// A run of grid rows: first ... first + count - 1 (limited to the grid).
+struct GridRows {
+    size_t first = 0;
+    size_t count = SIZE_MAX;
+};
+
 class RealFft2D {
 public:
     RealFft2D(size_t rows, size_t length);
@@ -59,8 +66,11 @@ public:
     // Complex transforms (length / 2 values) along rows first ... first +
     // count - 1.
     void RowTransforms(double* x, size_t first, size_t count, int isign);
-    // Complex transforms (rows values) along every column.
-    void ColumnTransforms(double* x, int isign);
+    // Complex transforms (rows values) along every column. Rows outside
+    // `input` are taken as +0 (whatever they hold, they are not read); only
+    // the rows of `output` are written, the others are left as they were.
+    void ColumnTransforms(double* x, int isign, GridRows input = GridRows(),
+                          GridRows output = GridRows());
     // The mirror row of row i: (rows - i) mod rows.
     size_t Mirror(size_t i) const { return (rows_ - i) % rows_; }
     // speq[2i], speq[2i+1] = the frequency-0 value of row i, before the

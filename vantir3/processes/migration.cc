@@ -198,23 +198,21 @@ StoltMigrator::~StoltMigrator() {
     numeric::free_dvector(scale_, 0, rows - 1);
 }
 
-// grid[1][offset + t + 1][s + 1 - s0] = sample (t, s) for s >= s0; every
-// other value of the grid is 0 (zero fill in time and across traces).
+// grid row offset + t, value s - s0 = sample (t, s) for s >= s0, the rest of
+// the row 0 (zero fill in time). The rows outside the traces are zero fill
+// too, but nothing reads them before the forward column transforms write
+// them (those take them as 0), so they are not written here.
 void StoltMigrator::Load(const SectionAccess& in) {
     const int64_t nt = nt_;
-    double* base = grid_;
-    std::memset(base, 0, static_cast<size_t>(offset_ * nt) * sizeof(double));
     const int64_t used = samples_ - s0_;
     for (int32_t t = 0; t < traces_; ++t) {
-        double* col = base + (offset_ + t) * nt;
+        double* col = grid_ + (offset_ + t) * nt;
         if (used > 0) {
             const uint8_t* p = in.At(t, s0_);
             for (int64_t k = 0; k < used; ++k, p += in.sampleStride) col[k] = Load16(p);
         }
         std::memset(col + used, 0, static_cast<size_t>(nt - used) * sizeof(double));
     }
-    const int64_t after = nx_ - offset_ - traces_;
-    std::memset(base + (offset_ + traces_) * nt, 0, static_cast<size_t>(after * nt) * sizeof(double));
 }
 
 // Pass 1 of the remapping for one column: for every output row j (rows of
@@ -362,11 +360,16 @@ int StoltMigrator::Run(const SectionAccess& in, const SectionAccess& out) {
     // rlft3 forward and inverse in steps (see numeric::RealFft2D): the row
     // transforms skip the zero rows on both sides of the traces, and the
     // spectral steps between the column transforms share one sweep.
+    // The rows outside the traces are +0 before the forward column
+    // transforms, which take them as such without reading them; with
+    // normalisation only the rows of the traces are wanted back.
     Load(in);
-    fft_->RowTransforms(grid_, static_cast<size_t>(offset_), static_cast<size_t>(traces_), 1);
-    fft_->ColumnTransforms(grid_, 1);
+    const numeric::GridRows traceRows{static_cast<size_t>(offset_), static_cast<size_t>(traces_)};
+    fft_->RowTransforms(grid_, traceRows.first, traceRows.count, 1);
+    fft_->ColumnTransforms(grid_, 1, traceRows);
     const double largestScale = SpectralPass();
-    fft_->ColumnTransforms(grid_, -1);
+    fft_->ColumnTransforms(grid_, -1, numeric::GridRows(),
+                           normalise_ ? traceRows : numeric::GridRows());
 
     double gain = 0.0;
     if (normalise_) {
