@@ -210,6 +210,9 @@ TEST_F(Cli, ListConvertAndCommandAbbreviations) {
     EXPECT_EQ(RunCli({"li"}).output, r.output);  // a unique prefix names the command
     EXPECT_EQ(RunCli({"process", "--help"}).status, 0);
     const std::string in = Synth("c.DZT");
+    // Each -s takes one step, so a file may follow it.
+    r = RunCli({"process", "-s", "dewow", in, "-s", "agc", "-o", Path("d.DZT")});
+    EXPECT_EQ(r.status, 0) << r.output;
     r = RunCli({"convert", in, Path("c.sgy")});
     ASSERT_EQ(r.status, 0) << r.output;
     r = RunCli({"info", "--json", Path("c.sgy")});

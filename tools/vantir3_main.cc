@@ -72,6 +72,7 @@ void ExpandCommandPrefix(CLI::App& app, std::vector<std::string>& args) {
 int main(int argc, char** argv) {
     CLI::App app{"vantir3: ground-penetrating-radar survey files processed with the VANTIR3 library.\n"
                  "Exit status: 0 success, 1 a file or output failed, 2 a refused command line."};
+    app.name("vantir3");
     app.set_version_flag("--version", "vantir3 0.1.0");
     app.require_subcommand(1);
 
@@ -105,7 +106,8 @@ int main(int argc, char** argv) {
     process->add_option("-s,--step", req.steps,
                         "A step NAME[:VALUE | :CODE=value,...], e.g. dewow, sec2:auto, agc:WINDOW=2,MAXGN@=200, "
                         "bgsub:50, migrate:velocity=0.1 (see 'vantir3 list')")
-        ->required();
+        ->required()
+        ->allow_extra_args(false);  // one step per -s: what follows may be a file
     auto* o = process->add_option("-o,--output", req.output, "Output file (its extension chooses the format)");
     process->add_option("-O,--output-dir", req.outputDir, "Output folder (one file per input, same name)")->excludes(o);
     process->add_option("--png,--picture", req.picture, "Picture of the result (.png, .pdf or .svg)");
