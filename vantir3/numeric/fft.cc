@@ -397,14 +397,23 @@ void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, si
 
 // Copies buf back to the block whose first transform starts at `out`, in the
 // same tiles as CopyIn: only the elements k in lo ... hi - 1, the others are
-// not wanted.
+// not wanted. With a sink (only for blocks of one run of columns, blk.reps
+// 1, starting at column p0), the values go there instead.
 template <bool kOneColumn>
 void CopyOut(double* out, size_t n, size_t inner, const Blocking& blk, size_t line,
-             const double* buf, size_t lo, size_t hi) {
+             const double* buf, size_t lo, size_t hi, RowSink* sink, size_t p0) {
     const size_t cols = kOneColumn ? 1 : blk.cols;
     const size_t tile = n < kTile ? n : kTile;
     for (size_t k0 = 0; k0 < n; k0 += tile) {
         if (k0 + tile <= lo || k0 >= hi) continue;
+        if (sink != nullptr) {
+            for (size_t k = k0; k < k0 + tile; ++k) {
+                if (k < lo || k >= hi) continue;
+                const double* re = buf + k * line;
+                sink->Take(k, p0, cols, re, re + blk.width);
+            }
+            continue;
+        }
         if (!kOneColumn) {
             PrefetchTile<true>(out, n, inner, blk, k0, tile, cols * 2 * sizeof(double), lo, hi);
         }
@@ -435,7 +444,7 @@ void CopyOut(double* out, size_t n, size_t inner, const Blocking& blk, size_t li
 // (written).
 void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const double* tw,
                         double* buf, size_t inLo = 0, size_t inHi = SIZE_MAX, size_t outLo = 0,
-                        size_t outHi = SIZE_MAX) {
+                        size_t outHi = SIZE_MAX, RowSink* sink = nullptr) {
     const Blocking blk = BlockingFor(n, inner, outer);
     const size_t w = blk.width;
     const size_t line = BufferLine(w);
@@ -461,9 +470,9 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
 
             double* out = d + 2 * (r0 * n * inner + p0);
             if (blk.cols == 1) {
-                CopyOut<true>(out, n, inner, blk, line, buf, outLo, outHi);
+                CopyOut<true>(out, n, inner, blk, line, buf, outLo, outHi, sink, p0);
             } else {
-                CopyOut<false>(out, n, inner, blk, line, buf, outLo, outHi);
+                CopyOut<false>(out, n, inner, blk, line, buf, outLo, outHi, sink, p0);
             }
         }
     }
@@ -640,10 +649,18 @@ size_t RunEnd(const GridRows& r, size_t rows) {
 
 }  // namespace
 
-void RealFft2D::ColumnTransforms(double* x, int isign, GridRows input, GridRows output) {
-    if (rows_ < 2) return;
+void RealFft2D::ColumnTransforms(double* x, int isign, GridRows input, GridRows output,
+                                 RowSink* sink) {
+    const size_t lo = output.first, hi = RunEnd(output, rows_);
+    if (rows_ < 2) {
+        // A single row: its column transforms leave it as it is.
+        if (sink != nullptr && lo < hi) {
+            for (size_t p = 0; p < length_ / 2; ++p) sink->Take(0, p, 1, x + 2 * p, x + 2 * p + 1);
+        }
+        return;
+    }
     TransformDimension(x, rows_, length_ / 2, 1, colTw_[SignSlot(isign)], buf_, input.first,
-                       RunEnd(input, rows_), output.first, RunEnd(output, rows_));
+                       RunEnd(input, rows_), lo, hi, sink);
 }
 
 void RealFft2D::KeepNyquist(const double* x, double* speq, size_t i) const {

@@ -56,6 +56,19 @@ struct GridRows {
     size_t count = SIZE_MAX;
 };
 
+// Takes rows of the column transforms' results in place of the grid: the
+// complex values column ... column + count - 1 of grid row `row`, real parts
+// in re[0 .. count-1], imaginary parts in im[0 .. count-1] (the grid's
+// x[row * length + 2 * (column + p)] and the value after it).
+class RowSink {
+public:
+    virtual void Take(size_t row, size_t column, size_t count, const double* re,
+                      const double* im) = 0;
+
+protected:
+    ~RowSink() = default;
+};
+
 class RealFft2D {
 public:
     RealFft2D(size_t rows, size_t length);
@@ -69,8 +82,9 @@ public:
     // Complex transforms (rows values) along every column. Rows outside
     // `input` are taken as +0 (whatever they hold, they are not read); only
     // the rows of `output` are written, the others are left as they were.
+    // With a sink, the rows of `output` go to the sink instead of the grid.
     void ColumnTransforms(double* x, int isign, GridRows input = GridRows(),
-                          GridRows output = GridRows());
+                          GridRows output = GridRows(), RowSink* sink = nullptr);
     // The mirror row of row i: (rows - i) mod rows.
     size_t Mirror(size_t i) const { return (rows_ - i) % rows_; }
     // speq[2i], speq[2i+1] = the frequency-0 value of row i, before the

@@ -344,6 +344,39 @@ double StoltMigrator::SpectralPass() {
 
 // out (t, s) = 0 for s <= s0, else trunc(gain * grid[1][offset + t + 1][s + 1 - s0])
 // limited to -32767 ... 32767.
+// The samples of the traces straight from the inverse column transforms
+// (with normalisation the gain is known before them): out (t, s) for
+// s = s0 + m, m = 2c or 2c + 1 the real values of complex column c of grid
+// row offset + t, as Store writes them from the grid.
+class StoreSink final : public numeric::RowSink {
+public:
+    StoreSink(const SectionAccess& out, int64_t offset, int32_t traces, int32_t samples, int32_t s0,
+              double gain)
+        : out_(out), offset_(offset), traces_(traces), samples_(samples), s0_(s0), gain_(gain) {}
+    void Take(size_t row, size_t column, size_t count, const double* re, const double* im) override {
+        const int64_t t = static_cast<int64_t>(row) - offset_;
+        if (t < 0 || t >= traces_) return;
+        uint8_t* base = out_.At(static_cast<int32_t>(t), 0);
+        // Samples s0 + 1 ... samples - 1 come from the grid (m >= 1).
+        const int64_t m0 = 2 * static_cast<int64_t>(column);
+        for (size_t p = 0; p < count; ++p) {
+            const int64_t m = m0 + 2 * static_cast<int64_t>(p);
+            const int64_t s = s0_ + m;
+            if (m >= 1 && s < samples_) Put(base, s, re[p]);
+            if (s + 1 < samples_) Put(base, s + 1, im[p]);
+        }
+    }
+
+private:
+    void Put(uint8_t* base, int64_t s, double value) const {
+        Store16(base + s * out_.sampleStride, TruncClamp16(gain_ * value));
+    }
+    SectionAccess out_;
+    int64_t offset_;
+    int32_t traces_, samples_, s0_;
+    double gain_;
+};
+
 void StoltMigrator::Store(const SectionAccess& out, double gain) {
     const double* base = grid_;
     for (int32_t t = 0; t < traces_; ++t) {
@@ -357,19 +390,17 @@ void StoltMigrator::Store(const SectionAccess& out, double gain) {
 
 int StoltMigrator::Run(const SectionAccess& in, const SectionAccess& out) {
     if (status_ < 0) return status_;
-    // rlft3 forward and inverse in steps (see numeric::RealFft2D): the row
-    // transforms skip the zero rows on both sides of the traces, and the
-    // spectral steps between the column transforms share one sweep.
-    // The rows outside the traces are +0 before the forward column
-    // transforms, which take them as such without reading them; with
-    // normalisation only the rows of the traces are wanted back.
+    // rlft3 forward and inverse in steps (see numeric::RealFft2D): the rows
+    // outside the traces are +0 before the forward transforms, which take
+    // them as such without transforming or reading them; the spectral steps
+    // between the column transforms share one sweep; with normalisation
+    // only the rows of the traces are wanted back, and they go straight to
+    // the output.
     Load(in);
     const numeric::GridRows traceRows{static_cast<size_t>(offset_), static_cast<size_t>(traces_)};
     fft_->RowTransforms(grid_, traceRows.first, traceRows.count, 1);
     fft_->ColumnTransforms(grid_, 1, traceRows);
     const double largestScale = SpectralPass();
-    fft_->ColumnTransforms(grid_, -1, numeric::GridRows(),
-                           normalise_ ? traceRows : numeric::GridRows());
 
     double gain = 0.0;
     if (normalise_) {
@@ -378,7 +409,18 @@ int StoltMigrator::Run(const SectionAccess& in, const SectionAccess& out) {
             gain = 1.0 / (static_cast<double>(nx_ * nt_) * largestScale);
             if (!std::isfinite(gain)) return kMigrateBadNumbers;
         }
-    } else {
+        // Samples 0 ... s0 are 0; the others come out of the inverse column
+        // transforms.
+        for (int32_t t = 0; t < traces_; ++t) {
+            uint8_t* p = out.At(t, 0);
+            for (int32_t s = 0; s <= s0_ && s < samples_; ++s, p += out.sampleStride) Store16(p, 0);
+        }
+        StoreSink sink(out, offset_, traces_, samples_, s0_, gain);
+        fft_->ColumnTransforms(grid_, -1, numeric::GridRows(), traceRows, &sink);
+        return 0;
+    }
+    fft_->ColumnTransforms(grid_, -1);
+    {
         double peak = 0.0;
         const double* p = grid_;
         for (int64_t k = 0; k < nx_ * nt_; ++k) {
