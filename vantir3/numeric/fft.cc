@@ -445,12 +445,19 @@ void CopyOut(double* out, size_t n, size_t inner, const Blocking& blk, size_t li
 void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const double* tw,
                         double* buf, size_t inLo = 0, size_t inHi = SIZE_MAX, size_t outLo = 0,
                         size_t outHi = SIZE_MAX, RowSink* sink = nullptr) {
-    const Blocking blk = BlockingFor(n, inner, outer);
-    const size_t w = blk.width;
-    const size_t line = BufferLine(w);
+    const Blocking full = BlockingFor(n, inner, outer);
+    const size_t line = BufferLine(full.width);
     size_t local = n;
     while (local > 2 && local * line * sizeof(double) > kLocalBytes) local >>= 1;
-    for (size_t r0 = 0; r0 < outer; r0 += blk.reps) {
+    for (size_t r0 = 0; r0 < outer; r0 += full.reps) {
+        // The last block may hold fewer transforms when `outer` is not a
+        // multiple of the block's (a run of rows of any count).
+        Blocking blk = full;
+        if (outer - r0 < blk.reps) {
+            blk.reps = outer - r0;
+            blk.width = blk.reps * blk.cols;
+        }
+        const size_t w = blk.width;
         for (size_t p0 = 0; p0 < inner; p0 += blk.cols) {
             const double* first = d + 2 * (r0 * n * inner + p0);
 
