@@ -45,12 +45,14 @@ TEST(Migration, SectionsGiveTheirRecordedSamples) {
     // Sum, sum of squares and middle sample of each migrated section, recorded
     // from the library when it matched a plain per-grid-point implementation of
     // the algorithm bit for bit (taper and wavenumbers recomputed per point).
-    // Tapers none, Hann and squared Hann, fractional start samples, and a
-    // single trace (padded to two, at offset 0).
+    // Tapers none, Hann and squared Hann, fractional start samples, a
+    // single trace (padded to two, at offset 0), and 1000 traces of 520
+    // samples (the traces end in a partial block of the row transforms, a
+    // few rows before the end of the padded grid).
     struct Case { int T, S; double start; int taper; int64_t sum, energy; int16_t middle; };
     for (const Case c : {Case{37, 100, 0.0, 3, -7576, 213944768, 73}, Case{64, 64, 5.9, 3, 12027, 242274519, -50},
                          Case{20, 33, 2.0, 1, -10131, 301130691, 1092}, Case{9, 50, 0.0, 4, -1290, 12469178, -36},
-                         Case{1, 256, 0.0, 3, 2389, 21619823, -58}}) {
+                         Case{1, 256, 0.0, 3, 2389, 21619823, -58}, Case{1000, 520, 1.0, 3, -251611, 31152874039, 289}}) {
         std::vector<int16_t> section = Noise(static_cast<size_t>(c.T) * c.S, c.T, 3000);
         ASSERT_EQ(StoltMigrate(section.data(), c.T, c.S, c.start, 0.05, 200.0, 100.0, c.taper, true), 0);
         int64_t sum = 0, energy = 0;
