@@ -139,7 +139,9 @@ public:
             py::gil_scoped_release nogil;
             vantir3_cli::MemorySource source(gpr, acq.samples);
             source.SetTraces(data.data(), 0, acq.traces);
-            vantir3_cli::Pipeline pipeline(source, Resolved(source, acq), acq);
+            // The pipeline keeps pointers into the steps: they must outlive it.
+            const std::vector<vantir3_cli::Step> steps = Resolved(source, acq);
+            vantir3_cli::Pipeline pipeline(source, steps, acq);
             pipeline.Run(0, acq.traces, out, nullptr);
         }
         py::array_t<int16_t> result({static_cast<py::ssize_t>(acq.traces), static_cast<py::ssize_t>(acq.samples)});
