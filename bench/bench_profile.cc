@@ -73,6 +73,20 @@ void RunProcess(benchmark::State& state, CCdpProcess& process, const char* param
     MeboDataPtrRelease(&out);
 }
 
+void FetchProcess(benchmark::State& state, CCdpProcess& process, const char* params) {
+    ProfileSource source;
+    process.SetDataSource(&source);
+    process.SetParams(params);
+    MeboDataPtr out;
+    MeboDataPtrClear(&out);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(process.GetDataCdp(out, nullptr, &state));
+        MeboDataPtrRelease(&out);
+        benchmark::ClobberMemory();
+    }
+    ReportSamples(state);
+}
+
 void ReportSamples(benchmark::State& state, int64_t samples) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * samples);
 }

@@ -35,6 +35,11 @@ const ICdpDataSource::SEGprParam& ProfileGpr();
 // source and allocating the output, with the profile's acquisition
 // parameters as its source's.
 void RunProcess(benchmark::State& state, CCdpProcess& process, const char* params);
+// Times a whole fetch of the processed profile through GetDataCdp, the
+// output released after every call as by a host that hands each result on:
+// the fetch allocates a fresh output every time (the source shares the
+// profile), so the cost of obtaining its memory counts.
+void FetchProcess(benchmark::State& state, CCdpProcess& process, const char* params);
 // Reports `samples` per iteration as items (samples per second).
 void ReportSamples(benchmark::State& state, int64_t samples = kProfileSamples);
 

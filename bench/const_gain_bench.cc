@@ -15,4 +15,10 @@ void BM_ConstGain(benchmark::State& state) {
 }
 BENCHMARK(BM_ConstGain)->Unit(benchmark::kMillisecond);
 
+void BM_ConstGainFetched(benchmark::State& state) {
+    CCdpPrcConstGain process;
+    vantir3_bench::FetchProcess(state, process, "GAIN@@=2.50");
+}
+BENCHMARK(BM_ConstGainFetched)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -32,9 +32,14 @@ void BM_DewowProcess(benchmark::State& state) {
     CCdpPrcDewow process;
     RunProcess(state, process, "WINDOW=1.33");
 }
+void BM_DewowFetched(benchmark::State& state) {
+    CCdpPrcDewow process;
+    FetchProcess(state, process, "WINDOW=1.33");
+}
 BENCHMARK(BM_DewowNarrow)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DewowWide)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DewowAveraged)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DewowProcess)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DewowFetched)->Unit(benchmark::kMillisecond);
 
 }  // namespace

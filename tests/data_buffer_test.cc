@@ -47,6 +47,31 @@ TEST(DataBuffer, AllocateShareRelease) {
     EXPECT_EQ(a.b.storage, nullptr);
 }
 
+// Blocks of several MiB, as a host that releases its output and fetches it
+// again on every call meets them: each new allocation is a whole writable
+// block, a zero-filled one is zero even where the memory of a released block
+// of the same size is used again, and a shared block outlives its first
+// buffer.
+TEST(DataBuffer, LargeBlocksReleasedAndAllocatedAgain) {
+    constexpr int32_t kSamples = 1024, kTraces = 4099;  // 8 MiB and a little more
+    const size_t bytes = size_t{2} * kSamples * kTraces;
+    for (int round = 0; round < 3; ++round) {
+        Owned a, b;
+        ASSERT_EQ(MeboDataPtrAllocateCounts(&a.b, 2, kSamples, kTraces, 1, 1), 1);
+        const uint8_t* p = a.b.storage->data;
+        ASSERT_EQ(a.b.storage->byteSize, static_cast<int32_t>(bytes));
+        for (size_t n = 0; n < bytes; ++n) ASSERT_EQ(p[n], 0) << "round " << round << " byte " << n;
+        std::memset(a.b.storage->data, 0x5A, bytes);
+        ASSERT_EQ(MeboDataPtrShare(&b.b, &a.b), 1);
+        ASSERT_EQ(MeboDataPtrRelease(&a.b), 1);
+        EXPECT_EQ(b.b.storage->data[bytes - 1], 0x5A);
+        ASSERT_EQ(MeboDataPtrRelease(&b.b), 1);
+        // Not zero-filled: any content, but every byte writable.
+        ASSERT_EQ(MeboDataPtrAllocateCounts(&a.b, 2, kSamples, kTraces, 1, 0), 1);
+        std::memset(a.b.storage->data, 0x33, bytes);
+    }
+}
+
 TEST(DataBuffer, RefusalsOddRangesSeeksAndSteps) {
     Owned a = vantir3_test::Zeroed(2, 4, 4), e;
     const MeboDataPtr before = a.b;
