@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "kol_utils/kol_utils.h"
+#include "tests/support/simd_targets.h"
 #include "tests/support/trace_checks.h"
 #include "vantir3/framework/toolbox.h"
 
 namespace {
 
 using namespace vantir3_test;
-using vantir3::SimdLevel;
 
 TEST(DvlGain, LinearGainFromTimeZero) {
     std::vector<double> g(40), part(20);
@@ -43,8 +43,7 @@ TEST(DvlGain, SCurve) {
     EXPECT_EQ(vantir3::DvlSample(1.0, 1000, vantir3::DvlCurveFor(100.0)), 1010);
 }
 
-TEST(DvlGain, VectorPathGivesTheScalarBits) {
-    if (vantir3::CpuSimdLevel() == SimdLevel::kScalar) GTEST_SKIP() << "no vector path here";
+TEST(DvlGain, EveryInstructionSetGivesTheScalarBits) {
     std::mt19937 random(5);
     auto check = [](const std::vector<int16_t>& x, const std::vector<double>& g, int32_t n, double alpha,
                      bool bounded) {
@@ -52,14 +51,22 @@ TEST(DvlGain, VectorPathGivesTheScalarBits) {
         vantir3::DvlCurve curve = vantir3::DvlCurveFor(alpha);
         vantir3::BoundDvlCurve(curve, g.data(), n);
         ASSERT_EQ(curve.bounded, bounded) << n << " " << alpha;
-        vantir3::DvlTrace(x.data(), a.data(), n, n / 3, g.data(), curve, SimdLevel::kScalar);
-        vantir3::DvlTrace(x.data(), b.data(), n, n / 3, g.data(), curve, vantir3::CpuSimdLevel());
-        ASSERT_EQ(a, b) << n << " " << alpha << " " << curve.bounded;
-        ASSERT_TRUE(std::equal(x.begin(), x.begin() + n / 3, a.begin()));  // before time zero: copied
+        const int32_t before = n / 3;
+        std::copy(x.begin(), x.begin() + before, a.begin());  // before time zero: copied
+        for (int32_t k = before; k < n; ++k) a[k] = vantir3::DvlSample(g[k], x[k], curve);
+        ForEachSimdTarget([&] {
+            vantir3::DvlTrace(x.data(), b.data(), n, before, g.data(), curve);
+            ASSERT_EQ(a, b) << n << " " << alpha << " " << curve.bounded;
+        });
     };
+    // Every 16-bit sample, before and after the curve's rounding edges.
+    std::vector<int16_t> all(65536 + 7);
+    std::vector<double> flat(all.size(), 1.0);
+    for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int16_t>(static_cast<int>(i % 65536) - 32768);
+    for (double alpha : {0.01, 1.0, 100.0}) check(all, flat, static_cast<int32_t>(all.size()), alpha, true);
     for (int32_t n : {1, 15, 16, 17, 100, 1024}) {
         std::vector<int16_t> x(static_cast<size_t>(n));
-        std::vector<double> g(x.size() + 16);
+        std::vector<double> g(x.size());
         for (int32_t k = 0; k < n; ++k) {
             x[k] = static_cast<int16_t>(static_cast<int32_t>(random() % 65536) - 32768);
             g[k] = (k % 2 ? 1.0 : -1.0) * (1.0 + static_cast<double>(random() % 100000) / 997.0);

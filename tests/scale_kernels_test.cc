@@ -6,28 +6,41 @@
 #include <cmath>
 #include <vector>
 
+#include "tests/support/simd_targets.h"
+
 namespace {
 
+using vantir3_test::ForEachSimdTarget;
+
 int16_t Reference(int16_t x, double g) {
-    return static_cast<int16_t>(std::clamp(std::floor(0.5 + g * static_cast<double>(x)), -32767.0, 32767.0));
+    const double y = std::floor(0.5 + g * static_cast<double>(x));
+    return std::isnan(y) ? -32767 : static_cast<int16_t>(std::clamp(y, -32767.0, 32767.0));
 }
 
-TEST(ScaleKernels, VectorPathGivesTheScalarBitsForEverySample) {
+TEST(ScaleKernels, EveryInstructionSetGivesTheScalarBitsForEverySample) {
     std::vector<int16_t> in(65536 + 13);
     for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(static_cast<int>(i % 65536) - 32768);
     const int32_t n = static_cast<int32_t>(in.size());
     std::vector<int16_t> scalar(in.size()), vec(in.size());
     // Factors whose products land on and next to the .5 boundaries, the
-    // edges of the moderate range (rounded by one addition) and beyond it.
-    for (double g : {1.0, 0.5, 2.5, 100.0, 0.01, 1.37, 1.0 / 3.0, 32767.0, 1e-300, 0.999999999, -0.5,
-                     std::nextafter(0.5, 0.0), 0x1p13, -0x1p13, std::nextafter(0x1p13, 1e9), 0.0, -0.0}) {
+    // edges of the moderate range and beyond it, up to products beyond 2^31,
+    // infinite ones and NaN (from an infinite factor times 0).
+    const double factors[] = {1.0, 0.5, 2.5, 100.0, 0.01, 1.37, 1.0 / 3.0, 32767.0, 1e-300, 0.999999999, -0.5,
+                              std::nextafter(0.5, 0.0), 0x1p13, -0x1p13, std::nextafter(0x1p13, 1e9), 0.0, -0.0,
+                              65536.0, -65537.5, 1e300, HUGE_VAL, -HUGE_VAL, std::nan("")};
+    std::vector<std::vector<int16_t>> want;
+    for (double g : factors) {
         vantir3::ScaleSamplesScalar(in.data(), scalar.data(), n, g, nullptr);
         for (int32_t k = 0; k < n; k += 997) ASSERT_EQ(scalar[k], Reference(in[k], g)) << g;
-        if (!vantir3::ScaleSamplesVector(in.data(), vec.data(), n, g, nullptr)) GTEST_SKIP() << "no AVX2";
-        ASSERT_EQ(vec, scalar) << g;
-        vantir3::ScaleSamples(in.data(), vec.data(), n, g);
-        ASSERT_EQ(vec, scalar) << g;
+        want.push_back(scalar);
     }
+    EXPECT_GE(ForEachSimdTarget([&] {
+                  for (size_t i = 0; i < want.size(); ++i) {
+                      vantir3::ScaleSamples(in.data(), vec.data(), n, factors[i]);
+                      ASSERT_EQ(vec, want[i]) << factors[i];
+                  }
+              }),
+              2);
     EXPECT_TRUE(vantir3::ModerateGain(-0.5) && vantir3::ModerateGain(0x1p13) && vantir3::ModerateGain(-0.0));
     EXPECT_FALSE(vantir3::ModerateGain(std::nextafter(0.5, 0.0)) || vantir3::ModerateGain(std::nan("")) ||
                  vantir3::ModerateGain(std::nextafter(0x1p13, 1e9)) || vantir3::ModerateGain(HUGE_VAL));
@@ -41,15 +54,70 @@ TEST(ScaleKernels, VectorPathGivesTheScalarBitsForEverySample) {
         }
         ASSERT_EQ(vantir3::ModerateGains(gains.data(), n), moderate);
         vantir3::ScaleSamplesScalar(in.data(), scalar.data(), n, 0.0, gains.data());
-        vantir3::ScaleSamplesByTable(in.data(), vec.data(), n, gains.data(), moderate);
-        EXPECT_EQ(vec, scalar);
+        ForEachSimdTarget([&] {
+            vantir3::ScaleSamplesByTable(in.data(), vec.data(), n, gains.data(), moderate);
+            EXPECT_EQ(vec, scalar);
+        });
         for (int32_t k = 0; k < n; k += 991) EXPECT_EQ(scalar[k], Reference(in[k], gains[k]));
     }
+    // A table with infinite and NaN factors among moderate ones.
+    gains[5] = HUGE_VAL, gains[40] = std::nan(""), gains[77] = -1e300;
+    vantir3::ScaleSamplesScalar(in.data(), scalar.data(), n, 0.0, gains.data());
+    ForEachSimdTarget([&] {
+        vantir3::ScaleSamplesByTable(in.data(), vec.data(), n, gains.data(), false);
+        EXPECT_EQ(vec, scalar);
+    });
     // Short and odd lengths leave the samples after n alone, in place too.
-    std::vector<int16_t> buf(in.begin(), in.begin() + 40);
-    vantir3::ScaleSamples(buf.data(), buf.data(), 21, 2.0);
-    for (int k = 0; k < 21; ++k) EXPECT_EQ(buf[k], Reference(in[k], 2.0));
-    for (int k = 21; k < 40; ++k) EXPECT_EQ(buf[k], in[k]);
+    ForEachSimdTarget([&] {
+        for (int32_t len : {0, 1, 7, 21, 33}) {
+            std::vector<int16_t> buf(in.begin(), in.begin() + 40);
+            vantir3::ScaleSamples(buf.data(), buf.data(), len, 2.0);
+            for (int k = 0; k < len; ++k) EXPECT_EQ(buf[k], Reference(in[k], 2.0)) << len;
+            for (int k = len; k < 40; ++k) EXPECT_EQ(buf[k], in[k]) << len;
+        }
+    });
+}
+
+// Products y = g * x placed exactly (x a power of two) on the edges of the
+// moderate rounding: halves, their neighbours (where 0.5 + y rounds across a
+// power of two), the saturation edges and the ends of the range (2^28), and
+// beyond the range with NaN and infinities for the other rounding.
+TEST(ScaleKernels, RoundingEdgesOnEveryInstructionSet) {
+    std::vector<double> ys = {0.5, -0.5, 0x1p27, -0x1p27, 32766.5, 32767.5, -32767.5, -32768.5, 0.75, -0.75};
+    for (double h = 0.5; h < 0x1p27; h = h * 2.0 + 0.5) {
+        for (double y : {h, -h}) ys.insert(ys.end(), {y, std::nextafter(y, 0.0), std::nextafter(y, 2.0 * y)});
+    }
+    // Moderate products are 0 or at least 1/2 in magnitude.
+    ys.erase(std::remove_if(ys.begin(), ys.end(), [](double y) { return std::fabs(y) < 0.5; }), ys.end());
+    std::vector<int16_t> x;
+    std::vector<double> gains;
+    for (double y : ys) {
+        const int16_t s = std::fabs(y) >= 0x1p13 ? 16384 : 1;  // keeps the factor in 1/2 ... 2^13
+        x.push_back(s);
+        gains.push_back(y / s);
+    }
+    // The largest products, 2^28 and -2^28, and a factor of 0.
+    x.insert(x.end(), {-32768, -32768, 3});
+    gains.insert(gains.end(), {-0x1p13, 0x1p13, 0.0});
+    const int32_t n = static_cast<int32_t>(x.size());
+    ASSERT_TRUE(vantir3::ModerateGains(gains.data(), n));
+    std::vector<int16_t> want(x.size()), got(x.size());
+    for (int32_t k = 0; k < n; ++k) want[k] = Reference(x[k], gains[k]);
+    ForEachSimdTarget([&] {
+        vantir3::ScaleSamplesByTable(x.data(), got.data(), n, gains.data(), true);
+        EXPECT_EQ(got, want);
+    });
+    for (double extra : {2147483648.0, 2147483647.5, -2147483649.0, 1e300, -HUGE_VAL, std::nan("")}) {
+        gains.insert(gains.begin(), extra);
+        x.insert(x.begin(), 1);
+    }
+    want.resize(x.size());
+    got.resize(x.size());
+    for (size_t k = 0; k < x.size(); ++k) want[k] = Reference(x[k], gains[k]);
+    ForEachSimdTarget([&] {
+        vantir3::ScaleSamplesByTable(x.data(), got.data(), static_cast<int32_t>(x.size()), gains.data(), false);
+        EXPECT_EQ(got, want);
+    });
 }
 
 }  // namespace

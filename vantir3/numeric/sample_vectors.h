@@ -1,6 +1,7 @@
 // AVX-512 forms of the operations on 16-bit samples that several kernels
 // share: widening to doubles, rounding and saturating back, lane masks and
-// prefetching. Each gives exactly the bits of the scalar form it names.
+// prefetching. Each gives exactly the bits of the scalar form it names. (The
+// forms written once for every instruction set are in sample_vectors-inl.h.)
 #ifndef VANTIR3_NUMERIC_SAMPLE_VECTORS_H_
 #define VANTIR3_NUMERIC_SAMPLE_VECTORS_H_
 
@@ -29,37 +30,6 @@ VANTIR3_TARGET_AVX512 inline void Widen(__m256i x, __m512d& lo, __m512d& hi) {
     hi = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(w, 1));
 }
 
-// The samples p[0 ... 15] (those in m; the others read as 0) as two vectors
-// of eight doubles, eight at a time and without a conversion instruction:
-// each sample, sign-extended to 64 bits and added to the pattern of
-// 1.5 * 2^52, is the pattern of 1.5 * 2^52 + x, from which one exact
-// subtraction leaves x.
-VANTIR3_TARGET_AVX512 inline void LoadWiden(const int16_t* p, __mmask16 m, __m512d& lo, __m512d& hi) {
-    const __m512i bias = _mm512_set1_epi64(0x4338000000000000);
-    const __m512d offset = _mm512_set1_pd(0x1.8p52);
-    const __m512i a = _mm512_cvtepi16_epi64(_mm_maskz_loadu_epi16(static_cast<__mmask8>(m), p));
-    const __m512i b = _mm512_cvtepi16_epi64(_mm_maskz_loadu_epi16(static_cast<__mmask8>(m >> 8), p + 8));
-    lo = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_add_epi64(a, bias)), offset);
-    hi = _mm512_sub_pd(_mm512_castsi512_pd(_mm512_add_epi64(b, bias)), offset);
-}
-
-// FloorSaturate16(0.5 + y) of sixteen finite doubles y below 2^30 - 1 in
-// magnitude (so that floor(2y + 1) fits 32 bits), none of them 0.5 - 2^-54.
-// One addition rounded down onto the half-integer grid
-// of 1.5 * 2^51 + 0.5 leaves floor(2y + 1) in the low 32 bits of each
-// result; halving that gives floor(y + 0.5). That is the floor of the
-// rounded sum 0.5 + y too, except for y = 0.5 - 2^-54, whose sum rounds up
-// to 1: everywhere else the rounding of 0.5 + y either is exact or stays
-// within the same whole number.
-VANTIR3_TARGET_AVX512 inline __m256i RoundHalfUp16(__m512d lo, __m512d hi) {
-    const __m512d grid = _mm512_set1_pd(0x1.8p51 + 0.5);
-    const __m512i low = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-    const __m512d a = _mm512_add_round_pd(lo, grid, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    const __m512d b = _mm512_add_round_pd(hi, grid, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    const __m512i twice = _mm512_permutex2var_epi32(_mm512_castpd_si512(a), low, _mm512_castpd_si512(b));
-    return _mm256_max_epi16(_mm512_cvtsepi32_epi16(_mm512_srai_epi32(twice, 1)), _mm256_set1_epi16(-32767));
-}
-
 // Two vectors of eight whole numbers in the 16-bit range, as sixteen samples.
 VANTIR3_TARGET_AVX512 inline __m256i Narrow(__m256i lo, __m256i hi) {
     return _mm512_cvtepi32_epi16(_mm512_inserti64x4(_mm512_castsi256_si512(lo), hi, 1));
@@ -73,14 +43,6 @@ VANTIR3_TARGET_AVX512 inline __m256i FloorSaturate16Within31Bits(__m512d lo, __m
     const __m256i b = _mm512_cvt_roundpd_epi32(hi, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     const __m256i s = _mm512_cvtsepi32_epi16(_mm512_inserti64x4(_mm512_castsi256_si512(a), b, 1));
     return _mm256_max_epi16(s, _mm256_set1_epi16(-32767));
-}
-
-// FloorSaturate16 of any sixteen doubles: floor limited to -32767 ... 32767,
-// NaN giving -32767. Values from 2^31 up are first lowered to 2^31 - 1 (min
-// gives its second operand, so NaN passes).
-VANTIR3_TARGET_AVX512 inline __m256i FloorSaturate16(__m512d lo, __m512d hi) {
-    const __m512d top = _mm512_set1_pd(2147483647.0);
-    return FloorSaturate16Within31Bits(_mm512_min_pd(top, lo), _mm512_min_pd(top, hi));
 }
 
 // Whole parts (toward zero) of sixteen doubles in the 16-bit range.

@@ -2,9 +2,10 @@
 // contiguous trace,
 //     out[k] = floor(0.5 + g * in[k])  limited to -32767 ... 32767
 // with g one factor for the whole trace or one factor per sample, evaluated
-// exactly as written in double precision. The widest vector path the processor
-// has (AVX-512, AVX2) is chosen at run time; each gives exactly the bits of
-// the scalar path.
+// exactly as written in double precision. The kernel is written once and
+// compiled for every instruction set; the best one that the processor has
+// (numeric/simd_path.h) runs, and each gives exactly the bits of the scalar
+// path.
 #ifndef VANTIR3_NUMERIC_SCALE_KERNELS_H_
 #define VANTIR3_NUMERIC_SCALE_KERNELS_H_
 
@@ -31,12 +32,10 @@ void ScaleSamples(const int16_t* in, int16_t* out, int32_t n, double gain);
 void ScaleSamplesByTable(const int16_t* in, int16_t* out, int32_t n, const double* gains,
                          bool moderate = false);
 
-// The scalar and the vector path, for tests that compare them. The vector
-// one returns false (and does nothing) on a processor without AVX2.
+// The scalar formula (gains null for one factor), for the samples that do
+// not fill a vector and for tests.
 void ScaleSamplesScalar(const int16_t* in, int16_t* out, int32_t n, double gain,
                         const double* gains);
-bool ScaleSamplesVector(const int16_t* in, int16_t* out, int32_t n, double gain,
-                        const double* gains, bool moderate = false);
 
 }  // namespace vantir3
 

@@ -1,19 +1,43 @@
 #include "vantir3/numeric/simd_path.h"
 
+#include <atomic>
+
+#include "hwy/targets.h"
+
 namespace vantir3 {
 
+namespace {
+// Highway's detection of this processor's targets (or the forced one), kept:
+// asking Highway again would run the processor's identification instruction,
+// which a virtual machine traps. 0 until the first call.
+std::atomic<int64_t> supportedTargets{0};
+
+int64_t Supported() {
+    int64_t targets = supportedTargets.load(std::memory_order_relaxed);
+    if (targets == 0) {
+        targets = hwy::SupportedTargets();
+        supportedTargets.store(targets, std::memory_order_relaxed);
+    }
+    return targets;
+}
+}  // namespace
+
+// One detection for every kernel: Highway's, which also sees what a test
+// or benchmark forced.
 SimdPath ChooseSimdPath(SimdPath wanted) {
-#if defined(VANTIR3_HAVE_X86_PATHS)
-    if (wanted >= SimdPath::kAvx512 && __builtin_cpu_supports("avx512f") &&
-        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512vl"))
-        return SimdPath::kAvx512;
-    if (wanted >= SimdPath::kAvx2 && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-        return SimdPath::kAvx2;
-#else
-    (void)wanted;
-#endif
+    const int64_t targets = Supported();
+    if (wanted >= SimdPath::kAvx512 && (targets & (HWY_AVX3 | HWY_AVX3_DL)) != 0) return SimdPath::kAvx512;
+    if (wanted >= SimdPath::kAvx2 && (targets & HWY_AVX2) != 0) return SimdPath::kAvx2;
     return SimdPath::kScalar;
 }
+
+int64_t SimdTargets() { return Supported() & HWY_TARGETS; }
+
+void ForceSimdTarget(int64_t target) {
+    hwy::SetSupportedTargetsForTest(target);
+    supportedTargets.store(hwy::SupportedTargets(), std::memory_order_relaxed);
+}
+
+const char* SimdTargetName(int64_t target) { return hwy::TargetName(target); }
 
 }  // namespace vantir3

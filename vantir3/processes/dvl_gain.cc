@@ -4,7 +4,70 @@
 
 #include "vantir3/framework/status.h"
 
+// The curve below is compiled once per instruction set.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "vantir3/processes/dvl_gain.cc"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+#include "vantir3/numeric/sample_vectors-inl.h"
+
+HWY_BEFORE_NAMESPACE();
 namespace vantir3 {
+namespace HWY_NAMESPACE {
+namespace {
+
+#if VANTIR3_SAMPLE_VECTORS
+// L * P / (|L| + Q) with L = g * x on N lanes, in DvlSample's order.
+template <class D, class V = hn::Vec<D>>
+HWY_INLINE V Curve(V g, V x, V p, V q) {
+    const V l = hn::Mul(g, x);
+    return hn::Div(hn::Mul(l, p), hn::Add(hn::Abs(l), q));
+}
+#endif
+
+// DvlSample of x[k], gains[k] for k = from ... n - 1, 2N samples at a time.
+// A bounded curve keeps every y as RoundHalfUp needs; otherwise 0.5 + y is
+// limited as FloorSaturate16 does.
+template <bool kBounded>
+void CurveBlocks(const int16_t* x, int16_t* y, int32_t from, int32_t n, const double* gains,
+                 const DvlCurve& curve) {
+#if VANTIR3_SAMPLE_VECTORS
+    const hn::ScalableTag<double> d;
+    using D = decltype(d);
+    const size_t lanes = hn::Lanes(d);
+    const auto half = hn::Set(d, 0.5);
+    const auto p = hn::Set(d, curve.p);
+    const auto q = hn::Set(d, curve.q);
+    ForEachSampleBlock(d, x, gains, y, from, n, [&](const int16_t* xs, const double* g, int16_t* ys) {
+        hn::Vec<D> lo, hi;
+        PrefetchAhead(xs);
+        LoadWidenSamples(d, xs, lo, hi);
+        lo = Curve<D>(hn::LoadU(d, g), lo, p, q);
+        hi = Curve<D>(hn::LoadU(d, g + lanes), hi, p, q);
+        const auto r = kBounded ? RoundHalfUp(d, lo, hi) : FloorSaturate(d, hn::Add(half, lo), hn::Add(half, hi));
+        hn::StoreU(r, SampleTag<D>(), ys);
+    });
+#else
+    for (int32_t k = from; k < n; ++k) y[k] = DvlSample(gains[k], x[k], curve);
+#endif
+}
+
+}  // namespace
+
+void DvlCurveVectors(const int16_t* x, int16_t* y, int32_t from, int32_t n, const double* gains,
+                     const DvlCurve& curve) {
+    curve.bounded ? CurveBlocks<true>(x, y, from, n, gains, curve)
+                  : CurveBlocks<false>(x, y, from, n, gains, curve);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace vantir3
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace vantir3 {
+
+HWY_EXPORT(DvlCurveVectors);
 
 namespace {
 constexpr ParamDecl kDvlGainParams[] = {
@@ -18,49 +81,6 @@ constexpr ParamDecl kDvlGainParams[] = {
      "Beta = gain / ns."},
 };
 
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-// GCC 12 reports the deliberately undefined vectors inside the intrinsics as
-// maybe uninitialised.
-#pragma GCC diagnostic push
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-// L * P / (|L| + Q) with L = g * x on eight lanes, in DvlSample's order.
-VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512d Curve(__m512d g, __m512d x, __m512d p,
-                                                                          __m512d q) {
-    const __m512d l = _mm512_mul_pd(g, x);
-    return _mm512_div_pd(_mm512_mul_pd(l, p), _mm512_add_pd(_mm512_abs_pd(l), q));
-}
-
-template <bool kBounded>
-VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void DvlBlock(const int16_t* x, int16_t* y,
-                                                                          const double* gains, __m512d p,
-                                                                          __m512d q, int32_t k, __mmask16 m) {
-    __m512d lo, hi;
-    avx512::PrefetchAhead(x + k);
-    avx512::LoadWiden(x + k, m, lo, hi);
-    lo = Curve(_mm512_maskz_loadu_pd(static_cast<__mmask8>(m), gains + k), lo, p, q);
-    hi = Curve(_mm512_maskz_loadu_pd(static_cast<__mmask8>(m >> 8), gains + k + 8), hi, p, q);
-    if (kBounded) {
-        _mm256_mask_storeu_epi16(y + k, m, avx512::RoundHalfUp16(lo, hi));
-    } else {
-        const __m512d half = _mm512_set1_pd(0.5);
-        _mm256_mask_storeu_epi16(y + k, m,
-                                 avx512::FloorSaturate16(_mm512_add_pd(half, lo), _mm512_add_pd(half, hi)));
-    }
-}
-
-template <bool kBounded>
-VANTIR3_TARGET_AVX512 void DvlCurveAvx512(const int16_t* x, int16_t* y, int32_t from, int32_t n,
-                                          const double* gains, double p, double q) {
-    const __m512d pv = _mm512_set1_pd(p);
-    const __m512d qv = _mm512_set1_pd(q);
-    int32_t k = from;
-    for (; k + 16 <= n; k += 16) DvlBlock<kBounded>(x, y, gains, pv, qv, k, 0xFFFF);
-    if (k < n) DvlBlock<kBounded>(x, y, gains, pv, qv, k, avx512::FirstLanes(n - k));
-}
-#pragma GCC diagnostic pop
-#endif
 }  // namespace
 
 const ProcessDecl kDvlGainDecl = {
@@ -98,26 +118,14 @@ void BoundDvlCurve(DvlCurve& curve, const double* gains, int32_t count) {
 }
 
 void DvlTrace(const int16_t* x, int16_t* y, int32_t n, int32_t before, const double* gains,
-              const DvlCurve& curve, SimdLevel level) {
+              const DvlCurve& curve) {
     if (x != y) std::copy(x, x + before, y);
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-    if (level == SimdLevel::kAvx512) {
-        if (curve.bounded) {
-            DvlCurveAvx512<true>(x, y, before, n, gains, curve.p, curve.q);
-        } else {
-            DvlCurveAvx512<false>(x, y, before, n, gains, curve.p, curve.q);
-        }
-        return;
-    }
-#endif
-    (void)level;
-    for (int32_t k = before; k < n; ++k) y[k] = DvlSample(gains[k], x[k], curve);
+    HWY_DYNAMIC_DISPATCH(DvlCurveVectors)(x, y, before, n, gains, curve);
 }
 
 int DvlGain(MeboDataPtr& out, const MeboDataPtr& in, double alpha, double beta,
             double timeZeroSample, double sampleInterval) {
     DvlCurve curve = DvlCurveFor(alpha);
-    const SimdLevel level = CpuSimdLevel();
     Scratch<double> gains;
     int32_t before = 0;
     return WalkTraces(
@@ -125,8 +133,7 @@ int DvlGain(MeboDataPtr& out, const MeboDataPtr& in, double alpha, double beta,
         [&](const CommonRegion& region) {
             const MeboAxisDim& d = region.InAxis().dim[0];
             const int32_t count = d.max - d.min + 1;
-            // 16 more entries: the last vector block addresses them (masked).
-            gains = NewScratch<double>(static_cast<size_t>(count) + 16);
+            gains = NewScratch<double>(static_cast<size_t>(count));
             if (!gains) return kStatusAllocationFailed;
             before = DvlGainTable(beta, timeZeroSample, sampleInterval, d.min, count, gains.get());
             BoundDvlCurve(curve, gains.get(), count);
@@ -135,7 +142,7 @@ int DvlGain(MeboDataPtr& out, const MeboDataPtr& in, double alpha, double beta,
         [&](const TraceSpan& s) {
             const double* g = gains.get();
             if (s.Contiguous()) {
-                DvlTrace(s.in, s.out, s.count, before, g, curve, level);
+                DvlTrace(s.in, s.out, s.count, before, g, curve);
             } else {
                 MapTraceIndexed(s, [&](int16_t x, int32_t k) {
                     return k < before ? x : DvlSample(g[k], x, curve);
@@ -155,3 +162,5 @@ int CCdpPrcDvlGain::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr*)
     if (gpr == nullptr) return vantir3::kStatusNoGprParam;
     return vantir3::DvlGain(out, in, alpha_, beta_, gpr->timeZeroSample, gpr->sampleInterval);
 }
+
+#endif  // HWY_ONCE

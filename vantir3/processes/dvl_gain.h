@@ -33,7 +33,8 @@ int32_t DvlGainTable(double beta, double timeZeroSample, double sampleInterval, 
 // `bounded` (set by BoundDvlCurve) says that every curve value
 // y = L P / (|L| + Q) of a call is finite, at most about 2^29 in magnitude,
 // and 0 or at least 1/2 in magnitude, so that the vector path may round it
-// with one addition onto a fixed grid.
+// with one addition onto a fixed grid (or floor 0.5 + y without limiting
+// it first).
 struct DvlCurve {
     double p;
     double q;
@@ -58,10 +59,10 @@ inline int16_t DvlSample(double g, int16_t x, const DvlCurve& c) {
 }
 
 // One contiguous trace of n samples (x and y may be the same array): the
-// first `before` samples copied, the others DvlSample(gains[k], x[k], curve).
-// The vector path reads gains up to 16 entries beyond n (masked).
+// first `before` samples copied, the others DvlSample(gains[k], x[k], curve),
+// with the best instruction set of numeric/simd_path.h.
 void DvlTrace(const int16_t* x, int16_t* y, int32_t n, int32_t before, const double* gains,
-              const DvlCurve& curve, SimdLevel level);
+              const DvlCurve& curve);
 
 // DVL gain over the common region of in and out. Results as for every buffer
 // walk (0, 1, -1, -2, -3, -6); -1 also when the per-call gain table cannot

@@ -1,0 +1,162 @@
+// Operations on 16-bit samples that the vector kernels share, written once
+// for every instruction set: widening to doubles, and flooring and
+// saturating back to samples. Each gives exactly the bits of the scalar form
+// it names (FloorSaturate16 in framework/buffer_walk.h).
+//
+// Included by a kernel's source after hwy/highway.h, once per instruction
+// set (the guard toggles with HWY_TARGET_TOGGLE, as Highway's per-target
+// headers do). Highway's one-lane target (HWY_SCALAR, the portable fallback
+// under GCC before 12.3) has no half vectors: there VANTIR3_SAMPLE_VECTORS
+// is 0, nothing here is defined, and kernels use their scalar formula.
+#if defined(VANTIR3_NUMERIC_SAMPLE_VECTORS_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef VANTIR3_NUMERIC_SAMPLE_VECTORS_INL_H_
+#undef VANTIR3_NUMERIC_SAMPLE_VECTORS_INL_H_
+#else
+#define VANTIR3_NUMERIC_SAMPLE_VECTORS_INL_H_
+#endif
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "hwy/cache_control.h"
+#include "hwy/highway.h"
+
+#undef VANTIR3_SAMPLE_VECTORS
+#define VANTIR3_SAMPLE_VECTORS (HWY_TARGET != HWY_SCALAR)
+
+#if VANTIR3_SAMPLE_VECTORS
+HWY_BEFORE_NAMESPACE();
+namespace vantir3 {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// A kernel works on blocks of 2N samples, N being the number of doubles in a
+// vector of D: the samples, as 2N 16-bit lanes, fill half a vector.
+template <class D>
+using SampleTag = hn::Rebind<int16_t, hn::Repartition<int32_t, D>>;
+
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+#define VANTIR3_AVX512_ROUNDING 1
+#endif
+
+// The samples p[0 ... 2N - 1] widened to two vectors of N doubles. With
+// AVX-512 without a conversion instruction (its conversions are the
+// kernels' slowest step there, and Highway has no 16-to-64-bit widening):
+// each sample, sign-extended to 64 bits and added to the pattern of
+// 1.5 * 2^52, is the pattern of 1.5 * 2^52 + x, from which one exact
+// subtraction leaves x.
+template <class D>
+HWY_INLINE void LoadWidenSamples(D d, const int16_t* p, hn::Vec<D>& lo, hn::Vec<D>& hi) {
+#if defined(VANTIR3_AVX512_ROUNDING)
+    const hn::RebindToSigned<D> d64;
+    const auto bias = hn::Set(d64, 0x4338000000000000);
+    const auto offset = hn::Set(d, 0x1.8p52);
+    // (The zero-masked forms with every lane set: the plain ones start from
+    // an undefined vector, which GCC 12 reports as maybe uninitialised.)
+    const hn::Vec<decltype(d64)> a{
+        _mm512_maskz_cvtepi16_epi64(0xFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))};
+    const hn::Vec<decltype(d64)> b{
+        _mm512_maskz_cvtepi16_epi64(0xFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)))};
+    lo = hn::Sub(hn::BitCast(d, hn::Add(a, bias)), offset);
+    hi = hn::Sub(hn::BitCast(d, hn::Add(b, bias)), offset);
+#else
+    const hn::Repartition<int32_t, D> d32;
+    const hn::Half<decltype(d32)> dh;
+    const auto w = hn::PromoteTo(d32, hn::LoadU(SampleTag<D>(), p));
+    lo = hn::PromoteTo(d, hn::LowerHalf(dh, w));
+    hi = hn::PromoteTo(d, hn::UpperHalf(dh, w));
+#endif
+}
+
+// FloorSaturate16 of 2N doubles that are finite and below 2^31 in magnitude
+// (lo the first N): floors converted exactly to 32-bit integers, narrowed
+// with saturation, -32768 raised to -32767.
+template <class D>
+HWY_INLINE hn::Vec<SampleTag<D>> FloorSaturateWithin31Bits(D, hn::Vec<D> lo, hn::Vec<D> hi) {
+    const hn::Repartition<int32_t, D> d32;
+    const hn::Half<decltype(d32)> dh;
+    const SampleTag<D> d16;
+    const auto a = hn::DemoteTo(dh, hn::Floor(lo));
+    const auto b = hn::DemoteTo(dh, hn::Floor(hi));
+    return hn::Max(hn::DemoteTo(d16, hn::Combine(d32, b, a)), hn::Set(d16, -32767));
+}
+
+// y limited to -32767 ... 32767, NaN giving -32767, as FloorSaturate16 does
+// before its floor (limits are whole numbers, so limiting first changes no
+// floor). A comparison, not Max: Max of NaN differs between instruction sets.
+template <class D>
+HWY_INLINE hn::Vec<D> LimitToSamples(D d, hn::Vec<D> y) {
+    const auto low = hn::Set(d, -32767.0);
+    return hn::Min(hn::IfThenElse(hn::Ge(y, low), y, low), hn::Set(d, 32767.0));
+}
+
+// FloorSaturate16 of any 2N doubles.
+template <class D>
+HWY_INLINE hn::Vec<SampleTag<D>> FloorSaturate(D d, hn::Vec<D> lo, hn::Vec<D> hi) {
+    return FloorSaturateWithin31Bits(d, LimitToSamples(d, lo), LimitToSamples(d, hi));
+}
+
+// FloorSaturate16(0.5 + y) of 2N finite doubles y below 2^30 - 1 in
+// magnitude that are 0 or at least 1/2 in magnitude (the callers' per-call
+// proofs: ModerateGains, BoundDvlCurve). With AVX-512 by one addition
+// rounded down onto the half-integer grid of 1.5 * 2^51 + 0.5, which leaves
+// floor(2y + 1) in the low 32 bits of each result; halving that gives
+// floor(y + 0.5). That is the floor of the rounded sum 0.5 + y too, except
+// for y = 0.5 - 2^-54 (kept out), whose sum rounds up to 1: everywhere else
+// the rounding of 0.5 + y either is exact or stays within the same whole
+// number. Highway has no addition with a rounding direction, so elsewhere
+// the sum is floored.
+template <class D>
+HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) {
+#if defined(VANTIR3_AVX512_ROUNDING)
+    const hn::Repartition<int32_t, D> d32;
+    const SampleTag<D> d16;
+    const __m512d grid = hn::Set(d, 0x1.8p51 + 0.5).raw;
+    const hn::Vec<D> a{_mm512_maskz_add_round_pd(0xFF, lo.raw, grid, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+    const hn::Vec<D> b{_mm512_maskz_add_round_pd(0xFF, hi.raw, grid, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+    const auto twice = hn::ConcatEven(d32, hn::BitCast(d32, b), hn::BitCast(d32, a));
+    return hn::Max(hn::DemoteTo(d16, hn::ShiftRight<1>(twice)), hn::Set(d16, -32767));
+#else
+    const auto half = hn::Set(d, 0.5);
+    return FloorSaturateWithin31Bits(d, hn::Add(half, lo), hn::Add(half, hi));
+#endif
+}
+
+// Runs block(x, g, y) over the samples from ... n - 1 of in (factors
+// gains[k] when gains is not null), out receiving the results, 2N samples
+// per call: x, g and y address the block's first sample. The last
+// (n - from) mod 2N samples go through zero-filled copies that hold a whole
+// block, so that no read or write passes n and the tail costs one block
+// (not a scalar loop, which for a divide-bound kernel costs as much as
+// several blocks).
+template <class D, class Block>
+HWY_INLINE void ForEachSampleBlock(D d, const int16_t* in, const double* gains, int16_t* out, int32_t from,
+                                   int32_t n, Block&& block) {
+    const int32_t step = 2 * static_cast<int32_t>(hn::Lanes(d));
+    int32_t k = from;
+    for (; k + step <= n; k += step) block(in + k, gains != nullptr ? gains + k : nullptr, out + k);
+    if (k >= n) return;
+    constexpr size_t kMax = 2 * HWY_MAX_BYTES / sizeof(double);
+    int16_t x[kMax] = {};
+    double g[kMax] = {};
+    int16_t y[kMax];
+    std::copy(in + k, in + n, x);
+    if (gains != nullptr) std::copy(gains + k, gains + n, g);
+    block(x, gains != nullptr ? g : nullptr, y);
+    std::copy(y, y + (n - k), out + k);
+}
+
+// Prefetches the input `bytes` (by default 4 KiB) ahead of p: the
+// processor's own prefetching falls behind on the first read of a trace. The
+// address is only formed as a number, as it may lie beyond the buffer.
+HWY_INLINE void PrefetchAhead(const void* p, uintptr_t bytes = 4096) {
+    hwy::Prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p) + bytes));
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace vantir3
+HWY_AFTER_NAMESPACE();
+#endif  // VANTIR3_SAMPLE_VECTORS
+
+#endif  // VANTIR3_NUMERIC_SAMPLE_VECTORS_INL_H_
