@@ -39,6 +39,19 @@ TEST(SurveyCodec, EveryTypeRoundTripsInBothByteOrders) {
     }
 }
 
+TEST(SurveyCodec, SixteenBitSamplesEncodeAsTheirValuesDo) {
+    const std::vector<int16_t> in = {-32768, -1, 0, 1, 12345, 32767};
+    std::vector<double> values(in.begin(), in.end());
+    for (SampleType t : {SampleType::kI16, SampleType::kU16}) {
+        for (bool big : {false, true}) {
+            std::vector<uint8_t> direct(2 * in.size()), viaValues(2 * in.size());
+            EncodeSamples16(in.data(), in.size(), t, big, direct.data());
+            ASSERT_TRUE(EncodeValues(values.data(), in.size(), t, big, viaValues.data()));
+            EXPECT_EQ(direct, viaValues) << SampleTypeName(t) << (big ? " big" : " little");
+        }
+    }
+}
+
 TEST(SurveyCodec, KnownEncodings) {
     // Offset binary: value 0 is the middle code; IBM 1.0 is 0x41100000.
     uint8_t b[4];

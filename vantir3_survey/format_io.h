@@ -77,6 +77,8 @@ void DecodeValues(const uint8_t* in, int64_t count, SampleType type, bool bigEnd
 void DecodeSamples16(const uint8_t* in, int64_t count, SampleType type, bool bigEndian,
                      double scale, int16_t* out);
 bool EncodeValues(const double* in, int64_t count, SampleType type, bool bigEndian, uint8_t* out);
+// 16-bit samples straight into a 16-bit type (kI16 or kU16), exactly.
+void EncodeSamples16(const int16_t* in, int64_t count, SampleType type, bool bigEndian, uint8_t* out);
 // IBM single precision (big-endian words) to and from IEEE values, through segyio.
 void IbmToValues(const uint8_t* in, int64_t count, double* out);
 bool ValuesToIbm(const double* in, int64_t count, uint8_t* out);

@@ -212,6 +212,15 @@ bool EncodeValues(const double* in, int64_t count, SampleType type, bool big, ui
     return false;
 }
 
+void EncodeSamples16(const int16_t* in, int64_t count, SampleType type, bool big, uint8_t* out) {
+    const uint16_t flip = type == SampleType::kU16 ? 0x8000u : 0u;
+    if (!big && flip == 0) {
+        std::memcpy(out, in, static_cast<size_t>(2 * count));
+        return;
+    }
+    for (int64_t i = 0; i < count; ++i) Store16(out + 2 * i, static_cast<uint16_t>(in[i]) ^ flip, big);
+}
+
 double ChooseScale(SampleType type, double maxAbs) {
     if (type == SampleType::kI16 || type == SampleType::kU16) return 1.0;
     if (!(maxAbs > 0.0) || !std::isfinite(maxAbs)) return 1.0;

@@ -122,6 +122,9 @@ private:
     bool committed_ = false;
 };
 
+// Records are gathered into writes of about this many bytes.
+constexpr int64_t kWriteBytes = 4 << 20;
+
 class GenericWriter : public SurveyWriter {
 public:
     GenericWriter(const std::string& path, const std::vector<Acquisition>& channels,
@@ -134,22 +137,28 @@ public:
             throw SurveyError(path_, "", "internal error: header size differs from the data offset");
         }
         main_.Write(header.data(), header.size());
-        record_.resize(static_cast<size_t>(layout_.recordBytes));
+        pending_.reserve(static_cast<size_t>(std::max<int64_t>(kWriteBytes, layout_.recordBytes)));
         values_.resize(static_cast<size_t>(layout_.samples));
     }
 
     void WriteScans16(const int16_t* samples, int64_t count) override {
-        Append(count, [&](int64_t scan, int32_t c, double* v) {
+        Append(count, [&](int64_t scan, int32_t c, uint8_t* out) {
             const int16_t* in = samples + (scan * channels_.size() + c) * layout_.samples;
             const double scale = channels_[static_cast<size_t>(c)].scale;
-            for (int32_t i = 0; i < layout_.samples; ++i) v[i] = in[i] * scale;
+            if (scale == 1.0 && (type_ == SampleType::kI16 || type_ == SampleType::kU16)) {
+                // 16-bit samples into a 16-bit file: exact without a detour.
+                internal::EncodeSamples16(in, layout_.samples, type_, layout_.bigEndian, out);
+                return true;
+            }
+            for (int32_t i = 0; i < layout_.samples; ++i) values_[i] = in[i] * scale;
+            return internal::EncodeValues(values_.data(), layout_.samples, type_, layout_.bigEndian, out);
         }, true);
     }
 
     void WriteScans(const double* values, int64_t count) override {
-        Append(count, [&](int64_t scan, int32_t c, double* v) {
-            std::memcpy(v, values + (scan * channels_.size() + c) * layout_.samples,
-                        sizeof(double) * static_cast<size_t>(layout_.samples));
+        Append(count, [&](int64_t scan, int32_t c, uint8_t* out) {
+            return internal::EncodeValues(values + (scan * channels_.size() + c) * layout_.samples,
+                                          layout_.samples, type_, layout_.bigEndian, out);
         }, false);
     }
 
@@ -164,6 +173,7 @@ public:
             companions.back()->Write(c.contents.data(), c.contents.size());
             companions.back()->Finish();
         }
+        Flush();
         main_.Finish();
         // Companions first: a main file under its real name always has them.
         for (auto& c : companions) c->Rename();
@@ -171,30 +181,41 @@ public:
     }
 
 private:
-    template <typename Fill>
-    void Append(int64_t count, Fill fill, bool from16) {
+    // Encodes count scans into whole records, gathered into large writes.
+    template <typename Encode>
+    void Append(int64_t count, Encode encode, bool from16) {
         if (count < 0 || count > scans_ - written_) {
             throw SurveyError(path_, "traces", "more traces written than the " + std::to_string(scans_) +
                                                    " declared");
         }
+        const size_t recordBytes = static_cast<size_t>(layout_.recordBytes);
         for (int64_t k = 0; k < count; ++k) {
             const int64_t scan = written_ + k;
             for (int32_t c = 0; c < layout_.channels; ++c) {
-                std::fill(record_.begin(), record_.end(), 0);
-                fw_->TraceHeader(scan, c, record_.data());
-                fill(k, c, values_.data());
-                uint8_t* out = record_.data() + layout_.headerBytes;
-                if (!internal::EncodeValues(values_.data(), layout_.samples, type_, layout_.bigEndian, out)) {
+                if (pending_.size() + recordBytes > pending_.capacity()) Flush();
+                const size_t at = pending_.size();
+                pending_.resize(at + recordBytes);
+                uint8_t* record = pending_.data() + at;
+                if (layout_.headerBytes > 0) {
+                    std::memset(record, 0, static_cast<size_t>(layout_.headerBytes));
+                    fw_->TraceHeader(scan, c, record);
+                }
+                uint8_t* out = record + layout_.headerBytes;
+                if (!encode(k, c, out)) {
                     throw SurveyError(path_, "samples",
                                       "trace " + std::to_string(scan) + " holds values that " +
                                           SampleTypeName(type_) +
                                           " samples cannot hold; write a wider sample type");
                 }
                 if (from16) fw_->PatchSamples(scan, c, out);
-                main_.Write(record_.data(), record_.size());
             }
         }
         written_ += count;
+    }
+
+    void Flush() {
+        main_.Write(pending_.data(), pending_.size());
+        pending_.clear();
     }
 
     std::string path_;
@@ -205,7 +226,7 @@ private:
     TempFile main_;
     int64_t scans_ = 0;
     int64_t written_ = 0;
-    std::vector<uint8_t> record_;
+    std::vector<uint8_t> pending_;  // whole records not yet written
     std::vector<double> values_;
 };
 
