@@ -237,7 +237,7 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
         std::vector<std::string> args = {"process", dir + "/" + pattern, "-s", "dewow", "-s", "sec2:auto",
                                          "-s", "bgsub:30", "-O", out, "--png", out + "/p.png"};
         // Files that do not state the antenna frequency get one.
-        if (list.output.find("unknown MHz") != std::string::npos) {
+        if (list.output.find("frequency unknown") != std::string::npos) {
             args.push_back("--frequency");
             args.push_back("250");
         }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -263,6 +264,10 @@ std::string Num(double v, int decimals = 3) {
     std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
     return buf;
 }
+// A value with its unit, or "unknown" alone.
+std::string Num(double v, int decimals, const char* unit) {
+    return std::isfinite(v) ? Num(v, decimals) + " " + unit : "unknown";
+}
 
 std::string Json(const std::string& s) {
     std::string out = "\"";
@@ -292,17 +297,17 @@ std::string InfoText(const vs::SurveyFile& f) {
     o << f.path() << "\n  format " << vs::FormatName(f.format()) << ", " << f.channelCount() << " channel(s)\n";
     for (const vs::Acquisition& a : f.acquisitions()) {
         o << "  channel " << a.channel << ": " << a.traces << " traces x " << a.samples << " samples, "
-          << vs::SampleTypeName(a.sampleType) << (a.scale != 1.0 ? " (scale " + Num(a.scale, 6) + ")" : "") << "\n"
+          << vs::SampleTypeName(a.sampleType) << (a.scale != 1.0 ? " (value = sample x " + JsonNum(a.scale) + ")" : "") << "\n"
           << "    sample interval " << Num(a.sampleIntervalNs, 4) << " ns (" << a.sampleIntervalSource << ")"
-          << ", time window " << Num(a.timeWindowNs, 2) << " ns\n"
+          << ", time window " << Num(a.timeWindowNs, 2, "ns") << "\n"
           << "    time zero at sample " << Num(a.timeZeroSample, 2) << " (1-based), first sample at "
           << Num(a.firstSampleTimeNs, 3) << " ns\n"
           << "    antenna " << (a.antennaName.empty() ? "unnamed" : a.antennaName) << ", "
-          << Num(a.antennaFrequencyMHz, 1) << " MHz, separation " << Num(a.antennaSeparationM, 3) << " m\n";
+          << "frequency " << Num(a.antennaFrequencyMHz, 1, "MHz") << ", separation " << Num(a.antennaSeparationM, 3, "m") << "\n";
         if (a.timeTriggered)
             o << "    time-triggered, " << Num(a.traceIntervalS, 4) << " s between traces\n";
         else
-            o << "    trace spacing " << Num(a.traceSpacingM, 4) << " m"
+            o << "    trace spacing " << Num(a.traceSpacingM, 4, "m")
               << (a.traceSpacingSource.empty() ? "" : " (" + a.traceSpacingSource + ")") << "\n";
         if (!a.tracePositionsM.empty())
             o << "    positions " << Num(a.tracePositionsM.front()) << " to " << Num(a.tracePositionsM.back())
@@ -482,6 +487,9 @@ int DemoCommand(const std::string& dir, uint32_t seed, const RunSettings& run, P
         const vs::Acquisition& a = in.acquisition;
         const std::string raw = dir + "/demo_raw.DZT", processed = dir + "/demo_processed.DZT",
                           picture = dir + "/demo.png";
+        // The demo's own folder is made when missing, as a user expects of -o.
+        if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST)
+            throw std::runtime_error(dir + ": cannot make the output folder: " + std::strerror(errno));
         for (const std::string& p : {raw, processed, picture}) CheckOutput(p, "");
         std::vector<Step> chain = ParseSteps({"dewow", "sec2:auto", "bgsub:50"});
         ResolveSec2Auto(in, chain, run);
