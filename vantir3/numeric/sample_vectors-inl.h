@@ -61,11 +61,16 @@ HWY_INLINE void LoadWidenSamples(D d, const int16_t* p, hn::Vec<D>& lo, hn::Vec<
     lo = hn::Sub(hn::BitCast(d, hn::Add(a, bias)), offset);
     hi = hn::Sub(hn::BitCast(d, hn::Add(b, bias)), offset);
 #else
-    const hn::Repartition<int32_t, D> d32;
-    const hn::Half<decltype(d32)> dh;
-    const auto w = hn::PromoteTo(d32, hn::LoadU(SampleTag<D>(), p));
-    lo = hn::PromoteTo(d, hn::LowerHalf(dh, w));
-    hi = hn::PromoteTo(d, hn::UpperHalf(dh, w));
+    const hn::RebindToSigned<D> d64;
+    const hn::Rebind<int32_t, D> d32;
+    const hn::Rebind<int16_t, D> d16;
+    const size_t lanes = hn::Lanes(d);
+    const auto bias = hn::Set(d64, 0x4338000000000000);
+    const auto offset = hn::Set(d, 0x1.8p52);
+    const auto a = hn::PromoteTo(d64, hn::PromoteTo(d32, hn::LoadU(d16, p)));
+    const auto b = hn::PromoteTo(d64, hn::PromoteTo(d32, hn::LoadU(d16, p + lanes)));
+    lo = hn::Sub(hn::BitCast(d, hn::Add(a, bias)), offset);
+    hi = hn::Sub(hn::BitCast(d, hn::Add(b, bias)), offset);
 #endif
 }
 
@@ -118,8 +123,20 @@ HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) 
     const auto twice = hn::ConcatEven(d32, hn::BitCast(d32, b), hn::BitCast(d32, a));
     return hn::Max(hn::DemoteTo(d16, hn::ShiftRight<1>(twice)), hn::Set(d16, -32767));
 #else
+    const hn::RebindToSigned<D> d64;
+    const hn::Repartition<int32_t, D> d32;
+    const SampleTag<D> d16;
     const auto half = hn::Set(d, 0.5);
-    return FloorSaturateWithin31Bits(d, hn::Add(half, lo), hn::Add(half, hi));
+    const auto grid = hn::Set(d, 0x1.8p52);
+    const auto floorBits = [&](hn::Vec<D> y) {
+        const auto v = hn::Add(half, y);
+        const auto a = hn::Add(v, grid);
+        const auto bits = hn::BitCast(d64, a);
+        return hn::IfThenElse(hn::RebindMask(d64, hn::Lt(v, hn::Sub(a, grid))), hn::Sub(bits, hn::Set(d64, 1)),
+                              bits);
+    };
+    const auto both = hn::ConcatEven(d32, hn::BitCast(d32, floorBits(hi)), hn::BitCast(d32, floorBits(lo)));
+    return hn::Max(hn::DemoteTo(d16, both), hn::Set(d16, -32767));
 #endif
 }
 
