@@ -36,16 +36,17 @@ namespace hn = hwy::HWY_NAMESPACE;
 template <class D>
 using SampleTag = hn::Rebind<int16_t, hn::Repartition<int32_t, D>>;
 
+// Set anew in each pass: AVX-512's own instructions where Highway lacks them.
+#undef VANTIR3_AVX512_ROUNDING
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
 #define VANTIR3_AVX512_ROUNDING 1
 #endif
 
-// The samples p[0 ... 2N - 1] widened to two vectors of N doubles. With
-// AVX-512 without a conversion instruction (its conversions are the
-// kernels' slowest step there, and Highway has no 16-to-64-bit widening):
-// each sample, sign-extended to 64 bits and added to the pattern of
-// 1.5 * 2^52, is the pattern of 1.5 * 2^52 + x, from which one exact
-// subtraction leaves x.
+// The samples p[0 ... 2N - 1] widened to two vectors of N doubles without a
+// conversion instruction (conversions are the kernels' slowest step): each
+// sample, sign-extended to 64 bits and added to the pattern of 1.5 * 2^52,
+// is the pattern of 1.5 * 2^52 + x, from which one exact subtraction leaves
+// x. AVX-512 sign-extends 16 to 64 bits in one step, which Highway lacks.
 template <class D>
 HWY_INLINE void LoadWidenSamples(D d, const int16_t* p, hn::Vec<D>& lo, hn::Vec<D>& hi) {
 #if defined(VANTIR3_AVX512_ROUNDING)
@@ -111,7 +112,8 @@ HWY_INLINE hn::Vec<SampleTag<D>> FloorSaturate(D d, hn::Vec<D> lo, hn::Vec<D> hi
 // for y = 0.5 - 2^-54 (kept out), whose sum rounds up to 1: everywhere else
 // the rounding of 0.5 + y either is exact or stays within the same whole
 // number. Highway has no addition with a rounding direction, so elsewhere
-// the sum is floored.
+// v = 0.5 + y is added to 1.5 * 2^52, rounding to the nearest whole number r
+// in the low 32 bits (exact: |v| < 2^51), and r - 1 taken where r > v.
 template <class D>
 HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) {
 #if defined(VANTIR3_AVX512_ROUNDING)
