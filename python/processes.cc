@@ -100,14 +100,6 @@ std::vector<CatalogueEntry> Catalogue() {
     return entries;
 }
 
-// The SEC2 automatic set-up's choices for a "sec2:auto" step, as the
-// command-line program makes them: maximum gain from half the overall peak
-// over the deepest quarter of the trace, a flat gained peak curve, a search
-// step of 0.1 dB/m, peaks at 50 % (after the first pulse) and 80 % (overall)
-// of full scale.
-constexpr double kAutoMaxGainSpec = 0.5, kAutoTailFraction = 0.25, kAutoTargetSlope = 0.0,
-                 kAutoAttenuationStep = 0.1;
-constexpr unsigned kAutoPulsePeakPercent = 50, kAutoOverallPeakPercent = 80;
 
 // A sequence of processing steps in the command-line program's syntax
 // ("dewow", "agc:WINDOW=2,MAXGN@=200", "bgsub:50", "migrate:velocity=0.1").
@@ -230,9 +222,10 @@ private:
             vantir3_cli::MemorySource source(*raw.GprParamPtr(), acq.samples);
             CCdpProcess* sec2 = toolbox.GetProcess(steps[k].uid);
             sec2->SetDataSource(&source);
-            const int status = gathered ? toolbox.SecAutoSetParams(sec2, kAutoMaxGainSpec, kAutoTailFraction,
-                                                                   kAutoTargetSlope, kAutoAttenuationStep, &stats,
-                                                                   kAutoPulsePeakPercent, kAutoOverallPeakPercent)
+            const int status = gathered ? toolbox.SecAutoSetParams(
+                                                sec2, vantir3_cli::kAutoMaxGainSpec, vantir3_cli::kAutoTailFraction,
+                                                vantir3_cli::kAutoTargetSlope, vantir3_cli::kAutoAttenuationStep, &stats,
+                                                vantir3_cli::kAutoPulsePeakPercent, vantir3_cli::kAutoOverallPeakPercent)
                                         : vantir3::kSecAutoNoStatistics;
             MeboDataPtrRelease(&stats);
             CheckStatus(status, ("step '" + steps[k].text + "'").c_str(), StatusFamily::kSec2Auto);

@@ -28,6 +28,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The SEC2 automatic set-up's choices for a "sec2:auto" step: maximum gain
+// from half the overall peak over the deepest quarter of the trace, a flat
+// gained peak curve, a search step of 0.1 dB/m, peaks at 50 % (after the
+// first pulse) and 80 % (overall) of full scale.
+constexpr double kAutoMaxGainSpec = 0.5, kAutoTailFraction = 0.25, kAutoTargetSlope = 0.0,
+                 kAutoAttenuationStep = 0.1;
+constexpr unsigned kAutoPulsePeakPercent = 50, kAutoOverallPeakPercent = 80;
+
 enum class StepKind { kProcess, kBackground, kEnvelope, kMigrate, kDeseparate, kTopo };
 
 struct Step {

@@ -141,7 +141,9 @@ void ResolveSec2Auto(const Input& in, std::vector<Step>& steps, const RunSetting
         MemorySource source(gpr, in.acquisition.samples);
         CCdpProcess* sec2 = toolbox.GetProcess(steps[k].uid);
         sec2->SetDataSource(&source);
-        const int status = toolbox.SecAutoSetParams(sec2, 0.5, 0.25, 0.0, 0.1, &stats.b, 50, 80);
+        const int status = toolbox.SecAutoSetParams(sec2, kAutoMaxGainSpec, kAutoTailFraction, kAutoTargetSlope,
+                                                     kAutoAttenuationStep, &stats.b, kAutoPulsePeakPercent,
+                                                     kAutoOverallPeakPercent);
         if (status != 0)
             throw std::runtime_error("step '" + steps[k].text + "': the automatic set-up found no SEC2 gain for these data (status " +
                                      std::to_string(status) + ")");
