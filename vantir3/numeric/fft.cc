@@ -52,14 +52,23 @@ namespace hn = hwy::HWY_NAMESPACE;
 // held as separate real and imaginary parts: x <- x + w y, y <- x - w y.
 // V is double or a vector of doubles: the same correctly rounded operations
 // in the same order either way.
+// The arithmetic is spelled as calls (Highway's for vectors, these for
+// doubles), because scalable vectors (SVE) have no operators.
+HWY_INLINE double Mul(double a, double b) { return a * b; }
+HWY_INLINE double Add(double a, double b) { return a + b; }
+HWY_INLINE double Sub(double a, double b) { return a - b; }
+using hn::Add;
+using hn::Mul;
+using hn::Sub;
+
 template <class V>
 HWY_INLINE void Butterfly(V wr, V wi, V& xr, V& xi, V& yr, V& yi) {
-    const V tr = wr * yr - wi * yi;
-    const V ti = wr * yi + wi * yr;
-    yr = xr - tr;
-    yi = xi - ti;
-    xr = xr + tr;
-    xi = xi + ti;
+    const V tr = Sub(Mul(wr, yr), Mul(wi, yi));
+    const V ti = Add(Mul(wr, yi), Mul(wi, yr));
+    yr = Sub(xr, tr);
+    yi = Sub(xi, ti);
+    xr = Add(xr, tr);
+    xi = Add(xi, ti);
 }
 
 // Butterflies with one twiddle (wr, wi) between (ar[p], ai[p]) and
@@ -197,13 +206,14 @@ void SplitRow(double* a, double* b, double* s, size_t n3, const double* tw, int 
             qr = hn::Reverse(d, qr);
             qi = hn::Reverse(d, qi);
             hn::LoadInterleaved2(d, tw + 2 * k, wr, wi);
-            const auto h1r = vc1 * (pr + qr);
-            const auto h1i = vc1 * (pi - qi);
-            const auto h2i = vc2 * (pr - qr);
-            const auto h2r = vmc2 * (pi + qi);
-            hn::StoreInterleaved2(h1r + wr * h2r - wi * h2i, h1i + wr * h2i + wi * h2r, d, a + 2 * k);
-            hn::StoreInterleaved2(hn::Reverse(d, h1r - wr * h2r + wi * h2i),
-                                  hn::Reverse(d, hn::Neg(h1i) + wr * h2i + wi * h2r), d, qlow);
+            const auto h1r = Mul(vc1, Add(pr, qr));
+            const auto h1i = Mul(vc1, Sub(pi, qi));
+            const auto h2i = Mul(vc2, Sub(pr, qr));
+            const auto h2r = Mul(vmc2, Add(pi, qi));
+            hn::StoreInterleaved2(Sub(Add(h1r, Mul(wr, h2r)), Mul(wi, h2i)),
+                                  Add(Add(h1i, Mul(wr, h2i)), Mul(wi, h2r)), d, a + 2 * k);
+            hn::StoreInterleaved2(hn::Reverse(d, Add(Sub(h1r, Mul(wr, h2r)), Mul(wi, h2i))),
+                                  hn::Reverse(d, Add(Add(hn::Neg(h1i), Mul(wr, h2i)), Mul(wi, h2r))), d, qlow);
         }
     }
     for (; k < nk; ++k) {
