@@ -31,7 +31,7 @@ void Put(std::vector<uint8_t>& b, size_t at, uint32_t v, int width, bool big) {
 }
 
 // A small SEG-Y file built byte by byte (1-based byte numbers as in the standard).
-struct Spec {
+struct FileShape {
     bool big = true;
     int format = 3;  // 1 (IBM) or 3 (i16) samples; other codes write i16 bytes
     int samples = 6;
@@ -48,11 +48,11 @@ struct Spec {
 const uint32_t kIbm[4] = {0x41100000u, 0xC1280000u, 0x40800000u, 0x42640000u};
 const double kIbmValues[4] = {1.0, -2.5, 0.5, 100.0};
 
-double ExpectedValue(const Spec& s, int t, int i) {
+double ExpectedValue(const FileShape& s, int t, int i) {
     return s.format == 1 ? kIbmValues[(t + i) % 4] : t * 1000 + i * 7 - 20;
 }
 
-std::vector<uint8_t> Build(const Spec& s) {
+std::vector<uint8_t> Build(const FileShape& s) {
     const int bytes = s.format == 1 ? 4 : 2;
     const size_t record = 240 + static_cast<size_t>(s.samples * bytes);
     const size_t data = 3600 + 3200 * static_cast<size_t>(s.extended);
@@ -159,7 +159,7 @@ TEST(SurveySegy, StandardAndLittleEndianFilesReadBack) {
     TempDir dir;
     for (int format : {1, 3}) {
         for (bool big : {true, false}) {
-            Spec s;
+            FileShape s;
             s.format = format;
             s.big = big;
             s.delay = -1000;  // ps, like the interval: time zero two samples in
@@ -182,7 +182,7 @@ TEST(SurveySegy, StandardAndLittleEndianFilesReadBack) {
     }
     // Coordinates that do not vary: no spacing, a warning; an extended
     // textual header moves the data.
-    Spec s;
+    FileShape s;
     s.xStep = 0;
     s.extended = 1;
     std::unique_ptr<SurveyFile> f = SurveyFile::Open(Written(dir, "flat.sgy", Build(s)));
@@ -194,7 +194,7 @@ TEST(SurveySegy, StandardAndLittleEndianFilesReadBack) {
 
 TEST(SurveySegy, CallerOverridesByteOrderAndIntervalUnit) {
     TempDir dir;
-    const std::string path = Written(dir, "o.sgy", Build(Spec()));
+    const std::string path = Written(dir, "o.sgy", Build(FileShape()));
     ReadOptions o;
     o.segyIntervalUnit = ReadOptions::TimeUnit::kNanoseconds;
     const Acquisition a = SurveyFile::Open(path, o)->acquisition();
@@ -202,7 +202,7 @@ TEST(SurveySegy, CallerOverridesByteOrderAndIntervalUnit) {
     EXPECT_EQ(a.sampleIntervalSource, "binary header interval 500 read as ns (unit given by the caller)");
     // A rewrite states the unit it writes over the file's own statement,
     // however that was spelt.
-    Spec stated;
+    FileShape stated;
     stated.asciiText = "C 1 sample Interval unit : PS";
     std::unique_ptr<SurveyFile> ns = SurveyFile::Open(Written(dir, "stated.sgy", Build(stated)), o);
     EXPECT_EQ(ns->acquisition().sampleIntervalNs, 500.0);
@@ -219,7 +219,7 @@ TEST(SurveySegy, CallerOverridesByteOrderAndIntervalUnit) {
         EXPECT_NE(std::string(e.what()).find("768"), std::string::npos) << e.what();
     }
     // An interval that more than one unit makes plausible is a guess, said so.
-    Spec s;
+    FileShape s;
     s.interval = 10;
     const Acquisition g = SurveyFile::Open(Written(dir, "g.sgy", Build(s)))->acquisition();
     EXPECT_EQ(g.sampleIntervalNs, 10.0);
@@ -228,7 +228,7 @@ TEST(SurveySegy, CallerOverridesByteOrderAndIntervalUnit) {
 
 TEST(SurveySegy, RoundTripsKeepSamplesAndFacts) {
     TempDir dir;
-    Spec s;
+    FileShape s;
     s.delay = -1500;
     std::unique_ptr<SurveyFile> in = SurveyFile::Open(Written(dir, "in.sgy", Build(s)));
     const std::vector<double> values = AllValues(*in);
@@ -340,7 +340,7 @@ TEST(SurveySegy, HostileHeadersAreRefusedNamingTheField) {
             EXPECT_EQ(e.offset(), offset) << e.what();
         }
     };
-    const std::vector<uint8_t> good = Build(Spec());
+    const std::vector<uint8_t> good = Build(FileShape());
     expectError(std::vector<uint8_t>(good.begin(), good.begin() + 3599), "binary header", 3200);
     expectError(std::vector<uint8_t>(good.begin(), good.begin() + 3700), "traces", 3600);
     for (uint32_t code : {0u, 4u, 7u}) {
@@ -380,7 +380,7 @@ TEST(SurveySegy, WritesFuzzSeeds) {
     const char* dir = std::getenv("VANTIR3_SEGY_SEED_DIR");
     if (dir == nullptr) GTEST_SKIP() << "VANTIR3_SEGY_SEED_DIR not set";
     TempDir tmp;
-    Spec s;
+    FileShape s;
     s.samples = 8;
     s.delay = -1000;
     std::unique_ptr<SurveyFile> in = SurveyFile::Open(Written(tmp, "seed.sgy", Build(s)));

@@ -130,21 +130,29 @@ void InputFile::Fail(const std::string& field, const std::string& what, int64_t 
     throw SurveyError(path_, field, what, offset);
 }
 
-void InputFile::ReadAt(int64_t offset, void* out, int64_t bytes, const std::string& field) const {
-    if (offset < 0 || bytes < 0 || offset > size_ || bytes > size_ - offset) {
-        Fail(field, "the file ends before " + std::to_string(bytes) + " bytes could be read (file size " +
-                        std::to_string(size_) + ")", offset);
+void ReadFully(int fd, int64_t size, const std::string& path, const std::string& field, int64_t offset,
+               void* out, int64_t bytes) {
+    if (offset < 0 || bytes < 0 || offset > size || bytes > size - offset) {
+        throw SurveyError(path, field, "the file ends before " + std::to_string(bytes) +
+                                           " bytes could be read (file size " + std::to_string(size) + ")",
+                          offset);
     }
     uint8_t* p = static_cast<uint8_t*>(out);
     int64_t done = 0;
     while (done < bytes) {
-        const ssize_t n = ::pread(fd_, p + done, static_cast<size_t>(bytes - done),
-                                  static_cast<off_t>(offset + done));
+        const ssize_t n = ::pread(fd, p + done, static_cast<size_t>(bytes - done), static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) Fail(field, n < 0 ? std::string("read failed: ") + std::strerror(errno)
-                                      : "the file ended while reading", offset + done);
+        if (n <= 0) {
+            throw SurveyError(path, field, n < 0 ? std::string("read failed: ") + std::strerror(errno)
+                                                 : "the file ended while reading",
+                              offset + done);
+        }
         done += n;
     }
+}
+
+void InputFile::ReadAt(int64_t offset, void* out, int64_t bytes, const std::string& field) const {
+    ReadFully(fd_, size_, path_, field, offset, out, bytes);
 }
 
 std::vector<uint8_t> InputFile::ReadBytes(int64_t offset, int64_t bytes, const std::string& field) const {

@@ -17,6 +17,12 @@ namespace vantir3 {
 namespace survey {
 namespace internal {
 
+// Reads exactly `bytes` bytes at `offset` of the open file `fd` of `size`
+// bytes; throws SurveyError naming path, field and offset when the range
+// lies outside the file or the read fails.
+void ReadFully(int fd, int64_t size, const std::string& path, const std::string& field, int64_t offset,
+               void* out, int64_t bytes);
+
 // A file opened read-only, with bounded positioned reads.
 class InputFile {
 public:

@@ -140,18 +140,7 @@ const Acquisition& SurveyFile::acquisition(int32_t channel) const {
 }
 
 void SurveyFile::ReadAt(int64_t offset, void* out, int64_t bytes, const char* what) const {
-    if (offset < 0 || bytes < 0 || offset > size_ || bytes > size_ - offset) {
-        throw SurveyError(path_, what, "read beyond the end of the file", offset);
-    }
-    uint8_t* p = static_cast<uint8_t*>(out);
-    int64_t done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::pread(fd_, p + done, static_cast<size_t>(bytes - done),
-                                  static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw SurveyError(path_, what, n < 0 ? std::strerror(errno) : "file ended early", offset + done);
-        done += n;
-    }
+    internal::ReadFully(fd_, size_, path_, what, offset, out, bytes);
 }
 
 void SurveyFile::CheckRange(int32_t channel, int64_t first, int64_t count) const {
