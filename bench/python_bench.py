@@ -114,18 +114,34 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--cxx", help="the vantir3_bench program (C++ side); without it only Python is timed")
     parser.add_argument("--repetitions", type=int, default=15)
+    parser.add_argument("--rounds", type=int, default=3,
+                        help="the two sides alternate this many times; medians over the rounds")
     args = parser.parse_args()
 
     data = profile()
     calls = cases(data)
-    py = python_times(calls, args.repetitions)
-    cxx = cxx_times(args.cxx, [n for n, _ in calls], max(3, args.repetitions // 3)) if args.cxx else {}
-    print("%-30s %10s %10s %9s" % ("benchmark", "C++ ms", "Python ms", "overhead"))
-    for name, _ in calls:
+    names = [n for n, _ in calls]
+    py_rounds, cxx_rounds = [], []
+    for _ in range(args.rounds):
+        py_rounds.append(python_times(calls, args.repetitions))
+        if args.cxx:
+            cxx_rounds.append(cxx_times(args.cxx, names, max(3, args.repetitions // 3)))
+    py = {n: statistics.median(r[n] for r in py_rounds) for n in names}
+    cxx = {n: statistics.median(r[n] for r in cxx_rounds) for n in names} if cxx_rounds else {}
+    # Each side's time as a multiple of its own copy of the profile: the
+    # memory both sides run on differs (numpy's arrays, the library's
+    # buffers), and the copy shows what that alone costs.
+    base = "BM_CopyBaseline"
+    print("%-30s %10s %10s %9s %12s" % ("benchmark", "C++ ms", "Python ms", "overhead", "vs own copy"))
+    for name in names:
         c = cxx.get(name)
-        print("%-30s %10s %10.3f %9s" % (name, "%.3f" % (c * 1e3) if c else "-", py[name] * 1e3,
-                                         "%+.1f%%" % (100.0 * (py[name] / c - 1.0)) if c else "-"))
-    print("(%d x %d int16 profile; %.1f MB per copy)" % (TRACES, SAMPLES, data.nbytes / 1e6))
+        rel = "-"
+        if c and name != base:
+            rel = "%+.1f%%" % (100.0 * ((py[name] / py[base]) / (c / cxx[base]) - 1.0))
+        print("%-30s %10s %10.3f %9s %12s" % (name, "%.3f" % (c * 1e3) if c else "-", py[name] * 1e3,
+                                               "%+.1f%%" % (100.0 * (py[name] / c - 1.0)) if c else "-", rel))
+    print("(%d x %d int16 profile; %.1f MB per copy; medians of %d alternating rounds)"
+          % (TRACES, SAMPLES, data.nbytes / 1e6, args.rounds))
 
 
 if __name__ == "__main__":
