@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "vantir3_survey/format_io.h"
 #include "vantir3_survey/nmea.h"
 #include "vantir3_survey/survey.h"
@@ -34,15 +35,7 @@ using vantir3::survey::Acquisition;
 using vantir3::survey::SurveyError;
 using vantir3::survey::SurveyFile;
 
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "fuzz_survey_dzt: %s\n", what);
-    std::abort();
-}
-
-#define FUZZ_REQUIRE(cond) \
-    do {                   \
-        if (!(cond)) Fail(#cond); \
-    } while (0)
+using vantir3_fuzz::MemoryFile;
 
 // Files whose samples would take long to walk are only opened.
 constexpr int64_t kMaxValues = 1 << 20;
@@ -112,23 +105,15 @@ void CheckGps(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const int fd = ::memfd_create("fuzz_survey_dzt", MFD_CLOEXEC);
-    if (fd < 0) Fail("memfd_create failed");
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) Fail("write to the memory file failed");
-        done += static_cast<size_t>(n);
-    }
     vantir3::survey::ReadOptions options;
     options.formatGiven = true;
     options.format = vantir3::survey::Format::kDzt;
     try {
-        const std::unique_ptr<SurveyFile> f = SurveyFile::Open("/proc/self/fd/" + std::to_string(fd), options);
+        const MemoryFile file(data, size);
+        const std::unique_ptr<SurveyFile> f = SurveyFile::Open(file.path(), options);
         Check(*f);
     } catch (const SurveyError&) {
     }
-    ::close(fd);
     CheckGps(data, size);
     return 0;
 }

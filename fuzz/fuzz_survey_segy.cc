@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "vantir3_survey/format_io.h"
 #include "vantir3_survey/survey.h"
 
@@ -36,37 +37,10 @@ using vantir3::survey::SurveyError;
 using vantir3::survey::SurveyFile;
 namespace internal = vantir3::survey::internal;
 
-[[noreturn]] void Fail(const char* what) {
-    std::fprintf(stderr, "fuzz_survey_segy: %s\n", what);
-    std::abort();
-}
-
-#define FUZZ_REQUIRE(cond) \
-    do {                   \
-        if (!(cond)) Fail(#cond); \
-    } while (0)
+using vantir3_fuzz::MemoryFile;
 
 // Files whose samples would take long to walk are only opened.
 constexpr int64_t kMaxValues = 1 << 20;
-
-// An anonymous memory file holding bytes, closed at the end of its scope.
-class MemoryFile {
-public:
-    MemoryFile(const uint8_t* data, size_t size) : fd_(::memfd_create("fuzz_survey_segy", MFD_CLOEXEC)) {
-        if (fd_ < 0) Fail("memfd_create failed");
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::write(fd_, data + done, size - done);
-            if (n <= 0) Fail("write to the memory file failed");
-            done += static_cast<size_t>(n);
-        }
-    }
-    ~MemoryFile() { ::close(fd_); }
-    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
-
-private:
-    int fd_;
-};
 
 bool Same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || a == b; }
 
