@@ -42,8 +42,7 @@ void SetWord(uint8_t* header, int word, double value) {
 
 // Metres per unit of the HD's POSITION UNITS; sets the reported unit.
 double PositionFactor(const KeyValueText& hd, Acquisition& a) {
-    std::string unit = hd.Text("POSITION UNITS");
-    for (char& c : unit) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string unit = Lower(hd.Text("POSITION UNITS"));
     if (unit == "ft" || unit == "feet" || unit == "foot") {
         a.positionUnit = "ft";
         return kMetresPerFoot;

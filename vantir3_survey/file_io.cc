@@ -18,10 +18,7 @@ namespace survey {
 
 namespace {
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using internal::Lower;
 
 std::string Extension(const std::string& path) {
     const size_t slash = path.find_last_of('/');
@@ -130,13 +127,23 @@ void InputFile::Fail(const std::string& field, const std::string& what, int64_t 
     throw SurveyError(path_, field, what, offset);
 }
 
-void ReadFully(int fd, int64_t size, const std::string& path, const std::string& field, int64_t offset,
-               void* out, int64_t bytes) {
+namespace {
+
+// Refuses a byte range that does not lie inside a file of `size` bytes.
+void CheckInside(int64_t size, const std::string& path, const std::string& field, int64_t offset,
+                 int64_t bytes) {
     if (offset < 0 || bytes < 0 || offset > size || bytes > size - offset) {
         throw SurveyError(path, field, "the file ends before " + std::to_string(bytes) +
                                            " bytes could be read (file size " + std::to_string(size) + ")",
                           offset);
     }
+}
+
+}  // namespace
+
+void ReadFully(int fd, int64_t size, const std::string& path, const std::string& field, int64_t offset,
+               void* out, int64_t bytes) {
+    CheckInside(size, path, field, offset, bytes);
     uint8_t* p = static_cast<uint8_t*>(out);
     int64_t done = 0;
     while (done < bytes) {
@@ -156,10 +163,7 @@ void InputFile::ReadAt(int64_t offset, void* out, int64_t bytes, const std::stri
 }
 
 std::vector<uint8_t> InputFile::ReadBytes(int64_t offset, int64_t bytes, const std::string& field) const {
-    if (offset < 0 || bytes < 0 || offset > size_ || bytes > size_ - offset) {
-        Fail(field, "the file ends before " + std::to_string(bytes) + " bytes could be read (file size " +
-                        std::to_string(size_) + ")", offset);
-    }
+    CheckInside(size_, path_, field, offset, bytes);  // before sizing anything by `bytes`
     std::vector<uint8_t> out(static_cast<size_t>(bytes));
     ReadAt(offset, out.data(), bytes, field);
     return out;
@@ -174,11 +178,7 @@ std::string FindCompanion(const std::string& path, const std::string& extension)
     const std::string want = Lower(stem + extension);
     // The exact spellings first, then any case.
     for (const std::string& candidate :
-         {stem + extension, stem + Lower(extension), stem + [&] {
-              std::string u = extension;
-              for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-              return u;
-          }()}) {
+         {stem + extension, stem + Lower(extension), stem + Upper(extension)}) {
         const std::string full = slash == std::string::npos ? candidate : dir + "/" + candidate;
         struct stat st;
         if (::stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return full;
@@ -222,6 +222,16 @@ std::vector<std::string> SplitLines(const std::string& text) {
     }
     if (!cur.empty()) lines.push_back(cur);
     return lines;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
 }
 
 std::string Trim(const std::string& text) {

@@ -60,6 +60,9 @@ std::string FindCompanion(const std::string& path, const std::string& extension)
 std::string ReadTextFile(const std::string& path, int64_t maxBytes = 16 << 20);
 // Splits text into lines on CR, LF or CRLF.
 std::vector<std::string> SplitLines(const std::string& text);
+// ASCII letters in lower or upper case.
+std::string Lower(std::string text);
+std::string Upper(std::string text);
 // Trims spaces and tabs at both ends.
 std::string Trim(const std::string& text);
 // A finite number, or NaN when text is not one in full.

@@ -59,12 +59,7 @@ std::string PathWithExtension(const std::string& path, const std::string& extens
     if (dot != std::string::npos && dot + 1 < path.size()) {
         upper = std::isupper(static_cast<unsigned char>(path[dot + 1])) != 0;
     }
-    std::string ext = extension;
-    for (char& c : ext) {
-        c = static_cast<char>(upper ? std::toupper(static_cast<unsigned char>(c))
-                                    : std::tolower(static_cast<unsigned char>(c)));
-    }
-    return stem + ext;
+    return stem + (upper ? internal::Upper(extension) : internal::Lower(extension));
 }
 
 // One output file under a temporary name beside its target.

@@ -14,11 +14,6 @@ namespace internal {
 
 namespace {
 
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\0'; }
 
 }  // namespace
