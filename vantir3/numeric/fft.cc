@@ -443,38 +443,53 @@ void CopyOut(double* out, size_t n, size_t inner, const Blocking& blk, size_t li
     }
 }
 
+// What a dimension's transforms may leave out: elements k outside inLo ...
+// inHi - 1 of every transform are +0 on input (not read); only elements
+// outLo ... outHi - 1 are wanted on output (written, or given to the sink);
+// only the transforms (r, p) with p < innerHi are taken (the others are left
+// as they were).
+struct Pruning {
+    size_t inLo = 0, inHi = SIZE_MAX;
+    size_t outLo = 0, outHi = SIZE_MAX;
+    size_t innerHi = SIZE_MAX;
+    RowSink* sink = nullptr;
+};
+
 // Transforms along a dimension of length n (see Blocking for the indexing).
 // Each block is copied into `buf` as n rows, row k holding element k of the
 // block's transforms in bit-reversed order of k, first all real then all
 // imaginary parts; all stages run there, and the block is copied back.
 // Copying avoids the cache conflicts of rows a power of two apart and lets
 // every butterfly run over contiguous real and imaginary parts.
-// Elements k outside inLo ... inHi - 1 of every transform are +0 on input
-// (not read); only elements outLo ... outHi - 1 are wanted on output
-// (written).
 void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const double* tw,
-                        double* buf, size_t inLo = 0, size_t inHi = SIZE_MAX, size_t outLo = 0,
-                        size_t outHi = SIZE_MAX, RowSink* sink = nullptr) {
+                        double* buf, const Pruning& prune = Pruning()) {
     const Blocking full = BlockingFor(n, inner, outer);
     const size_t line = BufferLine(full.width);
+    const size_t innerHi = prune.innerHi < inner ? prune.innerHi : inner;
     size_t local = n;
     while (local > 2 && local * line * sizeof(double) > kLocalBytes) local >>= 1;
     for (size_t r0 = 0; r0 < outer; r0 += full.reps) {
         // The last block may hold fewer transforms when `outer` is not a
-        // multiple of the block's (a run of rows of any count).
-        Blocking blk = full;
-        if (outer - r0 < blk.reps) {
-            blk.reps = outer - r0;
-            blk.width = blk.reps * blk.cols;
+        // multiple of the block's (a run of rows of any count), or when the
+        // transforms end at innerHi within a block of columns.
+        Blocking row = full;
+        if (outer - r0 < row.reps) {
+            row.reps = outer - r0;
+            row.width = row.reps * row.cols;
         }
-        const size_t w = blk.width;
-        for (size_t p0 = 0; p0 < inner; p0 += blk.cols) {
+        for (size_t p0 = 0; p0 < innerHi; p0 += row.cols) {
+            Blocking blk = row;
+            if (innerHi - p0 < blk.cols) {
+                blk.cols = innerHi - p0;
+                blk.width = blk.reps * blk.cols;
+            }
+            const size_t w = blk.width;
             const double* first = d + 2 * (r0 * n * inner + p0);
 
             if (blk.cols == 1) {
-                CopyIn<true>(first, n, inner, blk, line, buf, inLo, inHi);
+                CopyIn<true>(first, n, inner, blk, line, buf, prune.inLo, prune.inHi);
             } else {
-                CopyIn<false>(first, n, inner, blk, line, buf, inLo, inHi);
+                CopyIn<false>(first, n, inner, blk, line, buf, prune.inLo, prune.inHi);
             }
 
             // The first stages combine neighbouring rows only: they run on
@@ -487,9 +502,9 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
 
             double* out = d + 2 * (r0 * n * inner + p0);
             if (blk.cols == 1) {
-                CopyOut<true>(out, n, inner, blk, line, buf, outLo, outHi, sink, p0);
+                CopyOut<true>(out, n, inner, blk, line, buf, prune.outLo, prune.outHi, prune.sink, p0);
             } else {
-                CopyOut<false>(out, n, inner, blk, line, buf, outLo, outHi, sink, p0);
+                CopyOut<false>(out, n, inner, blk, line, buf, prune.outLo, prune.outHi, prune.sink, p0);
             }
         }
     }
@@ -652,9 +667,11 @@ RealFft2D::RealFft2D(size_t rows, size_t length) : rows_(rows), length_(length) 
 
 RealFft2D::~RealFft2D() { std::free(scratch_); }
 
-void RealFft2D::RowTransforms(double* x, size_t first, size_t count, int isign) {
+void RealFft2D::RowTransforms(double* x, size_t first, size_t count, int isign, size_t keep) {
     if (length_ / 2 < 2 || count == 0) return;
-    TransformDimension(x + first * length_, length_ / 2, 1, count, rowTw_[SignSlot(isign)], buf_);
+    Pruning prune;
+    prune.outHi = keep;
+    TransformDimension(x + first * length_, length_ / 2, 1, count, rowTw_[SignSlot(isign)], buf_, prune);
 }
 
 namespace {
@@ -666,18 +683,22 @@ size_t RunEnd(const GridRows& r, size_t rows) {
 
 }  // namespace
 
-void RealFft2D::ColumnTransforms(double* x, int isign, GridRows input, GridRows output,
-                                 RowSink* sink) {
-    const size_t lo = output.first, hi = RunEnd(output, rows_);
+void RealFft2D::ColumnTransforms(double* x, int isign, const ColumnPass& pass) {
+    Pruning prune;
+    prune.inLo = pass.input.first;
+    prune.inHi = RunEnd(pass.input, rows_);
+    prune.outLo = pass.output.first;
+    prune.outHi = RunEnd(pass.output, rows_);
+    prune.innerHi = pass.columns < length_ / 2 ? pass.columns : length_ / 2;
+    prune.sink = pass.sink;
     if (rows_ < 2) {
         // A single row: its column transforms leave it as it is.
-        if (sink != nullptr && lo < hi) {
-            for (size_t p = 0; p < length_ / 2; ++p) sink->Take(0, p, 1, x + 2 * p, x + 2 * p + 1);
+        if (prune.sink != nullptr && prune.outLo < prune.outHi) {
+            for (size_t p = 0; p < prune.innerHi; ++p) prune.sink->Take(0, p, 1, x + 2 * p, x + 2 * p + 1);
         }
         return;
     }
-    TransformDimension(x, rows_, length_ / 2, 1, colTw_[SignSlot(isign)], buf_, input.first,
-                       RunEnd(input, rows_), lo, hi, sink);
+    TransformDimension(x, rows_, length_ / 2, 1, colTw_[SignSlot(isign)], buf_, prune);
 }
 
 void RealFft2D::KeepNyquist(const double* x, double* speq, size_t i) const {

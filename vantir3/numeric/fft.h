@@ -69,6 +69,18 @@ protected:
     ~RowSink() = default;
 };
 
+// What a pass of column transforms reads and writes: rows outside `input`
+// are taken as +0 (whatever they hold, they are not read); only the rows of
+// `output` are written, the others are left as they were; only complex
+// columns 0 ... columns - 1 are transformed, the others are left as they
+// were. With a sink, the rows of `output` go to the sink instead of the grid.
+struct ColumnPass {
+    GridRows input;
+    GridRows output;
+    size_t columns = SIZE_MAX;
+    RowSink* sink = nullptr;
+};
+
 class RealFft2D {
 public:
     RealFft2D(size_t rows, size_t length);
@@ -77,14 +89,11 @@ public:
     RealFft2D& operator=(const RealFft2D&) = delete;
 
     // Complex transforms (length / 2 values) along rows first ... first +
-    // count - 1.
-    void RowTransforms(double* x, size_t first, size_t count, int isign);
-    // Complex transforms (rows values) along every column. Rows outside
-    // `input` are taken as +0 (whatever they hold, they are not read); only
-    // the rows of `output` are written, the others are left as they were.
-    // With a sink, the rows of `output` go to the sink instead of the grid.
-    void ColumnTransforms(double* x, int isign, GridRows input = GridRows(),
-                          GridRows output = GridRows(), RowSink* sink = nullptr);
+    // count - 1. Only values 0 ... keep - 1 of each row are written back;
+    // the rest of the row is left as it was.
+    void RowTransforms(double* x, size_t first, size_t count, int isign, size_t keep = SIZE_MAX);
+    // Complex transforms (rows values) along the columns (see ColumnPass).
+    void ColumnTransforms(double* x, int isign, const ColumnPass& pass = ColumnPass());
     // The mirror row of row i: (rows - i) mod rows.
     size_t Mirror(size_t i) const { return (rows_ - i) % rows_; }
     // speq[2i], speq[2i+1] = the frequency-0 value of row i, before the

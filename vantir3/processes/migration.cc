@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -11,6 +12,7 @@
 #endif
 
 #include "vantir3/data/data_buffer.h"
+#include "vantir3/data/sample_memory.h"
 #include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 #include "vantir3/numeric/fft.h"
@@ -76,7 +78,11 @@ public:
     int Run(const SectionAccess& in, const SectionAccess& out);
 
 private:
-    void Load(const SectionAccess& in);
+    // Loads the traces first ... first + count - 1 into their grid rows.
+    void Load(const SectionAccess& in, int32_t first, int32_t count);
+    // Load and the forward row transforms, a few traces at a time so that
+    // their rows are transformed while they are still in the cache.
+    void LoadAndTransformRows(const SectionAccess& in);
     // The spectral steps between the forward column transforms and the
     // inverse column transforms, taken a few mirror row pairs at a time so
     // that each row of the grid is fetched once for all of them: the
@@ -91,11 +97,17 @@ private:
     // RowPositions left in phi_ / scale_ for the row's wavenumber.
     void RemapRow(int64_t i);
     void Store(const SectionAccess& out, double gain);
+    size_t GridBytes() const { return static_cast<size_t>(nx_ * nt_) * sizeof(double); }
 
     int status_ = 0;
     int32_t traces_, samples_;
     int32_t s0_ = 0;  // first sample taken into the migration (<= samples_)
     int64_t nx_ = 0, nt_ = 0, offset_ = 0;
+    // Complex grid columns that the output needs back from the inverse
+    // transforms: with normalisation only the samples s0 + 1 ... samples - 1
+    // of the traces, the rows' values 0 ... (samples - 1 - s0) / 2; without,
+    // every column (the peak is taken over the whole grid).
+    size_t keep_ = 0;
     double dk_ = 0.0, df_ = 0.0, v_ = 0.0;
     int taper_;
     bool normalise_;
@@ -147,6 +159,8 @@ StoltMigrator::StoltMigrator(int32_t traces, int32_t samples, double startSample
     const double st = std::trunc(startSample);
     s0_ = st >= static_cast<double>(samples) ? samples : static_cast<int32_t>(st);
     offset_ = (nx_ - traces) / 2;
+    const int64_t used = samples - s0_;
+    keep_ = !normalise ? SIZE_MAX : used >= 2 ? static_cast<size_t>((used + 1) / 2) : 0;
     df_ = 2.0 * (1e6 / (2.0 * dt)) / static_cast<double>(nt_);
     dk_ = 2.0 * (1.0 / (2.0 * dx)) / static_cast<double>(nx_);
     v_ = v;
@@ -164,7 +178,12 @@ StoltMigrator::StoltMigrator(int32_t traces, int32_t samples, double startSample
     }
 
     const int32_t nx = static_cast<int32_t>(nx_), nt = static_cast<int32_t>(nt_);
-    grid_ = numeric::grid_block(static_cast<size_t>(nx_ * nt_));
+    // The grid's memory comes from the data layer's large-block store: huge
+    // pages, and the block of the previous call of this thread when it was
+    // the last large block freed (no page faults then). Nothing is read
+    // from it before it is written.
+    grid_ = reinterpret_cast<double*>(AllocateSamples(GridBytes(), false));
+    if (grid_ == nullptr) numeric::nrerror("allocation failure in StoltMigrate()");
     speqIn_ = numeric::dvector(0, 2 * nx - 1);
     speqOut_ = numeric::dvector(0, 2 * nx - 1);
     fft_.reset(new (std::nothrow) numeric::RealFft2D(static_cast<size_t>(nx_), static_cast<size_t>(nt_)));
@@ -187,7 +206,7 @@ StoltMigrator::~StoltMigrator() {
     if (grid_ == nullptr) return;
     const int32_t nx = static_cast<int32_t>(nx_), nt = static_cast<int32_t>(nt_);
     const int32_t rows = static_cast<int32_t>(nt_ / 2) + 1;
-    numeric::free_grid_block(grid_);
+    FreeSamples(reinterpret_cast<uint8_t*>(grid_), GridBytes());
     numeric::free_dvector(speqIn_, 0, 2 * nx - 1);
     numeric::free_dvector(speqOut_, 0, 2 * nx - 1);
     numeric::free_dvector(column_, 0, nt + 1);
@@ -202,16 +221,25 @@ StoltMigrator::~StoltMigrator() {
 // the row 0 (zero fill in time). The rows outside the traces are zero fill
 // too, but nothing reads them before the forward column transforms write
 // them (those take them as 0), so they are not written here.
-void StoltMigrator::Load(const SectionAccess& in) {
+void StoltMigrator::Load(const SectionAccess& in, int32_t first, int32_t count) {
     const int64_t nt = nt_;
     const int64_t used = samples_ - s0_;
-    for (int32_t t = 0; t < traces_; ++t) {
+    for (int32_t t = first; t < first + count; ++t) {
         double* col = grid_ + (offset_ + t) * nt;
         if (used > 0) {
             const uint8_t* p = in.At(t, s0_);
             for (int64_t k = 0; k < used; ++k, p += in.sampleStride) col[k] = Load16(p);
         }
         std::memset(col + used, 0, static_cast<size_t>(nt - used) * sizeof(double));
+    }
+}
+
+void StoltMigrator::LoadAndTransformRows(const SectionAccess& in) {
+    constexpr int32_t kChunk = 32;
+    for (int32_t t0 = 0; t0 < traces_; t0 += kChunk) {
+        const int32_t count = traces_ - t0 < kChunk ? traces_ - t0 : kChunk;
+        Load(in, t0, count);
+        fft_->RowTransforms(grid_, static_cast<size_t>(offset_ + t0), static_cast<size_t>(count), 1);
     }
 }
 
@@ -328,7 +356,7 @@ double StoltMigrator::SpectralPass() {
     for (const int64_t self : {int64_t{0}, mid}) {
         const double m = PairSteps(self);
         largest = m > largest ? m : largest;
-        fft_->RowTransforms(grid_, static_cast<size_t>(self), 1, -1);
+        fft_->RowTransforms(grid_, static_cast<size_t>(self), 1, -1, keep_);
     }
     for (int64_t i0 = 1; i0 < mid; i0 += kGroup) {
         const int64_t i1 = i0 + kGroup < mid ? i0 + kGroup : mid;
@@ -336,8 +364,8 @@ double StoltMigrator::SpectralPass() {
             const double m = PairSteps(i);
             largest = m > largest ? m : largest;
         }
-        fft_->RowTransforms(grid_, static_cast<size_t>(i0), static_cast<size_t>(i1 - i0), -1);
-        fft_->RowTransforms(grid_, static_cast<size_t>(nx - i1 + 1), static_cast<size_t>(i1 - i0), -1);
+        fft_->RowTransforms(grid_, static_cast<size_t>(i0), static_cast<size_t>(i1 - i0), -1, keep_);
+        fft_->RowTransforms(grid_, static_cast<size_t>(nx - i1 + 1), static_cast<size_t>(i1 - i0), -1, keep_);
     }
     return largest;
 }
@@ -396,10 +424,11 @@ int StoltMigrator::Run(const SectionAccess& in, const SectionAccess& out) {
     // between the column transforms share one sweep; with normalisation
     // only the rows of the traces are wanted back, and they go straight to
     // the output.
-    Load(in);
+    LoadAndTransformRows(in);
     const numeric::GridRows traceRows{static_cast<size_t>(offset_), static_cast<size_t>(traces_)};
-    fft_->RowTransforms(grid_, traceRows.first, traceRows.count, 1);
-    fft_->ColumnTransforms(grid_, 1, traceRows);
+    numeric::ColumnPass forward;
+    forward.input = traceRows;
+    fft_->ColumnTransforms(grid_, 1, forward);
     const double largestScale = SpectralPass();
 
     double gain = 0.0;
@@ -416,7 +445,7 @@ int StoltMigrator::Run(const SectionAccess& in, const SectionAccess& out) {
             for (int32_t s = 0; s <= s0_ && s < samples_; ++s, p += out.sampleStride) Store16(p, 0);
         }
         StoreSink sink(out, offset_, traces_, samples_, s0_, gain);
-        fft_->ColumnTransforms(grid_, -1, numeric::GridRows(), traceRows, &sink);
+        fft_->ColumnTransforms(grid_, -1, numeric::ColumnPass{numeric::GridRows(), traceRows, keep_, &sink});
         return 0;
     }
     fft_->ColumnTransforms(grid_, -1);
