@@ -30,7 +30,6 @@
 
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/numeric/statistics.h"
-#include "vantir3/numeric/simd_path.h"
 
 namespace vantir3 {
 
@@ -41,15 +40,14 @@ int32_t EnvelopeLag(int32_t window);
 
 // The envelope of `in` into `out` over the output's region; statistics of
 // the output samples into *stats when it is not null (per sample position
-// when stats->indexStats is set). `path` selects the instruction-set variant
-// (all give the same bits; tests compare them).
-int Envelope(MeboDataPtr& out, const MeboDataPtr& in, SCDPPrc_DataStatsMode* stats, int32_t window,
-             SimdPath path = SimdPath::kBest);
+// when stats->indexStats is set). The vector kernel runs on the processor's
+// best instruction set (numeric/simd_path.h); every one gives the same bits.
+int Envelope(MeboDataPtr& out, const MeboDataPtr& in, SCDPPrc_DataStatsMode* stats, int32_t window);
 
-// t / k for count values t, computed the way the envelope's vector path on
-// this processor computes it (without a division instruction).
-void EnvelopeDivideValues(const double* t, int32_t k, double* out, int32_t count,
-                          SimdPath path = SimdPath::kBest);
+// t / k for count values t, computed the way the envelope's vector kernel on
+// this processor computes it (without a division instruction where it has a
+// fused multiply-add).
+void EnvelopeDivideValues(const double* t, int32_t k, double* out, int32_t count);
 
 }  // namespace vantir3
 
