@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/simd_targets.h"
 #include "tests/support/trace_checks.h"
+#include "vantir3/numeric/statistics_kernels.h"
 
 namespace {
 
@@ -99,6 +101,52 @@ void ExpectMatchesDefinition(MeboDataPtr& data) {
             ASSERT_EQ(recs.size() + 1, values.size());
             for (size_t j = 0; j < recs.size(); ++j) EXPECT_EQ(Got(recs[j]), Want(values[1 + j], start)) << j;
         }
+}
+
+// The vector reductions on every target against the one-by-one loop: every
+// part, runs shorter than a vector, odd lengths, longer than a 32-bit
+// partial sum's chunk, the extreme samples (sums of 32768 x -32768), and
+// accumulators that already hold values.
+TEST(StatisticsTest, VectorReductionsMatchTheLoopOnEveryTarget) {
+    using vantir3::RunParts;
+    std::vector<int16_t> x(70001);
+    uint32_t h = 5;
+    for (int16_t& v : x) {
+        h = h * 1664525u + 1013904223u;
+        v = (h >> 29) == 0 ? int16_t(-32768) : (h >> 29) == 1 ? int16_t(32767) : int16_t(h >> 16);
+    }
+    std::vector<int16_t> low(40000, -32768), high(40000, 32767);
+    const int64_t lengths[] = {0, 1, 3, 7, 8, 15, 16, 17, 31, 33, 64, 65, 1023, 32768, 32769, 70001};
+    const int vectors = vantir3_test::ForEachSimdTarget([&] {
+        for (RunParts parts : {RunParts::kMinMax, RunParts::kSum, RunParts::kBoth}) {
+            const bool mm = parts != RunParts::kSum, sums = parts != RunParts::kMinMax;
+            for (const std::vector<int16_t>* src : {&x, &low, &high}) {
+                for (int64_t n : lengths) {
+                    if (n > static_cast<int64_t>(src->size())) continue;
+                    const int16_t* p = src->data() + (n % 2);  // odd addresses too
+                    n -= n % 2;
+                    int16_t lo = 100, hi = -100, wantLo = 100, wantHi = -100;
+                    int64_t sum = 7, wantSum = 7;
+                    std::vector<int16_t> los(n, 5), his(n, -5), wantLos(los), wantHis(his);
+                    std::vector<int64_t> sumsAt(n, -3), wantSums(sumsAt);
+                    for (int64_t i = 0; i < n; ++i) {
+                        if (mm) wantLo = std::min(wantLo, p[i]), wantHi = std::max(wantHi, p[i]);
+                        if (sums) wantSum += p[i];
+                        if (mm) wantLos[i] = std::min(wantLos[i], p[i]), wantHis[i] = std::max(wantHis[i], p[i]);
+                        if (sums) wantSums[i] += p[i];
+                    }
+                    vantir3::ReduceSamples(p, n, parts, &lo, &hi, &sum);
+                    vantir3::ReduceSamplesIndexed(p, n, parts, los.data(), his.data(), sumsAt.data());
+                    ASSERT_EQ(std::vector<int64_t>({lo, hi, sum}), std::vector<int64_t>({wantLo, wantHi, wantSum}))
+                        << n << " parts " << int(parts);
+                    ASSERT_EQ(los, wantLos) << n;
+                    ASSERT_EQ(his, wantHis) << n;
+                    ASSERT_EQ(sumsAt, wantSums) << n;
+                }
+            }
+        }
+    });
+    EXPECT_GE(vectors, 1);
 }
 
 TEST(StatisticsTest, InitAccumulateAndExtremesLists) {

@@ -6,9 +6,11 @@
 //    whenever the order of the double additions could change the sum);
 //  - the integer path reduces runs of samples to 16-bit minimum / maximum and
 //    an exact 64-bit integer sum, walking memory in its own order, and folds
-//    those into the working copies once per record. Minimum and maximum do not
-//    depend on the order; the sum does not either as long as every partial sum
-//    is an integer below 2^53, which is checked before this path is taken.
+//    those into the working copies once per record (contiguous runs through
+//    the vector kernels of numeric/statistics_kernels.h). Minimum and maximum
+//    do not depend on the order; the sum does not either as long as every
+//    partial sum is an integer below 2^53, which is checked before this path
+//    is taken.
 #include "vantir3/numeric/statistics.h"
 
 #include <algorithm>
@@ -19,6 +21,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#include "vantir3/numeric/statistics_kernels.h"
 
 namespace {
 
@@ -174,69 +178,46 @@ void MemoryOrder(const Region& r, int order[3]) {
 
 // ---- integer path -------------------------------------------------------
 
-// Run reduction in chunks whose 32-bit partial sums cannot overflow.
-constexpr int64_t kChunk = 32768;
+template <bool kMinMax, bool kSum>
+constexpr vantir3::RunParts kParts =
+    kMinMax && kSum ? vantir3::RunParts::kBoth : (kMinMax ? vantir3::RunParts::kMinMax : vantir3::RunParts::kSum);
 
 // Folds n samples starting at p, stride bytes apart, into lo / hi / sum.
+// Contiguous samples go through the vector kernel.
 template <bool kMinMax, bool kSum>
 void ReduceRun(const uint8_t* p, int64_t n, ptrdiff_t stride, int16_t* lo, int16_t* hi,
                int64_t* sum) {
-    int16_t mn = *lo, mx = *hi;
-    int64_t total = *sum;
     if (stride == kSampleSize && Aligned<int16_t>(p)) {
-        const int16_t* x = reinterpret_cast<const int16_t*>(p);
-        for (int64_t start = 0; start < n; start += kChunk) {
-            const int64_t end = std::min(n, start + kChunk);
-            int32_t part = 0;
-            for (int64_t i = start; i < end; ++i) {
-                const int16_t v = x[i];
-                if (kMinMax) {
-                    mn = v < mn ? v : mn;
-                    mx = v > mx ? v : mx;
-                }
-                if (kSum) part += v;
-            }
-            total += part;
-        }
-    } else {
-        for (int64_t i = 0; i < n; ++i, p += stride) {
-            const int16_t v = Load16(p);
-            if (kMinMax) {
-                mn = v < mn ? v : mn;
-                mx = v > mx ? v : mx;
-            }
-            if (kSum) total += v;
-        }
+        vantir3::ReduceSamples(reinterpret_cast<const int16_t*>(p), n, kParts<kMinMax, kSum>, lo, hi, sum);
+        return;
     }
-    *lo = mn;
-    *hi = mx;
-    *sum = total;
+    for (int64_t i = 0; i < n; ++i, p += stride) {
+        const int16_t v = Load16(p);
+        if (kMinMax) {
+            *lo = v < *lo ? v : *lo;
+            *hi = v > *hi ? v : *hi;
+        }
+        if (kSum) *sum += v;
+    }
 }
 
 // Folds n samples starting at p, stride bytes apart, into the per-index
-// accumulators: sample i goes to index i.
+// accumulators: sample i goes to index i. Contiguous samples go through the
+// vector kernel.
 template <bool kMinMax, bool kSum>
 void UpdateIndexed(const uint8_t* p, int64_t n, ptrdiff_t stride, int16_t* __restrict lo,
                    int16_t* __restrict hi, int64_t* __restrict sum) {
     if (stride == kSampleSize && Aligned<int16_t>(p)) {
-        const int16_t* __restrict x = reinterpret_cast<const int16_t*>(p);
-        for (int64_t i = 0; i < n; ++i) {
-            const int16_t v = x[i];
-            if (kMinMax) {
-                lo[i] = v < lo[i] ? v : lo[i];
-                hi[i] = v > hi[i] ? v : hi[i];
-            }
-            if (kSum) sum[i] += v;
+        vantir3::ReduceSamplesIndexed(reinterpret_cast<const int16_t*>(p), n, kParts<kMinMax, kSum>, lo, hi, sum);
+        return;
+    }
+    for (int64_t i = 0; i < n; ++i, p += stride) {
+        const int16_t v = Load16(p);
+        if (kMinMax) {
+            lo[i] = v < lo[i] ? v : lo[i];
+            hi[i] = v > hi[i] ? v : hi[i];
         }
-    } else {
-        for (int64_t i = 0; i < n; ++i, p += stride) {
-            const int16_t v = Load16(p);
-            if (kMinMax) {
-                lo[i] = v < lo[i] ? v : lo[i];
-                hi[i] = v > hi[i] ? v : hi[i];
-            }
-            if (kSum) sum[i] += v;
-        }
+        if (kSum) sum[i] += v;
     }
 }
 
