@@ -6,20 +6,21 @@
 #include <vector>
 
 #include "kol_utils/kol_utils.h"
+#include "tests/support/simd_targets.h"
 #include "tests/support/trace_checks.h"
 #include "vantir3/framework/toolbox.h"
 
 namespace {
 
 using namespace vantir3_test;
-using vantir3::SimdPath;
 
-// One trace at one level.
-std::vector<int16_t> AgcOf(const std::vector<int16_t>& x, int32_t half, double maxGain, SimdPath level) {
+// One trace through the kernel (the vector kernels where they apply), or by
+// the scalar formula.
+std::vector<int16_t> AgcOf(const std::vector<int16_t>& x, int32_t half, double maxGain, bool scalar = false) {
     vantir3::AgcKernel kernel;
-    EXPECT_TRUE(kernel.Reserve(static_cast<int32_t>(x.size()), half, maxGain, level));
+    EXPECT_TRUE(kernel.Reserve(static_cast<int32_t>(x.size()), half, maxGain));
     std::vector<int16_t> y(x.size());
-    kernel.Trace(x.data(), y.data());
+    scalar ? kernel.TraceScalar(x.data(), y.data()) : kernel.Trace(x.data(), y.data());
     return y;
 }
 
@@ -33,27 +34,24 @@ TEST(AgcGain, GainOfAWindow) {
 }
 
 TEST(AgcGain, TracesAreLevelled) {
-    for (SimdPath level : Paths()) {
-        SCOPED_TRACE(static_cast<int>(level));
+    ForEachSimdTarget([] {
         // Silence stays silent; +-1 is multiplied by the maximum gain.
-        EXPECT_EQ(AgcOf(std::vector<int16_t>(20, 0), 1, 500.0, level), std::vector<int16_t>(20, 0));
-        EXPECT_EQ(AgcOf({1, -1, 1, -1, 1}, 1, 500.0, level), (std::vector<int16_t>{500, -500, 500, -500, 500}));
+        EXPECT_EQ(AgcOf(std::vector<int16_t>(20, 0), 1, 500.0), std::vector<int16_t>(20, 0));
+        EXPECT_EQ(AgcOf({1, -1, 1, -1, 1}, 1, 500.0), (std::vector<int16_t>{500, -500, 500, -500, 500}));
         // A constant 1000 comes out at full scale (1000 * 32.767 rounded).
-        EXPECT_EQ(AgcOf(std::vector<int16_t>(30, -1000), 1, 500.0, level), std::vector<int16_t>(30, -32767));
+        EXPECT_EQ(AgcOf(std::vector<int16_t>(30, -1000), 1, 500.0), std::vector<int16_t>(30, -32767));
         // Windows shrink at the ends: means 150, 200, 300, 250.
-        EXPECT_EQ(AgcOf({100, -200, 300, -200}, 1, 2000.0, level),
-                  (std::vector<int16_t>{21845, -32767, 32767, -26214}));
+        EXPECT_EQ(AgcOf({100, -200, 300, -200}, 1, 2000.0), (std::vector<int16_t>{21845, -32767, 32767, -26214}));
         // Window sums 197 and 196 over 3 samples, on either side of the cap
         // at maxGain 500 (32767 * 3 / 500 = 196.6): gains 498.99... and 500.
-        EXPECT_EQ(AgcOf({66, 65, 66, 65, 65}, 1, 500.0, level)[1], 32434);
-        EXPECT_EQ(AgcOf({66, 65, 66, 65, 65}, 1, 500.0, level)[3], 32500);
+        EXPECT_EQ(AgcOf({66, 65, 66, 65, 65}, 1, 500.0)[1], 32434);
+        EXPECT_EQ(AgcOf({66, 65, 66, 65, 65}, 1, 500.0)[3], 32500);
         // 0.5 + 11 * 32767 / (154 / 3) is 7022 exactly, but the scalar
         // formula's roundings give 7021.9999...: floor 7021.
-        EXPECT_EQ(AgcOf({100, 11, 43}, 1, 32767.0, level)[1], 7021);
+        EXPECT_EQ(AgcOf({100, 11, 43}, 1, 32767.0)[1], 7021);
         // Shorter than the window: the mean over the whole trace (112.5).
-        EXPECT_EQ(AgcOf({100, -200, 150, 0}, 1 << 29, 2000.0, level),
-                  (std::vector<int16_t>{29126, -32767, 32767, 0}));
-    }
+        EXPECT_EQ(AgcOf({100, -200, 150, 0}, 1 << 29, 2000.0), (std::vector<int16_t>{29126, -32767, 32767, 0}));
+    });
     // A zero frequency gives a one-sample window: full scale, or the maximum
     // gain for silence.
     Owned in = Row({7, -300, 0}), out = Filled(3, 1, 1, 1);
@@ -61,14 +59,17 @@ TEST(AgcGain, TracesAreLevelled) {
     EXPECT_EQ(Samples(out.b), (std::vector<int16_t>{3500, -32767, 0}));
 }
 
-TEST(AgcGain, VectorPathGivesTheScalarBits) {
-    if (vantir3::ChooseSimdPath() == SimdPath::kScalar) GTEST_SKIP() << "no vector path here";
+// Every instruction set against the scalar formula: traces shorter than a
+// vector, odd lengths, windows wider than the trace and beyond the vector
+// kernels' limit, extreme samples.
+TEST(AgcGain, EveryTargetGivesTheScalarBits) {
     std::mt19937 random(11);
-    const std::pair<int32_t, int32_t> shapes[] = {{1, 0},  {2, 1},      {15, 3},     {16, 11},
-                                                   {17, 11}, {1000, 500}, {1023, 11}, {20000, 8191}};
+    const std::pair<int32_t, int32_t> shapes[] = {{1, 0},     {2, 1},     {3, 40},     {7, 2},      {15, 3},
+                                                   {16, 11},   {17, 11},   {33, 0},     {1000, 500}, {1023, 11},
+                                                   {20000, 8191}, {20000, 8192}};
     for (const auto& [n, half] : shapes) {
         // Full-range noise, small values (whose scaled values are often
-        // whole numbers, the cases the vector path recomputes), and
+        // whole numbers, the cases the vector kernels recompute), and
         // extremes (the largest window sums).
         for (int kind = 0; kind < 4; ++kind) {
             std::vector<int16_t> x(static_cast<size_t>(n));
@@ -79,12 +80,13 @@ TEST(AgcGain, VectorPathGivesTheScalarBits) {
                                          : kind == 2 ? r / 16384
                                                      : (r < 0 ? -32768 : 32767));
             }
-            // Whole and fractional maximum gains, and one the vector path
-            // leaves to the scalar formula.
+            // Whole and fractional maximum gains, and one the vector kernels
+            // leave to the scalar formula.
             for (double maxGain : {1.0, 2.5, 500.0, 32767.0, 40000.0}) {
-                const auto a = AgcOf(x, half, maxGain, SimdPath::kScalar);
-                const auto b = AgcOf(x, half, maxGain, vantir3::ChooseSimdPath());
-                ASSERT_EQ(a, b) << n << " " << half << " " << kind << " " << maxGain;
+                const auto expect = AgcOf(x, half, maxGain, true);
+                ForEachSimdTarget([&] {
+                    ASSERT_EQ(AgcOf(x, half, maxGain), expect) << n << " " << half << " " << kind << " " << maxGain;
+                });
             }
         }
     }
@@ -99,12 +101,25 @@ TEST(AgcGain, ProcessMatchesTheAlgorithmOnItsSource) {
     EXPECT_EQ(p->SetParams("WINDOW=2.5\nMAXGN@=2000"), 0);
     TestSource source(400, 5, 2);
     const ICdpDataSource::SEGprParam& g = source.Gpr();
-    Owned expect = Filled(400, 5, 2, 0), inT = Transposed(source.Data());
-    ASSERT_EQ(vantir3::AgcGain(expect.b, source.Data(), 2.5, 2000.0, g.antennaFrequency, g.sampleInterval), 0);
-    ExpectProcessOutput(*p, source, expect.b);
-    // The same samples in place through a strided view.
-    ASSERT_EQ(vantir3::AgcGain(inT.b, inT.b, 2.5, 2000.0, g.antennaFrequency, g.sampleInterval), 0);
-    ExpectSameSamples(expect.b, inT.b);
+    ForEachSimdTarget([&] {
+        Owned expect = Filled(400, 5, 2, 0), inT = Transposed(source.Data());
+        ASSERT_EQ(vantir3::AgcGain(expect.b, source.Data(), 2.5, 2000.0, g.antennaFrequency, g.sampleInterval), 0);
+        ExpectProcessOutput(*p, source, expect.b);
+        // The same samples in place through a strided view.
+        ASSERT_EQ(vantir3::AgcGain(inT.b, inT.b, 2.5, 2000.0, g.antennaFrequency, g.sampleInterval), 0);
+        ExpectSameSamples(expect.b, inT.b);
+        // In place on contiguous traces, by the vector kernels and (a
+        // maximum gain beyond 32767) the scalar walk.
+        for (double maxGain : {2000.0, 40000.0}) {
+            Owned fresh = Filled(400, 5, 2, 0);
+            Owned same = MakeBuffer(0, 399, 0, 4, 0, 1, [&](int32_t i, int32_t t, int32_t p) {
+                return SampleAt(source.Data(), i, t, p);
+            });
+            ASSERT_EQ(vantir3::AgcGain(fresh.b, source.Data(), 2.5, maxGain, g.antennaFrequency, g.sampleInterval), 0);
+            ASSERT_EQ(vantir3::AgcGain(same.b, same.b, 2.5, maxGain, g.antennaFrequency, g.sampleInterval), 0);
+            ExpectSameSamples(fresh.b, same.b);
+        }
+    });
 }
 
 }  // namespace

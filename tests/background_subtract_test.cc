@@ -2,17 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
 #include "kol_utils/kol_utils.h"
+#include "tests/support/simd_targets.h"
 #include "tests/support/trace_checks.h"
 #include "vantir3/framework/toolbox.h"
 
 namespace {
 
 using namespace vantir3_test;
-using vantir3::SimdPath;
 
 // One-sample traces along axis 1, through the running average.
 std::vector<int16_t> Running(const std::vector<int16_t>& v, int window) {
@@ -28,19 +29,26 @@ TEST(BackgroundSubtract, SaturatedSubtraction) {
     // -32768 - 1 saturates at -32767; -32767 - 1 is a true -32768.
     EXPECT_EQ(std::vector<int16_t>({SubtractSaturated16(-32768, 1), SubtractSaturated16(32767, -1),
                                     SubtractSaturated16(-32767, 1), SubtractSaturated16(1234, 0),
-                                    SubtractSaturated16(-1, -32768), SubtractSaturated16(100, 30)}),
-              (std::vector<int16_t>{-32767, 32767, -32768, 1234, 32767, 70}));
-    // The vector path agrees for every a against a spread of b (odd length:
-    // the tail too).
-    std::vector<int16_t> a(65535), b(65535), s(65535), v(65535);
+                                    SubtractSaturated16(-1, -32768), SubtractSaturated16(100, 30),
+                                    SubtractSaturated16(32767, -32768), SubtractSaturated16(-32768, 32767)}),
+              (std::vector<int16_t>{-32767, 32767, -32768, 1234, 32767, 70, 32767, -32767}));
+    // Every target agrees with the scalar formula for every a against a
+    // spread of b, over lengths shorter than a vector and odd ones (the
+    // tail), in place too.
+    std::vector<int16_t> a(65535), b(65535 + vantir3::kBackgroundPadding), expect(65535);
     for (int32_t bv : {-32768, -32767, -1, 0, 1, 2, 255, 32766, 32767}) {
         for (int32_t i = 0; i < 65535; ++i) {
             a[i] = static_cast<int16_t>(i - 32768);
             b[i] = static_cast<int16_t>(bv);
         }
-        vantir3::SubtractTrace(a.data(), b.data(), s.data(), 65535, SimdPath::kScalar);
-        vantir3::SubtractTrace(a.data(), b.data(), v.data(), 65535, vantir3::ChooseSimdPath());
-        ASSERT_EQ(s, v) << bv;
+        vantir3::SubtractTraceScalar(a.data(), b.data(), expect.data(), 65535);
+        ForEachSimdTarget([&] {
+            for (int32_t n : {1, 3, 7, 15, 31, 65535}) {
+                std::vector<int16_t> y(a.begin(), a.begin() + n);
+                vantir3::SubtractTrace(y.data(), b.data(), y.data(), n);
+                ASSERT_TRUE(std::equal(y.begin(), y.end(), expect.begin())) << bv << " " << n;
+            }
+        });
     }
 }
 
@@ -67,22 +75,35 @@ TEST(BackgroundSubtract, RunningAverage) {
     EXPECT_EQ(SampleAt(res.b, 17, 9, 0), 550);  // -300 - (-850)
 }
 
-TEST(BackgroundSubtract, VectorPathGivesTheScalarBits) {
-    if (vantir3::ChooseSimdPath() == SimdPath::kScalar) GTEST_SKIP() << "no vector path here";
+// Every target against the scalar formula over twenty traces of the running
+// average: lengths shorter than a vector and odd ones, extreme samples.
+TEST(BackgroundSubtract, EveryTargetGivesTheScalarBits) {
     std::mt19937 random(3);
-    for (int32_t n : {1, 15, 16, 17, 1000}) {
+    for (int32_t n : {1, 3, 7, 15, 16, 17, 33, 1000}) {
         for (double window : {2.0, 3.0, 10.0, 77.0}) {
-            std::vector<double> a(static_cast<size_t>(n) + 16);
-            for (double& v : a) v = static_cast<double>(random() % 65536) - 32768.0;
-            std::vector<double> b = a;
-            std::vector<int16_t> x(static_cast<size_t>(n)), ya(x.size()), yb(x.size());
-            for (int trace = 0; trace < 20; ++trace) {
-                for (int16_t& v : x) v = static_cast<int16_t>(static_cast<int32_t>(random() % 65536) - 32768);
-                vantir3::RunningBackgroundTrace(x.data(), a.data(), window, ya.data(), n, SimdPath::kScalar);
-                vantir3::RunningBackgroundTrace(x.data(), b.data(), window, yb.data(), n, vantir3::ChooseSimdPath());
-                ASSERT_EQ(a, b);
-                ASSERT_EQ(ya, yb);
+            std::vector<double> start(static_cast<size_t>(n) + vantir3::kBackgroundPadding);
+            for (double& v : start) v = static_cast<double>(random() % 65536) - 32768.0;
+            std::vector<std::vector<int16_t>> traces(20, std::vector<int16_t>(static_cast<size_t>(n)));
+            for (size_t t = 0; t < traces.size(); ++t) {
+                for (int16_t& v : traces[t]) {
+                    const int32_t r = static_cast<int32_t>(random() % 65536) - 32768;
+                    v = static_cast<int16_t>(t % 4 == 3 ? (r < 0 ? -32768 : 32767) : r);
+                }
             }
+            std::vector<double> expectAverage = start;
+            std::vector<std::vector<int16_t>> expect = traces;
+            for (auto& y : expect) {
+                vantir3::RunningBackgroundTraceScalar(y.data(), expectAverage.data(), window, y.data(), n);
+            }
+            ForEachSimdTarget([&] {
+                std::vector<double> average = start;
+                for (size_t t = 0; t < traces.size(); ++t) {
+                    std::vector<int16_t> y(traces[t].size());
+                    vantir3::RunningBackgroundTrace(traces[t].data(), average.data(), window, y.data(), n);
+                    ASSERT_EQ(y, expect[t]) << n << " " << window << " " << t;
+                }
+                ASSERT_TRUE(std::equal(expectAverage.begin(), expectAverage.begin() + n, average.begin()));
+            });
         }
     }
 }
@@ -133,13 +154,15 @@ TEST(BackgroundSubtract, ProcessClassAndStridedTraces) {
     EXPECT_EQ(p.SetParams("WINDOW=6"), 0);
     EXPECT_EQ(p.Window(), 6);
     TestSource source(90, 25, 2);
-    Owned expect = Filled(90, 25, 2, 0), inT = Transposed(source.Data()), raw;
-    MeboDataPtrShare(&raw.b, &source.Data());
-    ASSERT_EQ(CCdpProcessToolbox::CdpBackgroundSubtract(expect.b, raw.b, nullptr, 6), 0);
-    ExpectProcessOutput(p, source, expect.b);
-    // In place through a view with a stride on axis 0.
-    ASSERT_EQ(CCdpProcessToolbox::CdpBackgroundSubtract(inT.b, inT.b, nullptr, 6), 0);
-    ExpectSameSamples(expect.b, inT.b);
+    ForEachSimdTarget([&] {
+        Owned expect = Filled(90, 25, 2, 0), inT = Transposed(source.Data()), raw;
+        MeboDataPtrShare(&raw.b, &source.Data());
+        ASSERT_EQ(CCdpProcessToolbox::CdpBackgroundSubtract(expect.b, raw.b, nullptr, 6), 0);
+        ExpectProcessOutput(p, source, expect.b);
+        // In place through a view with a stride on axis 0.
+        ASSERT_EQ(CCdpProcessToolbox::CdpBackgroundSubtract(inT.b, inT.b, nullptr, 6), 0);
+        ExpectSameSamples(expect.b, inT.b);
+    });
 }
 
 }  // namespace

@@ -7,25 +7,27 @@
 #include <vector>
 
 #include "kol_utils/kol_utils.h"
+#include "tests/support/simd_targets.h"
 #include "tests/support/trace_checks.h"
 #include "vantir3/framework/toolbox.h"
 
 namespace {
 
 using namespace vantir3_test;
-using vantir3::SimdPath;
 
-// One trace at one level; with sums, the averaged-trace sums of two passes.
-std::vector<int16_t> DewowOf(const std::vector<int16_t>& x, int32_t half, SimdPath level,
+// One trace through DewowTrace (the vector kernels where the window allows)
+// or by the scalar formula; with sums, the averaged-trace sums of two passes.
+std::vector<int16_t> DewowOf(const std::vector<int16_t>& x, int32_t half, bool scalar = false,
                              std::vector<int32_t>* sums = nullptr) {
     vantir3::RunningWindow window;
-    EXPECT_TRUE(window.Reserve(static_cast<int32_t>(x.size()), half, level));
+    EXPECT_TRUE(window.Reserve(static_cast<int32_t>(x.size()), half));
     std::vector<int16_t> y(x.size());
+    auto dewow = scalar ? vantir3::DewowTraceScalar : vantir3::DewowTrace;
     if (sums != nullptr) {
         sums->assign(x.size(), 0);
-        vantir3::DewowTrace(window, x.data(), y.data(), sums->data());
+        dewow(window, x.data(), y.data(), sums->data());
     }
-    vantir3::DewowTrace(window, x.data(), y.data(), sums != nullptr ? sums->data() : nullptr);
+    dewow(window, x.data(), y.data(), sums != nullptr ? sums->data() : nullptr);
     return y;
 }
 
@@ -40,35 +42,38 @@ TEST(Dewow, WindowLength) {
 }
 
 TEST(Dewow, TraceSubtractsTheTruncatedCentredMean) {
-    for (SimdPath level : Paths()) {
-        SCOPED_TRACE(static_cast<int>(level));
+    ForEachSimdTarget([] {
         // The window shrinks at both ends: means 15, 20, 30, 40, 45.
-        EXPECT_EQ(DewowOf({10, 20, 30, 40, 50}, 1, level), (std::vector<int16_t>{-5, 0, 0, 0, 5}));
+        EXPECT_EQ(DewowOf({10, 20, 30, 40, 50}, 1), (std::vector<int16_t>{-5, 0, 0, 0, 5}));
         // Means truncated toward zero: -3.5 -> -3, -2.33 -> -2.
-        EXPECT_EQ(DewowOf({-7, 0, 0}, 1, level), (std::vector<int16_t>{-4, 2, 0}));
+        EXPECT_EQ(DewowOf({-7, 0, 0}, 1), (std::vector<int16_t>{-4, 2, 0}));
         // Shorter than the window: the mean of the whole trace for all.
-        EXPECT_EQ(DewowOf({10, 20, 30}, 1 << 29, level), (std::vector<int16_t>{-10, 0, 10}));
-        EXPECT_EQ(DewowOf({5, -32768, 32767, 9}, 0, level), (std::vector<int16_t>(4, 0)));
+        EXPECT_EQ(DewowOf({10, 20, 30}, 1 << 29), (std::vector<int16_t>{-10, 0, 10}));
+        EXPECT_EQ(DewowOf({5, -32768, 32767, 9}, 0), (std::vector<int16_t>(4, 0)));
         // Wrapped differences saturate at -32767 and 32767; a true -32768 stays.
-        EXPECT_EQ(DewowOf({-32768, 32767, 32767, 32767, 32767}, 2, level)[0], -32767);
-        EXPECT_EQ(DewowOf({-32768, 32767, 32767, 32767, 32767}, 2, level)[1], 16384);
-        EXPECT_EQ(DewowOf({32767, -32768, -32768, -32768, -32768}, 2, level)[0], 32767);
-        EXPECT_EQ(DewowOf({-32767, 10924, 10924, 10923}, 3, level)[0], -32768);
+        EXPECT_EQ(DewowOf({-32768, 32767, 32767, 32767, 32767}, 2)[0], -32767);
+        EXPECT_EQ(DewowOf({-32768, 32767, 32767, 32767, 32767}, 2)[1], 16384);
+        EXPECT_EQ(DewowOf({32767, -32768, -32768, -32768, -32768}, 2)[0], 32767);
+        EXPECT_EQ(DewowOf({-32767, 10924, 10924, 10923}, 3)[0], -32768);
         // Constant traces: every window mean is a whole number, met exactly.
         for (int32_t half : {0, 9, 12, 1000})
             for (int32_t v : {-32768, -12345, -1, 1, 3, 9999, 32767})
-                ASSERT_EQ(DewowOf(std::vector<int16_t>(2100, static_cast<int16_t>(v)), half, level),
+                ASSERT_EQ(DewowOf(std::vector<int16_t>(2100, static_cast<int16_t>(v)), half),
                           std::vector<int16_t>(2100, 0));
-    }
+    });
 }
 
-TEST(Dewow, VectorPathGivesTheScalarBits) {
-    if (vantir3::ChooseSimdPath() == SimdPath::kScalar) GTEST_SKIP() << "no vector path here";
+// Every instruction set against the scalar formula, with and without the
+// averaged-trace sums: traces shorter than a vector, odd lengths, windows
+// wider than the trace and beyond the vector kernels' limit, extremes.
+TEST(Dewow, EveryTargetGivesTheScalarBits) {
     std::mt19937 random(7);
-    // The last shape has prefix sums beyond 32 bits (they wrap) and windows
-    // of up to 60001 samples.
-    const std::pair<int32_t, int32_t> shapes[] = {{1, 0},   {2, 1},     {15, 3},    {16, 9},
-                                                   {17, 9}, {1000, 500}, {1023, 9}, {70000, 30000}};
+    // The 70000-sample shapes have prefix sums beyond 32 bits (they wrap)
+    // and windows of up to 65535 samples, or more (the scalar walk).
+    const std::pair<int32_t, int32_t> shapes[] = {{1, 0},    {2, 1},      {3, 50},    {5, 1},
+                                                   {7, 2},    {15, 3},     {16, 9},    {17, 9},
+                                                   {33, 0},   {1000, 500}, {1023, 9},  {70000, 32767},
+                                                   {70000, 32768}};
     for (const auto& [n, half] : shapes) {
         for (int kind = 0; kind < 3; ++kind) {
             std::vector<int16_t> x(static_cast<size_t>(n));
@@ -76,10 +81,13 @@ TEST(Dewow, VectorPathGivesTheScalarBits) {
                 const int32_t r = static_cast<int32_t>(random() % 65536) - 32768;
                 v = static_cast<int16_t>(kind == 0 ? r : kind == 1 ? r / 64 : (r < 0 ? -32768 : 32767));
             }
-            std::vector<int32_t> a, b;
-            ASSERT_EQ(DewowOf(x, half, SimdPath::kScalar, &a), DewowOf(x, half, vantir3::ChooseSimdPath(), &b))
-                << n << " " << half << " " << kind;
-            ASSERT_EQ(a, b);
+            std::vector<int32_t> expectSums, sums;
+            const auto expect = DewowOf(x, half, true, &expectSums);
+            ForEachSimdTarget([&] {
+                ASSERT_EQ(DewowOf(x, half), expect) << n << " " << half << " " << kind;
+                ASSERT_EQ(DewowOf(x, half, false, &sums), expect);
+                ASSERT_EQ(sums, expectSums);
+            });
         }
     }
 }
@@ -120,13 +128,16 @@ TEST(Dewow, AveragedTrace) {
 // Strided views and in-place runs give the samples of contiguous buffers;
 // the process gives those of the entry point on its source.
 TEST(Dewow, StridedInPlaceAndThroughTheProcess) {
+    ForEachSimdTarget([] {
+        Owned in = MakeBuffer(0, 199, 0, 6, 0, 1, ProfileSample), out = Filled(200, 7, 2, 0);
+        Owned inT = Transposed(in.b), outT = Transposed(out.b);
+        ASSERT_EQ(CCdpProcessToolbox::CdpDewow(out.b, in.b, nullptr, 1.33, 250.0, 0.4), 0);
+        ASSERT_EQ(CCdpProcessToolbox::CdpDewow(outT.b, inT.b, nullptr, 1.33, 250.0, 0.4), 0);
+        ExpectSameSamples(out.b, outT.b);
+        ASSERT_EQ(CCdpProcessToolbox::CdpDewow(inT.b, inT.b, nullptr, 1.33, 250.0, 0.4), 0);
+        ExpectSameSamples(out.b, inT.b);
+    });
     Owned in = MakeBuffer(0, 199, 0, 6, 0, 1, ProfileSample), out = Filled(200, 7, 2, 0);
-    Owned inT = Transposed(in.b), outT = Transposed(out.b);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(out.b, in.b, nullptr, 1.33, 250.0, 0.4), 0);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(outT.b, inT.b, nullptr, 1.33, 250.0, 0.4), 0);
-    ExpectSameSamples(out.b, outT.b);
-    ASSERT_EQ(CCdpProcessToolbox::CdpDewow(inT.b, inT.b, nullptr, 1.33, 250.0, 0.4), 0);
-    ExpectSameSamples(out.b, inT.b);
     // A zero frequency gives a one-sample window: all zeros.
     ASSERT_EQ(CCdpProcessToolbox::CdpDewow(out.b, in.b, nullptr, 1.33, 0.0, 0.4), 0);
     EXPECT_EQ(SampleAt(out.b, 17, 3, 1), 0);

@@ -1,5 +1,6 @@
 #include "vantir3/numeric/running_window.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -19,35 +20,32 @@ constexpr int64_t kMaxVectorWindow = 65535;
 constexpr double kTruncationNudge = 1.0 + 0x1p-40;
 }  // namespace
 
-bool RunningWindow::Reserve(int32_t n, int32_t half, SimdPath level) {
+bool RunningWindow::Reserve(int32_t n, int32_t half) {
     n_ = n > 0 ? n : 0;
     h_ = half < n_ - 1 ? half : (n_ > 0 ? n_ - 1 : 0);
     if (h_ < 0) h_ = 0;
-    const int64_t widest = 2 * int64_t{h_} + 1 < n_ ? 2 * int64_t{h_} + 1 : n_;
-    vector_ = false;
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-    vector_ = level == SimdPath::kAvx512 && widest <= kMaxVectorWindow;
-#else
-    (void)level;
-    (void)widest;
-#endif
     prefixStorage_.reset();
     prefix_ = nullptr;
     counts_.reset();
     inverse_.reset();
-    if (!vector_) return true;
+    if (n_ == 0 || Widest() > kMaxVectorWindow) return true;
+    const size_t h = static_cast<size_t>(h_), size = static_cast<size_t>(n_) + kPadding;
     // Entries ahead of prefix_ that bring prefix_ + h + 1 to a 64-byte boundary.
-    const size_t lead = (16 - (static_cast<size_t>(h_) + 1) % 16) % 16;
-    prefixStorage_ = NewScratch<int32_t>(lead + static_cast<size_t>(n_) + 2 * static_cast<size_t>(h_) + 17);
-    counts_ = NewScratch<int32_t>(static_cast<size_t>(n_) + 16);
-    inverse_ = NewScratch<double>(static_cast<size_t>(n_) + 16);
-    if (!prefixStorage_ || !counts_ || !inverse_) return false;
+    const size_t lead = (16 - (h + 1) % 16) % 16;
+    prefixStorage_ = NewScratch<int32_t>(lead + 2 * h + size);
+    counts_ = NewScratch<int32_t>(size);
+    inverse_ = NewScratch<double>(size);
+    if (!prefixStorage_ || !counts_ || !inverse_) {
+        prefixStorage_.reset();
+        return false;
+    }
     prefix_ = prefixStorage_.get() + lead;
-    std::memset(prefix_, 0, sizeof(int32_t) * static_cast<size_t>(h_));
-    for (int32_t i = 0; i < n_; ++i) {
-        const int32_t upper = i + h_ + 1 < n_ ? i + h_ + 1 : n_;
-        const int32_t lower = i - h_ > 0 ? i - h_ : 0;
-        counts_[i] = upper - lower;
+    std::memset(prefix_, 0, sizeof(int32_t) * h);
+    // Past the trace (the padding), windows of one sample: any value serves.
+    for (size_t i = 0; i < size; ++i) {
+        const int64_t upper = std::min<int64_t>(static_cast<int64_t>(i) + h_ + 1, n_);
+        const int64_t lower = std::max<int64_t>(static_cast<int64_t>(i) - h_, 0);
+        counts_[i] = i < static_cast<size_t>(n_) ? static_cast<int32_t>(upper - lower) : 1;
         inverse_[i] = (1.0 / counts_[i]) * kTruncationNudge;
     }
     return true;

@@ -142,28 +142,52 @@ HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) 
 #endif
 }
 
+// Runs block(k, x, y) over the blocks of `step` samples (at most a vector
+// of 16-bit lanes) k = 0, step, ... of in[0 ... n - 1], out receiving the
+// results: x and y address the block's first sample. The last n mod step
+// samples go through zero-filled copies that hold a whole block, so that no
+// read or write passes n and the tail costs one block (not a scalar loop,
+// which for a divide-bound kernel costs as much as several blocks);
+// per-position tables read at k need entries up to k + step - 1.
+template <class Block>
+HWY_INLINE void ForEachSampleBlockAt(int32_t step, const int16_t* in, int16_t* out, int32_t n, Block&& block) {
+    int32_t k = 0;
+    for (; k + step <= n; k += step) block(k, in + k, out + k);
+    if (k >= n) return;
+    constexpr size_t kMax = HWY_MAX_BYTES / sizeof(int16_t);
+    int16_t x[kMax] = {};
+    int16_t y[kMax];
+    std::copy(in + k, in + n, x);
+    block(k, static_cast<const int16_t*>(x), static_cast<int16_t*>(y));
+    std::copy(y, y + (n - k), out + k);
+}
+
 // Runs block(x, g, y) over the samples from ... n - 1 of in (factors
 // gains[k] when gains is not null), out receiving the results, 2N samples
-// per call: x, g and y address the block's first sample. The last
-// (n - from) mod 2N samples go through zero-filled copies that hold a whole
-// block, so that no read or write passes n and the tail costs one block
-// (not a scalar loop, which for a divide-bound kernel costs as much as
-// several blocks).
+// per call, as ForEachSampleBlockAt: x, g and y address the block's first
+// sample, and the tail's factors are a zero-filled copy too.
 template <class D, class Block>
 HWY_INLINE void ForEachSampleBlock(D d, const int16_t* in, const double* gains, int16_t* out, int32_t from,
                                    int32_t n, Block&& block) {
     const int32_t step = 2 * static_cast<int32_t>(hn::Lanes(d));
-    int32_t k = from;
-    for (; k + step <= n; k += step) block(in + k, gains != nullptr ? gains + k : nullptr, out + k);
-    if (k >= n) return;
-    constexpr size_t kMax = 2 * HWY_MAX_BYTES / sizeof(double);
-    int16_t x[kMax] = {};
-    double g[kMax] = {};
-    int16_t y[kMax];
-    std::copy(in + k, in + n, x);
-    if (gains != nullptr) std::copy(gains + k, gains + n, g);
-    block(x, gains != nullptr ? g : nullptr, y);
-    std::copy(y, y + (n - k), out + k);
+    if (gains != nullptr) gains += from;
+    ForEachSampleBlockAt(step, in + from, out + from, n - from, [&](int32_t k, const int16_t* x, int16_t* y) {
+        if (gains == nullptr || k + step <= n - from) return block(x, gains != nullptr ? gains + k : nullptr, y);
+        double g[2 * HWY_MAX_BYTES / sizeof(double)] = {};
+        std::copy(gains + k, gains + (n - from), g);
+        block(x, static_cast<const double*>(g), y);
+    });
+}
+
+// SubtractSaturated16 (processes/trace_kernels.h) of 16-bit lanes: the
+// saturating difference, raised to -32767 where it saturated downward; a
+// true difference of -32768 (the wrapped difference is -32768 too) stays,
+// as does a true 32768, which saturated to 32767.
+template <class D16>
+HWY_INLINE hn::Vec<D16> SubtractSaturated(D16 d, hn::Vec<D16> a, hn::Vec<D16> b) {
+    const auto lowest = hn::Set(d, int16_t{-32768});
+    const auto s = hn::SaturatedSub(a, b);
+    return hn::IfThenElse(hn::Eq(hn::Sub(a, b), lowest), s, hn::Max(s, hn::Set(d, int16_t{-32767})));
 }
 
 // Prefetches the input `bytes` (by default 4 KiB) ahead of p: the

@@ -33,24 +33,34 @@ inline int16_t AgcSample(int16_t x, double sum, double count, double maxGain) {
 }
 
 // The AGC of traces of one length with one window and maximum gain: the
-// running window and, for the vector path, per-position tables built once.
+// running window and, for the vector kernels, per-position tables built once.
 class AgcKernel {
 public:
-    // Prepares for traces of n >= 1 samples. The vector path is taken at the
-    // AVX-512 level for a maximum gain from 1 to 32767 and windows of at most
-    // 16383 samples (every window sum then stays below 2^29); false when the
-    // memory cannot be had.
-    bool Reserve(int32_t n, int32_t half, double maxGain, SimdPath level);
-    // AGC of one trace of n samples (x and y may be the same array):
+    // Prepares for traces of n >= 1 samples. The vector kernels (every
+    // instruction set) run for a maximum gain from 1 to 32767 and windows of
+    // at most 16383 samples (every window sum then stays below 2^29); false
+    // when the memory cannot be had.
+    bool Reserve(int32_t n, int32_t half, double maxGain);
+    // AGC of one trace of n samples (x and y must not overlap):
     // y[i] = AgcSample(x[i], ...) over the window of sample i.
     void Trace(const int16_t* x, int16_t* y) const;
+    // The same by the scalar formula over the running window's walk.
+    void TraceScalar(const int16_t* x, int16_t* y) const;
+
+    // For the vector kernels: the window, the maximum gain, and per position
+    // (n entries, RunningWindow::kPadding more) 32767 c as a float, 65534 c,
+    // and the smallest window sum whose gain is not the maximum, for windows
+    // of c samples.
+    const RunningWindow& Window() const { return window_; }
+    double MaxGain() const { return maxGain_; }
+    const float* FullScale() const { return fullScale_.get(); }
+    const int32_t* TwiceFullScale() const { return twiceFullScale_.get(); }
+    const int32_t* UncappedFrom() const { return uncappedFrom_.get(); }
 
 private:
     RunningWindow window_;
     double maxGain_ = 0.0;
     bool vector_ = false;
-    // Per position (n entries, 16 more allocated): 32767 c as a float,
-    // 65534 c, and the smallest window sum whose gain is not the maximum.
     Scratch<float> fullScale_;
     Scratch<int32_t> twiceFullScale_;
     Scratch<int32_t> uncappedFrom_;

@@ -6,7 +6,68 @@
 #include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 
+// The vector kernels below are compiled once per instruction set.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "vantir3/processes/background_subtract.cc"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+#include "vantir3/numeric/sample_vectors-inl.h"
+
+HWY_BEFORE_NAMESPACE();
 namespace vantir3 {
+namespace HWY_NAMESPACE {
+
+// A vector of samples at a time.
+void SubtractTraceVectors(const int16_t* x, const int16_t* b, int16_t* y, int32_t n) {
+#if VANTIR3_SAMPLE_VECTORS
+    const hn::ScalableTag<int16_t> d;
+    ForEachSampleBlockAt(static_cast<int32_t>(hn::Lanes(d)), x, y, n, [&](int32_t k, const int16_t* xb, int16_t* yb) {
+        PrefetchAhead(x + k);
+        hn::StoreU(SubtractSaturated(d, hn::LoadU(d, xb), hn::LoadU(d, b + k)), d, yb);
+    });
+#else
+    SubtractTraceScalar(x, b, y, n);
+#endif
+}
+
+// 2N samples at a time: widened, folded into the average in doubles (the
+// division as written), the average truncated by conversion and narrowed.
+void RunningBackgroundVectors(const int16_t* x, double* average, double window, int16_t* y, int32_t n) {
+#if VANTIR3_SAMPLE_VECTORS
+    const hn::ScalableTag<double> d;
+    using D = decltype(d);
+    const hn::Repartition<int32_t, D> d32;
+    const hn::Half<decltype(d32)> dh;
+    const SampleTag<D> d16;
+    const size_t lanes = hn::Lanes(d);
+    const auto w = hn::Set(d, window);
+    ForEachSampleBlockAt(static_cast<int32_t>(2 * lanes), x, y, n, [&](int32_t k, const int16_t* xb, int16_t* yb) {
+        PrefetchAhead(x + k);
+        hn::Vec<D> lo, hi;
+        LoadWidenSamples(d, xb, lo, hi);
+        double* a = average + k;
+        const auto a0 = hn::LoadU(d, a), a1 = hn::LoadU(d, a + lanes);
+        const auto b0 = hn::Add(a0, hn::Div(hn::Sub(lo, a0), w));
+        const auto b1 = hn::Add(a1, hn::Div(hn::Sub(hi, a1), w));
+        hn::StoreU(b0, d, a);
+        hn::StoreU(b1, d, a + lanes);
+        const auto means = hn::DemoteTo(d16, hn::Combine(d32, hn::DemoteTo(dh, b1), hn::DemoteTo(dh, b0)));
+        hn::StoreU(SubtractSaturated(d16, hn::LoadU(d16, xb), means), d16, yb);
+    });
+#else
+    RunningBackgroundTraceScalar(x, average, window, y, n);
+#endif
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace vantir3
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace vantir3 {
+
+HWY_EXPORT(SubtractTraceVectors);
+HWY_EXPORT(RunningBackgroundVectors);
 
 namespace {
 constexpr ParamDecl kBackgroundSubtractParams[] = {
@@ -14,49 +75,6 @@ constexpr ParamDecl kBackgroundSubtractParams[] = {
      "10\nWindow Width\nSpecifies the width in traces used to compute the average signal for "
      "background subtraction."},
 };
-
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-VANTIR3_INTRINSICS_BEGIN
-VANTIR3_TARGET_AVX512 void SubtractAvx512(const int16_t* x, const int16_t* b, int16_t* y, int32_t n) {
-    int32_t k = 0;
-    for (; k + 32 <= n; k += 32) {
-        avx512::PrefetchAhead(x + k);
-        _mm512_storeu_si512(y + k, avx512::SubtractSaturated16(_mm512_loadu_si512(x + k),
-                                                                _mm512_loadu_si512(b + k)));
-    }
-    for (; k < n; k += 16) {
-        const __mmask16 m = avx512::FirstLanes(n - k);
-        _mm256_mask_storeu_epi16(y + k, m, avx512::SubtractSaturated16(_mm256_maskz_loadu_epi16(m, x + k),
-                                                                        _mm256_maskz_loadu_epi16(m, b + k)));
-    }
-}
-
-VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void RunningBlock(const int16_t* x, double* average,
-                                                                              __m512d window, int16_t* y,
-                                                                              int32_t k, __mmask16 m) {
-    avx512::PrefetchAhead(x + k);
-    const __mmask8 lo = static_cast<__mmask8>(m), hi = static_cast<__mmask8>(m >> 8);
-    const __m256i xs = _mm256_maskz_loadu_epi16(m, x + k);
-    __m512d xl, xh;
-    avx512::Widen(xs, xl, xh);
-    __m512d bl = _mm512_maskz_loadu_pd(lo, average + k);
-    __m512d bh = _mm512_maskz_loadu_pd(hi, average + k + 8);
-    bl = _mm512_add_pd(bl, _mm512_div_pd(_mm512_sub_pd(xl, bl), window));
-    bh = _mm512_add_pd(bh, _mm512_div_pd(_mm512_sub_pd(xh, bh), window));
-    _mm512_mask_storeu_pd(average + k, lo, bl);
-    _mm512_mask_storeu_pd(average + k + 8, hi, bh);
-    _mm256_mask_storeu_epi16(y + k, m, avx512::SubtractSaturated16(xs, avx512::Truncate16(bl, bh)));
-}
-
-VANTIR3_TARGET_AVX512 void RunningAvx512(const int16_t* x, double* average, double window, int16_t* y,
-                                         int32_t n) {
-    const __m512d w = _mm512_set1_pd(window);
-    int32_t k = 0;
-    for (; k + 16 <= n; k += 16) RunningBlock(x, average, w, y, k, 0xFFFF);
-    if (k < n) RunningBlock(x, average, w, y, k, avx512::FirstLanes(n - k));
-}
-VANTIR3_INTRINSICS_END
-#endif
 
 // The whole part (toward zero) of an average of 16-bit samples.
 inline int16_t Truncated(double v) { return static_cast<int16_t>(static_cast<int32_t>(v)); }
@@ -68,36 +86,28 @@ const ProcessDecl kBackgroundSubtractDecl = {
     "from the current trace.",
     1, kBackgroundSubtractParams};
 
-void SubtractTrace(const int16_t* x, const int16_t* b, int16_t* y, int32_t n, SimdPath level) {
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-    if (level == SimdPath::kAvx512) {
-        SubtractAvx512(x, b, y, n);
-        return;
-    }
-#endif
-    (void)level;
+void SubtractTraceScalar(const int16_t* x, const int16_t* b, int16_t* y, int32_t n) {
     for (int32_t k = 0; k < n; ++k) y[k] = SubtractSaturated16(x[k], b[k]);
 }
 
-void RunningBackgroundTrace(const int16_t* x, double* average, double window, int16_t* y, int32_t n,
-                            SimdPath level) {
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-    if (level == SimdPath::kAvx512) {
-        RunningAvx512(x, average, window, y, n);
-        return;
-    }
-#endif
-    (void)level;
+void RunningBackgroundTraceScalar(const int16_t* x, double* average, double window, int16_t* y, int32_t n) {
     for (int32_t k = 0; k < n; ++k) {
         average[k] = average[k] + (static_cast<double>(x[k]) - average[k]) / window;
         y[k] = SubtractSaturated16(x[k], Truncated(average[k]));
     }
 }
 
+void SubtractTrace(const int16_t* x, const int16_t* b, int16_t* y, int32_t n) {
+    HWY_DYNAMIC_DISPATCH(SubtractTraceVectors)(x, b, y, n);
+}
+
+void RunningBackgroundTrace(const int16_t* x, double* average, double window, int16_t* y, int32_t n) {
+    HWY_DYNAMIC_DISPATCH(RunningBackgroundVectors)(x, average, window, y, n);
+}
+
 int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPtr* background,
                        int window) {
     if (background == nullptr && window < 2) return 0;
-    const SimdPath level = ChooseSimdPath();
     const CommonRegion* region = nullptr;
     Scratch<int16_t> inCopy, outCopy, subtrahend;
     Scratch<double> average;
@@ -114,7 +124,7 @@ int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPt
             n = a.dim[0].max - a.dim[0].min + 1;
             inCopy = NewScratch<int16_t>(static_cast<size_t>(n));
             outCopy = NewScratch<int16_t>(static_cast<size_t>(n));
-            subtrahend = NewScratch<int16_t>(static_cast<size_t>(n));
+            subtrahend = NewScratch<int16_t>(static_cast<size_t>(n) + kBackgroundPadding);
             if (!inCopy || !outCopy || !subtrahend) return kStatusAllocationFailed;
             if (background != nullptr) {
                 const Mebo3DDataAxis& b = background->axis;
@@ -132,8 +142,7 @@ int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPt
             firstTrace = a.dim[1].min;
             const int64_t traces = int64_t{a.dim[1].max} - a.dim[1].min + 1;
             w = window < traces ? window : static_cast<int32_t>(traces);
-            // 16 more entries: the last vector block addresses them (masked).
-            average = NewScratch<double>(static_cast<size_t>(n) + 16);
+            average = NewScratch<double>(static_cast<size_t>(n) + kBackgroundPadding);
             return average ? kStatusOk : kStatusAllocationFailed;
         },
         [&](const TraceSpan& s) {
@@ -158,9 +167,9 @@ int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPt
             }
             OnContiguousTrace(s, inCopy.get(), outCopy.get(), [&](const int16_t* x, int16_t* y) {
                 if (!running || s.trace < firstTrace + w) {
-                    SubtractTrace(x, subtrahend.get(), y, n, level);
+                    SubtractTrace(x, subtrahend.get(), y, n);
                 } else {
-                    RunningBackgroundTrace(x, average.get(), static_cast<double>(w), y, n, level);
+                    RunningBackgroundTrace(x, average.get(), static_cast<double>(w), y, n);
                 }
             });
         });
@@ -184,3 +193,5 @@ int CCdpProcessToolbox::CdpBackgroundSubtract(MeboDataPtr& out, MeboDataPtr& in,
                                               MeboDataPtr* background, int window) {
     return vantir3::BackgroundSubtract(out, in, background, window);
 }
+
+#endif  // HWY_ONCE

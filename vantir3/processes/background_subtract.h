@@ -16,16 +16,25 @@
 namespace vantir3 {
 extern const ProcessDecl kBackgroundSubtractDecl;
 
+// Entries beyond a trace's n samples that the vector kernels below read (and
+// for the running average, write) in b and average: a vector of 16-bit
+// lanes on any target (2048-bit vectors at most).
+constexpr int32_t kBackgroundPadding = 128;
+
 // y[k] = SubtractSaturated16(x[k], b[k]) for k < n (x and y may be the same
-// array).
-void SubtractTrace(const int16_t* x, const int16_t* b, int16_t* y, int32_t n, SimdPath level);
+// array); b holds kBackgroundPadding entries more.
+void SubtractTrace(const int16_t* x, const int16_t* b, int16_t* y, int32_t n);
 
 // One trace of the running average: for k < n, average[k] = average[k] +
 // (x[k] - average[k]) / window, then y[k] = SubtractSaturated16(x[k],
-// average[k] truncated toward zero) (x and y may be the same array). The
-// vector path addresses average up to 16 entries beyond n (masked).
-void RunningBackgroundTrace(const int16_t* x, double* average, double window, int16_t* y, int32_t n,
-                            SimdPath level);
+// average[k] truncated toward zero) (x and y may be the same array); average
+// holds kBackgroundPadding entries more, whose values are left undefined.
+void RunningBackgroundTrace(const int16_t* x, double* average, double window, int16_t* y, int32_t n);
+
+// The same two by the scalar formulas, which the vector kernels match bit
+// for bit on every instruction set (the padding is not used).
+void SubtractTraceScalar(const int16_t* x, const int16_t* b, int16_t* y, int32_t n);
+void RunningBackgroundTraceScalar(const int16_t* x, double* average, double window, int16_t* y, int32_t n);
 
 // Background subtraction of in into out.
 // - With a background buffer, every trace loses the background's samples

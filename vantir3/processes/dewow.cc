@@ -6,7 +6,57 @@
 #include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 
+// The vector kernel below is compiled once per instruction set.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "vantir3/processes/dewow.cc"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+#include "vantir3/numeric/running_window-inl.h"
+#include "vantir3/numeric/sample_vectors-inl.h"
+
+HWY_BEFORE_NAMESPACE();
 namespace vantir3 {
+namespace HWY_NAMESPACE {
+
+// Dewow of a trace a block of 2N samples at a time from its window sums S:
+// the truncated means S / c from S * TruncatingInverses() in doubles,
+// narrowed, subtracted with SubtractSaturated.
+void DewowTraceVectors(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
+#if VANTIR3_SAMPLE_VECTORS
+    const hn::ScalableTag<int32_t> d;
+    const hn::Half<decltype(d)> dh;
+    const hn::Repartition<double, decltype(d)> d64;
+    const hn::Rebind<int16_t, decltype(d)> d16;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
+    const size_t half = hn::Lanes(d64);
+    const double* inverse = window.TruncatingInverses();
+    const int32_t n = window.Size();
+    ForEachWindowBlock(d, window, x, y, false, [&](int32_t i0, hn::Vec<decltype(d)> s, const int16_t* xb, int16_t* yb) {
+        const auto lo = hn::Mul(hn::PromoteTo(d64, hn::LowerHalf(dh, s)), hn::LoadU(d64, inverse + i0));
+        const auto hi = hn::Mul(hn::PromoteTo(d64, hn::UpperHalf(dh, s)), hn::LoadU(d64, inverse + i0 + half));
+        const auto means = hn::DemoteTo(d16, hn::Combine(d, hn::DemoteTo(dh, hi), hn::DemoteTo(dh, lo)));
+        const auto out = SubtractSaturated(d16, hn::LoadU(d16, xb), means);
+        hn::StoreU(out, d16, yb);
+        if (sums == nullptr) return;
+        if (i0 + lanes <= n) {
+            hn::StoreU(hn::Add(hn::LoadU(d, sums + i0), hn::PromoteTo(d, out)), d, sums + i0);
+        } else {
+            for (int32_t j = 0; i0 + j < n; ++j) sums[i0 + j] += yb[j];
+        }
+    });
+#else
+    DewowTraceScalar(window, x, y, sums);
+#endif
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace vantir3
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace vantir3 {
+
+HWY_EXPORT(DewowTraceVectors);
 
 namespace {
 constexpr ParamDecl kDewowParams[] = {
@@ -21,45 +71,6 @@ int32_t TruncateToInt32(double v) {
     if (!(v >= -2147483648.0 && v < 2147483648.0)) return INT32_MIN;
     return static_cast<int32_t>(v);
 }
-
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-VANTIR3_INTRINSICS_BEGIN
-// Dewow of the blocks that RunningWindow::Stream hands out.
-struct DewowBlocks {
-    const double* inverse;
-    const int16_t* x;
-    int16_t* y;
-    int32_t* sums;
-
-    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void Pair(int32_t i0, __m512i s0, __m512i s1) const {
-        (*this)(i0, 0xFFFF, s0);
-        (*this)(i0 + 16, 0xFFFF, s1);
-    }
-    VANTIR3_TARGET_AVX512 __attribute__((always_inline)) void operator()(int32_t i0, __mmask16 m,
-                                                                        __m512i s) const {
-        const __mmask8 lo = static_cast<__mmask8>(m), hi = static_cast<__mmask8>(m >> 8);
-        const __m512d ql = _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_castsi512_si256(s)),
-                                         _mm512_maskz_loadu_pd(lo, inverse + i0));
-        const __m512d qh = _mm512_mul_pd(_mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(s, 1)),
-                                         _mm512_maskz_loadu_pd(hi, inverse + i0 + 8));
-        const __m256i xs = _mm256_maskz_loadu_epi16(m, x + i0);
-        const __m256i ys = avx512::SubtractSaturated16(xs, avx512::Truncate16(ql, qh));
-        _mm256_mask_storeu_epi16(y + i0, m, ys);
-        if (sums != nullptr) {
-            _mm512_mask_storeu_epi32(sums + i0, m,
-                                     _mm512_add_epi32(_mm512_maskz_loadu_epi32(m, sums + i0),
-                                                      _mm512_cvtepi16_epi32(ys)));
-        }
-    }
-};
-
-VANTIR3_TARGET_AVX512 void DewowTraceAvx512(const RunningWindow& window, const int16_t* x, int16_t* y,
-                                            int32_t* sums) {
-    DewowBlocks blocks = {window.TruncatingInverses(), x, y, sums};
-    window.Stream(x, false, blocks);
-}
-VANTIR3_INTRINSICS_END
-#endif
 }  // namespace
 
 const ProcessDecl kDewowDecl = {
@@ -77,18 +88,20 @@ int32_t RunningMeanHalf(double window, double antennaFrequency, double sampleInt
     return half < 0 ? 0 : half;
 }
 
-void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-    if (window.Vector()) {
-        DewowTraceAvx512(window, x, y, sums);
-        return;
-    }
-#endif
+void DewowTraceScalar(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
     window.ForEach<false>(x, [x, y, sums](int32_t i, double sum, double count) {
         const double mean = sum / count;
         y[i] = SubtractSaturated16(x[i], static_cast<int16_t>(static_cast<int32_t>(mean)));
         if (sums != nullptr) sums[i] += y[i];
     });
+}
+
+void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
+    if (window.Vector()) {
+        HWY_DYNAMIC_DISPATCH(DewowTraceVectors)(window, x, y, sums);
+    } else {
+        DewowTraceScalar(window, x, y, sums);
+    }
 }
 
 int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double window,
@@ -121,7 +134,7 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
             if (average != nullptr && !HoldsSamplesFromCursor(*average, n)) return kAuxTooSmall;
             inCopy = NewScratch<int16_t>(static_cast<size_t>(n));
             outCopy = NewScratch<int16_t>(static_cast<size_t>(n));
-            if (!inCopy || !outCopy || !run.Reserve(n, half, ChooseSimdPath())) return kStatusAllocationFailed;
+            if (!inCopy || !outCopy || !run.Reserve(n, half)) return kStatusAllocationFailed;
             if (average != nullptr) {
                 partial = NewScratch<int32_t>(static_cast<size_t>(n));
                 totals = NewScratch<int64_t>(static_cast<size_t>(n));
@@ -168,3 +181,5 @@ int CCdpProcessToolbox::CdpDewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDa
                                  double window, double antennaFrequency, double sampleInterval) {
     return vantir3::Dewow(out, in, aux, window, antennaFrequency, sampleInterval);
 }
+
+#endif  // HWY_ONCE

@@ -1,0 +1,127 @@
+// The running window's sums in the vector kernels (dewow, AGC), written
+// once for every instruction set: the prefix sums of a trace, then the window
+// sums of each block of samples as one subtraction of two loads.
+//
+// Included by a kernel's source after sample_vectors-inl.h, once per
+// instruction set (the guard toggles with HWY_TARGET_TOGGLE).
+#if defined(VANTIR3_NUMERIC_RUNNING_WINDOW_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef VANTIR3_NUMERIC_RUNNING_WINDOW_INL_H_
+#undef VANTIR3_NUMERIC_RUNNING_WINDOW_INL_H_
+#else
+#define VANTIR3_NUMERIC_RUNNING_WINDOW_INL_H_
+#endif
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "hwy/highway.h"
+#include "vantir3/numeric/running_window.h"
+#include "vantir3/numeric/sample_vectors-inl.h"
+
+#if VANTIR3_SAMPLE_VECTORS
+HWY_BEFORE_NAMESPACE();
+namespace vantir3 {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// The inclusive prefix sums of the 32-bit lanes of v (modulo 2^32): lane j
+// becomes v[0] + ... + v[j]. Lanes are shifted up and added in log2(lanes)
+// steps: across the whole vector with AVX-512 (one instruction a step), in
+// each 128-bit block and then from block to block elsewhere; scalable
+// vectors shift by table lookups.
+template <class D32>
+HWY_INLINE hn::Vec<D32> PrefixOfLanes(D32 d, hn::Vec<D32> v) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    // (The zero-masked forms with every lane set: the plain ones start from
+    // an undefined vector, which GCC 12 reports as maybe uninitialised.)
+    const __m512i zero = _mm512_setzero_si512();
+    v.raw = _mm512_add_epi32(v.raw, _mm512_maskz_alignr_epi32(0xFFFF, v.raw, zero, 15));
+    v.raw = _mm512_add_epi32(v.raw, _mm512_maskz_alignr_epi32(0xFFFF, v.raw, zero, 14));
+    v.raw = _mm512_add_epi32(v.raw, _mm512_maskz_alignr_epi32(0xFFFF, v.raw, zero, 12));
+    v.raw = _mm512_add_epi32(v.raw, _mm512_maskz_alignr_epi32(0xFFFF, v.raw, zero, 8));
+    return v;
+#elif HWY_TARGET & (HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
+    const hn::RebindToSigned<D32> di;
+    const auto lane = hn::Iota(di, 0);
+    for (int32_t k = 1; k < static_cast<int32_t>(hn::Lanes(d)); k *= 2) {
+        const auto from = hn::Max(hn::Sub(lane, hn::Set(di, k)), hn::Zero(di));
+        const auto up = hn::TableLookupLanes(v, hn::IndicesFromVec(d, from));
+        v = hn::Add(v, hn::IfThenElseZero(hn::Gt(lane, hn::Set(di, k - 1)), up));
+    }
+    return v;
+#else
+    v = hn::Add(v, hn::ShiftLeftLanes<1>(d, v));
+    v = hn::Add(v, hn::ShiftLeftLanes<2>(d, v));
+#if HWY_TARGET == HWY_AVX2
+    // The lower block's total onto every lane of the upper block.
+    v = hn::Add(v, hn::ConcatLowerLower(d, hn::Broadcast<3>(v), hn::Zero(d)));
+#endif
+    return v;
+#endif
+}
+
+// Fills the window's prefix array (RunningWindow::Prefix) for the trace x
+// (of |x| when absolute): the scan stores a block of sums at a time, each
+// block's own prefix plus the running total of the blocks before (added in
+// one step, so that blocks do not wait on each other's shuffles); the
+// entries past the trace get the total.
+template <class D32>
+HWY_INLINE void ScanTrace(D32 d, const RunningWindow& window, const int16_t* x, bool absolute) {
+    const hn::Rebind<int16_t, D32> d16;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
+    const int32_t n = window.Size();
+    int32_t* p = window.Prefix() + window.Half();
+    p[0] = 0;
+    const auto last = hn::IndicesFromVec(d, hn::Set(d, lanes - 1));
+    auto carry = hn::Zero(d);
+    auto scan = [&](const int16_t* block, int32_t k) {
+        auto v = hn::PromoteTo(d, hn::LoadU(d16, block));
+        if (absolute) v = hn::Abs(v);
+        v = PrefixOfLanes(d, v);
+        hn::StoreU(hn::Add(v, carry), d, p + 1 + k);
+        carry = hn::Add(carry, hn::TableLookupLanes(v, last));
+    };
+    int32_t k = 0;
+    for (; k + lanes <= n; k += lanes) scan(x + k, k);
+    if (k < n) {
+        // Zeros after the last sample keep the total.
+        int16_t tail[HWY_MAX_BYTES / sizeof(int32_t)] = {};
+        std::copy(x + k, x + n, tail);
+        scan(tail, k);
+        k += lanes;
+    }
+    // Up to the last entry that a window of the last block reads.
+    const auto total = hn::Set(d, p[n]);
+    for (const int32_t end = n + window.Half() + lanes; k < end; k += lanes) hn::StoreU(total, d, p + 1 + k);
+}
+
+// Runs block(i0, sums, x, y) over the blocks of samples i0 = 0, lanes, ... of
+// the trace x as ForEachSampleBlockAt does (x and y then address the block,
+// perhaps in copies), sums being the window sums of the block's samples (of
+// |x| when absolute) as 32-bit lanes. The prefix sums of the whole trace are
+// taken first; then the blocks find them in the cache. Each block prefetches
+// the same place one trace further on, the next trace where traces follow
+// each other in memory: spread over the blocks, the reads of the next trace
+// overlap the arithmetic.
+template <class D32, class Block>
+HWY_INLINE void ForEachWindowBlock(D32 d, const RunningWindow& window, const int16_t* x, int16_t* y, bool absolute,
+                                   Block&& block) {
+    ScanTrace(d, window, x, absolute);
+    const int32_t* lower = window.Prefix();
+    const int32_t* upper = lower + 2 * window.Half() + 1;
+    const int32_t n = window.Size();
+    const uintptr_t nextTrace = 2 * static_cast<uintptr_t>(n);  // bytes
+    ForEachSampleBlockAt(static_cast<int32_t>(hn::Lanes(d)), x, y, n,
+                         [&](int32_t i0, const int16_t* xb, int16_t* yb) {
+                             PrefetchAhead(x + i0, nextTrace);
+                             block(i0, hn::Sub(hn::LoadU(d, upper + i0), hn::LoadU(d, lower + i0)), xb, yb);
+                         });
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace vantir3
+HWY_AFTER_NAMESPACE();
+#endif  // VANTIR3_SAMPLE_VECTORS
+
+#endif  // VANTIR3_NUMERIC_RUNNING_WINDOW_INL_H_
