@@ -1,5 +1,6 @@
 #include "vantir3/processes/reductions.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -11,71 +12,13 @@
 
 #include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
-#include "vantir3/numeric/sample_vectors.h"
 
+// What the per-line rules and the per-target kernels share, defined once.
+#ifndef VANTIR3_PROCESSES_REDUCTIONS_ONCE_
+#define VANTIR3_PROCESSES_REDUCTIONS_ONCE_
 namespace vantir3 {
-
-// ---- Per-call tables ------------------------------------------------------
-
-int32_t MinMaxSegments(int32_t ni, int32_t no, double r, MinMaxSegment* seg, int32_t capacity) {
-    if (ni < 1 || no < 1 || seg == nullptr) return 0;
-    enum { kPair, kSingle, kFinished } mode = no >= 2 ? kPair : kSingle;
-    int64_t next = no >= 2 ? 2 : 1;  // output count after the next write
-    int32_t n = 0;
-    for (int32_t count = 1; count <= ni && mode != kFinished && n < capacity; ++count) {
-        if (!(static_cast<double>(count) >= static_cast<double>(next) * r || count == ni)) continue;
-        seg[n++] = {count, mode == kPair};
-        if (mode == kPair) {
-            next += 2;
-            if (next == int64_t{no} + 1) {
-                next = no;
-                mode = kSingle;
-            } else if (next > no) {
-                mode = kFinished;
-            }
-        } else {
-            mode = kFinished;
-        }
-    }
-    return n;
-}
-
-int32_t DecimationIndices(int32_t ni, int32_t no, double r, int32_t* index, int32_t capacity) {
-    if (index == nullptr) return 0;
-    int32_t w = 0;
-    for (int32_t j = 0; j < ni && w < no && w < capacity; ++j) {
-        if (static_cast<double>(j) >= static_cast<double>(w) * r || (j + 1 == ni && w + 1 == no))
-            index[w++] = j;
-    }
-    return w;
-}
-
-int32_t AverageGroupEnds(int32_t ni, int32_t no, double r, int32_t* end, int32_t capacity) {
-    if (end == nullptr || !(r >= 0.0) || r > 2147483647.0) return 0;
-    const double rf = std::floor(r);
-    int64_t target = static_cast<int64_t>(rf);
-    double f = r - rf;  // carried fraction
-    int64_t n = 0;
-    int32_t groups = 0;
-    for (int32_t j = 0; j < ni && groups < no && groups < capacity; ++j) {
-        if (++n < target) continue;
-        end[groups++] = j + 1;
-        n = 0;
-        const double longer = std::floor(r + f + 0.5);
-        if (f > 0.0 && longer > rf) {
-            target = static_cast<int64_t>(longer);
-            f = r + f - longer;
-        } else {
-            target = static_cast<int64_t>(rf);
-            f = f + (r - rf);
-        }
-    }
-    return groups;
-}
-
 namespace {
 
-constexpr int32_t kSampleSize = 2;
 
 // ---- The common frame -----------------------------------------------------
 
@@ -91,105 +34,98 @@ struct ReductionLines {
     int32_t lines;
 };
 
-struct ReductionShape {
-    int32_t ni;
-    int32_t no;
-    double r;
+
+// ---- Min-max reduction: the line rule ---------------------------------------
+
+constexpr int16_t kLoStart = 32767;
+constexpr int16_t kHiStart = -32767;
+
+struct MinMaxTable {
+    std::unique_ptr<MinMaxSegment[]> seg;
+    int32_t segments = 0;
 };
 
-// What the reduction factor must satisfy before anything is written.
-enum class FactorRule {
-    kAboveOne,  // R <= 1 gives -1
-    kSumFits,   // R * 32767 > 2147483647 gives -6
-};
-
-// Local references to the caller's buffers, released on every return.
-struct LocalPair {
-    MeboDataPtr in;
-    MeboDataPtr out;
-    LocalPair(MeboDataPtr& callerOut, const MeboDataPtr& callerIn) {
-        MeboDataPtrClear(&in);
-        MeboDataPtrClear(&out);
-        MeboDataPtrShare(&in, &callerIn);
-        MeboDataPtrShare(&out, &callerOut);
-    }
-    ~LocalPair() {
-        MeboDataPtrRelease(&in);
-        MeboDataPtrRelease(&out);
-    }
-    LocalPair(const LocalPair&) = delete;
-    LocalPair& operator=(const LocalPair&) = delete;
-};
-
-// Common ranges of a and b on the two axes other than `reduced`, into
-// `common`, with the codes of MeboIntersectRanges.
-int IntersectMatched(Mebo3DDataAxis* common, const Mebo3DDataAxis& a, const Mebo3DDataAxis& b, int reduced) {
-    int code = 0;
-    for (int k = 0; k < 3; ++k) {
-        if (k == reduced) continue;
-        const int c = MeboIntersectRanges(common, &a, &b, k, 1);
-        if (c < 0) return kStatusNoCommonRegion;
-        code |= c;
-    }
-    return code;
+// The single sample of a segment: the extreme of larger magnitude, the high
+// one on a tie.
+inline int16_t LargerMagnitude(int16_t lo, int16_t hi) {
+    return std::abs(int32_t{lo}) > std::abs(int32_t{hi}) ? lo : hi;
 }
 
-ptrdiff_t Samples(int32_t strideBytes) { return strideBytes / kSampleSize; }
-
-// Checks, narrows the matched axes, lets the kernel build its per-call
-// tables (kernel.Prepare(shape) -> false when out of memory), walks
-// every plane handing the kernel that plane's lines (kernel(lines)), and
-// re-views the caller's output when it reached beyond the input.
-template <class Kernel>
-int RunReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, FactorRule rule, Kernel& kernel) {
-    if (axis != 0 && axis != 1) return kReduceNothingToReduce;
-    if (in.axis.elemSize != out.axis.elemSize || in.axis.elemSize != kSampleSize) return kStatusElemSizeMismatch;
-    const int64_t ni = int64_t{in.axis.dim[axis].max} - in.axis.dim[axis].min + 1;
-    const int64_t no = int64_t{out.axis.dim[axis].max} - out.axis.dim[axis].min + 1;
-    if (in.storage == nullptr || out.storage == nullptr || in.axis.base == nullptr ||
-        out.axis.base == nullptr || ni < 1 || no < 1 || ni > INT32_MAX || no > INT32_MAX)
-        return kStatusNoCommonRange;
-    const double r = static_cast<double>(ni) / static_cast<double>(no);
-    if (rule == FactorRule::kAboveOne && r <= 1.0) return kReduceNothingToReduce;
-
-    LocalPair local(out, in);
-    Mebo3DDataAxis inCommon = local.in.axis;
-    const int code = IntersectMatched(&inCommon, local.in.axis, local.out.axis, axis);
-    if (code < 0) return kStatusNoCommonRange;
-    Mebo3DDataAxis outCommon = local.out.axis;
-    for (int k = 0; k < 3; ++k) {
-        if (k == axis) continue;
-        outCommon.dim[k].min = inCommon.dim[k].min;
-        outCommon.dim[k].max = inCommon.dim[k].max;
+// One line. `low` tells whether the low extreme was updated last; a pair is
+// written in time order, the later extreme second.
+void MinMaxLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t outStep, int32_t ni,
+                const MinMaxTable& t) {
+    int16_t lo = kLoStart, hi = kHiStart;
+    bool low = false;
+    int32_t s = 0, o = 0;
+    for (int32_t i = 0; i < ni && s < t.segments; ++i) {
+        const int16_t x = in[i * inStep];
+        if (x < lo) lo = x, low = true;
+        if (x > hi) hi = x, low = false;
+        if (i + 1 != t.seg[s].end) continue;
+        if (t.seg[s].pair) {
+            out[o * outStep] = low ? hi : lo;
+            out[(o + 1) * outStep] = low ? lo : hi;
+            o += 2;
+        } else {
+            out[o * outStep] = LargerMagnitude(lo, hi);
+            o += 1;
+        }
+        ++s;
+        lo = kLoStart;
+        hi = kHiStart;
     }
-    if ((code & kIntersectNarrowerThanSecond) != 0 && !MeboDataPtrSetView(&local.out, &outCommon, 0))
-        return kStatusNarrowOutputFailed;
-    if ((code & kIntersectNarrowerThanFirst) != 0 && !MeboDataPtrSetView(&local.in, &inCommon, 0))
-        return kStatusNarrowInputFailed;
-    if (rule == FactorRule::kSumFits && r * 32767.0 > 2147483647.0) return kReduceSumTooLarge;
-
-    const Mebo3DDataAxis& a = local.in.axis;
-    const Mebo3DDataAxis& b = local.out.axis;
-    const int lineAxis = axis == 0 ? 1 : 0;
-    ReductionLines lines;
-    lines.inStep = Samples(a.dim[axis].stride);
-    lines.outStep = Samples(b.dim[axis].stride);
-    lines.inLine = Samples(a.dim[lineAxis].stride);
-    lines.outLine = Samples(b.dim[lineAxis].stride);
-    lines.lines = a.dim[lineAxis].max - a.dim[lineAxis].min + 1;
-    const ReductionShape shape = {static_cast<int32_t>(ni), static_cast<int32_t>(no), r};
-    if (!kernel.Prepare(shape)) return kStatusAllocationFailed;
-
-    const int64_t planes = int64_t{a.dim[2].max} - a.dim[2].min + 1;
-    for (int64_t p = 0; p < planes; ++p) {
-        lines.in = reinterpret_cast<const int16_t*>(a.base + p * a.dim[2].stride);
-        lines.out = reinterpret_cast<int16_t*>(b.base + p * b.dim[2].stride);
-        kernel(lines);
-    }
-    if ((code & kIntersectNarrowerThanSecond) == 0) return kStatusOk;
-    const Mebo3DDataAxis view = MeboDataPtrGetAxis(&local.out);
-    return MeboDataPtrSetView(&out, &view, 0) ? kStatusOutputNarrowed : kStatusFinalNarrowFailed;
 }
+
+// MinMaxLine on a vector of lines per state; low is 0 or -1 per line. (The
+
+
+// ---- Average reduction: the line rule ---------------------------------------
+
+struct AverageTable {
+    std::unique_ptr<int32_t[]> end;
+    std::unique_ptr<double[]> scale;  // per group, just above 1 / size (row kernel)
+    int32_t groups = 0;
+};
+
+// The rounded mean of n samples summing to sum: exact halves move away from
+// zero.
+inline int16_t RoundedMean(int64_t sum, int64_t n) {
+    return static_cast<int16_t>(sum >= 0 ? (sum + n / 2) / n : (sum - n / 2) / n);
+}
+
+void AverageLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t outStep,
+                 const AverageTable& t) {
+    int32_t i = 0;
+    for (int32_t g = 0; g < t.groups; ++g) {
+        const int32_t start = i;
+        int64_t sum = 0;
+        for (; i < t.end[g]; ++i) sum += in[i * inStep];
+        out[g * outStep] = RoundedMean(sum, t.end[g] - start);
+    }
+}
+
+// Groups of at most this many samples sum in 32 bits: 65535 * 32768 + 32767
+// still fits.
+constexpr int32_t kRowGroupLimit = 65535;
+
+
+}  // namespace
+}  // namespace vantir3
+#endif  // VANTIR3_PROCESSES_REDUCTIONS_ONCE_
+
+// The vector kernels below are compiled once per instruction set.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "vantir3/processes/reductions.cc"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace vantir3 {
+namespace HWY_NAMESPACE {
+namespace {
+namespace hn = hwy::HWY_NAMESPACE;
+
 
 // ---- Row blocks -----------------------------------------------------------
 //
@@ -203,8 +139,14 @@ int RunReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, FactorRule r
 // when the samples of each line are (reductions along traces, one vector of
 // lines at a time, the state in registers); output rows leave the same ways.
 //
-// The lane vector L is 32, 16 or 8 lines wide (AVX-512, AVX2, any
-// processor); everything below is written once for all three.
+// The lane vector L is as wide as the instruction set's vectors: 32 lines
+// with AVX-512, 16 with AVX2, 8 elsewhere (128-bit vectors, and the scalable
+// ones of SVE, whose width is known only at run time). Everything below is
+// written once for every width and compiled once per instruction set. It is
+// written with the compiler's generic vectors, not Highway's: the engine
+// keeps its per-line states and staged rows in arrays of vectors and class
+// members, which Highway's scalable (sizeless) vectors cannot be, and the
+// 8 x 8 transposes need fixed-width shuffles.
 //
 // A row kernel has a State per vector of lines with static Begin(State&) and
 // Update(State&, row), Restart() for a new block, NextEnd() (the row count
@@ -471,83 +413,11 @@ void RunPlane(const ReductionLines& s, int32_t ni, Kernel& kernel, bool rowsAllo
 }
 
 // Runs plane.Run<L>() with the lane vector of the instruction-set path;
-// each variant has every function of the plane inlined into it.
-#if defined(VANTIR3_HAVE_X86_PATHS)
-template <class Plane>
-VANTIR3_TARGET_AVX512 __attribute__((flatten)) void RunAvx512(const Plane& plane) {
-    plane.template Run<Lanes32>();
-}
-template <class Plane>
-VANTIR3_TARGET_AVX2 __attribute__((flatten)) void RunAvx2(const Plane& plane) {
-    plane.template Run<Lanes16>();
-}
-#endif
-template <class Plane>
-__attribute__((flatten)) void RunPlain(const Plane& plane) {
-    plane.template Run<Lanes8>();
-}
 
-template <class Plane>
-void RunOnPath(SimdPath path, const Plane& plane) {
-    switch (path) {
-#if defined(VANTIR3_HAVE_X86_PATHS)
-        case SimdPath::kAvx512:
-            RunAvx512(plane);
-            return;
-        case SimdPath::kAvx2:
-            RunAvx2(plane);
-            return;
-#endif
-        default:
-            RunPlain(plane);
-            return;
-    }
-}
 
-// ---- Min-max reduction ----------------------------------------------------
+// ---- Min-max reduction: rows ------------------------------------------------
 
-constexpr int16_t kLoStart = 32767;
-constexpr int16_t kHiStart = -32767;
 
-struct MinMaxTable {
-    std::unique_ptr<MinMaxSegment[]> seg;
-    int32_t segments = 0;
-};
-
-// The single sample of a segment: the extreme of larger magnitude, the high
-// one on a tie.
-inline int16_t LargerMagnitude(int16_t lo, int16_t hi) {
-    return std::abs(int32_t{lo}) > std::abs(int32_t{hi}) ? lo : hi;
-}
-
-// One line. `low` tells whether the low extreme was updated last; a pair is
-// written in time order, the later extreme second.
-void MinMaxLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t outStep, int32_t ni,
-                const MinMaxTable& t) {
-    int16_t lo = kLoStart, hi = kHiStart;
-    bool low = false;
-    int32_t s = 0, o = 0;
-    for (int32_t i = 0; i < ni && s < t.segments; ++i) {
-        const int16_t x = in[i * inStep];
-        if (x < lo) lo = x, low = true;
-        if (x > hi) hi = x, low = false;
-        if (i + 1 != t.seg[s].end) continue;
-        if (t.seg[s].pair) {
-            out[o * outStep] = low ? hi : lo;
-            out[(o + 1) * outStep] = low ? lo : hi;
-            o += 2;
-        } else {
-            out[o * outStep] = LargerMagnitude(lo, hi);
-            o += 1;
-        }
-        ++s;
-        lo = kLoStart;
-        hi = kHiStart;
-    }
-}
-
-// MinMaxLine on a vector of lines per state; low is 0 or -1 per line. (The
-// flag needs no reset: the first sample of a segment always sets it.)
 template <class L>
 class MinMaxRows {
 public:
@@ -608,133 +478,9 @@ private:
     int32_t o_ = 0;
 };
 
-struct MinMaxPlane {
-    const ReductionLines& s;
-    int32_t ni;
-    const MinMaxTable& t;
 
-    template <class L>
-    void Run() const {
-        MinMaxRows<L> rows(t);
-        RunPlane<L>(s, ni, rows, true, [this](const int16_t* in, int16_t* out) {
-            MinMaxLine(in, s.inStep, out, s.outStep, ni, t);
-        });
-    }
-};
+// ---- Average reduction: rows -----------------------------------------------
 
-class MinMaxKernel {
-public:
-    explicit MinMaxKernel(SimdPath path) : path_(ChooseSimdPath(path)) {}
-
-    bool Prepare(const ReductionShape& shape) {
-        ni_ = shape.ni;
-        const int32_t capacity = static_cast<int32_t>((int64_t{shape.no} + 1) / 2);
-        t_.seg.reset(new (std::nothrow) MinMaxSegment[capacity]);
-        if (!t_.seg) return false;
-        t_.segments = MinMaxSegments(shape.ni, shape.no, shape.r, t_.seg.get(), capacity);
-        return true;
-    }
-    void operator()(const ReductionLines& s) { RunOnPath(path_, MinMaxPlane{s, ni_, t_}); }
-
-private:
-    SimdPath path_;
-    MinMaxTable t_;
-    int32_t ni_ = 0;
-};
-
-// ---- Decimation -----------------------------------------------------------
-
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-VANTIR3_INTRINSICS_BEGIN
-// Decimation of contiguous lines whose picks are every stride-th sample from
-// the first (stride 2 to 4): sixteen picks a step, permuted out of the 64
-// samples that hold them. Returns the number of picks done per line (the
-// steps that read inside the line's ni samples).
-VANTIR3_TARGET_AVX512 int32_t StridedPicks(const ReductionLines& s, int32_t count, int32_t stride, int32_t ni) {
-    const __m512i picks = _mm512_mullo_epi16(
-        _mm512_set_epi16(31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8,
-                         7, 6, 5, 4, 3, 2, 1, 0),
-        _mm512_set1_epi16(static_cast<int16_t>(stride)));
-    int32_t done = 0;
-    while (done + 16 <= count && done * stride + 64 <= ni) done += 16;
-    for (int32_t l = 0; l < s.lines; ++l) {
-        const int16_t* in = s.in + l * s.inLine;
-        int16_t* out = s.out + l * s.outLine;
-        for (int32_t w = 0; w < done; w += 16) {
-            const int16_t* p = in + w * stride;
-            const __m512i both = _mm512_permutex2var_epi16(_mm512_loadu_si512(p), picks, _mm512_loadu_si512(p + 32));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + w), _mm512_castsi512_si256(both));
-        }
-    }
-    return done;
-}
-VANTIR3_INTRINSICS_END
-#endif
-
-class DecimationKernel {
-public:
-    bool Prepare(const ReductionShape& shape) {
-        index_.reset(new (std::nothrow) int32_t[shape.no]);
-        if (!index_) return false;
-        count_ = DecimationIndices(shape.ni, shape.no, shape.r, index_.get(), shape.no);
-        ni_ = shape.ni;
-        // Picks every stride-th sample from the first, stride 2 to 4: the
-        // vector kernel.
-        stride_ = count_ >= 2 ? index_[1] : 0;
-        for (int32_t w = 0; w < count_ && stride_ != 0; ++w)
-            if (index_[w] != int64_t{w} * stride_) stride_ = 0;
-        if (stride_ < 2 || stride_ > 4 || ChooseSimdPath() != SimdPath::kAvx512) stride_ = 0;
-        return true;
-    }
-    void operator()(const ReductionLines& s) {
-        const int32_t* index = index_.get();
-        const int32_t count = count_;
-        int32_t first = 0;
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-        if (stride_ != 0 && s.inStep == 1 && s.outStep == 1) first = StridedPicks(s, count, stride_, ni_);
-#endif
-        for (int32_t l = 0; l < s.lines; ++l) {
-            const int16_t* in = s.in + l * s.inLine;
-            int16_t* out = s.out + l * s.outLine;
-            for (int32_t w = first; w < count; ++w) out[w * s.outStep] = in[index[w] * s.inStep];
-        }
-    }
-
-private:
-    std::unique_ptr<int32_t[]> index_;
-    int32_t count_ = 0;
-    int32_t ni_ = 0;
-    int32_t stride_ = 0;  // 2 to 4 when the vector kernel applies, else 0
-};
-
-// ---- Average reduction ----------------------------------------------------
-
-struct AverageTable {
-    std::unique_ptr<int32_t[]> end;
-    std::unique_ptr<double[]> scale;  // per group, just above 1 / size (row kernel)
-    int32_t groups = 0;
-};
-
-// The rounded mean of n samples summing to sum: exact halves move away from
-// zero.
-inline int16_t RoundedMean(int64_t sum, int64_t n) {
-    return static_cast<int16_t>(sum >= 0 ? (sum + n / 2) / n : (sum - n / 2) / n);
-}
-
-void AverageLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t outStep,
-                 const AverageTable& t) {
-    int32_t i = 0;
-    for (int32_t g = 0; g < t.groups; ++g) {
-        const int32_t start = i;
-        int64_t sum = 0;
-        for (; i < t.end[g]; ++i) sum += in[i * inStep];
-        out[g * outStep] = RoundedMean(sum, t.end[g] - start);
-    }
-}
-
-// Groups of at most this many samples sum in 32 bits: 65535 * 32768 + 32767
-// still fits.
-constexpr int32_t kRowGroupLimit = 65535;
 
 // AverageLine on a vector of lines per state. A row read as 32-bit words
 // gives the even lines sign-extended by (w << 16) >> 16 and the odd lines by
@@ -813,41 +559,56 @@ private:
     int32_t start_ = 0;
 };
 
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-VANTIR3_INTRINSICS_BEGIN
+
+// ---- Per instruction set -----------------------------------------------------
+
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+using Lanes = Lanes32;
+#elif HWY_TARGET == HWY_AVX2
+using Lanes = Lanes16;
+#else
+using Lanes = Lanes8;
+#endif
+
+// Highway's one-lane target (HWY_SCALAR) has no whole vectors of samples to
+// regroup: only the row engine runs there.
+#if HWY_TARGET != HWY_SCALAR
+
 // The rounded means of sums of n = 2^kShift samples (|sum| <= 2^20) in
 // 32-bit lanes: sign(sum) * ((|sum| + n / 2) >> kShift), the truncated
 // quotient that RoundedMean takes.
-template <int kShift>
-VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline __m512i RoundedMeans(__m512i sum) {
-    const __m512i zero = _mm512_setzero_si512();
-    const __m512i q = _mm512_srli_epi32(_mm512_add_epi32(_mm512_abs_epi32(sum), _mm512_set1_epi32(1 << kShift >> 1)),
-                                        kShift);
-    return _mm512_mask_sub_epi32(q, _mm512_cmplt_epi32_mask(sum, zero), zero, q);
+template <int kShift, class D>
+HWY_INLINE hn::Vec<D> RoundedMeans(D d, hn::Vec<D> sum) {
+    const auto q = hn::ShiftRight<kShift>(hn::Add(hn::Abs(sum), hn::Set(d, 1 << kShift >> 1)));
+    return hn::IfThenElse(hn::Lt(sum, hn::Zero(d)), hn::Neg(q), q);
 }
 
-// AverageLine for `groups` groups of n = 2^kShift samples (1 <= kShift <= 5)
-// on a line whose samples are contiguous, 32 samples (32 / n groups) a step:
-// pair sums by a multiply-add by one, then kShift - 1 steps of adding the
-// lanes d = 1, 2, ... further on leave the sum of each group in the lane of
-// its first pair.
+// The sums of the M groups of 2^kShift consecutive samples from p on, M the
+// number of 32-bit lanes of D: the sums of half as many samples for each
+// half of the groups, neighbours added by taking even and odd lanes apart.
+template <int kShift, class D>
+HWY_INLINE hn::Vec<D> GroupSums(D d, const int16_t* p) {
+    if constexpr (kShift == 0) {
+        return hn::PromoteTo(d, hn::LoadU(hn::Rebind<int16_t, D>(), p));
+    } else {
+        const size_t half = hn::Lanes(d) << (kShift - 1);
+        const auto lo = GroupSums<kShift - 1>(d, p);
+        const auto hi = GroupSums<kShift - 1>(d, p + half);
+        return hn::Add(hn::ConcatEven(d, hi, lo), hn::ConcatOdd(d, hi, lo));
+    }
+}
+
+// AverageLine for `groups` groups of 2^kShift samples on a line whose
+// samples are contiguous, a vector of groups at a time.
 template <int kShift>
-VANTIR3_TARGET_AVX512 void UniformAverageLine(const int16_t* in, int16_t* out, int32_t groups) {
-    constexpr int32_t kPairs = (1 << kShift) / 2;  // pairs per group
-    constexpr int32_t kGroups = 32 >> kShift;      // groups per step
-    const __m512i zero = _mm512_setzero_si512();
-    const __m512i first = _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                                             _mm512_set1_epi32(kPairs));
-    const __mmask16 lanes = avx512::FirstLanes(kGroups);
+void UniformAverageLine(const int16_t* in, int16_t* out, int32_t groups) {
+    const hn::ScalableTag<int32_t> d;
+    const hn::Rebind<int16_t, decltype(d)> d16;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
     int32_t g = 0;
-    for (; g + kGroups <= groups; g += kGroups) {
-        __m512i s = _mm512_madd_epi16(_mm512_loadu_si512(in + (g << kShift)), _mm512_set1_epi16(1));
-        // The lane shifts are immediates, written out for every build.
-        if constexpr (kPairs > 1) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, 1));
-        if constexpr (kPairs > 2) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, 2));
-        if constexpr (kPairs > 4) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, 4));
-        if constexpr (kPairs > 8) s = _mm512_add_epi32(s, _mm512_alignr_epi32(zero, s, 8));
-        _mm512_mask_cvtepi32_storeu_epi16(out + g, lanes, _mm512_permutexvar_epi32(first, RoundedMeans<kShift>(s)));
+    for (; g + lanes <= groups; g += lanes) {
+        const auto sums = GroupSums<kShift>(d, in + (static_cast<ptrdiff_t>(g) << kShift));
+        hn::StoreU(hn::DemoteTo(d16, RoundedMeans<kShift>(d, sums)), d16, out + g);
     }
     for (; g < groups; ++g) {
         int32_t sum = 0;
@@ -855,71 +616,377 @@ VANTIR3_TARGET_AVX512 void UniformAverageLine(const int16_t* in, int16_t* out, i
         out[g] = RoundedMean(sum, int32_t{1} << kShift);
     }
 }
-// The same for contiguous lines (the average across traces): 32 lines at a
-// time, each group's rows summed in 32-bit lanes (the lines at even places
-// sign-extended in place, those at odd places shifted down) and the means
-// put back in place. Returns the number of lines done; the line kernel takes
-// the rest.
+
+// The same for contiguous lines (the average across traces): a vector of
+// lines at a time, each group's rows summed in 32-bit lanes (the lines at
+// even places sign-extended in place, those at odd places shifted down) and
+// the means put back in place. Returns the number of lines done; the line
+// kernel takes the rest.
 template <int kShift>
-VANTIR3_TARGET_AVX512 int32_t UniformAverageRows(const ReductionLines& s, int32_t groups) {
-    const int32_t lines = s.lines / 32 * 32;
+int32_t UniformAverageRows(const ReductionLines& s, int32_t groups) {
+    const hn::ScalableTag<int16_t> d;
+    const hn::Repartition<int32_t, decltype(d)> d32;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
+    const int32_t lines = s.lines / lanes * lanes;
     for (int32_t g = 0; g < groups; ++g) {
         const int16_t* rows = s.in + (g << kShift) * s.inStep;
         int16_t* out = s.out + g * s.outStep;
-        for (int32_t l = 0; l < lines; l += 32) {
-            __m512i even = _mm512_setzero_si512(), odd = _mm512_setzero_si512();
+        for (int32_t l = 0; l < lines; l += lanes) {
+            auto even = hn::Zero(d32), odd = hn::Zero(d32);
             for (int32_t j = 0; j < (1 << kShift); ++j) {
-                const __m512i w = _mm512_loadu_si512(rows + l + j * s.inStep);
-                even = _mm512_add_epi32(even, _mm512_srai_epi32(_mm512_slli_epi32(w, 16), 16));
-                odd = _mm512_add_epi32(odd, _mm512_srai_epi32(w, 16));
+                const auto w = hn::BitCast(d32, hn::LoadU(d, rows + l + j * s.inStep));
+                even = hn::Add(even, hn::ShiftRight<16>(hn::ShiftLeft<16>(w)));
+                odd = hn::Add(odd, hn::ShiftRight<16>(w));
             }
-            const __m512i low = _mm512_and_si512(RoundedMeans<kShift>(even), _mm512_set1_epi32(0xFFFF));
-            _mm512_storeu_si512(out + l, _mm512_or_si512(low, _mm512_slli_epi32(RoundedMeans<kShift>(odd), 16)));
+            const auto low = hn::And(RoundedMeans<kShift>(d32, even), hn::Set(d32, 0xFFFF));
+            const auto both = hn::Or(low, hn::ShiftLeft<16>(RoundedMeans<kShift>(d32, odd)));
+            hn::StoreU(hn::BitCast(d, both), d, out + l);
         }
     }
     return lines;
 }
-VANTIR3_INTRINSICS_END
 
-// The uniform kernels over a plane, for groups of 2^shift: along contiguous
-// samples a line at a time, or across contiguous lines. Returns the number
-// of lines done.
+// The uniform kernels over a plane, for groups of 2^kShift: across
+// contiguous lines, or along contiguous samples a line at a time. Returns
+// the number of lines done.
 template <int kShift>
-VANTIR3_TARGET_AVX512 int32_t UniformAverage(const ReductionLines& s, int32_t groups) {
+int32_t UniformAverage(const ReductionLines& s, int32_t groups) {
     if (s.inLine == 1 && s.outLine == 1) return UniformAverageRows<kShift>(s, groups);
     for (int32_t l = 0; l < s.lines; ++l) UniformAverageLine<kShift>(s.in + l * s.inLine, s.out + l * s.outLine, groups);
     return s.lines;
 }
-VANTIR3_TARGET_AVX512 int32_t UniformAveragePlane(const ReductionLines& s, int32_t groups, int32_t shift) {
-    switch (shift) {
-        case 1: return UniformAverage<1>(s, groups);
-        case 2: return UniformAverage<2>(s, groups);
-        case 3: return UniformAverage<3>(s, groups);
-        case 4: return UniformAverage<4>(s, groups);
-        default: return UniformAverage<5>(s, groups);
+
+// Decimation of contiguous lines whose picks are every kStride-th sample
+// from the first: a vector of picks from kStride vectors of samples. Returns
+// the number of picks done per line (the steps that read inside the line's
+// ni samples).
+template <int kStride>
+int32_t StridedPicks(const ReductionLines& s, int32_t count, int32_t ni) {
+    const hn::ScalableTag<int16_t> d;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
+    int32_t done = 0;
+    while (done + lanes <= count && int64_t{done + lanes} * kStride <= ni) done += lanes;
+    for (int32_t l = 0; l < s.lines; ++l) {
+        const int16_t* in = s.in + l * s.inLine;
+        int16_t* out = s.out + l * s.outLine;
+        for (int32_t w = 0; w < done; w += lanes) {
+            const int16_t* p = in + w * kStride;
+            hn::Vec<decltype(d)> v;
+            if constexpr (kStride == 2) {
+                v = hn::ConcatEven(d, hn::LoadU(d, p + lanes), hn::LoadU(d, p));
+            } else if constexpr (kStride == 4) {
+                const auto a = hn::ConcatEven(d, hn::LoadU(d, p + lanes), hn::LoadU(d, p));
+                const auto b = hn::ConcatEven(d, hn::LoadU(d, p + 3 * lanes), hn::LoadU(d, p + 2 * lanes));
+                v = hn::ConcatEven(d, b, a);
+            } else {
+                hn::Vec<decltype(d)> v1, v2;
+                hn::LoadInterleaved3(d, p, v, v1, v2);
+            }
+            hn::StoreU(v, d, out + w);
+        }
     }
+    return done;
 }
-#endif
+#define VANTIR3_REDUCTION_VECTORS 1
+#endif  // HWY_TARGET != HWY_SCALAR
 
-struct AveragePlane {
-    const ReductionLines& s;
-    int32_t ni;
-    const AverageTable& t;
-    bool rows;
+}  // namespace
 
-    template <class L>
-    void Run() const {
-        AverageRows<L> kernel(t);
-        RunPlane<L>(s, ni, kernel, rows, [this](const int16_t* in, int16_t* out) {
-            AverageLine(in, s.inStep, out, s.outStep, t);
-        });
+// The min-max reduction of a plane: the row engine over the lines it takes,
+// the line rule over the rest.
+__attribute__((flatten)) void MinMaxPlane(const ReductionLines& s, int32_t ni, const MinMaxTable& t) {
+    MinMaxRows<Lanes> rows(t);
+    RunPlane<Lanes>(s, ni, rows, true,
+                    [&](const int16_t* in, int16_t* out) { MinMaxLine(in, s.inStep, out, s.outStep, ni, t); });
+}
+
+// Decimation picks every `stride`-th sample (2 to 4) of contiguous lines;
+// returns the number of picks done per line.
+int32_t DecimationPicks(const ReductionLines& s, int32_t count, int32_t stride, int32_t ni) {
+#if defined(VANTIR3_REDUCTION_VECTORS)
+    switch (stride) {
+        case 2: return StridedPicks<2>(s, count, ni);
+        case 3: return StridedPicks<3>(s, count, ni);
+        case 4: return StridedPicks<4>(s, count, ni);
+        default: return 0;
     }
+#else
+    (void)s, (void)count, (void)stride, (void)ni;
+    return 0;
+#endif
+}
+
+// The average reduction of a plane. Groups all of 2^k samples (uniformShift
+// k, 1 to 5; else 0) with contiguous samples or contiguous lines take the
+// uniform kernels; otherwise the row engine takes the lines it can (rows:
+// every group within kRowGroupLimit, scales present). The line rule takes
+// the lines left over.
+__attribute__((flatten)) void AveragePlane(const ReductionLines& s, int32_t ni, const AverageTable& t, bool rows,
+                                           int32_t uniformShift) {
+    int32_t done = -1;
+#if defined(VANTIR3_REDUCTION_VECTORS)
+    if (uniformShift > 0 && ((s.inStep == 1 && s.outStep == 1) || (s.inLine == 1 && s.outLine == 1))) {
+        switch (uniformShift) {
+            case 1: done = UniformAverage<1>(s, t.groups); break;
+            case 2: done = UniformAverage<2>(s, t.groups); break;
+            case 3: done = UniformAverage<3>(s, t.groups); break;
+            case 4: done = UniformAverage<4>(s, t.groups); break;
+            default: done = UniformAverage<5>(s, t.groups); break;
+        }
+    }
+#else
+    (void)uniformShift;
+#endif
+    const auto line = [&](const int16_t* in, int16_t* out) { AverageLine(in, s.inStep, out, s.outStep, t); };
+    if (done < 0) {
+        AverageRows<Lanes> kernel(t);
+        RunPlane<Lanes>(s, ni, kernel, rows, line);
+        return;
+    }
+    for (int32_t l = done; l < s.lines; ++l) line(s.in + l * s.inLine, s.out + l * s.outLine);
+}
+#undef VANTIR3_REDUCTION_VECTORS
+
+
+}  // namespace HWY_NAMESPACE
+}  // namespace vantir3
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace vantir3 {
+
+// ---- Per-call tables ------------------------------------------------------
+
+
+int32_t MinMaxSegments(int32_t ni, int32_t no, double r, MinMaxSegment* seg, int32_t capacity) {
+    if (ni < 1 || no < 1 || seg == nullptr) return 0;
+    enum { kPair, kSingle, kFinished } mode = no >= 2 ? kPair : kSingle;
+    int64_t next = no >= 2 ? 2 : 1;  // output count after the next write
+    int32_t n = 0;
+    for (int32_t count = 1; count <= ni && mode != kFinished && n < capacity; ++count) {
+        if (!(static_cast<double>(count) >= static_cast<double>(next) * r || count == ni)) continue;
+        seg[n++] = {count, mode == kPair};
+        if (mode == kPair) {
+            next += 2;
+            if (next == int64_t{no} + 1) {
+                next = no;
+                mode = kSingle;
+            } else if (next > no) {
+                mode = kFinished;
+            }
+        } else {
+            mode = kFinished;
+        }
+    }
+    return n;
+}
+
+int32_t DecimationIndices(int32_t ni, int32_t no, double r, int32_t* index, int32_t capacity) {
+    if (index == nullptr) return 0;
+    int32_t w = 0;
+    for (int32_t j = 0; j < ni && w < no && w < capacity; ++j) {
+        if (static_cast<double>(j) >= static_cast<double>(w) * r || (j + 1 == ni && w + 1 == no))
+            index[w++] = j;
+    }
+    return w;
+}
+
+int32_t AverageGroupEnds(int32_t ni, int32_t no, double r, int32_t* end, int32_t capacity) {
+    if (end == nullptr || !(r >= 0.0) || r > 2147483647.0) return 0;
+    const double rf = std::floor(r);
+    int64_t target = static_cast<int64_t>(rf);
+    double f = r - rf;  // carried fraction
+    int64_t n = 0;
+    int32_t groups = 0;
+    for (int32_t j = 0; j < ni && groups < no && groups < capacity; ++j) {
+        if (++n < target) continue;
+        end[groups++] = j + 1;
+        n = 0;
+        const double longer = std::floor(r + f + 0.5);
+        if (f > 0.0 && longer > rf) {
+            target = static_cast<int64_t>(longer);
+            f = r + f - longer;
+        } else {
+            target = static_cast<int64_t>(rf);
+            f = f + (r - rf);
+        }
+    }
+    return groups;
+}
+
+namespace {
+
+constexpr int32_t kSampleSize = 2;
+
+// ---- The common frame -----------------------------------------------------
+
+
+struct ReductionShape {
+    int32_t ni;
+    int32_t no;
+    double r;
 };
+
+// What the reduction factor must satisfy before anything is written.
+enum class FactorRule {
+    kAboveOne,  // R <= 1 gives -1
+    kSumFits,   // R * 32767 > 2147483647 gives -6
+};
+
+// Local references to the caller's buffers, released on every return.
+struct LocalPair {
+    MeboDataPtr in;
+    MeboDataPtr out;
+    LocalPair(MeboDataPtr& callerOut, const MeboDataPtr& callerIn) {
+        MeboDataPtrClear(&in);
+        MeboDataPtrClear(&out);
+        MeboDataPtrShare(&in, &callerIn);
+        MeboDataPtrShare(&out, &callerOut);
+    }
+    ~LocalPair() {
+        MeboDataPtrRelease(&in);
+        MeboDataPtrRelease(&out);
+    }
+    LocalPair(const LocalPair&) = delete;
+    LocalPair& operator=(const LocalPair&) = delete;
+};
+
+// Common ranges of a and b on the two axes other than `reduced`, into
+// `common`, with the codes of MeboIntersectRanges.
+int IntersectMatched(Mebo3DDataAxis* common, const Mebo3DDataAxis& a, const Mebo3DDataAxis& b, int reduced) {
+    int code = 0;
+    for (int k = 0; k < 3; ++k) {
+        if (k == reduced) continue;
+        const int c = MeboIntersectRanges(common, &a, &b, k, 1);
+        if (c < 0) return kStatusNoCommonRegion;
+        code |= c;
+    }
+    return code;
+}
+
+ptrdiff_t Samples(int32_t strideBytes) { return strideBytes / kSampleSize; }
+
+// Checks, narrows the matched axes, lets the kernel build its per-call
+// tables (kernel.Prepare(shape) -> false when out of memory), walks
+// every plane handing the kernel that plane's lines (kernel(lines)), and
+// re-views the caller's output when it reached beyond the input.
+template <class Kernel>
+int RunReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, FactorRule rule, Kernel& kernel) {
+    if (axis != 0 && axis != 1) return kReduceNothingToReduce;
+    if (in.axis.elemSize != out.axis.elemSize || in.axis.elemSize != kSampleSize) return kStatusElemSizeMismatch;
+    const int64_t ni = int64_t{in.axis.dim[axis].max} - in.axis.dim[axis].min + 1;
+    const int64_t no = int64_t{out.axis.dim[axis].max} - out.axis.dim[axis].min + 1;
+    if (in.storage == nullptr || out.storage == nullptr || in.axis.base == nullptr ||
+        out.axis.base == nullptr || ni < 1 || no < 1 || ni > INT32_MAX || no > INT32_MAX)
+        return kStatusNoCommonRange;
+    const double r = static_cast<double>(ni) / static_cast<double>(no);
+    if (rule == FactorRule::kAboveOne && r <= 1.0) return kReduceNothingToReduce;
+
+    LocalPair local(out, in);
+    Mebo3DDataAxis inCommon = local.in.axis;
+    const int code = IntersectMatched(&inCommon, local.in.axis, local.out.axis, axis);
+    if (code < 0) return kStatusNoCommonRange;
+    Mebo3DDataAxis outCommon = local.out.axis;
+    for (int k = 0; k < 3; ++k) {
+        if (k == axis) continue;
+        outCommon.dim[k].min = inCommon.dim[k].min;
+        outCommon.dim[k].max = inCommon.dim[k].max;
+    }
+    if ((code & kIntersectNarrowerThanSecond) != 0 && !MeboDataPtrSetView(&local.out, &outCommon, 0))
+        return kStatusNarrowOutputFailed;
+    if ((code & kIntersectNarrowerThanFirst) != 0 && !MeboDataPtrSetView(&local.in, &inCommon, 0))
+        return kStatusNarrowInputFailed;
+    if (rule == FactorRule::kSumFits && r * 32767.0 > 2147483647.0) return kReduceSumTooLarge;
+
+    const Mebo3DDataAxis& a = local.in.axis;
+    const Mebo3DDataAxis& b = local.out.axis;
+    const int lineAxis = axis == 0 ? 1 : 0;
+    ReductionLines lines;
+    lines.inStep = Samples(a.dim[axis].stride);
+    lines.outStep = Samples(b.dim[axis].stride);
+    lines.inLine = Samples(a.dim[lineAxis].stride);
+    lines.outLine = Samples(b.dim[lineAxis].stride);
+    lines.lines = a.dim[lineAxis].max - a.dim[lineAxis].min + 1;
+    const ReductionShape shape = {static_cast<int32_t>(ni), static_cast<int32_t>(no), r};
+    if (!kernel.Prepare(shape)) return kStatusAllocationFailed;
+
+    const int64_t planes = int64_t{a.dim[2].max} - a.dim[2].min + 1;
+    for (int64_t p = 0; p < planes; ++p) {
+        lines.in = reinterpret_cast<const int16_t*>(a.base + p * a.dim[2].stride);
+        lines.out = reinterpret_cast<int16_t*>(b.base + p * b.dim[2].stride);
+        kernel(lines);
+    }
+    if ((code & kIntersectNarrowerThanSecond) == 0) return kStatusOk;
+    const Mebo3DDataAxis view = MeboDataPtrGetAxis(&local.out);
+    return MeboDataPtrSetView(&out, &view, 0) ? kStatusOutputNarrowed : kStatusFinalNarrowFailed;
+}
+
+
+// ---- Kernels -----------------------------------------------------------------
+
+HWY_EXPORT(MinMaxPlane);
+HWY_EXPORT(DecimationPicks);
+HWY_EXPORT(AveragePlane);
+
+
+class MinMaxKernel {
+public:
+    bool Prepare(const ReductionShape& shape) {
+        ni_ = shape.ni;
+        const int32_t capacity = static_cast<int32_t>((int64_t{shape.no} + 1) / 2);
+        t_.seg.reset(new (std::nothrow) MinMaxSegment[capacity]);
+        if (!t_.seg) return false;
+        t_.segments = MinMaxSegments(shape.ni, shape.no, shape.r, t_.seg.get(), capacity);
+        return true;
+    }
+    void operator()(const ReductionLines& s) { HWY_DYNAMIC_DISPATCH(MinMaxPlane)(s, ni_, t_); }
+
+private:
+    MinMaxTable t_;
+    int32_t ni_ = 0;
+};
+
+
+
+class DecimationKernel {
+public:
+    bool Prepare(const ReductionShape& shape) {
+        index_.reset(new (std::nothrow) int32_t[shape.no]);
+        if (!index_) return false;
+        count_ = DecimationIndices(shape.ni, shape.no, shape.r, index_.get(), shape.no);
+        ni_ = shape.ni;
+        // Picks every stride-th sample from the first, stride 2 to 4: the
+        // vector kernel.
+        stride_ = count_ >= 2 ? index_[1] : 0;
+        for (int32_t w = 0; w < count_ && stride_ != 0; ++w)
+            if (index_[w] != int64_t{w} * stride_) stride_ = 0;
+        if (stride_ < 2 || stride_ > 4) stride_ = 0;
+        return true;
+    }
+    void operator()(const ReductionLines& s) {
+        const int32_t* index = index_.get();
+        const int32_t count = count_;
+        int32_t first = 0;
+        if (stride_ != 0 && s.inStep == 1 && s.outStep == 1)
+            first = HWY_DYNAMIC_DISPATCH(DecimationPicks)(s, count, stride_, ni_);
+        for (int32_t l = 0; l < s.lines; ++l) {
+            const int16_t* in = s.in + l * s.inLine;
+            int16_t* out = s.out + l * s.outLine;
+            for (int32_t w = first; w < count; ++w) out[w * s.outStep] = in[index[w] * s.inStep];
+        }
+    }
+
+private:
+    std::unique_ptr<int32_t[]> index_;
+    int32_t count_ = 0;
+    int32_t ni_ = 0;
+    int32_t stride_ = 0;  // 2 to 4 when the vector kernel applies, else 0
+};
+
+
 
 class AverageKernel {
 public:
-    explicit AverageKernel(SimdPath path) : path_(ChooseSimdPath(path)) {}
-
     bool Prepare(const ReductionShape& shape) {
         const int32_t capacity = shape.ni < shape.no ? shape.ni : shape.no;
         t_.end.reset(new (std::nothrow) int32_t[capacity]);
@@ -947,34 +1014,22 @@ public:
         return true;
     }
     void operator()(const ReductionLines& s) {
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-        // Contiguous samples (in and out) a line at a time, without the row
-        // kernel's transposes; or contiguous lines, 32 at a time, with the
-        // group's rows summed in registers. The line kernel takes the lines
-        // left over.
-        if (path_ == SimdPath::kAvx512 && uniformShift_ > 0 &&
-            ((s.inStep == 1 && s.outStep == 1) || (s.inLine == 1 && s.outLine == 1))) {
-            const int32_t done = UniformAveragePlane(s, t_.groups, uniformShift_);
-            for (int32_t l = done; l < s.lines; ++l)
-                AverageLine(s.in + l * s.inLine, s.inStep, s.out + l * s.outLine, s.outStep, t_);
-            return;
-        }
-#endif
-        RunOnPath(path_, AveragePlane{s, ni_, t_, rows_});
+        HWY_DYNAMIC_DISPATCH(AveragePlane)(s, ni_, t_, rows_, uniformShift_);
     }
 
 private:
-    SimdPath path_;
     AverageTable t_;
     int32_t ni_ = 0;
     bool rows_ = true;
     int32_t uniformShift_ = 0;  // k when every group has 2^k samples (1 <= k <= 5), else 0
 };
 
+
+
 }  // namespace
 
-int MinMaxReduction(MeboDataPtr& out, const MeboDataPtr& in, SimdPath path) {
-    MinMaxKernel kernel(path);
+int MinMaxReduction(MeboDataPtr& out, const MeboDataPtr& in) {
+    MinMaxKernel kernel;
     return RunReduction(out, in, 0, FactorRule::kAboveOne, kernel);
 }
 
@@ -983,8 +1038,8 @@ int Decimation(MeboDataPtr& out, const MeboDataPtr& in) {
     return RunReduction(out, in, 0, FactorRule::kAboveOne, kernel);
 }
 
-int AverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, SimdPath path) {
-    AverageKernel kernel(path);
+int AverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis) {
+    AverageKernel kernel;
     return RunReduction(out, in, axis, FactorRule::kSumFits, kernel);
 }
 
@@ -1001,3 +1056,5 @@ int CCdpProcessToolbox::CdpDecimation(MeboDataPtr& out, const MeboDataPtr& in) {
 int CCdpProcessToolbox::CdpAverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis) {
     return vantir3::AverageReduction(out, in, axis);
 }
+
+#endif  // HWY_ONCE

@@ -47,17 +47,16 @@
 #include <cstdint>
 
 #include "vantir3/data/data_buffer.h"
-#include "vantir3/numeric/simd_path.h"
 
 namespace vantir3 {
 
-// `path` selects the instruction-set variant of the vector kernels (all give
-// the same bits; tests compare them).
-int MinMaxReduction(MeboDataPtr& out, const MeboDataPtr& in, SimdPath path = SimdPath::kBest);
+// The vector kernels run on the processor's best instruction set
+// (numeric/simd_path.h); every one gives the same bits.
+int MinMaxReduction(MeboDataPtr& out, const MeboDataPtr& in);
 int Decimation(MeboDataPtr& out, const MeboDataPtr& in);
 // axis 0: groups of samples within each trace; axis 1: groups of traces at
 // each sample index.
-int AverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, SimdPath path = SimdPath::kBest);
+int AverageReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis);
 
 // ---- Per-call tables ------------------------------------------------------
 // They depend only on Ni, No and R, so each reduction builds its table once
