@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 
 #include "vantir3/framework/status.h"
 
@@ -151,9 +153,28 @@ py::array_t<int16_t> TraceArg(const py::handle& obj, const char* operation, cons
 }
 
 py::array_t<int16_t> NewProfile(py::ssize_t traces, py::ssize_t samples, bool zero) {
-    if (!zero) return py::array_t<int16_t>({traces, samples});
-    // numpy.zeros takes zeroed pages from the system instead of writing them.
-    return py::module_::import("numpy").attr("zeros")(py::make_tuple(traces, samples), "int16");
+    if (traces < 1 || samples < 1 || samples > std::numeric_limits<int32_t>::max() / 2 / traces) {
+        if (!zero) return py::array_t<int16_t>({traces, samples});
+        // numpy.zeros takes zeroed pages from the system instead of writing them.
+        return py::module_::import("numpy").attr("zeros")(py::make_tuple(traces, samples), "int16");
+    }
+    struct Release {
+        void operator()(MeboDataPtr* b) const {
+            MeboDataPtrRelease(b);
+            delete b;
+        }
+    };
+    std::unique_ptr<MeboDataPtr, Release> buffer(new MeboDataPtr);
+    MeboDataPtrClear(buffer.get());
+    // A fresh mapping is zero already; only a reused block is cleared.
+    if (!MeboDataPtrAllocateCounts(buffer.get(), 2, static_cast<int32_t>(samples), static_cast<int32_t>(traces), 1,
+                                   zero ? 1 : 0)) {
+        throw std::bad_alloc();
+    }
+    int16_t* data = reinterpret_cast<int16_t*>(buffer->storage->data);
+    py::capsule owner(buffer.get(), [](void* p) { Release()(static_cast<MeboDataPtr*>(p)); });
+    buffer.release();  // the capsule owns it now
+    return py::array_t<int16_t>({traces, samples}, data, owner);
 }
 
 py::array_t<int16_t> OutputArg(const py::object& out, const py::array& input, py::ssize_t traces,

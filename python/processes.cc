@@ -136,7 +136,7 @@ public:
             vantir3_cli::Pipeline pipeline(source, steps, acq);
             pipeline.Run(0, acq.traces, out, nullptr);
         }
-        py::array_t<int16_t> result({static_cast<py::ssize_t>(acq.traces), static_cast<py::ssize_t>(acq.samples)});
+        py::array_t<int16_t> result = NewProfile(acq.traces, acq.samples, false);
         std::memcpy(result.mutable_data(), out.data(), out.size() * sizeof(int16_t));
         return result;
     }
@@ -162,7 +162,7 @@ public:
         int16_t* dst = nullptr;
         std::unique_ptr<vantir3::survey::SurveyWriter> writer;
         if (outPath.is_none()) {
-            result = py::array_t<int16_t>({static_cast<py::ssize_t>(traces), static_cast<py::ssize_t>(acq.samples)});
+            result = NewProfile(traces, acq.samples, false);
             dst = result.mutable_data();
         }
         {

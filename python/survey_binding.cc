@@ -193,7 +193,7 @@ py::tuple Read(const py::object& pathArg, int32_t channel, const py::object& for
         file = vantir3::survey::SurveyFile::Open(path, options);
     }
     const Acquisition& acq = file->acquisition(channel);
-    py::array_t<int16_t> data({static_cast<py::ssize_t>(acq.traces), static_cast<py::ssize_t>(acq.samples)});
+    py::array_t<int16_t> data = NewProfile(acq.traces, acq.samples, false);
     int16_t* out = data.mutable_data();
     {
         py::gil_scoped_release nogil;

@@ -183,3 +183,33 @@ def test_gil_is_released_during_a_call(profile):
     for t in threads:
         t.join()
     assert len(results) == 2 and all(np.array_equal(r, expected) for r in results)
+
+
+def test_arrays_in_library_memory(profile):
+    # Large blocks (4 MiB and more) are handed out again once released: a
+    # new zero array must be zero even where a dropped array had samples,
+    # and an array (or a view of it) must keep its memory while it lives.
+    shape = (2048, 1024)
+    filled = vantir3.zeros(shape)
+    assert filled.dtype == np.int16 and filled.shape == shape and filled.flags.c_contiguous
+    assert filled.flags.writeable and not filled.any()
+    filled[...] = 7
+    del filled
+    assert not vantir3.zeros(shape).any()
+    big = np.tile(profile, (86, 11))[:2048, :1024].copy()
+    view = vantir3.dewow(big, **GPR)[100:110]
+    expected = view.copy()
+    for _ in range(3):
+        vantir3.dewow(big + 1, **GPR)
+        vantir3.zeros(shape)[...] = -1
+    assert np.array_equal(view, expected)
+    # Results pickle (the batch sends them between processes) and serve as
+    # inputs and outputs like any array.
+    import pickle
+    assert np.array_equal(pickle.loads(pickle.dumps(view)), expected)
+    out = vantir3.zeros(profile.shape)
+    assert vantir3.envelope(vantir3.dewow(profile, **GPR), out=out) is out
+    assert np.array_equal(out, vantir3.envelope(vantir3.dewow(profile, **GPR)))
+    assert vantir3.zeros((0, 5)).shape == (0, 5)
+    with pytest.raises(ValueError, match="negative"):
+        vantir3.zeros((-1, 5))

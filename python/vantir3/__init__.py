@@ -46,6 +46,7 @@ from ._vantir3 import (  # noqa: F401  (the public names of the module)
     statistics,
     topo_shift,
     write,
+    zeros,
 )
 from ._vantir3 import _Chain
 from .batch import batch  # noqa: F401
