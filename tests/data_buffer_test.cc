@@ -1,11 +1,13 @@
 #include "vantir3/data/data_buffer.h"
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/test_source.h"
+#include "vantir3/data/sample_memory.h"
 
 namespace {
 
@@ -70,6 +72,53 @@ TEST(DataBuffer, LargeBlocksReleasedAndAllocatedAgain) {
         ASSERT_EQ(MeboDataPtrAllocateCounts(&a.b, 2, kSamples, kTraces, 1, 0), 1);
         std::memset(a.b.storage->data, 0x33, bytes);
     }
+}
+
+// A host's threads (a worker pool) that allocate and release large buffers
+// and then end leave no large block behind: not the block each thread keeps
+// for reuse, not a block that another thread allocated, and not one that the
+// host's own thread_local object releases after this library's end-of-thread
+// clean-up has run.
+TEST(DataBuffer, EndedThreadsLeaveNoLargeBlock) {
+    using vantir3::LargeBlocksHeld;
+    constexpr int32_t kMiB = 1 << 20;  // 2 MiB of 16-bit samples per trace
+    const int64_t before = LargeBlocksHeld();
+    auto allocate = [](Owned& o, int32_t traces, int zeroFill) {
+        ASSERT_EQ(MeboDataPtrAllocateCounts(&o.b, 2, kMiB, traces, 1, zeroFill), 1);
+    };
+    Owned fromMain;
+    allocate(fromMain, 3, 0);
+    std::thread([&] {
+        // Made before this thread keeps any block, so destroyed after the
+        // library's clean-up of the thread: its release comes after that.
+        static thread_local Owned held;
+        allocate(held, 5, 0);
+        Owned a;
+        allocate(a, 4, 0);
+        uint8_t* first = a.b.storage->data;
+        std::memset(first, 0x77, size_t{8} * kMiB);
+        MeboDataPtrRelease(&a.b);
+        // The kept block serves the next request of its size, zero-filled
+        // when asked, without a block more.
+        const int64_t count = LargeBlocksHeld();
+        allocate(a, 4, 1);
+        EXPECT_EQ(LargeBlocksHeld(), count);
+        EXPECT_EQ(a.b.storage->data, first);
+        for (size_t n = 0; n < size_t{8} * kMiB; n += 4093) ASSERT_EQ(a.b.storage->data[n], 0) << n;
+        MeboDataPtrRelease(&fromMain.b);  // another thread's block, kept here in place of this one
+    }).join();
+    EXPECT_EQ(LargeBlocksHeld(), before);
+    std::vector<std::thread> pool;
+    for (int t = 0; t < 4; ++t) {
+        pool.emplace_back([&allocate, t] {
+            for (int round = 0; round < 6; ++round) {
+                Owned a;
+                allocate(a, 2 + (t + round) % 3, round & 1);
+            }
+        });
+    }
+    for (std::thread& t : pool) t.join();
+    EXPECT_EQ(LargeBlocksHeld(), before);
 }
 
 TEST(DataBuffer, RefusalsOddRangesSeeksAndSteps) {

@@ -7,14 +7,10 @@
 #include "vantir3/data/data_buffer.h"
 
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
+#include "vantir3/data/sample_memory.h"
 #include "vantir3/framework/status.h"
 
 namespace {
@@ -85,92 +81,6 @@ void SwapDims(Mebo3DDataAxis* layout, int a, int b) {
     layout->dim[b] = t;
 }
 
-// Sample memory. Blocks of several MiB are mapped directly, on 2 MiB
-// boundaries and marked for transparent huge pages, so that a fresh block
-// is faulted in by the 2 MiB page instead of by the 4 KiB page (a process
-// whose host releases its output between calls otherwise spends more time
-// in page faults than in its kernel). The pages of a new mapping are zero,
-// so a zero fill costs nothing there. The last large block that a thread
-// releases is kept for that thread's next allocation of the same mapped
-// size, which then needs no page faults at all (a host that releases and
-// fetches its output again on every call); a zero fill then clears it.
-// Smaller blocks come from malloc, and so does every block in a sanitizer
-// build, whose checks of reads beyond a block need the block's own size.
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VANTIR3_ADDRESS_SANITIZER 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define VANTIR3_ADDRESS_SANITIZER 1
-#endif
-#if defined(__linux__) && !defined(VANTIR3_ADDRESS_SANITIZER)
-constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kLargeBlock = size_t{4} << 20;
-
-inline size_t MappedLength(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
-
-void* MapLarge(size_t length) {
-    // Over-map by one huge page and trim both ends to a 2 MiB boundary.
-    void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED) return nullptr;
-    const uintptr_t begin = reinterpret_cast<uintptr_t>(raw);
-    const uintptr_t aligned = (begin + kHugePage - 1) / kHugePage * kHugePage;
-    if (aligned > begin) munmap(raw, aligned - begin);
-    const uintptr_t tail = begin + length + kHugePage - (aligned + length);
-    if (tail > 0) munmap(reinterpret_cast<void*>(aligned + length), tail);
-    void* p = reinterpret_cast<void*>(aligned);
-#if defined(MADV_HUGEPAGE)
-    madvise(p, length, MADV_HUGEPAGE);  // advice only: a refusal is harmless
-#endif
-    return p;
-}
-
-// The large block kept by this thread, unmapped when the thread ends.
-struct KeptBlock {
-    void* data = nullptr;
-    size_t length = 0;
-    ~KeptBlock() {
-        if (data != nullptr) munmap(data, length);
-    }
-};
-thread_local KeptBlock tKept;
-
-uint8_t* AllocateSamples(size_t bytes, bool zeroFill) {
-    if (bytes < kLargeBlock) {
-        void* p = std::malloc(bytes);
-        if (p != nullptr && zeroFill) std::memset(p, 0, bytes);
-        return static_cast<uint8_t*>(p);
-    }
-    const size_t length = MappedLength(bytes);
-    if (tKept.data != nullptr && tKept.length == length) {
-        void* p = tKept.data;
-        tKept.data = nullptr;
-        if (zeroFill) std::memset(p, 0, bytes);
-        return static_cast<uint8_t*>(p);
-    }
-    return static_cast<uint8_t*>(MapLarge(length));
-}
-
-void FreeSamples(uint8_t* data, size_t bytes) {
-    if (bytes < kLargeBlock) {
-        std::free(data);
-        return;
-    }
-    const size_t length = MappedLength(bytes);
-    if (tKept.data != nullptr) munmap(tKept.data, tKept.length);
-    tKept.data = data;
-    tKept.length = length;
-}
-#else
-uint8_t* AllocateSamples(size_t bytes, bool zeroFill) {
-    void* p = zeroFill ? std::calloc(bytes > 0 ? bytes : 1, 1) : std::malloc(bytes);
-    return static_cast<uint8_t*>(p);
-}
-
-void FreeSamples(uint8_t* data, size_t) { std::free(data); }
-#endif
-
 }  // namespace
 
 extern "C" {
@@ -188,7 +98,7 @@ int MeboDataPtrRelease(MeboDataPtr* buf) {
         // A count that is already 0 can only come from a record copied by
         // hand; free it rather than wrap the count around.
         if (storage->refCount <= 1) {
-            FreeSamples(storage->data, static_cast<size_t>(storage->byteSize > 0 ? storage->byteSize : 0));
+            vantir3::FreeSamples(storage->data, static_cast<size_t>(storage->byteSize > 0 ? storage->byteSize : 0));
             delete storage;
         } else {
             --storage->refCount;
@@ -226,7 +136,7 @@ int MeboDataPtrAllocate(MeboDataPtr* buf, int32_t elemSize,
 
     MeboDataStorage* storage = new (std::nothrow) MeboDataStorage();
     if (storage == nullptr) return 0;
-    storage->data = AllocateSamples(static_cast<size_t>(bytes), zeroFill != 0);
+    storage->data = vantir3::AllocateSamples(static_cast<size_t>(bytes), zeroFill != 0);
     if (storage->data == nullptr) {
         delete storage;
         return 0;
