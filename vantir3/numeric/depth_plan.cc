@@ -7,13 +7,11 @@
 #include <cstring>
 #include <vector>
 
-#include "vantir3/numeric/sample_vectors.h"
-#include "vantir3/numeric/simd_path.h"
-
-VANTIR3_INTRINSICS_BEGIN
-
+// What the walk shares across instruction sets: defined once, before the
+// per-target passes below re-include this file.
+#ifndef VANTIR3_NUMERIC_DEPTH_PLAN_SHARED_
+#define VANTIR3_NUMERIC_DEPTH_PLAN_SHARED_
 namespace vantir3 {
-
 namespace {
 
 inline const int16_t* SampleAddress(const Mebo3DDataAxis& a, int32_t i0, int32_t i1, int32_t i2) {
@@ -23,17 +21,12 @@ inline const int16_t* SampleAddress(const Mebo3DDataAxis& a, int32_t i0, int32_t
         static_cast<ptrdiff_t>(i2 - a.dim[2].min) * a.dim[2].stride);
 }
 
-// The sample loops below are written as plain indexed loops over contiguous
-// arrays. The whole walk is compiled three times, for the baseline processor,
-// with AVX2 and with AVX-512 (chosen at run time), and the compiler vectorises
-// the loops for each; with AVX-512 the rounding rule has a kernel of its own,
-// whose conversion rounds toward minus infinity itself. All give the same
-// bits: every operation is an exact integer operation or a single IEEE double
-// operation, evaluated as written.
-#define VANTIR3_DEPTH_INLINE inline __attribute__((always_inline))
-
+// The scalar formula of one output sample, for strided traces, for the
+// instruction sets without vectors, and as the vectors' reference: every
+// operation is an exact integer operation or a single IEEE double operation,
+// evaluated as written.
 template <DepthRule kRule>
-VANTIR3_DEPTH_INLINE int16_t DepthSample(int32_t p, int32_t c, double f) {
+inline int16_t DepthSample(int32_t p, int32_t c, double f) {
     if constexpr (kRule == DepthRule::kTruncate) {
         return static_cast<int16_t>(p + static_cast<int32_t>(f * static_cast<double>(c - p)));
     } else {
@@ -48,107 +41,19 @@ VANTIR3_DEPTH_INLINE int16_t DepthSample(int32_t p, int32_t c, double f) {
     }
 }
 
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-// Sixteen samples p + FloorSaturate16(0.5 + (c - p) f); c - p of two whole
-// numbers is exact in 32-bit integers and in doubles, and
-// |0.5 + (c - p) f| < 2^17.
-VANTIR3_TARGET_AVX512 inline __m256i RoundSixteen(__m256i pv, __m256i cv, __m512d f0, __m512d f1) {
-    const __m512d half = _mm512_set1_pd(0.5);
-    const __m512i d = _mm512_sub_epi32(_mm512_cvtepi16_epi32(cv), _mm512_cvtepi16_epi32(pv));
-    const __m512d d0 = _mm512_cvtepi32_pd(_mm512_castsi512_si256(d));
-    const __m512d d1 = _mm512_cvtepi32_pd(_mm512_extracti64x4_epi64(d, 1));
-    const __m256i step = avx512::FloorSaturate16Within31Bits(_mm512_add_pd(half, _mm512_mul_pd(d0, f0)),
-                                                             _mm512_add_pd(half, _mm512_mul_pd(d1, f1)));
-    return _mm256_add_epi16(pv, step);
-}
-
-// DepthSample<kRound> sixteen samples at a time with AVX-512, the last ones
-// under a mask (plain loads elsewhere, which may take freshly stored
-// samples straight from the store buffer); f per sample, or one f for all
-// when fs is null; p null stands for zeros.
-VANTIR3_TARGET_AVX512 void RoundSamplesAvx512(const int16_t* p, const int16_t* c, const double* fs, double f,
-                                              int16_t* out, int32_t n) {
-    const __m256i zero = _mm256_setzero_si256();
-    __m512d f0 = _mm512_set1_pd(f), f1 = f0;
-    int32_t k = 0;
-    for (; k + 16 <= n; k += 16) {
-        const __m256i pv = p != nullptr ? _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k)) : zero;
-        const __m256i cv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + k));
-        if (fs != nullptr) {
-            f0 = _mm512_loadu_pd(fs + k);
-            f1 = _mm512_loadu_pd(fs + k + 8);
-        }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k), RoundSixteen(pv, cv, f0, f1));
-    }
-    if (k < n) {
-        const __mmask16 lanes = avx512::FirstLanes(n - k);
-        const __m256i pv = p != nullptr ? _mm256_maskz_loadu_epi16(lanes, p + k) : zero;
-        const __m256i cv = _mm256_maskz_loadu_epi16(lanes, c + k);
-        if (fs != nullptr) {
-            f0 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(lanes), fs + k);
-            f1 = _mm512_maskz_loadu_pd(static_cast<__mmask8>(lanes >> 8), fs + k + 8);
-        }
-        _mm256_mask_storeu_epi16(out + k, lanes, RoundSixteen(pv, cv, f0, f1));
-    }
-}
-#endif
-
-// Whether the AVX-512 rounding kernel replaces the plain loop.
-template <DepthRule kRule, bool kWide>
-constexpr bool kRoundWide =
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-    kWide && kRule == DepthRule::kRound;
-#else
-    false;
-#endif
-
-// One step for n traces side by side (contiguous): p null stands for zeros.
-template <DepthRule kRule, bool kWide>
-VANTIR3_DEPTH_INLINE void RowSamples(const int16_t* __restrict p, const int16_t* __restrict c, double f,
-                                     int16_t* __restrict out, int32_t n) {
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-    if constexpr (kRoundWide<kRule, kWide>) {
-        if (p != c) {
-            RoundSamplesAvx512(p, c, nullptr, f, out, n);
-            return;
-        }
-    }
-#endif
-    if (p == nullptr) {
-        for (int32_t k = 0; k < n; ++k) out[k] = DepthSample<kRule>(0, c[k], f);
-    } else if (p == c) {
-        for (int32_t k = 0; k < n; ++k) out[k] = c[k];
-    } else {
-        for (int32_t k = 0; k < n; ++k) out[k] = DepthSample<kRule>(p[k], c[k], f);
-    }
-}
-
-// The same for traces at any distance.
+// One step for traces at any distance: p null stands for zeros.
 template <DepthRule kRule>
-VANTIR3_DEPTH_INLINE void RowSamplesStrided(const int16_t* p, const int16_t* c, ptrdiff_t inStep, double f,
-                                            int16_t* out, ptrdiff_t outStep, int32_t n) {
+void RowSamplesStrided(const int16_t* p, const int16_t* c, ptrdiff_t inStep, double f, int16_t* out,
+                       ptrdiff_t outStep, int32_t n) {
     for (int32_t k = 0; k < n; ++k) {
         out[k * outStep] = DepthSample<kRule>(p == nullptr ? 0 : p[k * inStep], c[k * inStep], f);
     }
 }
 
-// Steps of one trace from gathered input samples.
-template <DepthRule kRule, bool kWide>
-VANTIR3_DEPTH_INLINE void TraceSamples(const int16_t* __restrict p, const int16_t* __restrict c,
-                                       const double* __restrict f, int16_t* __restrict out, int32_t n) {
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-    if constexpr (kRoundWide<kRule, kWide>) {
-        RoundSamplesAvx512(p, c, f, 0.0, out, n);
-        return;
-    }
-#endif
-    for (int32_t k = 0; k < n; ++k) out[k] = DepthSample<kRule>(p[k], c[k], f[k]);
-}
-
 // n samples from src to dst (not overlapping) in 16-byte moves, the last
 // one overlapping its predecessor: fast for the short runs of traces that
 // share one shift.
-VANTIR3_DEPTH_INLINE void CopySamples(int16_t* dst, const int16_t* src, int32_t n) {
+inline void CopySamples(int16_t* dst, const int16_t* src, int32_t n) {
     if (n < 8) {
         for (int32_t k = 0; k < n; ++k) dst[k] = src[k];
         return;
@@ -165,11 +70,12 @@ struct ShiftRun {
     int64_t shift;
 };
 
-// The lanes of a block of sixteen neighbouring traces that share one shift,
-// and where their samples of output row r lie: offset samples from row r + 0.
+// The lanes of a block of neighbouring traces (as many as one vector of
+// samples holds) that share one shift, and where their samples of output row
+// r lie: offset samples from row r + 0.
 struct BlockLanes {
     int64_t shift;
-    uint32_t lanes;
+    uint64_t lanes;    // bit k: the block's trace k
     ptrdiff_t offset;  // shift * outSample + the block's first trace
 };
 
@@ -196,7 +102,7 @@ constexpr int32_t kLineSamples = 32;  // 16-bit samples per 64-byte cache line
 // Asks for the cache line `offset` samples from p, for writing. The address
 // may lie outside any buffer: a prefetch never faults, and the address is
 // formed as an integer.
-VANTIR3_DEPTH_INLINE void PrefetchForWrite(const int16_t* p, ptrdiff_t offset) {
+inline void PrefetchForWrite(const int16_t* p, ptrdiff_t offset) {
     const uintptr_t address = reinterpret_cast<uintptr_t>(p) + static_cast<uintptr_t>(offset * 2);
     __builtin_prefetch(reinterpret_cast<const void*>(address), 1);
 }
@@ -219,15 +125,128 @@ struct PlanWalk {
     // Row by row: the runs of equal shift of one section and a scratch row.
     std::vector<ShiftRun> runs;
     std::vector<int16_t> row;
-    // Row by row in blocks of sixteen traces: the lanes of each run in each
-    // block, block by block; block b's are blockLanes[blockStart[b] ...
-    // blockStart[b + 1] - 1].
+    // Row by row in blocks of traces stored under lane masks: the lanes of
+    // each run in each block, block by block; block b's are
+    // blockLanes[blockStart[b] ... blockStart[b + 1] - 1].
     std::vector<BlockLanes> blockLanes;
     std::vector<int32_t> blockStart;
 };
 
-template <DepthRule kRule, bool kWide>
-VANTIR3_DEPTH_INLINE void WalkByTrace(PlanWalk& pw, const int16_t* in, int16_t* out, const int64_t* shifts) {
+// The runs of equal shift among the walk's traces of one section.
+void FindShiftRuns(PlanWalk& pw, const int64_t* shifts) {
+    pw.runs.clear();
+    for (int32_t t = 0; t < pw.traces;) {
+        int32_t end = t + 1;
+        while (end < pw.traces && shifts[end] == shifts[t]) ++end;
+        pw.runs.push_back({t, end - t, shifts[t]});
+        t = end;
+    }
+}
+
+}  // namespace
+}  // namespace vantir3
+#endif  // VANTIR3_NUMERIC_DEPTH_PLAN_SHARED_
+
+// The sample loops below are compiled once per instruction set.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "vantir3/numeric/depth_plan.cc"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+#include "vantir3/numeric/sample_vectors-inl.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace vantir3 {
+namespace HWY_NAMESPACE {
+namespace {
+
+// Set anew in each pass: instruction sets whose stores of 16-bit lanes under
+// a mask are single instructions. There the shifted row-by-row walk stores
+// each block of results straight into the output rows of its runs; elsewhere
+// a masked store is a load, a blend and a store, and the walk goes through a
+// scratch row instead.
+#undef VANTIR3_DEPTH_MASKED_STORES
+#if VANTIR3_SAMPLE_VECTORS && (HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL)
+#define VANTIR3_DEPTH_MASKED_STORES 1
+#endif
+
+#if VANTIR3_SAMPLE_VECTORS
+// DepthSample of the 2N samples p, c (int16 lanes) with the fractions f0
+// (first N) and f1. c - p is exact in 32-bit integers and in doubles, and
+// with f in [0, 1] both the truncated step and p + step stay in the 16-bit
+// range, so the final narrowing is exact; the rounded step is limited to
+// +-32767 before its 16-bit addition, which wraps as the scalar cast does.
+template <DepthRule kRule, class D, class V16>
+HWY_INLINE V16 StepBlock(D d, V16 p, V16 c, hn::Vec<D> f0, hn::Vec<D> f1) {
+    const hn::Repartition<int32_t, D> d32;
+    const hn::Half<decltype(d32)> dh;
+    const SampleTag<D> d16;
+    const auto wideP = hn::PromoteTo(d32, p);
+    const auto diff = hn::Sub(hn::PromoteTo(d32, c), wideP);
+    const auto x0 = hn::PromoteTo(d, hn::LowerHalf(dh, diff));
+    const auto x1 = hn::PromoteTo(d, hn::UpperHalf(dh, diff));
+    if constexpr (kRule == DepthRule::kTruncate) {
+        const auto t0 = hn::DemoteTo(dh, hn::Mul(f0, x0));
+        const auto t1 = hn::DemoteTo(dh, hn::Mul(f1, x1));
+        return hn::DemoteTo(d16, hn::Add(wideP, hn::Combine(d32, t1, t0)));
+    } else {
+        const auto half = hn::Set(d, 0.5);
+        return hn::Add(p, FloorSaturateWithin31Bits(d, hn::Add(half, hn::Mul(x0, f0)), hn::Add(half, hn::Mul(x1, f1))));
+    }
+}
+#endif
+
+// DepthSample over n steps side by side: p[k] (zeros for kZeroPrev), c[k]
+// and one f for all (kPerStep false) or fs[k]. 2N samples at a time; the
+// last (n mod 2N) by one more block that ends at n and overlaps its
+// predecessor (it writes the same values again: the output is none of the
+// inputs), or, for fewer than 2N samples in all, through zero-filled copies
+// that hold a whole block.
+template <DepthRule kRule, bool kZeroPrev, bool kPerStep>
+void StepSamples(const int16_t* p, const int16_t* c, const double* fs, double f, int16_t* out, int32_t n) {
+#if VANTIR3_SAMPLE_VECTORS
+    const hn::ScalableTag<double> d;
+    const SampleTag<decltype(d)> d16;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
+    const auto one = hn::Set(d, f);
+    const auto block = [&](int32_t k) {
+        const auto pv = kZeroPrev ? hn::Zero(d16) : hn::LoadU(d16, p + k);
+        const auto f0 = kPerStep ? hn::LoadU(d, fs + k) : one;
+        const auto f1 = kPerStep ? hn::LoadU(d, fs + k + lanes) : one;
+        hn::StoreU(StepBlock<kRule>(d, pv, hn::LoadU(d16, c + k), f0, f1), d16, out + k);
+    };
+    if (n >= 2 * lanes) {
+        int32_t k = 0;
+        for (; k + 2 * lanes <= n; k += 2 * lanes) block(k);
+        if (k < n) block(n - 2 * lanes);
+        return;
+    }
+    constexpr size_t kMax = 2 * HWY_MAX_BYTES / sizeof(double);
+    int16_t pt[kMax] = {}, ct[kMax] = {}, ot[kMax];
+    double ft[kMax] = {};
+    if (!kZeroPrev) std::copy(p, p + n, pt);
+    std::copy(c, c + n, ct);
+    if (kPerStep) std::copy(fs, fs + n, ft);
+    StepSamples<kRule, kZeroPrev, kPerStep>(pt, ct, ft, f, ot, 2 * lanes);
+    std::copy(ot, ot + n, out);
+#else
+    for (int32_t k = 0; k < n; ++k) out[k] = DepthSample<kRule>(kZeroPrev ? 0 : p[k], c[k], kPerStep ? fs[k] : f);
+#endif
+}
+
+// One step for n traces side by side (contiguous): p null stands for zeros.
+template <DepthRule kRule>
+void RowSamples(const int16_t* p, const int16_t* c, double f, int16_t* out, int32_t n) {
+    if (p == c) {
+        std::copy(c, c + n, out);
+    } else if (p == nullptr) {
+        StepSamples<kRule, true, false>(nullptr, c, nullptr, f, out, n);
+    } else {
+        StepSamples<kRule, false, false>(p, c, nullptr, f, out, n);
+    }
+}
+
+template <DepthRule kRule>
+void WalkByTrace(PlanWalk& pw, const int16_t* in, int16_t* out, const int64_t* shifts) {
     const DepthPlan& plan = *pw.plan;
     const double* frac = plan.frac.data();
     const ptrdiff_t* po = pw.prevOffset.data();
@@ -263,9 +282,9 @@ VANTIR3_DEPTH_INLINE void WalkByTrace(PlanWalk& pw, const int16_t* in, int16_t* 
             }
             int16_t* dst = traceOut + (a + shift) * pw.outSample;
             if (pw.outSample == 1) {
-                TraceSamples<kRule, kWide>(ps, cs, frac + a, dst, n);
+                StepSamples<kRule, false, true>(ps, cs, frac + a, 0.0, dst, n);
             } else {
-                TraceSamples<kRule, kWide>(ps, cs, frac + a, o, n);
+                StepSamples<kRule, false, true>(ps, cs, frac + a, 0.0, o, n);
                 for (int32_t k = 0; k < n; ++k) dst[k * pw.outSample] = o[k];
             }
         }
@@ -273,8 +292,8 @@ VANTIR3_DEPTH_INLINE void WalkByTrace(PlanWalk& pw, const int16_t* in, int16_t* 
 }
 
 // Without shifts: every step is one output row, computed in one sweep.
-template <DepthRule kRule, bool kWide>
-VANTIR3_DEPTH_INLINE void WalkByRow(PlanWalk& pw, const int16_t* in, int16_t* out) {
+template <DepthRule kRule>
+void WalkByRow(PlanWalk& pw, const int16_t* in, int16_t* out) {
     const DepthPlan& plan = *pw.plan;
     const bool contiguous = pw.inTrace == 1 && pw.outTrace == 1;
     const int64_t rows = std::min(pw.count, pw.places);
@@ -283,7 +302,7 @@ VANTIR3_DEPTH_INLINE void WalkByRow(PlanWalk& pw, const int16_t* in, int16_t* ou
         const int16_t* p = plan.prev[r] < 0 ? nullptr : in + plan.prev[r] * pw.inSample;
         int16_t* dst = out + r * pw.outSample;
         if (contiguous) {
-            RowSamples<kRule, kWide>(p, c, plan.frac[r], dst, pw.traces);
+            RowSamples<kRule>(p, c, plan.frac[r], dst, pw.traces);
         } else {
             RowSamplesStrided<kRule>(p, c, pw.inTrace, plan.frac[r], dst, pw.outTrace, pw.traces);
         }
@@ -294,8 +313,8 @@ VANTIR3_DEPTH_INLINE void WalkByRow(PlanWalk& pw, const int16_t* in, int16_t* ou
 // scratch row in one sweep, then every run of traces sharing a shift is moved
 // to its output row. Bands are narrow enough that the output rows one band
 // writes stay in the cache until they are complete.
-template <DepthRule kRule, bool kWide>
-VANTIR3_DEPTH_INLINE void WalkByStep(PlanWalk& pw, const int16_t* in, int16_t* out) {
+template <DepthRule kRule>
+void WalkByStep(PlanWalk& pw, const int16_t* in, int16_t* out) {
     const DepthPlan& plan = *pw.plan;
     int16_t* row = pw.row.data();
     const ShiftRun* runs = pw.runs.data();
@@ -322,7 +341,7 @@ VANTIR3_DEPTH_INLINE void WalkByStep(PlanWalk& pw, const int16_t* in, int16_t* o
             const int16_t* c = bandIn + plan.cur[r] * pw.inSample;
             const int16_t* p = plan.prev[r] < 0 ? nullptr : bandIn + plan.prev[r] * pw.inSample;
             if (pw.inTrace == 1) {
-                RowSamples<kRule, kWide>(p, c, plan.frac[r], row, width);
+                RowSamples<kRule>(p, c, plan.frac[r], row, width);
             } else {
                 RowSamplesStrided<kRule>(p, c, pw.inTrace, plan.frac[r], row, 1, width);
             }
@@ -344,108 +363,24 @@ VANTIR3_DEPTH_INLINE void WalkByStep(PlanWalk& pw, const int16_t* in, int16_t* o
     }
 }
 
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-// Stores the lanes of one run of a block's sixteen results y of step r into
-// that run's output row, if the row is one of the output's places.
-VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void StoreRun(const BlockLanes& run, int64_t r,
-                                                                          uint64_t places, int16_t* out,
-                                                                          ptrdiff_t outSample, ptrdiff_t column,
-                                                                          ptrdiff_t writeAhead, __m256i y) {
-    const uint64_t place = static_cast<uint64_t>(r + run.shift);
-    const bool inside = place < places;
-    int16_t* dst = out + static_cast<int64_t>(inside ? place : 0) * outSample + column;
-    PrefetchForWrite(dst, writeAhead);
-    _mm256_mask_storeu_epi16(dst, static_cast<__mmask16>(inside ? run.lanes : 0u), y);
-}
-
-// One step r of the shifted row-by-row walk for the rounding rule with
-// AVX-512 over the blocks b0 ... b1 - 1 of a band: sixteen neighbouring
-// traces at a time are computed from the two input rows of the step and
-// stored straight into the output rows of their runs (under each run's
-// lanes), without a scratch row. kInside: every run of the band lands on an
-// output place at this step, so the stores need no check.
-template <bool kInside>
-VANTIR3_TARGET_AVX512 __attribute__((always_inline)) inline void BandStepRoundAvx512(
-    const PlanWalk& pw, const int16_t* in, int16_t* out, int64_t r, int64_t rHi, int32_t b0, int32_t b1) {
-    const DepthPlan& plan = *pw.plan;
-    const BlockLanes* lanes = pw.blockLanes.data();
-    const int32_t* start = pw.blockStart.data();
-    const uint64_t places = static_cast<uint64_t>(pw.places);
-    const int32_t fullBlocks = pw.traces / 16;  // the last block may hold fewer traces
-    const __mmask16 lastLanes = avx512::FirstLanes(pw.traces - fullBlocks * 16);
-    // The input row a few steps ahead, fetched block by block.
-    const int16_t* ahead = in + plan.cur[std::min(r + kReadAhead, rHi - 1)] * pw.inSample;
-    const ptrdiff_t writeAhead = kWriteAhead * pw.outSample;
-    const int16_t* c = in + plan.cur[r] * pw.inSample;
-    const int16_t* p = plan.prev[r] < 0 ? nullptr : in + plan.prev[r] * pw.inSample;
-    int16_t* row = out + r * pw.outSample;
-    const __m512d f = _mm512_set1_pd(plan.frac[r]);
-    auto store = [&](const BlockLanes& run, ptrdiff_t column, __m256i y) VANTIR3_TARGET_AVX512 {
-        if (kInside) {
-            PrefetchForWrite(row + run.offset, writeAhead);
-            _mm256_mask_storeu_epi16(row + run.offset, static_cast<__mmask16>(run.lanes), y);
-        } else {
-            StoreRun(run, r, places, out, pw.outSample, column, writeAhead, y);
-        }
-    };
-    for (int32_t b = b0; b < b1; ++b) {
-        const ptrdiff_t column = ptrdiff_t{b} * 16;
-        __builtin_prefetch(ahead + column, 0);
-        const __mmask16 there = b < fullBlocks ? static_cast<__mmask16>(0xFFFF) : lastLanes;
-        const __m256i pv = p != nullptr ? _mm256_maskz_loadu_epi16(there, p + column) : _mm256_setzero_si256();
-        const __m256i y = RoundSixteen(pv, _mm256_maskz_loadu_epi16(there, c + column), f, f);
-        // Every block has at least two entries (the second may have no
-        // lanes), so the common blocks of one or two runs store without a
-        // data-dependent branch.
-        store(lanes[start[b]], column, y);
-        store(lanes[start[b] + 1], column, y);
-        for (int32_t e = start[b] + 2; e < start[b + 1]; ++e) store(lanes[e], column, y);
-    }
-}
-
-// The shifted row-by-row walk for the rounding rule with AVX-512, where the
-// traces lie next to each other in input and output: band by band and step
-// by step (BandStepRoundAvx512).
-VANTIR3_TARGET_AVX512 void WalkByStepRoundAvx512(const PlanWalk& pw, const int16_t* in, int16_t* out) {
-    const BlockLanes* lanes = pw.blockLanes.data();
-    const int32_t* start = pw.blockStart.data();
-    const int32_t blocks = static_cast<int32_t>(pw.blockStart.size()) - 1;
-    constexpr int32_t kBandBlocks = kBandTraces / 16;
-    for (int32_t b0 = 0; b0 < blocks; b0 += kBandBlocks) {
-        const int32_t b1 = std::min(blocks, b0 + kBandBlocks);
-        int64_t lowest = lanes[start[b0]].shift, highest = lowest;
-        for (int32_t e = start[b0]; e < start[b1]; ++e) {
-            lowest = std::min(lowest, lanes[e].shift);
-            highest = std::max(highest, lanes[e].shift);
-        }
-        const int64_t rLo = std::max<int64_t>(0, -highest);
-        const int64_t rHi = std::min(pw.count, pw.places - lowest);
-        for (int64_t r = rLo; r < rHi; ++r) {
-            if (r + lowest >= 0 && r + highest < pw.places) {
-                BandStepRoundAvx512<true>(pw, in, out, r, rHi, b0, b1);
-            } else {
-                BandStepRoundAvx512<false>(pw, in, out, r, rHi, b0, b1);
-            }
-        }
-    }
-}
-
-// The lanes of every run in every block of sixteen traces, block by block;
-// a block of a single run gets a second entry without lanes.
-void SplitRunsIntoBlocks(PlanWalk& pw) {
-    const int32_t blocks = (pw.traces + 15) / 16;
+#if defined(VANTIR3_DEPTH_MASKED_STORES)
+// The lanes of every run in every block of `width` (at most 64) traces,
+// block by block; a block of a single run gets a second entry without lanes.
+void SplitRunsIntoBlocks(PlanWalk& pw, int32_t width) {
+    const int32_t blocks = (pw.traces + width - 1) / width;
     pw.blockLanes.clear();
     pw.blockStart.assign(static_cast<size_t>(blocks) + 1, 0);
     size_t k = 0;   // the run that trace t belongs to
     int32_t t = 0;  // runs cover the traces 0 ... traces - 1 in order
     for (int32_t b = 0; b < blocks; ++b) {
         pw.blockStart[static_cast<size_t>(b)] = static_cast<int32_t>(pw.blockLanes.size());
-        const int32_t blockEnd = std::min(pw.traces, (b + 1) * 16);
+        const int32_t blockEnd = std::min(pw.traces, (b + 1) * width);
         while (t < blockEnd) {
             const ShiftRun& run = pw.runs[k];
             const int32_t end = std::min(run.first + run.count, blockEnd);
-            pw.blockLanes.push_back({run.shift, ((1u << (end - t)) - 1u) << (t - b * 16),
-                                     static_cast<ptrdiff_t>(run.shift) * pw.outSample + ptrdiff_t{b} * 16});
+            const uint64_t bits = end - t == 64 ? ~uint64_t{0} : (uint64_t{1} << (end - t)) - 1u;
+            pw.blockLanes.push_back({run.shift, bits << (t - b * width),
+                                     static_cast<ptrdiff_t>(run.shift) * pw.outSample + ptrdiff_t{b} * width});
             if (end == run.first + run.count) ++k;
             t = end;
         }
@@ -455,10 +390,92 @@ void SplitRunsIntoBlocks(PlanWalk& pw) {
     }
     pw.blockStart[static_cast<size_t>(blocks)] = static_cast<int32_t>(pw.blockLanes.size());
 }
+
+// One step r of the shifted row-by-row walk over the blocks b0 ... b1 - 1 of
+// a band: 2N neighbouring traces at a time are computed from the two input
+// rows of the step and stored straight into the output rows of their runs
+// (under each run's lanes), without a scratch row. kInside: every run of the
+// band lands on an output place at this step, so the stores need no check.
+template <DepthRule kRule, bool kInside>
+HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, int64_t r, int64_t rHi, int32_t b0,
+                         int32_t b1) {
+    const hn::ScalableTag<double> d;
+    const SampleTag<decltype(d)> d16;
+    const int32_t width = static_cast<int32_t>(hn::Lanes(d16));
+    const DepthPlan& plan = *pw.plan;
+    const BlockLanes* lanes = pw.blockLanes.data();
+    const int32_t* start = pw.blockStart.data();
+    const uint64_t places = static_cast<uint64_t>(pw.places);
+    const int32_t fullBlocks = pw.traces / width;  // the last block may hold fewer traces
+    const auto lastLanes = hn::FirstN(d16, static_cast<size_t>(pw.traces - fullBlocks * width));
+    // The input row a few steps ahead, fetched block by block.
+    const int16_t* ahead = in + plan.cur[std::min(r + kReadAhead, rHi - 1)] * pw.inSample;
+    const ptrdiff_t writeAhead = kWriteAhead * pw.outSample;
+    const int16_t* c = in + plan.cur[r] * pw.inSample;
+    const int16_t* p = plan.prev[r] < 0 ? nullptr : in + plan.prev[r] * pw.inSample;
+    int16_t* row = out + r * pw.outSample;
+    const auto f = hn::Set(d, plan.frac[r]);
+    const auto store = [&](const BlockLanes& run, ptrdiff_t column, hn::Vec<decltype(d16)> y) {
+        int16_t* dst = row + run.offset;
+        uint64_t bits = run.lanes;
+        if (!kInside) {
+            const uint64_t place = static_cast<uint64_t>(r + run.shift);
+            const bool inside = place < places;
+            dst = out + static_cast<int64_t>(inside ? place : 0) * pw.outSample + column;
+            bits = inside ? bits : 0u;
+        }
+        PrefetchForWrite(dst, writeAhead);
+        hn::BlendedStore(y, hn::LoadMaskBits(d16, reinterpret_cast<const uint8_t*>(&bits)), d16, dst);
+    };
+    for (int32_t b = b0; b < b1; ++b) {
+        const ptrdiff_t column = ptrdiff_t{b} * width;
+        __builtin_prefetch(ahead + column, 0);
+        const bool full = b < fullBlocks;
+        const auto zero = hn::Zero(d16);
+        const auto pv = p == nullptr ? zero : full ? hn::LoadU(d16, p + column) : hn::MaskedLoad(lastLanes, d16, p + column);
+        const auto cv = full ? hn::LoadU(d16, c + column) : hn::MaskedLoad(lastLanes, d16, c + column);
+        const auto y = StepBlock<kRule>(d, pv, cv, f, f);
+        // Every block has at least two entries (the second may have no
+        // lanes), so the common blocks of one or two runs store without a
+        // data-dependent branch.
+        store(lanes[start[b]], column, y);
+        store(lanes[start[b] + 1], column, y);
+        for (int32_t e = start[b] + 2; e < start[b + 1]; ++e) store(lanes[e], column, y);
+    }
+}
+
+// The shifted row-by-row walk where the traces lie next to each other in
+// input and output: band by band and step by step (BandStep).
+template <DepthRule kRule>
+void WalkByStepMasked(PlanWalk& pw, const int16_t* in, int16_t* out) {
+    const int32_t width = static_cast<int32_t>(2 * hn::Lanes(hn::ScalableTag<double>()));
+    SplitRunsIntoBlocks(pw, width);
+    const BlockLanes* lanes = pw.blockLanes.data();
+    const int32_t* start = pw.blockStart.data();
+    const int32_t blocks = static_cast<int32_t>(pw.blockStart.size()) - 1;
+    const int32_t bandBlocks = kBandTraces / width;
+    for (int32_t b0 = 0; b0 < blocks; b0 += bandBlocks) {
+        const int32_t b1 = std::min(blocks, b0 + bandBlocks);
+        int64_t lowest = lanes[start[b0]].shift, highest = lowest;
+        for (int32_t e = start[b0]; e < start[b1]; ++e) {
+            lowest = std::min(lowest, lanes[e].shift);
+            highest = std::max(highest, lanes[e].shift);
+        }
+        const int64_t rLo = std::max<int64_t>(0, -highest);
+        const int64_t rHi = std::min(pw.count, pw.places - lowest);
+        for (int64_t r = rLo; r < rHi; ++r) {
+            if (r + lowest >= 0 && r + highest < pw.places) {
+                BandStep<kRule, true>(pw, in, out, r, rHi, b0, b1);
+            } else {
+                BandStep<kRule, false>(pw, in, out, r, rHi, b0, b1);
+            }
+        }
+    }
+}
 #endif
 
-template <DepthRule kRule, bool kWide>
-VANTIR3_DEPTH_INLINE void WalkPlan(PlanWalk& pw) {
+template <DepthRule kRule>
+void WalkPlan(PlanWalk& pw) {
     const DepthWalk& w = *pw.walk;
     for (int32_t plane = w.firstPlane; plane <= w.lastPlane; ++plane) {
         const int16_t* in = SampleAddress(*w.in, w.in->dim[0].min, w.firstTrace, plane);
@@ -466,28 +483,42 @@ VANTIR3_DEPTH_INLINE void WalkPlan(PlanWalk& pw) {
         const int64_t* shifts =
             w.shifts != nullptr ? w.shifts + static_cast<ptrdiff_t>(plane - w.firstPlane) * pw.traces : nullptr;
         if (!pw.rowWise) {
-            WalkByTrace<kRule, kWide>(pw, in, out, shifts);
+            WalkByTrace<kRule>(pw, in, out, shifts);
         } else if (shifts == nullptr) {
-            WalkByRow<kRule, kWide>(pw, in, out);
+            WalkByRow<kRule>(pw, in, out);
         } else {
-            pw.runs.clear();
-            for (int32_t t = 0; t < pw.traces;) {
-                int32_t end = t + 1;
-                while (end < pw.traces && shifts[end] == shifts[t]) ++end;
-                pw.runs.push_back({t, end - t, shifts[t]});
-                t = end;
-            }
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-            if (kRoundWide<kRule, kWide> && pw.inTrace == 1 && pw.outTrace == 1) {
-                SplitRunsIntoBlocks(pw);
-                WalkByStepRoundAvx512(pw, in, out);
+            FindShiftRuns(pw, shifts);
+#if defined(VANTIR3_DEPTH_MASKED_STORES)
+            if (pw.inTrace == 1 && pw.outTrace == 1) {
+                WalkByStepMasked<kRule>(pw, in, out);
                 continue;
             }
 #endif
-            WalkByStep<kRule, kWide>(pw, in, out);
+            WalkByStep<kRule>(pw, in, out);
         }
     }
 }
+
+}  // namespace
+
+void WalkPlanVectors(PlanWalk& pw) {
+    if (pw.plan->rule == DepthRule::kTruncate) {
+        WalkPlan<DepthRule::kTruncate>(pw);
+    } else {
+        WalkPlan<DepthRule::kRound>(pw);
+    }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace vantir3
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace vantir3 {
+
+HWY_EXPORT(WalkPlanVectors);
+
+namespace {
 
 // Segments, offsets and scratch for the trace-by-trace walk.
 void PrepareTraceWalk(PlanWalk& pw) {
@@ -526,40 +557,6 @@ void PrepareTraceWalk(PlanWalk& pw) {
     if (gatherFrom < pw.count) pw.segments.push_back({gatherFrom, pw.count, false});
 }
 
-template <DepthRule kRule>
-void WalkPlanBaseline(PlanWalk& pw) {
-    WalkPlan<kRule, false>(pw);
-}
-
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-template <DepthRule kRule>
-VANTIR3_TARGET_AVX2 void WalkPlanAvx2(PlanWalk& pw) {
-    WalkPlan<kRule, false>(pw);
-}
-
-template <DepthRule kRule>
-VANTIR3_TARGET_AVX512 void WalkPlanAvx512(PlanWalk& pw) {
-    WalkPlan<kRule, true>(pw);
-}
-#endif
-
-template <DepthRule kRule>
-void WalkPlanWith(PlanWalk& pw, SimdPath path) {
-    switch (path) {
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-        case SimdPath::kAvx512:
-            WalkPlanAvx512<kRule>(pw);
-            return;
-        case SimdPath::kAvx2:
-            WalkPlanAvx2<kRule>(pw);
-            return;
-#endif
-        default:
-            WalkPlanBaseline<kRule>(pw);
-            return;
-    }
-}
-
 }  // namespace
 
 int64_t TruncClamp(double x, int64_t lo, int64_t hi) {
@@ -568,8 +565,7 @@ int64_t TruncClamp(double x, int64_t lo, int64_t hi) {
     return static_cast<int64_t>(x);
 }
 
-void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk, SimdPath wanted) {
-    const SimdPath path = ChooseSimdPath(wanted);
+void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk) {
     PlanWalk pw;
     pw.plan = &plan;
     pw.walk = &walk;
@@ -594,13 +590,8 @@ void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk, SimdPath wante
     } else {
         PrepareTraceWalk(pw);
     }
-    if (plan.rule == DepthRule::kTruncate) {
-        WalkPlanWith<DepthRule::kTruncate>(pw, path);
-    } else {
-        WalkPlanWith<DepthRule::kRound>(pw, path);
-    }
+    HWY_DYNAMIC_DISPATCH(WalkPlanVectors)(pw);
 }
 
 }  // namespace vantir3
-
-VANTIR3_INTRINSICS_END
+#endif  // HWY_ONCE

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "vantir3/data/data_buffer.h"
-#include "vantir3/numeric/simd_path.h"
 
 namespace vantir3 {
 
@@ -71,9 +70,10 @@ struct DepthWalk {
 // Writes every output sample that the plan makes and that lands inside the
 // output. Walks trace by trace when the sample axis is the tighter one in
 // memory, otherwise output row by output row with the traces innermost, so
-// that memory is read and written in order either way; the samples are the
-// same, on every instruction-set path (ChooseSimdPath(path) is taken).
-void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk, SimdPath path = SimdPath::kBest);
+// that memory is read and written in order either way. The sample loops run
+// on the best instruction set (numeric/simd_path.h), each giving exactly the
+// bits of the scalar formula.
+void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk);
 
 // trunc(x) limited to lo ... hi; NaN gives lo.
 int64_t TruncClamp(double x, int64_t lo, int64_t hi);
