@@ -5,6 +5,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#endif
 
 #include "tests/support/test_source.h"
 #include "vantir3/data/sample_memory.h"
@@ -67,10 +70,16 @@ TEST(DataBuffer, LargeBlocksReleasedAndAllocatedAgain) {
         ASSERT_EQ(MeboDataPtrShare(&b.b, &a.b), 1);
         ASSERT_EQ(MeboDataPtrRelease(&a.b), 1);
         EXPECT_EQ(b.b.storage->data[bytes - 1], 0x5A);
+        const uint8_t* released = b.b.storage->data;
         ASSERT_EQ(MeboDataPtrRelease(&b.b), 1);
+#if defined(__SANITIZE_ADDRESS__)
+        // Kept for reuse but poisoned: a use after release is still reported.
+        EXPECT_TRUE(__asan_address_is_poisoned(released + bytes / 2));
+#endif
         // Not zero-filled: any content, but every byte writable.
         ASSERT_EQ(MeboDataPtrAllocateCounts(&a.b, 2, kSamples, kTraces, 1, 0), 1);
         std::memset(a.b.storage->data, 0x33, bytes);
+        EXPECT_EQ(a.b.storage->data, released);  // the kept block, usable again
     }
 }
 

@@ -16,6 +16,9 @@
 #if defined(__SANITIZE_ADDRESS__)
 #define VANTIR3_ADDRESS_SANITIZER 1
 #endif
+#if defined(VANTIR3_ADDRESS_SANITIZER)
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace vantir3 {
 namespace {
@@ -61,6 +64,17 @@ void* ObtainBlock(size_t length, bool zeroFill) {
 void ReturnBlock(void* p, size_t) { std::free(p); }
 #endif
 
+// A kept block is poisoned in a sanitizer build, so that a read or write
+// through a released buffer is still reported although its block was not
+// freed.
+#if defined(VANTIR3_ADDRESS_SANITIZER)
+void HideKept(void* p, size_t length) { ASAN_POISON_MEMORY_REGION(p, length); }
+void ShowKept(void* p, size_t length) { ASAN_UNPOISON_MEMORY_REGION(p, length); }
+#else
+void HideKept(void*, size_t) {}
+void ShowKept(void*, size_t) {}
+#endif
+
 void* ObtainCounted(size_t length, bool zeroFill) {
     void* p = ObtainBlock(length, zeroFill);
     if (p != nullptr) gLargeBlocks.fetch_add(1, std::memory_order_relaxed);
@@ -83,6 +97,13 @@ struct KeptBlock {
 };
 thread_local KeptBlock tKept = {nullptr, 0, false};
 
+void DropKept() {
+    if (tKept.data == nullptr) return;
+    ShowKept(tKept.data, tKept.length);
+    ReturnCounted(tKept.data, tKept.length);
+    tKept.data = nullptr;
+}
+
 // Gives the kept block back when its thread ends (at exit for the main
 // thread). Armed by the first block the thread keeps, so threads that never
 // keep one register nothing. A thread_local destructor rather than a
@@ -92,8 +113,7 @@ thread_local KeptBlock tKept = {nullptr, 0, false};
 struct KeptBlockCloser {
     bool armed = false;
     ~KeptBlockCloser() {
-        if (tKept.data != nullptr) ReturnCounted(tKept.data, tKept.length);
-        tKept.data = nullptr;
+        DropKept();
         tKept.closed = true;
     }
 };
@@ -110,6 +130,7 @@ uint8_t* AllocateSamples(size_t bytes, bool zeroFill) {
     if (tKept.data != nullptr && tKept.length == length) {
         void* p = tKept.data;
         tKept.data = nullptr;
+        ShowKept(p, length);
         // Only the requested bytes: the rest of the block is never addressed.
         if (zeroFill) std::memset(p, 0, bytes);
         return static_cast<uint8_t*>(p);
@@ -127,7 +148,8 @@ void FreeSamples(uint8_t* data, size_t bytes) {
         ReturnCounted(data, length);
         return;
     }
-    if (tKept.data != nullptr) ReturnCounted(tKept.data, tKept.length);
+    DropKept();
+    HideKept(data, length);
     tKept.data = data;
     tKept.length = length;
     if (!tCloser.armed) tCloser.armed = true;
