@@ -1,13 +1,16 @@
 // DZT reading and writing: the real sample files' facts, round trips of
-// every writable sample type and of a multi-channel file, header bytes kept
-// through a rewrite, GPS and DZX companions, and hostile headers.
+// every writable sample type and of a multi-channel file, placed writes in
+// any order, header bytes kept through a rewrite, GPS and DZX companions,
+// and hostile headers.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -348,6 +351,87 @@ TEST(SurveyDzt, RecordsOfOtherFormatsKeepTheirFacts) {
     EXPECT_TRUE(b.timeTriggered);
     EXPECT_EQ(b.traceIntervalS, 0.05);
     EXPECT_EQ(b.traceSpacingSource, "scans per second");
+}
+
+// Scans written at their place, in any order and from two threads at once,
+// make the same bytes as one append: two channels of which one is scaled
+// (DZT, with its words and marks), and trace headers (DT1). A scan written
+// twice, outside the declared ones or left out is refused, and so is a
+// commit after a write that failed.
+TEST(SurveyDzt, PlacedWritesInAnyOrderMakeTheAppendedFile) {
+    const int64_t traces = 300, block = 7;
+    const int32_t samples = 64;
+    for (const std::string ext : {"DZT", "DT1"}) {
+        SCOPED_TRACE(ext);
+        TempDir dir;
+        Acquisition a = Synthetic(traces, samples);
+        a.marks = {{5, 0x11}, {250, 0x22}};
+        std::vector<Acquisition> channels = {a};
+        if (ext == "DZT") {
+            channels.push_back(a);
+            channels[1].channel = 1;
+            channels[1].scale = 2.0;
+        }
+        const int64_t scan = static_cast<int64_t>(channels.size()) * samples;
+        std::vector<int16_t> s16(static_cast<size_t>(traces * scan));
+        for (size_t i = 0; i < s16.size(); ++i) s16[i] = static_cast<int16_t>((i * 7919) % 20000 - 10000);
+        const std::string appended = dir.File("appended." + ext), placed = dir.File("placed." + ext);
+        dir.File("appended.HD");
+        dir.File("placed.HD");
+        {
+            std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(appended, channels);
+            w->WriteScans16(s16.data(), traces);
+            w->Commit();
+        }
+        {
+            std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(placed, channels);
+            const int64_t blocks = (traces + block - 1) / block;
+            auto write = [&](int64_t k) {
+                const int64_t first = k * block;
+                w->WriteScans16At(first, s16.data() + first * scan, std::min(block, traces - first));
+            };
+            // Even blocks from the last, odd ones from the first.
+            std::thread other([&] {
+                for (int64_t k = 1; k < blocks; k += 2) write(k);
+            });
+            for (int64_t k = (blocks - 1) / 2 * 2; k >= 0; k -= 2) write(k);
+            other.join();
+            w->Commit();
+        }
+        EXPECT_EQ(ReadBytes(placed), ReadBytes(appended));
+    }
+
+    TempDir dir;
+    const std::string path = dir.File("x.DZT");
+    const std::vector<int16_t> s(10 * 16, 1);
+    {
+        std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {Synthetic(10, 16)});
+        w->WriteScans16At(4, s.data(), 3);
+        EXPECT_THROW(w->WriteScans16At(6, s.data(), 2), SurveyError);
+        EXPECT_THROW(w->WriteScans16At(2, s.data(), 3), SurveyError);
+        EXPECT_THROW(w->WriteScans16At(9, s.data(), 2), SurveyError);
+        EXPECT_THROW(w->WriteScans16At(-1, s.data(), 1), SurveyError);
+        w->WriteScans16(s.data(), 4);  // appends begin at scan 0
+        EXPECT_THROW(w->WriteScans16(s.data(), 1), SurveyError);  // scan 4 again
+        w->WriteScans16At(8, s.data(), 2);
+        try {
+            w->Commit();
+            FAIL() << "scan 7 missing, committed";
+        } catch (const SurveyError& e) {
+            EXPECT_EQ(e.field(), "traces");
+        }
+    }
+    EXPECT_NE(::access(path.c_str(), F_OK), 0);
+    {
+        Acquisition scaled = Synthetic(2, 16);
+        scaled.scale = 2.0;
+        std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {scaled});
+        w->WriteScans16At(0, s.data(), 1);
+        const std::vector<int16_t> large(16, 20000);  // 40000 does not fit 16 bits
+        EXPECT_THROW(w->WriteScans16At(1, large.data(), 1), SurveyError);
+        EXPECT_THROW(w->Commit(), SurveyError);
+    }
+    EXPECT_NE(::access(path.c_str(), F_OK), 0);
 }
 
 TEST(SurveyDzt, WriterRefusesWhatTheFormatCannotHold) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <utility>
 
 #include "tools/owned_buffer.h"
 #include "tools/synth_survey.h"
@@ -389,6 +390,15 @@ void CopyTraces(const MeboDataPtr& in, std::vector<int16_t>& out) {
     }
 }
 
+const int16_t* TraceSamples(const MeboDataPtr& in, std::vector<int16_t>& copy) {
+    const Mebo3DDataAxis& a = in.axis;
+    const int64_t samples = int64_t{a.dim[0].max} - a.dim[0].min + 1;
+    if (a.elemSize == 2 && a.dim[0].stride == 2 && (a.dim[1].max == a.dim[1].min || a.dim[1].stride == 2 * samples))
+        return reinterpret_cast<const int16_t*>(a.base);
+    CopyTraces(in, copy);
+    return copy.data();
+}
+
 void CheckStepFacts(const std::vector<Step>& steps, const vantir3::survey::Acquisition& acquisition) {
     const ICdpDataSource::SEGprParam gpr = acquisition.GprParam();
     for (const Step& step : steps) {
@@ -493,6 +503,13 @@ void Pipeline::RunOperation(const Step& step, MeboDataPtr& out, MeboDataPtr& in,
 }
 
 void Pipeline::Run(int64_t first, int64_t count, std::vector<int16_t>& out, std::vector<int16_t>* raw) {
+    OwnedBuffer result;
+    Run(first, count, result.b, raw);
+    CopyTraces(result.b, out);
+}
+
+void Pipeline::Run(int64_t first, int64_t count, MeboDataPtr& out, std::vector<int16_t>* raw) {
+    MeboDataPtrRelease(&out);  // before the steps allocate theirs
     Mebo3DDataAxis region;
     if (!raw_.GetAvailableRange(&region, 0)) Fail("reading the source", -1);
     region.dim[1].min = static_cast<int32_t>(first);
@@ -530,7 +547,7 @@ void Pipeline::Run(int64_t first, int64_t count, std::vector<int16_t>& out, std:
         const int status = raw_.GetDataCdp(cur.b, &region, this);
         if (status < 0) Fail("reading traces", status);
     }
-    CopyTraces(cur.b, out);
+    std::swap(out, cur.b);
     if (raw != nullptr) {
         OwnedBuffer r;
         const int status = raw_.GetDataCdp(r.b, &region, this);

@@ -86,9 +86,12 @@ public:
     Pipeline(const Pipeline&) = delete;
     Pipeline& operator=(const Pipeline&) = delete;
 
-    // Traces [first, first + count) after every step, trace after trace, into
-    // out; the raw traces into raw when it is not null. Throws
-    // std::runtime_error naming the step that failed.
+    // Traces [first, first + count) after every step into out (the last
+    // step's own buffer, not a copy; TraceSamples reads it); the raw traces
+    // into raw when it is not null. Throws std::runtime_error naming the step
+    // that failed.
+    void Run(int64_t first, int64_t count, MeboDataPtr& out, std::vector<int16_t>* raw);
+    // The same, copied trace after trace into out.
     void Run(int64_t first, int64_t count, std::vector<int16_t>& out, std::vector<int16_t>* raw);
 
 private:
@@ -103,6 +106,9 @@ private:
 
 // Copies the samples of a buffer (any strides) trace after trace into out.
 void CopyTraces(const MeboDataPtr& in, std::vector<int16_t>& out);
+// The samples of a buffer trace after trace: in the buffer itself when they
+// lie so there, else copied into `copy`.
+const int16_t* TraceSamples(const MeboDataPtr& in, std::vector<int16_t>& copy);
 
 }  // namespace vantir3_cli
 

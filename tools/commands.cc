@@ -101,6 +101,16 @@ std::string DirName(const std::string& path) {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// How the program writes survey files: under a temporary name renamed into
+// place when complete, without waiting for the disk (as cp does); an output
+// lost to a system crash is made again from its input, which is never
+// changed.
+vs::WriteOptions WriteSettings() {
+    vs::WriteOptions options;
+    options.sync = false;
+    return options;
+}
+
 // Refuses an output that cannot be written, or that is the input itself.
 void CheckOutput(const std::string& path, const std::string& input) {
     const std::string dir = DirName(path);
@@ -115,8 +125,11 @@ void CheckOutput(const std::string& path, const std::string& input) {
 
 // ---- running steps ------------------------------------------------------------
 
+// Runs the steps block by block. Each block goes to `sink` in trace order,
+// and first to `anyOrder` (when given) in the worker that made it, in any
+// order and from several threads at once.
 void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings& run, bool wantRaw,
-              const BlockSink& sink, const std::string& label);
+              const BlockSink& sink, const std::string& label, const BlockSink& anyOrder = nullptr);
 
 // The SEC2 automatic set-up: statistics of the data that reach the SEC2 step
 // (the steps before it run first, block by block), then the library's set-up.
@@ -132,7 +145,7 @@ void ResolveSec2Auto(const Input& in, std::vector<Step>& steps, const RunSetting
             OwnedBuffer data;
             if (!MeboDataPtrAllocate(&data.b, 2, 0, in.acquisition.samples - 1, 0, static_cast<int32_t>(b.count - 1), 0, 0, 0))
                 throw std::runtime_error("sec2:auto: out of memory");
-            std::memcpy(data.b.storage->data, b.processed.data(), b.processed.size() * 2);
+            std::memcpy(data.b.storage->data, b.processed, static_cast<size_t>(b.count * in.acquisition.samples) * 2);
             if (!toolbox.GetDataMinMaxStats(stats.b, data.b, !first))
                 throw std::runtime_error("step '" + steps[k].text + "': gathering the statistics failed");
             first = false;
@@ -154,7 +167,7 @@ void ResolveSec2Auto(const Input& in, std::vector<Step>& steps, const RunSetting
 }
 
 void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings& run, bool wantRaw,
-              const BlockSink& sink, const std::string& label) {
+              const BlockSink& sink, const std::string& label, const BlockSink& anyOrder) {
     const vs::Acquisition& a = in.acquisition;
     CheckStepFacts(steps, a);
     int64_t block = run.blockTraces > 0 ? run.blockTraces : DefaultBlockTraces(a.samples);
@@ -171,8 +184,10 @@ void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings
     RunBlocks(a.traces, block, run.workers, [&]() -> BlockFn {
         std::shared_ptr<ICdpDataSource> source = in.MakeSource();
         auto pipeline = std::make_shared<Pipeline>(*source, steps, a);
-        return [source, pipeline, wantRaw](Block& b) {
-            pipeline->Run(b.first, b.count, b.processed, wantRaw ? &b.raw : nullptr);
+        return [source, pipeline, wantRaw, &anyOrder](Block& b) {
+            pipeline->Run(b.first, b.count, b.result.b, wantRaw ? &b.raw : nullptr);
+            b.processed = TraceSamples(b.result.b, b.copy);
+            if (anyOrder) anyOrder(b);
         };
     }, sink, &progress);
 }
@@ -217,7 +232,7 @@ std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& 
     if (!out.picture.empty()) CheckOutput(out.picture, inputPath);
     ResolveSec2Auto(in, steps, run);
     std::unique_ptr<vs::SurveyWriter> writer;
-    if (!out.survey.empty()) writer = vs::SurveyWriter::Create(out.survey, {OutputRecord(in)});
+    if (!out.survey.empty()) writer = vs::SurveyWriter::Create(out.survey, {OutputRecord(in)}, WriteSettings());
     std::vector<std::unique_ptr<Panel>> panels;
     const int count = out.compare ? 2 : 1;
     PanelAxes axes = AxesOf(in.acquisition);
@@ -229,10 +244,13 @@ std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& 
         panels.push_back(std::make_unique<Panel>(steps.empty() ? "raw" : DescribeSteps(steps), axes, columns, rows));
     }
     RunSteps(in, steps, run, out.compare && !out.picture.empty(), [&](const Block& b) {
-        if (writer) writer->WriteScans16(b.processed.data(), b.count);
         if (out.compare && !panels.empty()) panels.front()->Add(b.raw.data(), b.count);
-        if (!panels.empty()) panels.back()->Add(b.processed.data(), b.count);
-    }, BaseName(in.name));
+        if (!panels.empty()) panels.back()->Add(b.processed, b.count);
+    }, BaseName(in.name), [&](const Block& b) {
+        // Each worker writes its own blocks at their place: no worker waits
+        // for another's block to be written first.
+        if (writer) writer->WriteScans16At(b.first, b.processed, b.count);
+    });
     std::string done;
     if (writer) {
         writer->Commit();
@@ -424,7 +442,7 @@ int ConvertCommand(const std::string& inPath, const std::string& outPath, const 
     try {
         const auto f = vs::SurveyFile::Open(inPath, input.read);
         CheckOutput(outPath, inPath);
-        const auto writer = vs::SurveyWriter::Create(outPath, f->acquisitions());
+        const auto writer = vs::SurveyWriter::Create(outPath, f->acquisitions(), WriteSettings());
         const int32_t channels = f->channelCount(), samples = f->sampleCount();
         const int64_t traces = f->traceCount(), block = DefaultBlockTraces(samples * channels);
         std::vector<double> trace, scans;
@@ -460,7 +478,7 @@ int SynthCommand(const std::string& out, const SynthOptions& options) {
         CheckOutput(out, "");
         vs::Acquisition a = SynthAcquisition(options);
         a.format = vs::FormatFromPath(out);
-        const auto writer = vs::SurveyWriter::Create(out, {a});
+        const auto writer = vs::SurveyWriter::Create(out, {a}, WriteSettings());
         // Block by block: a survey of any size in bounded memory.
         const int64_t block = DefaultBlockTraces(options.samples);
         std::vector<int16_t> traces;
@@ -501,7 +519,7 @@ int DemoCommand(const std::string& dir, uint32_t seed, const RunSettings& run, P
         {
             vs::Acquisition record = a;
             record.format = vs::Format::kDzt;
-            const auto w = vs::SurveyWriter::Create(raw, {record});
+            const auto w = vs::SurveyWriter::Create(raw, {record}, WriteSettings());
             w->WriteScans16(in.memory.data(), a.traces);
             w->Commit();
         }
@@ -519,13 +537,13 @@ int DemoCommand(const std::string& dir, uint32_t seed, const RunSettings& run, P
             envPanel("+ envelope", axes, columns, rows), migPanel("+ migration (0.1 m/ns)", axes, columns, rows);
         RunSteps(in, chain, run, true, [&](const Block& b) {
             rawPanel.Add(b.raw.data(), b.count);
-            procPanel.Add(b.processed.data(), b.count);
+            procPanel.Add(b.processed, b.count);
         }, "demo");
         std::vector<Step> withEnvelope = chain, withMigration = chain;
         withEnvelope.push_back(envelope);
         withMigration.push_back(migrate);
-        RunSteps(in, withEnvelope, run, false, [&](const Block& b) { envPanel.Add(b.processed.data(), b.count); }, "envelope");
-        RunSteps(in, withMigration, run, false, [&](const Block& b) { migPanel.Add(b.processed.data(), b.count); }, "migration");
+        RunSteps(in, withEnvelope, run, false, [&](const Block& b) { envPanel.Add(b.processed, b.count); }, "envelope");
+        RunSteps(in, withMigration, run, false, [&](const Block& b) { migPanel.Add(b.processed, b.count); }, "migration");
         for (Panel* p : {&rawPanel, &procPanel, &envPanel, &migPanel}) p->Finish();
         plot.oneScale = false;  // the migration's output has its own amplitude scale
         plot.title = "vantir3 demo: built-in sample survey (seed " + std::to_string(seed) + ")";

@@ -21,7 +21,7 @@ struct InputOptions {
 
 struct RunSettings {
     int workers = 1;
-    int64_t blockTraces = 0;             // 0: about 4 MB of samples per block
+    int64_t blockTraces = 0;             // 0: about 256 KiB of samples per block
     int64_t sectionLimit = int64_t{1} << 23;  // samples of a whole-section step
 };
 

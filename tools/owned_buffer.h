@@ -1,5 +1,5 @@
 // A data buffer of the library owned for one scope: cleared on creation,
-// released on destruction.
+// released on destruction, its reference handed on by a move.
 #ifndef TOOLS_OWNED_BUFFER_H_
 #define TOOLS_OWNED_BUFFER_H_
 
@@ -13,6 +13,11 @@ struct OwnedBuffer {
     ~OwnedBuffer() { MeboDataPtrRelease(&b); }
     OwnedBuffer(const OwnedBuffer&) = delete;
     OwnedBuffer& operator=(const OwnedBuffer&) = delete;
+    OwnedBuffer(OwnedBuffer&& other) noexcept : b(other.b) { MeboDataPtrClear(&other.b); }
+    OwnedBuffer& operator=(OwnedBuffer&& other) noexcept {
+        if (this != &other) Take(other.b);
+        return *this;
+    }
     // Takes over other's reference, leaving other empty.
     void Take(MeboDataPtr& other) {
         MeboDataPtrRelease(&b);

@@ -35,7 +35,7 @@ void Progress::Update(int64_t done) {
 }
 
 int64_t DefaultBlockTraces(int32_t samples) {
-    return std::max<int64_t>(1, (int64_t{4} << 20) / (2 * std::max<int32_t>(samples, 1)));
+    return std::max<int64_t>(1, (int64_t{256} << 10) / (2 * std::max<int32_t>(samples, 1)));
 }
 
 void RunBlocks(int64_t traces, int64_t blockTraces, int workers, const WorkerFactory& factory,
@@ -88,6 +88,7 @@ void RunBlocks(int64_t traces, int64_t blockTraces, int workers, const WorkerFac
                     }
                     lock.lock();
                     consuming = false;
+                    ready.result = OwnedBuffer();  // the library's buffer goes back now, not at reuse
                     spare.push_back(std::move(ready));
                     ++nextConsume;
                     if (progress != nullptr) progress->Update(std::min(traces, nextConsume * blockTraces));

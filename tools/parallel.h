@@ -12,19 +12,24 @@
 #include <string>
 #include <vector>
 
+#include "tools/owned_buffer.h"
+
 namespace vantir3_cli {
 
 struct Block {
     int64_t first = 0, count = 0;       // traces
-    std::vector<int16_t> processed;     // count x samples
+    const int16_t* processed = nullptr; // count x samples, in result or copy
+    OwnedBuffer result;                 // the steps' output
+    std::vector<int16_t> copy;          // its samples when they do not lie trace after trace
     std::vector<int16_t> raw;           // the same traces unprocessed, when asked for
 };
 
-// Fills block.processed (and block.raw) for block.first, block.count.
+// Fills block.result and block.processed (and block.raw) for block.first,
+// block.count.
 using BlockFn = std::function<void(Block&)>;
 // Called once in each worker thread to make that worker's BlockFn.
 using WorkerFactory = std::function<BlockFn()>;
-// Receives the blocks in trace order, on one thread at a time.
+// Receives blocks: a RunBlocks sink in trace order on one thread at a time.
 using BlockSink = std::function<void(const Block&)>;
 
 // A progress bar on standard error, drawn only when it is a terminal and the
@@ -43,7 +48,11 @@ private:
     std::chrono::steady_clock::time_point start_;
 };
 
-// Traces per block for traces of `samples` samples: about 4 MB of samples.
+// Traces per block for traces of `samples` samples: about 256 KiB of
+// samples. A block passes through several buffers (read, each step's
+// output, the encoded output) that then stay in the processor's cache, and
+// the library's buffers of this size come from malloc, which reuses them,
+// rather than from fresh mappings whose pages the system must clear first.
 int64_t DefaultBlockTraces(int32_t samples);
 
 // Processes traces [0, traces) in blocks of blockTraces with `workers`

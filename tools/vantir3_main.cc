@@ -32,7 +32,7 @@ void AddReadOptions(CLI::App* cmd, InputOptions& in) {
 
 void AddRunOptions(CLI::App* cmd, RunSettings& run) {
     cmd->add_option("-j,--jobs", run.workers, "Worker threads (default: all cores)")->check(CLI::Range(1, 256));
-    cmd->add_option("--block-traces", run.blockTraces, "Traces per block (default: about 4 MB of samples)")
+    cmd->add_option("--block-traces", run.blockTraces, "Traces per block (default: about 256 KiB of samples)")
         ->check(CLI::Range(int64_t{1}, int64_t{1} << 30));
     cmd->add_option("--section-limit", run.sectionLimit,
                     "Most samples (traces x samples) a whole-section step (bgsub, migrate) may hold")

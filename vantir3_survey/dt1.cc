@@ -215,7 +215,7 @@ public:
 
     std::vector<uint8_t> FileHeader(int64_t) override { return {}; }
 
-    void TraceHeader(int64_t scan, int32_t, uint8_t* out) override {
+    void TraceHeader(int64_t scan, int32_t, uint8_t* out) const override {
         const std::vector<uint8_t>& nativeHeaders = a_.native.traceHeaders;
         if (native_ && a_.native.traceHeaderBytes == kTraceHeaderBytes &&
             (scan + 1) * kTraceHeaderBytes <= static_cast<int64_t>(nativeHeaders.size())) {

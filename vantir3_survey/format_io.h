@@ -105,10 +105,12 @@ public:
     virtual TraceLayout Layout() const = 0;
     // Bytes [0, dataOffset) of the main file, given the number of scans.
     virtual std::vector<uint8_t> FileHeader(int64_t scans) = 0;
-    // The headerBytes bytes before one trace's samples.
-    virtual void TraceHeader(int64_t scan, int32_t channel, uint8_t* out) { (void)scan; (void)channel; (void)out; }
-    // A last change to one trace's encoded samples (DZT's non-radar words).
-    virtual void PatchSamples(int64_t scan, int32_t channel, uint8_t* samples) { (void)scan; (void)channel; (void)samples; }
+    // The headerBytes bytes before one trace's samples. Called from several
+    // threads at once (for different scans): it changes nothing.
+    virtual void TraceHeader(int64_t scan, int32_t channel, uint8_t* out) const { (void)scan; (void)channel; (void)out; }
+    // A last change to one trace's encoded samples (DZT's non-radar words);
+    // called from several threads at once as TraceHeader is.
+    virtual void PatchSamples(int64_t scan, int32_t channel, uint8_t* samples) const { (void)scan; (void)channel; (void)samples; }
     // Companion files: extension (".HD") and contents, given the number of scans.
     struct Companion {
         std::string extension;

@@ -762,7 +762,7 @@ public:
         return out;
     }
 
-    void TraceHeader(int64_t scan, int32_t, uint8_t* out) override {
+    void TraceHeader(int64_t scan, int32_t, uint8_t* out) const override {
         const std::vector<uint8_t>& stored = a_.native.traceHeaders;
         if (native_ && a_.native.traceHeaderBytes == kTraceHeaderBytes &&
             static_cast<int64_t>(stored.size()) == scans_ * kTraceHeaderBytes) {

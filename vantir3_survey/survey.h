@@ -235,7 +235,11 @@ struct WriteOptions {
     // The output sample type. By default the input's when the format can
     // hold it, otherwise the format's nearest (a wider one where it exists).
     bool sampleTypeGiven = false;
-    SampleType sampleType = SampleType::kI16;
+    SampleType sampleType = SampleType::kI16;    // Commit flushes the files to the disk before renaming them into place,
+    // so that a system crash cannot leave a renamed file whose samples never
+    // reached the disk. Off, the system writes them back in its own time (as
+    // a plain copy does), which saves the wait for the disk.
+    bool sync = true;
 };
 
 // Writes one survey file (and its companions) under a temporary name and
@@ -253,11 +257,16 @@ public:
     SurveyWriter(const SurveyWriter&) = delete;
     SurveyWriter& operator=(const SurveyWriter&) = delete;
 
-    // Appends `count` scans: for each scan, each channel's trace of samples.
-    // 16-bit samples go through each channel's scale into the output type.
+    // Appends `count` scans after those appended before: for each scan, each
+    // channel's trace of samples. 16-bit samples go through each channel's
+    // scale into the output type.
     virtual void WriteScans16(const int16_t* samples, int64_t count) = 0;
     // The same with stored values (as ReadTraces gives them).
     virtual void WriteScans(const double* values, int64_t count) = 0;
+    // Writes scans [first, first + count) at their place in the file. Scans
+    // may be written in any order and from several threads at once, each
+    // scan once; a scan written twice or beyond the declared count throws.
+    virtual void WriteScans16At(int64_t first, const int16_t* samples, int64_t count) = 0;
     // Checks that every declared trace was written, finishes the headers and
     // companions and renames them into place.
     virtual void Commit() = 0;

@@ -10,6 +10,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -80,19 +84,21 @@ public:
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
 
-    void Write(const void* data, size_t bytes) {
+    // Writes at an offset; several threads may write different parts at once.
+    void WriteAt(int64_t offset, const void* data, size_t bytes) {
         const uint8_t* p = static_cast<const uint8_t*>(data);
         while (bytes > 0) {
-            const ssize_t n = ::write(fd_, p, bytes);
+            const ssize_t n = ::pwrite(fd_, p, bytes, static_cast<off_t>(offset));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) throw SurveyError(target_, "", std::string("write failed: ") + std::strerror(errno));
             p += n;
+            offset += n;
             bytes -= static_cast<size_t>(n);
         }
     }
     // Flushes and closes; the file keeps its temporary name until Rename.
-    void Finish() {
-        if (::fsync(fd_) != 0 || ::close(fd_) != 0) {
+    void Finish(bool sync) {
+        if ((sync && ::fsync(fd_) != 0) || ::close(fd_) != 0) {
             fd_ = -1;
             throw SurveyError(target_, "", std::string("write failed: ") + std::strerror(errno));
         }
@@ -117,47 +123,54 @@ private:
     bool committed_ = false;
 };
 
-// Records are gathered into writes of about this many bytes.
+// Records are encoded into writes of about this many bytes.
 constexpr int64_t kWriteBytes = 4 << 20;
 
 class GenericWriter : public SurveyWriter {
 public:
     GenericWriter(const std::string& path, const std::vector<Acquisition>& channels,
-                  SampleType type, std::unique_ptr<internal::FormatWriter> fw)
-        : path_(path), channels_(channels), type_(type), fw_(std::move(fw)),
-          layout_(fw_->Layout()), main_(path) {
+                  SampleType type, bool sync, std::unique_ptr<internal::FormatWriter> fw)
+        : path_(path), channels_(channels), type_(type), sync_(sync), fw_(std::move(fw)),
+          layout_(fw_->Layout()), scanBytes_(layout_.recordBytes * layout_.channels), main_(path) {
         scans_ = channels_.front().traces;
         const std::vector<uint8_t> header = fw_->FileHeader(scans_);
         if (static_cast<int64_t>(header.size()) != layout_.dataOffset) {
             throw SurveyError(path_, "", "internal error: header size differs from the data offset");
         }
-        main_.Write(header.data(), header.size());
-        pending_.reserve(static_cast<size_t>(std::max<int64_t>(kWriteBytes, layout_.recordBytes)));
-        values_.resize(static_cast<size_t>(layout_.samples));
+        main_.WriteAt(0, header.data(), header.size());
     }
 
     void WriteScans16(const int16_t* samples, int64_t count) override {
-        Append(count, [&](int64_t scan, int32_t c, uint8_t* out) {
-            const int16_t* in = samples + (scan * channels_.size() + c) * layout_.samples;
+        WriteScans16At(appended_, samples, count);
+        appended_ += count;
+    }
+
+    void WriteScans(const double* values, int64_t count) override {
+        Write(appended_, count, [&](int64_t scan, int32_t c, uint8_t* out, Scratch&) {
+            return internal::EncodeValues(values + (scan * layout_.channels + c) * layout_.samples,
+                                          layout_.samples, type_, layout_.bigEndian, out);
+        }, false);
+        appended_ += count;
+    }
+
+    void WriteScans16At(int64_t first, const int16_t* samples, int64_t count) override {
+        Write(first, count, [&](int64_t scan, int32_t c, uint8_t* out, Scratch& scratch) {
+            const int16_t* in = samples + (scan * layout_.channels + c) * layout_.samples;
             const double scale = channels_[static_cast<size_t>(c)].scale;
             if (scale == 1.0 && (type_ == SampleType::kI16 || type_ == SampleType::kU16)) {
                 // 16-bit samples into a 16-bit file: exact without a detour.
                 internal::EncodeSamples16(in, layout_.samples, type_, layout_.bigEndian, out);
                 return true;
             }
-            for (int32_t i = 0; i < layout_.samples; ++i) values_[i] = in[i] * scale;
-            return internal::EncodeValues(values_.data(), layout_.samples, type_, layout_.bigEndian, out);
+            scratch.values.resize(static_cast<size_t>(layout_.samples));
+            for (int32_t i = 0; i < layout_.samples; ++i) scratch.values[i] = in[i] * scale;
+            return internal::EncodeValues(scratch.values.data(), layout_.samples, type_, layout_.bigEndian, out);
         }, true);
     }
 
-    void WriteScans(const double* values, int64_t count) override {
-        Append(count, [&](int64_t scan, int32_t c, uint8_t* out) {
-            return internal::EncodeValues(values + (scan * channels_.size() + c) * layout_.samples,
-                                          layout_.samples, type_, layout_.bigEndian, out);
-        }, false);
-    }
-
     void Commit() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failed_) throw SurveyError(path_, "", "a write failed; the file is incomplete");
         if (written_ != scans_) {
             throw SurveyError(path_, "traces", std::to_string(written_) + " of the declared " +
                                                    std::to_string(scans_) + " traces were written");
@@ -165,64 +178,120 @@ public:
         std::vector<std::unique_ptr<TempFile>> companions;
         for (const internal::FormatWriter::Companion& c : fw_->Companions(scans_)) {
             companions.emplace_back(new TempFile(PathWithExtension(path_, c.extension)));
-            companions.back()->Write(c.contents.data(), c.contents.size());
-            companions.back()->Finish();
+            companions.back()->WriteAt(0, c.contents.data(), c.contents.size());
+            companions.back()->Finish(sync_);
         }
-        Flush();
-        main_.Finish();
+        main_.Finish(sync_);
         // Companions first: a main file under its real name always has them.
         for (auto& c : companions) c->Rename();
         main_.Rename();
     }
 
 private:
-    // Encodes count scans into whole records, gathered into large writes.
-    template <typename Encode>
-    void Append(int64_t count, Encode encode, bool from16) {
-        if (count < 0 || count > scans_ - written_) {
-            throw SurveyError(path_, "traces", "more traces written than the " + std::to_string(scans_) +
-                                                   " declared");
+    // Encoding space of one write in progress; kept for the next write.
+    struct Scratch {
+        std::vector<uint8_t> bytes;
+        std::vector<double> values;
+    };
+
+    // Claims scans [first, first + count) for one write: each scan once.
+    void Claim(int64_t first, int64_t count) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (first < 0 || count < 0 || first > scans_ || count > scans_ - first) {
+            throw SurveyError(path_, "traces", "traces " + std::to_string(first) + " + " + std::to_string(count) +
+                                                   " outside the " + std::to_string(scans_) + " declared");
         }
-        const size_t recordBytes = static_cast<size_t>(layout_.recordBytes);
-        for (int64_t k = 0; k < count; ++k) {
-            const int64_t scan = written_ + k;
-            for (int32_t c = 0; c < layout_.channels; ++c) {
-                if (pending_.size() + recordBytes > pending_.capacity()) Flush();
-                const size_t at = pending_.size();
-                pending_.resize(at + recordBytes);
-                uint8_t* record = pending_.data() + at;
-                if (layout_.headerBytes > 0) {
-                    std::memset(record, 0, static_cast<size_t>(layout_.headerBytes));
-                    fw_->TraceHeader(scan, c, record);
-                }
-                uint8_t* out = record + layout_.headerBytes;
-                if (!encode(k, c, out)) {
-                    throw SurveyError(path_, "samples",
-                                      "trace " + std::to_string(scan) + " holds values that " +
-                                          SampleTypeName(type_) +
-                                          " samples cannot hold; write a wider sample type");
-                }
-                if (from16) fw_->PatchSamples(scan, c, out);
-            }
+        if (count == 0) return;
+        // claimed_: the claimed runs, first scan -> end, neighbours merged.
+        auto next = claimed_.upper_bound(first);
+        if ((next != claimed_.end() && next->first < first + count) ||
+            (next != claimed_.begin() && std::prev(next)->second > first)) {
+            throw SurveyError(path_, "traces", "traces " + std::to_string(first) + " + " + std::to_string(count) +
+                                                   " overlap traces written before");
+        }
+        int64_t begin = first, end = first + count;
+        if (next != claimed_.end() && next->first == end) {
+            end = next->second;
+            next = claimed_.erase(next);
+        }
+        if (next != claimed_.begin() && std::prev(next)->second == begin) {
+            std::prev(next)->second = end;
+        } else {
+            claimed_.emplace(begin, end);
         }
         written_ += count;
     }
 
-    void Flush() {
-        main_.Write(pending_.data(), pending_.size());
-        pending_.clear();
+    std::unique_ptr<Scratch> TakeScratch() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.empty()) return std::make_unique<Scratch>();
+        std::unique_ptr<Scratch> s = std::move(spare_.back());
+        spare_.pop_back();
+        return s;
     }
 
-    std::string path_;
-    std::vector<Acquisition> channels_;
-    SampleType type_;
-    std::unique_ptr<internal::FormatWriter> fw_;
-    TraceLayout layout_;
+    void GiveScratch(std::unique_ptr<Scratch> s) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        spare_.push_back(std::move(s));
+    }
+
+    // Encodes scans [first, first + count) into whole records, in writes of
+    // about kWriteBytes at the scans' place in the file.
+    template <typename Encode>
+    void Write(int64_t first, int64_t count, Encode encode, bool from16) {
+        Claim(first, count);
+        std::unique_ptr<Scratch> scratch = TakeScratch();
+        try {
+            const int64_t perWrite = std::max<int64_t>(1, kWriteBytes / scanBytes_);
+            const size_t recordBytes = static_cast<size_t>(layout_.recordBytes);
+            for (int64_t k = 0; k < count; k += perWrite) {
+                const int64_t n = std::min(perWrite, count - k);
+                const size_t bytes = static_cast<size_t>(n * scanBytes_);
+                if (scratch->bytes.size() < bytes) scratch->bytes.resize(bytes);
+                uint8_t* record = scratch->bytes.data();
+                for (int64_t j = k; j < k + n; ++j) {
+                    const int64_t scan = first + j;
+                    for (int32_t c = 0; c < layout_.channels; ++c, record += recordBytes) {
+                        if (layout_.headerBytes > 0) {
+                            std::memset(record, 0, static_cast<size_t>(layout_.headerBytes));
+                            fw_->TraceHeader(scan, c, record);
+                        }
+                        uint8_t* out = record + layout_.headerBytes;
+                        if (!encode(j, c, out, *scratch)) {
+                            throw SurveyError(path_, "samples",
+                                              "trace " + std::to_string(scan) + " holds values that " +
+                                                  SampleTypeName(type_) +
+                                                  " samples cannot hold; write a wider sample type");
+                        }
+                        if (from16) fw_->PatchSamples(scan, c, out);
+                    }
+                }
+                main_.WriteAt(layout_.dataOffset + (first + k) * scanBytes_, scratch->bytes.data(), bytes);
+            }
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            failed_ = true;
+            throw;
+        }
+        GiveScratch(std::move(scratch));
+    }
+
+    const std::string path_;
+    const std::vector<Acquisition> channels_;
+    const SampleType type_;
+    const bool sync_;
+    const std::unique_ptr<internal::FormatWriter> fw_;
+    const TraceLayout layout_;
+    const int64_t scanBytes_;  // one scan: every channel's record
     TempFile main_;
     int64_t scans_ = 0;
+    int64_t appended_ = 0;  // the next scan of WriteScans16 and WriteScans
+
+    std::mutex mutex_;  // guards what follows
     int64_t written_ = 0;
-    std::vector<uint8_t> pending_;  // whole records not yet written
-    std::vector<double> values_;
+    std::map<int64_t, int64_t> claimed_;
+    bool failed_ = false;
+    std::vector<std::unique_ptr<Scratch>> spare_;
 };
 
 }  // namespace
@@ -270,7 +339,7 @@ std::unique_ptr<SurveyWriter> SurveyWriter::Create(const std::string& path,
         l.recordBytes != l.headerBytes + int64_t{l.samples} * SampleTypeBytes(type)) {
         throw SurveyError(path, "", "internal error: the format's layout does not match the records");
     }
-    return std::unique_ptr<SurveyWriter>(new GenericWriter(path, channels, type, std::move(fw)));
+    return std::unique_ptr<SurveyWriter>(new GenericWriter(path, channels, type, options.sync, std::move(fw)));
 }
 
 }  // namespace survey
