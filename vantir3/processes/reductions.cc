@@ -19,9 +19,6 @@
 namespace vantir3 {
 namespace {
 
-
-// ---- The common frame -----------------------------------------------------
-
 // The lines of one plane: `lines` parallel lines along the reduced axis.
 // Steps are in samples.
 struct ReductionLines {
@@ -33,7 +30,6 @@ struct ReductionLines {
     ptrdiff_t outLine;
     int32_t lines;
 };
-
 
 // ---- Min-max reduction: the line rule ---------------------------------------
 
@@ -79,7 +75,6 @@ void MinMaxLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t out
 
 // MinMaxLine on a vector of lines per state; low is 0 or -1 per line. (The
 
-
 // ---- Average reduction: the line rule ---------------------------------------
 
 struct AverageTable {
@@ -109,7 +104,6 @@ void AverageLine(const int16_t* in, ptrdiff_t inStep, int16_t* out, ptrdiff_t ou
 // still fits.
 constexpr int32_t kRowGroupLimit = 65535;
 
-
 }  // namespace
 }  // namespace vantir3
 #endif  // VANTIR3_PROCESSES_REDUCTIONS_ONCE_
@@ -125,7 +119,6 @@ namespace vantir3 {
 namespace HWY_NAMESPACE {
 namespace {
 namespace hn = hwy::HWY_NAMESPACE;
-
 
 // ---- Row blocks -----------------------------------------------------------
 //
@@ -412,11 +405,7 @@ void RunPlane(const ReductionLines& s, int32_t ni, Kernel& kernel, bool rowsAllo
     for (int32_t l = first; l < s.lines; ++l) line(s.in + l * s.inLine, s.out + l * s.outLine);
 }
 
-// Runs plane.Run<L>() with the lane vector of the instruction-set path;
-
-
 // ---- Min-max reduction: rows ------------------------------------------------
-
 
 template <class L>
 class MinMaxRows {
@@ -478,9 +467,7 @@ private:
     int32_t o_ = 0;
 };
 
-
 // ---- Average reduction: rows -----------------------------------------------
-
 
 // AverageLine on a vector of lines per state. A row read as 32-bit words
 // gives the even lines sign-extended by (w << 16) >> 16 and the odd lines by
@@ -558,7 +545,6 @@ private:
     int32_t g_ = 0;
     int32_t start_ = 0;
 };
-
 
 // ---- Per instruction set -----------------------------------------------------
 
@@ -747,7 +733,6 @@ __attribute__((flatten)) void AveragePlane(const ReductionLines& s, int32_t ni, 
 }
 #undef VANTIR3_REDUCTION_VECTORS
 
-
 }  // namespace HWY_NAMESPACE
 }  // namespace vantir3
 HWY_AFTER_NAMESPACE();
@@ -756,7 +741,6 @@ HWY_AFTER_NAMESPACE();
 namespace vantir3 {
 
 // ---- Per-call tables ------------------------------------------------------
-
 
 int32_t MinMaxSegments(int32_t ni, int32_t no, double r, MinMaxSegment* seg, int32_t capacity) {
     if (ni < 1 || no < 1 || seg == nullptr) return 0;
@@ -818,8 +802,7 @@ namespace {
 
 constexpr int32_t kSampleSize = 2;
 
-// ---- The common frame -----------------------------------------------------
-
+// ---- The common frame (lines of one plane: ReductionLines above) ----------
 
 struct ReductionShape {
     int32_t ni;
@@ -921,13 +904,11 @@ int RunReduction(MeboDataPtr& out, const MeboDataPtr& in, int axis, FactorRule r
     return MeboDataPtrSetView(&out, &view, 0) ? kStatusOutputNarrowed : kStatusFinalNarrowFailed;
 }
 
-
 // ---- Kernels -----------------------------------------------------------------
 
 HWY_EXPORT(MinMaxPlane);
 HWY_EXPORT(DecimationPicks);
 HWY_EXPORT(AveragePlane);
-
 
 class MinMaxKernel {
 public:
@@ -945,8 +926,6 @@ private:
     MinMaxTable t_;
     int32_t ni_ = 0;
 };
-
-
 
 class DecimationKernel {
 public:
@@ -982,8 +961,6 @@ private:
     int32_t ni_ = 0;
     int32_t stride_ = 0;  // 2 to 4 when the vector kernel applies, else 0
 };
-
-
 
 class AverageKernel {
 public:
@@ -1023,8 +1000,6 @@ private:
     bool rows_ = true;
     int32_t uniformShift_ = 0;  // k when every group has 2^k samples (1 <= k <= 5), else 0
 };
-
-
 
 }  // namespace
 
