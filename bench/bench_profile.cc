@@ -37,23 +37,50 @@ MeboDataPtr NewTouchedBuffer(int32_t elemSize, int32_t count0, int32_t count1) {
 
 MeboDataPtr NewOutput() { return NewTouchedBuffer(2, kSamples, kTraces); }
 
+const MeboDataPtr& TraceMajorProfile() {
+    static MeboDataPtr* profile = [] {
+        auto* p = new MeboDataPtr;
+        MeboDataPtrClear(p);
+        MeboDataPtrAllocateCounts(p, 2, kTraces, kSamples, 1, 0);
+        const int16_t* src = reinterpret_cast<const int16_t*>(Profile().storage->data);
+        int16_t* dst = reinterpret_cast<int16_t*>(p->storage->data);
+        for (int32_t t = 0; t < kTraces; ++t)
+            for (int32_t i = 0; i < kSamples; ++i) dst[int64_t{i} * kTraces + t] = src[int64_t{t} * kSamples + i];
+        return p;
+    }();
+    return *profile;
+}
+
+MeboDataPtr ProfileTerrain() {
+    MeboDataPtr e;
+    MeboDataPtrClear(&e);
+    MeboDataPtrAllocateCounts(&e, sizeof(double), kTraces, 1, 1, 0);
+    double* h = reinterpret_cast<double*>(e.storage->data);
+    for (int32_t t = 0; t < kTraces; ++t) h[t] = 0.4 * std::sin(6.0 * 3.141592653589793 * t / kTraces);
+    return e;
+}
+
 const ICdpDataSource::SEGprParam& ProfileGpr() {
     static const ICdpDataSource::SEGprParam gpr = {0.0, 20.5, 0.1, 500.0, 0.2};
     return gpr;
 }
 
 namespace {
-// A raw source that hands out the benchmark profile and its acquisition
-// parameters.
+// A raw source that hands out a share of the given data (the benchmark
+// profile by default) and the profile's acquisition parameters.
 class ProfileSource : public ICdpDataSource {
 public:
+    explicit ProfileSource(const MeboDataPtr& data = Profile()) : data_(data) {}
     const SEGprParam* GprParamPtr() const override { return &ProfileGpr(); }
     bool GetAvailableRange(Mebo3DDataAxis*, int) const override { return false; }
     int GetDataCdp(MeboDataPtr& out, const Mebo3DDataAxis*, const void*) const override {
-        return MeboDataPtrShare(&out, &Profile()) ? 0 : -1;
+        return MeboDataPtrShare(&out, &data_) ? 0 : -1;
     }
     bool SourceChanged(const void*) const override { return false; }
     uint32_t EdgeEffect(bool) const override { return 0; }
+
+private:
+    const MeboDataPtr& data_;
 };
 }  // namespace
 
@@ -74,7 +101,11 @@ void RunProcess(benchmark::State& state, CCdpProcess& process, const char* param
 }
 
 void FetchProcess(benchmark::State& state, CCdpProcess& process, const char* params) {
-    ProfileSource source;
+    FetchProcess(state, process, params, Profile());
+}
+
+void FetchProcess(benchmark::State& state, CCdpProcess& process, const char* params, const MeboDataPtr& input) {
+    ProfileSource source(input);
     process.SetDataSource(&source);
     process.SetParams(params);
     MeboDataPtr out;

@@ -28,6 +28,13 @@ const MeboDataPtr& Profile();
 MeboDataPtr NewTouchedBuffer(int32_t elemSize, int32_t count0, int32_t count1);
 // A fresh output buffer of the profile's shape, as NewTouchedBuffer.
 MeboDataPtr NewOutput();
+// The profile in trace-major storage (axis 0 = trace, axis 1 = sample), as
+// a raw source hands it to the depth conversions; built once.
+const MeboDataPtr& TraceMajorProfile();
+// Elevations of the profile's traces (doubles): a gentle terrain of +-0.4 m
+// around the datum 0 (shifts of up to 80 samples at 0.1 m/ns). The caller
+// releases it.
+MeboDataPtr ProfileTerrain();
 // Acquisition parameters matching the profile.
 const ICdpDataSource::SEGprParam& ProfileGpr();
 // Times a process's compute step over the profile: ProcessData on a
@@ -40,6 +47,8 @@ void RunProcess(benchmark::State& state, CCdpProcess& process, const char* param
 // the fetch allocates a fresh output every time (the source shares the
 // profile), so the cost of obtaining its memory counts.
 void FetchProcess(benchmark::State& state, CCdpProcess& process, const char* params);
+// The same with a source that hands out `input` instead of the profile.
+void FetchProcess(benchmark::State& state, CCdpProcess& process, const char* params, const MeboDataPtr& input);
 // Reports `samples` per iteration as items (samples per second).
 void ReportSamples(benchmark::State& state, int64_t samples = kProfileSamples);
 

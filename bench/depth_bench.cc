@@ -8,8 +8,6 @@
 //  - TransposedView: MeboDataPtrSwapAxes on a share of the sample-major
 //    profile (and of the output), no copy; the samples of a trace are
 //    contiguous.
-#include <cmath>
-
 #include "bench/bench_profile.h"
 #include "vantir3/framework/toolbox.h"
 
@@ -18,21 +16,6 @@ namespace {
 using namespace vantir3_bench;
 
 constexpr double kVelocity = 0.1;  // m/ns
-
-// The profile copied into trace-major storage, built once.
-const MeboDataPtr& TraceMajorProfile() {
-    static MeboDataPtr* profile = [] {
-        auto* p = new MeboDataPtr;
-        MeboDataPtrClear(p);
-        MeboDataPtrAllocateCounts(p, 2, kTraces, kSamples, 1, 0);
-        const int16_t* src = reinterpret_cast<const int16_t*>(Profile().storage->data);
-        int16_t* dst = reinterpret_cast<int16_t*>(p->storage->data);
-        for (int32_t t = 0; t < kTraces; ++t)
-            for (int32_t i = 0; i < kSamples; ++i) dst[int64_t{i} * kTraces + t] = src[int64_t{t} * kSamples + i];
-        return p;
-    }();
-    return *profile;
-}
 
 // Input and output as the host passes them (see the top of this file).
 struct HostBuffers {
@@ -56,16 +39,6 @@ struct HostBuffers {
     }
 };
 
-// A gentle terrain: +-0.4 m around the datum 0 (shifts up to 80 samples).
-MeboDataPtr Terrain() {
-    MeboDataPtr e;
-    MeboDataPtrClear(&e);
-    MeboDataPtrAllocateCounts(&e, sizeof(double), kTraces, 1, 1, 0);
-    double* h = reinterpret_cast<double*>(e.storage->data);
-    for (int32_t t = 0; t < kTraces; ++t) h[t] = 0.4 * std::sin(6.0 * 3.141592653589793 * t / kTraces);
-    return e;
-}
-
 void Deseparate(benchmark::State& state, bool traceMajor) {
     HostBuffers b(traceMajor);
     const ICdpDataSource::SEGprParam& g = ProfileGpr();
@@ -79,7 +52,7 @@ void Deseparate(benchmark::State& state, bool traceMajor) {
 
 void TopoShift(benchmark::State& state, bool traceMajor) {
     HostBuffers b(traceMajor);
-    MeboDataPtr terrain = Terrain();
+    MeboDataPtr terrain = ProfileTerrain();
     const ICdpDataSource::SEGprParam& g = ProfileGpr();
     for (auto _ : state) {
         benchmark::DoNotOptimize(CCdpProcessToolbox::CdpTopoShift(b.out, b.in, terrain, kVelocity, 0.0, 0.0,
