@@ -434,6 +434,33 @@ TEST(SurveyDzt, PlacedWritesInAnyOrderMakeTheAppendedFile) {
     EXPECT_NE(::access(path.c_str(), F_OK), 0);
 }
 
+// A file large enough to be opened by several threads (each reads at least
+// 64 chunks of 256 KiB): the same trace words and marks, in trace order, as
+// one thread reads.
+TEST(SurveyDzt, TraceWordsReadByThreadsAsByOne) {
+    TempDir dir;
+    const std::string path = dir.File("long.DZT");
+    const int32_t samples = 64;
+    const int64_t traces = 2 * 64 * (256 << 10) / (2 * samples) + 5;
+    Acquisition a = Synthetic(traces, samples);
+    a.marks = {{0, 1}, {traces / 2 - 1, 2}, {traces / 2, 3}, {traces - 1, 4}};
+    {
+        std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {a});
+        w->WriteScans16(std::vector<int16_t>(static_cast<size_t>(traces * samples), 7).data(), traces);
+        w->Commit();
+    }
+    ReadOptions threaded;
+    threaded.threads = 4;
+    const Acquisition one = SurveyFile::Open(path)->acquisition();
+    const Acquisition many = SurveyFile::Open(path, threaded)->acquisition();
+    EXPECT_EQ(many.native.traceHeaders, one.native.traceHeaders);
+    ASSERT_EQ(many.marks.size(), a.marks.size());
+    for (size_t i = 0; i < a.marks.size(); ++i) {
+        EXPECT_EQ(many.marks[i].trace, a.marks[i].trace);
+        EXPECT_EQ(many.marks[i].value, a.marks[i].value);
+    }
+}
+
 TEST(SurveyDzt, WriterRefusesWhatTheFormatCannotHold) {
     TempDir dir;
     const std::string path = dir.File("x.DZT");

@@ -398,6 +398,7 @@ int InfoCommand(const std::vector<std::string>& args, const InputOptions& input,
 }
 
 int ProcessCommand(ProcessRequest r) {
+    r.input.read.threads = r.run.workers;  // the workers' threads also open the file
     const std::vector<Step> steps = ParseSteps(r.steps);
     const std::vector<std::string> files = ExpandFiles(r.files);
     if (r.output.empty() && r.outputDir.empty() && r.picture.empty())

@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "vantir3_survey/format_io.h"
@@ -221,8 +224,10 @@ std::vector<RangeGainPoint> ReadRangeGain(const InputFile& file, const Block& b,
 }
 
 // The two leading words of every trace, kept per channel as native trace
-// headers, with the non-zero mark words as marks. Read in bounded chunks.
-void ReadTraceWords(const InputFile& file, const TraceLayout& l, int64_t scans,
+// headers, with the non-zero mark words as marks. Read in bounded chunks: the
+// whole file passes through, so a large one is read by up to `threads`
+// threads, each over its own run of scans.
+void ReadTraceWords(const InputFile& file, const TraceLayout& l, int64_t scans, int threads,
                     std::vector<Acquisition>& channels) {
     const int bytes = SampleTypeBytes(l.type);
     const int64_t wordBytes = 2 * bytes;
@@ -233,23 +238,60 @@ void ReadTraceWords(const InputFile& file, const TraceLayout& l, int64_t scans,
         a.native.traceHeaderBytes = static_cast<int32_t>(wordBytes);
         a.native.traceHeaders.resize(static_cast<size_t>(scans * wordBytes));
     }
-    // Filled by the reads: no zeroing first.
-    const std::unique_ptr<uint8_t[]> buf(
-        new uint8_t[static_cast<size_t>(wholeScans ? std::min(perRead, scans) * scanBytes : wordBytes)]);
-    for (int64_t k = 0; k < scans; k += perRead) {
-        const int64_t n = std::min(perRead, scans - k);
-        if (wholeScans) file.ReadAt(l.dataOffset + k * scanBytes, buf.get(), n * scanBytes, "samples");
-        for (int64_t j = 0; j < n; ++j) {
-            for (Acquisition& a : channels) {
-                const int64_t at = j * scanBytes + a.channel * l.recordBytes;
-                if (!wholeScans) file.ReadAt(l.dataOffset + k * scanBytes + at, buf.get(), wordBytes, "samples");
-                const uint8_t* w = buf.get() + (wholeScans ? at : 0);
-                std::memcpy(a.native.traceHeaders.data() + (k + j) * wordBytes, w, static_cast<size_t>(wordBytes));
-                const int32_t mark = bytes == 1   ? w[1]
-                                     : bytes == 2 ? Get16(w + 2)
-                                                  : static_cast<int32_t>(Get32(w + 4));
-                if (mark != 0) a.marks.push_back({k + j, mark});
+    // Scans [begin, end): the words into place, the marks into marks[channel].
+    auto readRun = [&](int64_t begin, int64_t end, std::vector<std::vector<Mark>>& marks) {
+        // Filled by the reads: no zeroing first.
+        const std::unique_ptr<uint8_t[]> buf(
+            new uint8_t[static_cast<size_t>(wholeScans ? std::min(perRead, end - begin) * scanBytes : wordBytes)]);
+        for (int64_t k = begin; k < end; k += perRead) {
+            const int64_t n = std::min(perRead, end - k);
+            if (wholeScans) file.ReadAt(l.dataOffset + k * scanBytes, buf.get(), n * scanBytes, "samples");
+            for (int64_t j = 0; j < n; ++j) {
+                for (size_t c = 0; c < channels.size(); ++c) {
+                    Acquisition& a = channels[c];
+                    const int64_t at = j * scanBytes + a.channel * l.recordBytes;
+                    if (!wholeScans) file.ReadAt(l.dataOffset + k * scanBytes + at, buf.get(), wordBytes, "samples");
+                    const uint8_t* w = buf.get() + (wholeScans ? at : 0);
+                    std::memcpy(a.native.traceHeaders.data() + (k + j) * wordBytes, w, static_cast<size_t>(wordBytes));
+                    const int32_t mark = bytes == 1   ? w[1]
+                                         : bytes == 2 ? Get16(w + 2)
+                                                      : static_cast<int32_t>(Get32(w + 4));
+                    if (mark != 0) marks[c].push_back({k + j, mark});
+                }
             }
+        }
+    };
+    // Each run at least 64 reads long: a small file is read by this thread.
+    const int64_t runs = std::max<int64_t>(1, std::min<int64_t>(threads, scans / (64 * perRead)));
+    std::vector<std::vector<std::vector<Mark>>> marks(static_cast<size_t>(runs),
+                                                      std::vector<std::vector<Mark>>(channels.size()));
+    std::vector<std::exception_ptr> errors(static_cast<size_t>(runs));
+    std::vector<std::thread> helpers;
+    for (int64_t r = runs - 1; r >= 0; --r) {
+        auto run = [&, r] {
+            try {
+                readRun(scans * r / runs, scans * (r + 1) / runs, marks[static_cast<size_t>(r)]);
+            } catch (...) {
+                errors[static_cast<size_t>(r)] = std::current_exception();
+            }
+        };
+        if (r == 0) {
+            run();
+            break;
+        }
+        try {
+            helpers.emplace_back(run);
+        } catch (const std::system_error&) {
+            run();  // no thread to be had: this one reads the run
+        }
+    }
+    for (std::thread& t : helpers) t.join();
+    for (const std::exception_ptr& e : errors) {
+        if (e) std::rethrow_exception(e);
+    }
+    for (const std::vector<std::vector<Mark>>& run : marks) {
+        for (size_t c = 0; c < channels.size(); ++c) {
+            channels[c].marks.insert(channels[c].marks.end(), run[c].begin(), run[c].end());
         }
     }
 }
@@ -269,7 +311,7 @@ std::string ReadCompanion(const std::string& path, const std::string& extension,
 
 }  // namespace
 
-Parsed ParseDzt(const InputFile& file, const ReadOptions&) {
+Parsed ParseDzt(const InputFile& file, const ReadOptions& options) {
     if (file.size() < kBlockBytes) {
         file.Fail("header", "the file (" + std::to_string(file.size()) +
                                 " bytes) is shorter than one 1024-byte header block", 0);
@@ -392,7 +434,7 @@ Parsed ParseDzt(const InputFile& file, const ReadOptions&) {
         }
         p.channels.push_back(std::move(a));
     }
-    ReadTraceWords(file, l, scans, p.channels);
+    ReadTraceWords(file, l, scans, options.threads, p.channels);
     return p;
 }
 

@@ -155,6 +155,9 @@ struct ReadOptions {
     Endian segyEndian = Endian::kAuto;
     TimeUnit segyIntervalUnit = TimeUnit::kAuto;
     bool rd3UseTimeWindow = false;  // RD3/RD7: dt from TIMEWINDOW / SAMPLES, not 1 / FREQUENCY
+    // Threads that may read a large file at once while it is opened (a DZT's
+    // trace words are gathered from every trace).
+    int threads = 1;
 };
 
 class VANTIR3_SURVEY_API SurveyError : public std::runtime_error {
