@@ -83,6 +83,10 @@ HWY_INLINE void ScanTrace(D32 d, const RunningWindow& window, const int16_t* x, 
         carry = hn::Add(carry, hn::TableLookupLanes(v, last));
     };
     int32_t k = 0;
+    for (; k + 2 * lanes <= n; k += 2 * lanes) {
+        scan(x + k, k);
+        scan(x + k + lanes, k + lanes);
+    }
     for (; k + lanes <= n; k += lanes) scan(x + k, k);
     if (k < n) {
         // Zeros after the last sample keep the total.
@@ -96,27 +100,41 @@ HWY_INLINE void ScanTrace(D32 d, const RunningWindow& window, const int16_t* x, 
     for (const int32_t end = n + window.Half() + lanes; k < end; k += lanes) hn::StoreU(total, d, p + 1 + k);
 }
 
-// Runs block(i0, sums, x, y) over the blocks of samples i0 = 0, lanes, ... of
-// the trace x as ForEachSampleBlockAt does (x and y then address the block,
-// perhaps in copies), sums being the window sums of the block's samples (of
-// |x| when absolute) as 32-bit lanes. The prefix sums of the whole trace are
-// taken first; then the blocks find them in the cache. Each block prefetches
-// the same place one trace further on, the next trace where traces follow
-// each other in memory: spread over the blocks, the reads of the next trace
-// overlap the arithmetic.
+// The window sums of the samples i0 ... i0 + lanes - 1 (of |x| when the
+// scan took magnitudes) after ScanTrace, as 32-bit lanes: for every i0 below
+// the trace's n.
+template <class D32>
+HWY_INLINE hn::Vec<D32> WindowSums(D32 d, const RunningWindow& window, int32_t i0) {
+    const int32_t* lower = window.Prefix() + i0;
+    return hn::Sub(hn::LoadU(d, lower + 2 * window.Half() + 1), hn::LoadU(d, lower));
+}
+
+// Runs block(i0, x, y) over the blocks of samples i0 = 0, lanes, ... of the
+// trace x as ForEachSampleBlockAt does (x and y then address the block,
+// perhaps in copies), after ScanTrace: the prefix sums of the whole trace are
+// taken first, then the blocks (WindowSums) find them in the cache. Each
+// block prefetches the same place one trace further on, the next trace where
+// traces follow each other in memory: spread over the blocks, the reads of
+// the next trace overlap the arithmetic.
 template <class D32, class Block>
 HWY_INLINE void ForEachWindowBlock(D32 d, const RunningWindow& window, const int16_t* x, int16_t* y, bool absolute,
                                    Block&& block) {
     ScanTrace(d, window, x, absolute);
-    const int32_t* lower = window.Prefix();
-    const int32_t* upper = lower + 2 * window.Half() + 1;
     const int32_t n = window.Size();
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
     const uintptr_t nextTrace = 2 * static_cast<uintptr_t>(n);  // bytes
-    ForEachSampleBlockAt(static_cast<int32_t>(hn::Lanes(d)), x, y, n,
-                         [&](int32_t i0, const int16_t* xb, int16_t* yb) {
-                             PrefetchAhead(x + i0, nextTrace);
-                             block(i0, hn::Sub(hn::LoadU(d, upper + i0), hn::LoadU(d, lower + i0)), xb, yb);
-                         });
+    // Two blocks a step (one prefetch: 2N samples of 16 bits are 64 bytes at
+    // most on x86), then the rest.
+    int32_t i0 = 0;
+    for (; i0 + 2 * lanes <= n; i0 += 2 * lanes) {
+        PrefetchAhead(x + i0, nextTrace);
+        block(i0, x + i0, y + i0);
+        block(i0 + lanes, x + i0 + lanes, y + i0 + lanes);
+    }
+    ForEachSampleBlockAt(lanes, x + i0, y + i0, n - i0, [=, &block](int32_t k, const int16_t* xb, int16_t* yb) {
+        PrefetchAhead(x + i0 + k, nextTrace);
+        block(i0 + k, xb, yb);
+    });
 }
 
 }  // namespace HWY_NAMESPACE

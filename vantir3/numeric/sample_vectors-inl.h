@@ -142,6 +142,25 @@ HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) 
 #endif
 }
 
+// The whole parts (toward zero) of 2N doubles in the 16-bit range (lo the
+// first N), as samples. AVX-512 narrows 32-bit lanes in one step, and its
+// conversion needs no limiting first (values in range), where Highway's
+// forms take three steps and a limit.
+template <class D>
+HWY_INLINE hn::Vec<SampleTag<D>> TruncateToSamples(D d, hn::Vec<D> lo, hn::Vec<D> hi) {
+#if defined(VANTIR3_AVX512_ROUNDING)
+    // (Zero-masked forms with every lane set, as in LoadWidenSamples.)
+    const hn::Repartition<int32_t, D> d32;
+    const hn::Half<decltype(d32)> dh;
+    const hn::Vec<decltype(dh)> a{_mm512_maskz_cvttpd_epi32(0xFF, lo.raw)}, b{_mm512_maskz_cvttpd_epi32(0xFF, hi.raw)};
+    return hn::Vec<SampleTag<D>>{_mm512_maskz_cvtepi32_epi16(0xFFFF, hn::Combine(d32, b, a).raw)};
+#else
+    const hn::Repartition<int32_t, D> d32;
+    const hn::Half<decltype(d32)> dh;
+    return hn::DemoteTo(SampleTag<D>(), hn::Combine(d32, hn::DemoteTo(dh, hi), hn::DemoteTo(dh, lo)));
+#endif
+}
+
 // Runs block(k, x, y) over the blocks of `step` samples (at most a vector
 // of 16-bit lanes) k = 0, step, ... of in[0 ... n - 1], out receiving the
 // results: x and y address the block's first sample. The last n mod step

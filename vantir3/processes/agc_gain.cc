@@ -34,9 +34,10 @@ namespace {
 // - floor(T) from one single-precision division: g = 32767 c / S, with c, S
 //   and the quotient each rounded to a float, is within 2^-22.4 of the exact
 //   ratio, so x g lies within 2^-7.4 of T - 0.5 where |T| < 32770, and
-//   e = (0.5 - 2^-5) + x g, with its product and sum rounded to floats
-//   (below 2^15 in size: 2^-9 each), within 2^-6.4 of T - 2^-5: k = floor(e)
-//   is floor(T) or one less. The remainder R = S + 65534 c x - 2 S k (exact
+//   e = (0.5 - 2^-5) + x g, rounded to a float once (fused, or the product
+//   and the sum each where the instruction set has no fused form: below 2^15
+//   in size, 2^-9 each), within 2^-6.4 of T - 2^-5: k = floor(e) is floor(T)
+//   or one less. The remainder R = S + 65534 c x - 2 S k (exact
 //   modulo 2^32, and below 4 S < 2^31) tells which: R >= 2 S means one more;
 //   a remainder of 0 after that means a whole T. Where |T| >= 32770, k lies
 //   beyond the 16-bit range on the same side as T and saturates as the
@@ -53,6 +54,18 @@ HWY_NOINLINE void RedoSamples(size_t lanes, const int32_t* redo, const int32_t* 
                              static_cast<double>(counts[j]), maxGain);
         }
     }
+}
+
+// floor(e) of floats below 2^31 in size, as 32-bit integers: AVX-512
+// converts with that rounding in one step, which Highway lacks.
+template <class D32>
+HWY_INLINE hn::Vec<D32> FloorToInt32(D32 d, hn::Vec<hn::RebindToFloat<D32>> e) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    (void)d;
+    return hn::Vec<D32>{_mm512_maskz_cvt_roundps_epi32(0xFFFF, e.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+#else
+    return hn::ConvertTo(d, hn::Floor(e));
+#endif
 }
 
 }  // namespace
@@ -73,18 +86,21 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
     const double maxGain = kernel.MaxGain();
     const auto offset = hn::Set(df, 0.5f - 0x1p-5f);
     const auto lowest = hn::Set(d, -32767);
+    const auto one = hn::Set(d, 1);
     const auto gain = hn::Set(d64, maxGain);
     const auto half = hn::Set(d64, 0.5);
-    ForEachWindowBlock(d, kernel.Window(), x, y, true, [&](int32_t i0, V s, const int16_t* xb, int16_t* yb) {
+    const RunningWindow& window = kernel.Window();
+    ForEachWindowBlock(d, window, x, y, true, [=, &window](int32_t i0, const int16_t* xb, int16_t* yb) {
+        const V s = WindowSums(d, window, i0);
         const V xi = hn::PromoteTo(d, hn::LoadU(d16, xb));
         const auto g = hn::Div(hn::LoadU(df, fullScale + i0), hn::ConvertTo(df, s));
-        V k = hn::ConvertTo(d, hn::Floor(hn::Add(hn::Mul(g, hn::ConvertTo(df, xi)), offset)));
+        V k = FloorToInt32(d, hn::MulAdd(g, hn::ConvertTo(df, xi), offset));
         const V twoS = hn::Add(s, s);
         V rem = hn::Sub(hn::Add(s, hn::Mul(hn::LoadU(d, twiceFullScale + i0), xi)), hn::Mul(k, twoS));
-        // One more where the remainder reaches 2 S (the mask's lanes are -1).
-        const auto more = hn::VecFromMask(d, hn::Not(hn::Lt(rem, twoS)));
-        k = hn::Sub(k, more);
-        rem = hn::Sub(rem, hn::And(more, twoS));
+        // One more where the remainder reaches 2 S.
+        const auto below = hn::Lt(rem, twoS);
+        k = hn::IfThenElse(below, k, hn::Add(k, one));
+        rem = hn::IfThenElse(below, rem, hn::Sub(rem, twoS));
         const auto capped = hn::Lt(s, hn::LoadU(d, uncappedFrom + i0));
         const auto redo = hn::AndNot(capped, hn::Eq(rem, hn::Zero(d)));
         if (HWY_LIKELY(hn::AllFalse(d, hn::Or(capped, redo)))) {

@@ -36,8 +36,6 @@ void RunningBackgroundVectors(const int16_t* x, double* average, double window, 
 #if VANTIR3_SAMPLE_VECTORS
     const hn::ScalableTag<double> d;
     using D = decltype(d);
-    const hn::Repartition<int32_t, D> d32;
-    const hn::Half<decltype(d32)> dh;
     const SampleTag<D> d16;
     const size_t lanes = hn::Lanes(d);
     const auto w = hn::Set(d, window);
@@ -51,7 +49,7 @@ void RunningBackgroundVectors(const int16_t* x, double* average, double window, 
         const auto b1 = hn::Add(a1, hn::Div(hn::Sub(hi, a1), w));
         hn::StoreU(b0, d, a);
         hn::StoreU(b1, d, a + lanes);
-        const auto means = hn::DemoteTo(d16, hn::Combine(d32, hn::DemoteTo(dh, b1), hn::DemoteTo(dh, b0)));
+        const auto means = TruncateToSamples(d, b0, b1);
         hn::StoreU(SubtractSaturated(d16, hn::LoadU(d16, xb), means), d16, yb);
     });
 #else

@@ -18,11 +18,13 @@ HWY_BEFORE_NAMESPACE();
 namespace vantir3 {
 namespace HWY_NAMESPACE {
 
+#if VANTIR3_SAMPLE_VECTORS
 // Dewow of a trace a block of 2N samples at a time from its window sums S:
 // the truncated means S / c from S * TruncatingInverses() in doubles,
-// narrowed, subtracted with SubtractSaturated.
-void DewowTraceVectors(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
-#if VANTIR3_SAMPLE_VECTORS
+// narrowed, subtracted with SubtractSaturated; with kSums, the outputs added
+// to sums.
+template <bool kSums>
+void DewowBlocks(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
     const hn::ScalableTag<int32_t> d;
     const hn::Half<decltype(d)> dh;
     const hn::Repartition<double, decltype(d)> d64;
@@ -31,19 +33,26 @@ void DewowTraceVectors(const RunningWindow& window, const int16_t* x, int16_t* y
     const size_t half = hn::Lanes(d64);
     const double* inverse = window.TruncatingInverses();
     const int32_t n = window.Size();
-    ForEachWindowBlock(d, window, x, y, false, [&](int32_t i0, hn::Vec<decltype(d)> s, const int16_t* xb, int16_t* yb) {
+    ForEachWindowBlock(d, window, x, y, false, [=, &window](int32_t i0, const int16_t* xb, int16_t* yb) {
+        const auto s = WindowSums(d, window, i0);
         const auto lo = hn::Mul(hn::PromoteTo(d64, hn::LowerHalf(dh, s)), hn::LoadU(d64, inverse + i0));
         const auto hi = hn::Mul(hn::PromoteTo(d64, hn::UpperHalf(dh, s)), hn::LoadU(d64, inverse + i0 + half));
-        const auto means = hn::DemoteTo(d16, hn::Combine(d, hn::DemoteTo(dh, hi), hn::DemoteTo(dh, lo)));
+        const auto means = TruncateToSamples(d64, lo, hi);
         const auto out = SubtractSaturated(d16, hn::LoadU(d16, xb), means);
         hn::StoreU(out, d16, yb);
-        if (sums == nullptr) return;
+        if (!kSums) return;
         if (i0 + lanes <= n) {
             hn::StoreU(hn::Add(hn::LoadU(d, sums + i0), hn::PromoteTo(d, out)), d, sums + i0);
         } else {
             for (int32_t j = 0; i0 + j < n; ++j) sums[i0 + j] += yb[j];
         }
     });
+}
+#endif
+
+void DewowTraceVectors(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
+#if VANTIR3_SAMPLE_VECTORS
+    sums != nullptr ? DewowBlocks<true>(window, x, y, sums) : DewowBlocks<false>(window, x, y, nullptr);
 #else
     DewowTraceScalar(window, x, y, sums);
 #endif
