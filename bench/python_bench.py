@@ -3,19 +3,29 @@
 
 Times entry points of the Python binding on the benchmark profile (16384
 traces x 1024 samples, the same deterministic signal as bench/bench_profile.cc)
-with a preallocated output, as the C++ benchmarks do, and runs the matching
-C++ benchmarks of vantir3_bench in the same run; a plain copy of the profile
-is the baseline on both sides. Prints the median time per call of each and the
-Python overhead in percent.
+and runs the matching C++ benchmarks of vantir3_bench, the two sides
+alternating over rounds; a plain copy of the profile is the baseline on both
+sides. Both do the same work: the profile and the preallocated outputs sit in
+the library's own memory on both sides (vantir3.zeros on the Python side; so
+does every new array that the binding returns), one thread each, warmed up,
+each call repeated in a row for --min-time per repetition, the calls in a
+random order. Two rows call the entry point without `out` (a new output each
+call, dropped before the next, as in a loop over profiles) against the C++
+call on a preallocated output. Prints the median time per call of each side
+and their ratio (Python / C++).
 
     PYTHONPATH=build/python taskset -c 0 python3 bench/python_bench.py \\
-        --cxx build/bench/vantir3_bench [--repetitions 15]
+        --cxx build/bench/vantir3_bench [--rounds 5] [--repetitions 5]
 
-Keep the run on one core and the machine otherwise quiet; compare medians.
+Times are the calling thread's processor time by default (--clock cpu), which
+other programs on a shared core do not inflate; --clock real takes elapsed
+time, for a quiet machine. Compare medians.
 """
 
 import argparse
 import json
+import math
+import random
 import statistics
 import subprocess
 import time
@@ -53,95 +63,120 @@ def profile():
 
 
 def cases(data):
-    """(C++ benchmark name, Python call with a preallocated, touched output)."""
+    """(row label, C++ benchmark name, Python call): the outputs preallocated
+    and touched, as the C++ benchmarks have them, except in the rows marked
+    "new output"."""
     def out(traces=TRACES, samples=SAMPLES):
-        return np.zeros((traces, samples), np.int16)
+        return vantir3.zeros((traces, samples))
 
     g = GPR
     o = {k: out() for k in ("copy", "dewow", "sec2", "bgsub", "env", "desep")}
     quarter = out(samples=SAMPLES // 4)
     across = out(traces=TRACES // 4)
+    dewow = dict(window=1.33, antenna_frequency=g["antenna_frequency"], sample_interval=g["sample_interval"])
     return [
-        ("BM_CopyBaseline", lambda: np.copyto(o["copy"], data)),
-        ("BM_DewowNarrow", lambda: vantir3.dewow(data, window=1.33, antenna_frequency=g["antenna_frequency"],
-                                                 sample_interval=g["sample_interval"], out=o["dewow"])),
-        ("BM_Sec2GainEntry", lambda: vantir3.sec2_gain(
+        ("copy", "BM_CopyBaseline", lambda: np.copyto(o["copy"], data)),
+        ("dewow", "BM_DewowNarrow", lambda: vantir3.dewow(data, **dewow, out=o["dewow"])),
+        ("dewow, new output", "BM_DewowNarrow", lambda: vantir3.dewow(data, **dewow)),
+        ("sec2_gain", "BM_Sec2GainEntry", lambda: vantir3.sec2_gain(
             data, attenuation=5.0, start_gain=1.0, max_gain=500.0, time_zero_sample=g["time_zero_sample"],
             sample_interval=g["sample_interval"], antenna_frequency=g["antenna_frequency"], out=o["sec2"])),
-        ("BM_BackgroundRunningNarrow", lambda: vantir3.background_subtract(data, window=10, out=o["bgsub"])),
-        ("BM_Envelope", lambda: vantir3.envelope(data, window=10, out=o["env"])),
-        ("BM_MinMaxReduction", lambda: vantir3.minmax_reduction(data, samples=SAMPLES // 4, out=quarter)),
-        ("BM_Decimation", lambda: vantir3.decimation(data, samples=SAMPLES // 4, out=quarter)),
-        ("BM_AverageReductionSamples", lambda: vantir3.average_reduction(data, size=SAMPLES // 4, out=quarter)),
-        ("BM_AverageReductionTraces", lambda: vantir3.average_reduction(data, size=TRACES // 4, along="traces",
-                                                                        out=across)),
-        ("BM_ComputeStatsMinMax", lambda: vantir3.statistics(data, mode=vantir3.STATS_MINMAX)),
-        ("BM_DeseparateTransposedView", lambda: vantir3.deseparate(
+        ("background_subtract", "BM_BackgroundRunningNarrow",
+         lambda: vantir3.background_subtract(data, window=10, out=o["bgsub"])),
+        ("envelope", "BM_Envelope", lambda: vantir3.envelope(data, window=10, out=o["env"])),
+        ("minmax_reduction", "BM_MinMaxReduction",
+         lambda: vantir3.minmax_reduction(data, samples=SAMPLES // 4, out=quarter)),
+        ("decimation", "BM_Decimation", lambda: vantir3.decimation(data, samples=SAMPLES // 4, out=quarter)),
+        ("decimation, new output", "BM_Decimation", lambda: vantir3.decimation(data, samples=SAMPLES // 4)),
+        ("average_reduction samples", "BM_AverageReductionSamples",
+         lambda: vantir3.average_reduction(data, size=SAMPLES // 4, out=quarter)),
+        ("average_reduction traces", "BM_AverageReductionTraces",
+         lambda: vantir3.average_reduction(data, size=TRACES // 4, along="traces", out=across)),
+        ("statistics", "BM_ComputeStatsMinMax", lambda: vantir3.statistics(data, mode=vantir3.STATS_MINMAX)),
+        ("deseparate", "BM_DeseparateTransposedView", lambda: vantir3.deseparate(
             data, velocity=0.1, antenna_separation=g["antenna_separation"], time_zero_sample=g["time_zero_sample"],
             sample_interval=g["sample_interval"], out=o["desep"])),
     ]
 
 
-def python_times(calls, repetitions):
-    """Median seconds per call, the calls interleaved round by round."""
-    times = {name: [] for name, _ in calls}
-    for name, call in calls:
-        call()  # warm-up
+CLOCKS = {"cpu": time.thread_time, "real": time.perf_counter}
+CXX_FIELD = {"cpu": "cpu_time", "real": "real_time"}
+
+
+def python_times(calls, repetitions, min_time, clock):
+    """Seconds per call of each call, as Google Benchmark times the C++ side:
+    every repetition runs a call enough times in a row to take min_time and
+    divides; the calls in a random order in each repetition. Returns the
+    median over the repetitions."""
+    now = CLOCKS[clock]
+    runs = {}
+    for label, _, call in calls:  # warm-up, and the run length of each call
+        call()
+        start = now()
+        call()
+        runs[label] = max(1, math.ceil(min_time / max(now() - start, 1e-6)))
+    times = {label: [] for label, _, _ in calls}
+    order = list(calls)
     for _ in range(repetitions):
-        for name, call in calls:
-            start = time.perf_counter()
-            call()
-            times[name].append(time.perf_counter() - start)
-    return {name: statistics.median(t) for name, t in times.items()}
+        random.shuffle(order)
+        for label, _, call in order:
+            start = now()
+            for _ in range(runs[label]):
+                call()
+            times[label].append((now() - start) / runs[label])
+    return {label: statistics.median(t) for label, t in times.items()}
 
 
-def cxx_times(binary, names, repetitions):
-    """Median real seconds per iteration of the C++ benchmarks."""
+def cxx_times(binary, names, repetitions, min_time, clock):
+    """Median seconds per iteration of the C++ benchmarks over their
+    repetitions."""
     result = subprocess.run(
-        [binary, "--benchmark_filter=^(%s)$" % "|".join(names), "--benchmark_format=json",
+        [binary, "--benchmark_filter=^(%s)$" % "|".join(sorted(set(names))), "--benchmark_format=json",
          "--benchmark_repetitions=%d" % repetitions, "--benchmark_enable_random_interleaving=true",
-         "--benchmark_report_aggregates_only=true"],
+         "--benchmark_min_time=%g" % min_time, "--benchmark_min_warmup_time=%g" % (min_time / 2)],
         check=True, capture_output=True, text=True)
     factor = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
-    out = {}
+    times = {}
     for b in json.loads(result.stdout)["benchmarks"]:
-        if b.get("aggregate_name") == "median":
-            out[b["run_name"]] = b["real_time"] * factor[b["time_unit"]]
-    return out
+        if b.get("run_type") == "iteration":
+            times.setdefault(b["run_name"], []).append(b[CXX_FIELD[clock]] * factor[b["time_unit"]])
+    return {name: statistics.median(t) for name, t in times.items()}
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--cxx", help="the vantir3_bench program (C++ side); without it only Python is timed")
-    parser.add_argument("--repetitions", type=int, default=15)
-    parser.add_argument("--rounds", type=int, default=3,
+    parser.add_argument("--repetitions", type=int, default=5, help="repetitions of every call in a round, each side")
+    parser.add_argument("--min-time", type=float, default=0.1, help="seconds that one repetition of a call lasts")
+    parser.add_argument("--rounds", type=int, default=5,
                         help="the two sides alternate this many times; medians over the rounds")
+    parser.add_argument("--clock", choices=sorted(CLOCKS), default="cpu",
+                        help="cpu: the calling thread's processor time (default); real: elapsed time")
     args = parser.parse_args()
 
-    data = profile()
+    # The profile in the library's memory, as the C++ benchmarks' profile.
+    data = vantir3.zeros((TRACES, SAMPLES))
+    data[...] = profile()
     calls = cases(data)
-    names = [n for n, _ in calls]
     py_rounds, cxx_rounds = [], []
     for _ in range(args.rounds):
-        py_rounds.append(python_times(calls, args.repetitions))
+        py_rounds.append(python_times(calls, args.repetitions, args.min_time, args.clock))
         if args.cxx:
-            cxx_rounds.append(cxx_times(args.cxx, names, max(3, args.repetitions // 3)))
-    py = {n: statistics.median(r[n] for r in py_rounds) for n in names}
-    cxx = {n: statistics.median(r[n] for r in cxx_rounds) for n in names} if cxx_rounds else {}
-    # Each side's time as a multiple of its own copy of the profile: the
-    # memory both sides run on differs (numpy's arrays, the library's
-    # buffers), and the copy shows what that alone costs.
-    base = "BM_CopyBaseline"
-    print("%-30s %10s %10s %9s %12s" % ("benchmark", "C++ ms", "Python ms", "overhead", "vs own copy"))
-    for name in names:
-        c = cxx.get(name)
-        rel = "-"
-        if c and name != base:
-            rel = "%+.1f%%" % (100.0 * ((py[name] / py[base]) / (c / cxx[base]) - 1.0))
-        print("%-30s %10s %10.3f %9s %12s" % (name, "%.3f" % (c * 1e3) if c else "-", py[name] * 1e3,
-                                               "%+.1f%%" % (100.0 * (py[name] / c - 1.0)) if c else "-", rel))
-    print("(%d x %d int16 profile; %.1f MB per copy; medians of %d alternating rounds)"
-          % (TRACES, SAMPLES, data.nbytes / 1e6, args.rounds))
+            cxx_rounds.append(cxx_times(args.cxx, [n for _, n, _ in calls], args.repetitions, args.min_time,
+                                        args.clock))
+    print("%-26s %-28s %10s %10s %7s  %s" % ("Python call", "C++ benchmark", "Python ms", "C++ ms", "ratio",
+                                             "ratio per round (min - max)"))
+    for label, name, _ in calls:
+        py = statistics.median(r[label] for r in py_rounds)
+        if not cxx_rounds:
+            print("%-26s %-28s %10.3f" % (label, name, py * 1e3))
+            continue
+        cxx = statistics.median(r[name] for r in cxx_rounds)
+        per_round = [p[label] / c[name] for p, c in zip(py_rounds, cxx_rounds)]
+        print("%-26s %-28s %10.3f %10.3f %7.3f  %.3f - %.3f" % (label, name, py * 1e3, cxx * 1e3, py / cxx,
+                                                              min(per_round), max(per_round)))
+    print("(%d x %d int16 profile, %.1f MB; %s time; medians of %d alternating rounds of %d repetitions of %g s)"
+          % (TRACES, SAMPLES, data.nbytes / 1e6, args.clock, args.rounds, args.repetitions, args.min_time))
 
 
 if __name__ == "__main__":
