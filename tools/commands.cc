@@ -181,7 +181,8 @@ void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings
         block = a.traces;
     }
     Progress progress(label, a.traces);
-    RunBlocks(a.traces, block, run.workers, [&]() -> BlockFn {
+    const int64_t blockBytes = block * a.samples * 2 * (wantRaw ? 2 : 1);
+    RunBlocks(a.traces, block, blockBytes, run.workers, [&]() -> BlockFn {
         std::shared_ptr<ICdpDataSource> source = in.MakeSource();
         auto pipeline = std::make_shared<Pipeline>(*source, steps, a);
         return [source, pipeline, wantRaw, &anyOrder](Block& b) {
@@ -232,7 +233,11 @@ std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& 
     if (!out.picture.empty()) CheckOutput(out.picture, inputPath);
     ResolveSec2Auto(in, steps, run);
     std::unique_ptr<vs::SurveyWriter> writer;
-    if (!out.survey.empty()) writer = vs::SurveyWriter::Create(out.survey, {OutputRecord(in)}, WriteSettings());
+    if (!out.survey.empty()) {
+        std::vector<vs::Acquisition> records;  // one copy of the record, with its trace words
+        records.push_back(OutputRecord(in));
+        writer = vs::SurveyWriter::Create(out.survey, records, WriteSettings());
+    }
     std::vector<std::unique_ptr<Panel>> panels;
     const int count = out.compare ? 2 : 1;
     PanelAxes axes = AxesOf(in.acquisition);

@@ -38,11 +38,12 @@ int64_t DefaultBlockTraces(int32_t samples) {
     return std::max<int64_t>(1, (int64_t{256} << 10) / (2 * std::max<int32_t>(samples, 1)));
 }
 
-void RunBlocks(int64_t traces, int64_t blockTraces, int workers, const WorkerFactory& factory,
+void RunBlocks(int64_t traces, int64_t blockTraces, int64_t blockBytes, int workers, const WorkerFactory& factory,
                const BlockSink& sink, Progress* progress) {
     const int64_t blocks = (traces + blockTraces - 1) / blockTraces;
     workers = static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(workers, blocks)));
-    const int64_t window = 2 * int64_t{workers};  // blocks taken but not yet consumed
+    // Blocks taken but not yet consumed.
+    const int64_t window = std::max<int64_t>(2 * int64_t{workers}, (int64_t{32} << 20) / std::max<int64_t>(blockBytes, 1));
 
     std::mutex mutex;
     std::condition_variable cv;

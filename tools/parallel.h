@@ -56,9 +56,11 @@ private:
 int64_t DefaultBlockTraces(int32_t samples);
 
 // Processes traces [0, traces) in blocks of blockTraces with `workers`
-// threads. The first exception of a worker or of the sink stops the run and
-// is rethrown here.
-void RunBlocks(int64_t traces, int64_t blockTraces, int workers, const WorkerFactory& factory,
+// threads. Blocks of blockBytes each are taken ahead of the sink up to about
+// 32 MiB (at least two per worker), so that a worker the system pauses for a
+// while does not soon hold up the others. The first exception of a worker or
+// of the sink stops the run and is rethrown here.
+void RunBlocks(int64_t traces, int64_t blockTraces, int64_t blockBytes, int workers, const WorkerFactory& factory,
                const BlockSink& sink, Progress* progress);
 
 }  // namespace vantir3_cli

@@ -130,9 +130,9 @@ class GenericWriter : public SurveyWriter {
 public:
     GenericWriter(const std::string& path, const std::vector<Acquisition>& channels,
                   SampleType type, bool sync, std::unique_ptr<internal::FormatWriter> fw)
-        : path_(path), channels_(channels), type_(type), sync_(sync), fw_(std::move(fw)),
+        : path_(path), scales_(Scales(channels)), type_(type), sync_(sync), fw_(std::move(fw)),
           layout_(fw_->Layout()), scanBytes_(layout_.recordBytes * layout_.channels), main_(path) {
-        scans_ = channels_.front().traces;
+        scans_ = channels.front().traces;
         const std::vector<uint8_t> header = fw_->FileHeader(scans_);
         if (static_cast<int64_t>(header.size()) != layout_.dataOffset) {
             throw SurveyError(path_, "", "internal error: header size differs from the data offset");
@@ -156,7 +156,7 @@ public:
     void WriteScans16At(int64_t first, const int16_t* samples, int64_t count) override {
         Write(first, count, [&](int64_t scan, int32_t c, uint8_t* out, Scratch& scratch) {
             const int16_t* in = samples + (scan * layout_.channels + c) * layout_.samples;
-            const double scale = channels_[static_cast<size_t>(c)].scale;
+            const double scale = scales_[static_cast<size_t>(c)];
             if (scale == 1.0 && (type_ == SampleType::kI16 || type_ == SampleType::kU16)) {
                 // 16-bit samples into a 16-bit file: exact without a detour.
                 internal::EncodeSamples16(in, layout_.samples, type_, layout_.bigEndian, out);
@@ -188,6 +188,12 @@ public:
     }
 
 private:
+    static std::vector<double> Scales(const std::vector<Acquisition>& channels) {
+        std::vector<double> scales;
+        for (const Acquisition& a : channels) scales.push_back(a.scale);
+        return scales;
+    }
+
     // Encoding space of one write in progress; kept for the next write.
     struct Scratch {
         std::vector<uint8_t> bytes;
@@ -277,7 +283,7 @@ private:
     }
 
     const std::string path_;
-    const std::vector<Acquisition> channels_;
+    const std::vector<double> scales_;  // each channel's
     const SampleType type_;
     const bool sync_;
     const std::unique_ptr<internal::FormatWriter> fw_;
