@@ -667,10 +667,11 @@ RealFft2D::RealFft2D(size_t rows, size_t length) : rows_(rows), length_(length) 
 
 RealFft2D::~RealFft2D() { std::free(scratch_); }
 
-void RealFft2D::RowTransforms(double* x, size_t first, size_t count, int isign, size_t keep) {
+void RealFft2D::RowTransforms(double* x, size_t first, size_t count, int isign, RowValues values) {
     if (length_ / 2 < 2 || count == 0) return;
     Pruning prune;
-    prune.outHi = keep;
+    prune.inHi = values.input;
+    prune.outHi = values.output;
     TransformDimension(x + first * length_, length_ / 2, 1, count, rowTw_[SignSlot(isign)], buf_, prune);
 }
 

@@ -81,6 +81,15 @@ struct ColumnPass {
     RowSink* sink = nullptr;
 };
 
+// What a pass of row transforms reads and writes: complex values 0 ...
+// input - 1 of each row are read, the others taken as +0 (not read); only
+// values 0 ... output - 1 are written back, the rest of the row is left as
+// it was.
+struct RowValues {
+    size_t input = SIZE_MAX;
+    size_t output = SIZE_MAX;
+};
+
 class RealFft2D {
 public:
     RealFft2D(size_t rows, size_t length);
@@ -89,9 +98,8 @@ public:
     RealFft2D& operator=(const RealFft2D&) = delete;
 
     // Complex transforms (length / 2 values) along rows first ... first +
-    // count - 1. Only values 0 ... keep - 1 of each row are written back;
-    // the rest of the row is left as it was.
-    void RowTransforms(double* x, size_t first, size_t count, int isign, size_t keep = SIZE_MAX);
+    // count - 1 (see RowValues).
+    void RowTransforms(double* x, size_t first, size_t count, int isign, RowValues values = RowValues());
     // Complex transforms (rows values) along the columns (see ColumnPass).
     void ColumnTransforms(double* x, int isign, const ColumnPass& pass = ColumnPass());
     // The mirror row of row i: (rows - i) mod rows.

@@ -7,26 +7,85 @@
 #include <memory>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/data/sample_memory.h"
 #include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 #include "vantir3/numeric/fft.h"
 #include "vantir3/numeric/nr_arrays.h"
+#include "vantir3/numeric/scratch.h"
 
+// The remapping's per-row kernels are compiled once per instruction set.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "vantir3/processes/migration.cc"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+
+HWY_BEFORE_NAMESPACE();
 namespace vantir3 {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// Keeps the Jacobian finite at k = 0.
+constexpr double kWavenumberGuard = 1e-5;
+
+// Pass 1 of the remapping for one wavenumber row: for every output row j
+// the input frequency position phi[j] = v k / (2 df) and the scale
+// ((wx wz[j]) v) kz[j] / (2 (k + 1e-5)), k = sqrt(kx^2 + kz[j]^2), and for the
+// linear interpolation between the bins around phi[j] (when phi[j] < half)
+// the bin b = trunc(phi[j]) and the weights f = phi[j] - b of bin b + 1 and
+// 1 - f of bin b (b = f = 0 for phi[j] <= -1); returns the largest |scale|.
+// A vector of rows at a time, over arrays padded to whole vectors (padding
+// rows have kz = wz = 0, so scale 0).
+double RowPositions(size_t rows, double kx2, double wx, double v, double twoDf, const double* kz,
+                    const double* kz2, const double* wz, double* phi, double* scale, int32_t* bin,
+                    double* f, double* g) {
+    const hn::ScalableTag<double> d;
+    const hn::Rebind<int32_t, decltype(d)> di;
+    const size_t lanes = hn::Lanes(d);
+    const auto vkx2 = hn::Set(d, kx2), vwx = hn::Set(d, wx), vv = hn::Set(d, v);
+    const auto vtwoDf = hn::Set(d, twoDf), guard = hn::Set(d, kWavenumberGuard);
+    const auto two = hn::Set(d, 2.0), one = hn::Set(d, 1.0), minusOne = hn::Set(d, -1.0);
+    const auto halfBins = hn::Set(d, static_cast<double>(rows - 1));
+    auto most = hn::Zero(d);
+    for (size_t j = 0; j < rows; j += lanes) {
+        const auto weight = hn::Mul(vwx, hn::LoadU(d, wz + j));
+        const auto k = hn::Sqrt(hn::Add(vkx2, hn::LoadU(d, kz2 + j)));
+        const auto p = hn::Div(hn::Mul(vv, k), vtwoDf);
+        hn::StoreU(p, d, phi + j);
+        const auto sc = hn::Div(hn::Mul(hn::Mul(weight, vv), hn::LoadU(d, kz + j)),
+                                hn::Mul(two, hn::Add(k, guard)));
+        hn::StoreU(sc, d, scale + j);
+        most = hn::Max(most, hn::Abs(sc));
+        const auto taken = hn::And(hn::Lt(p, halfBins), hn::Gt(p, minusOne));
+        // Bins below half (at most 2^26) fit 32 bits, whose conversions all
+        // instruction sets have.
+        const auto b = hn::DemoteTo(di, hn::IfThenElseZero(taken, p));
+        const auto frac = hn::IfThenElseZero(taken, hn::Sub(p, hn::PromoteTo(d, b)));
+        hn::StoreU(b, di, bin + j);
+        hn::StoreU(frac, d, f + j);
+        hn::StoreU(hn::Sub(one, frac), d, g + j);
+    }
+    return hn::GetLane(hn::MaxOfLanes(d, most));
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace vantir3
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace vantir3 {
+
+HWY_EXPORT(RowPositions);
 
 namespace {
 
 // Pi as the migration has always written it (a few units in the last place
 // above the double nearest pi); kept so that tapers stay bit-identical.
 constexpr double kPi = 3.141592653589795;
-// Keeps the Jacobian finite at k = 0.
-constexpr double kWavenumberGuard = 1e-5;
+// Doubles of padding after each per-row table, room for the widest vector
+// of any instruction set (2048 bits).
+constexpr size_t kVectorPad = 32;
 // Largest spectral scale for which no intermediate value of the inverse
 // transform can overflow: |spectrum| <= 2^42 (16-bit samples summed over at
 // most 2^27 grid points) and the transform sums at most 2^27 values, so
@@ -128,11 +187,20 @@ private:
     // the very expressions the per-point formulas use; per column scratch:
     // input frequency position and scale of every row, and the column's
     // forward spectrum (nt + 2 values, the Nyquist pair last).
+    // The tables are padded to whole vectors and live in one block (bins
+    // in one of their own); per wavenumber row the bin and weights of the
+    // interpolation, and the end of the rows whose position lies within the
+    // spectrum (the positions grow with the row).
+    Scratch<double> tables_;
+    Scratch<int32_t> bins_;
     double* kz_ = nullptr;
     double* kz2_ = nullptr;
     double* wz_ = nullptr;
     double* phi_ = nullptr;
     double* scale_ = nullptr;
+    double* f_ = nullptr;
+    double* g_ = nullptr;
+    int64_t insideEnd_ = 0;
     double* column_ = nullptr;
 };
 
@@ -190,11 +258,18 @@ StoltMigrator::StoltMigrator(int32_t traces, int32_t samples, double startSample
     if (fft_ == nullptr) numeric::nrerror("allocation failure in StoltMigrate()");
     column_ = numeric::dvector(0, nt + 1);
     const int32_t rows = static_cast<int32_t>(half) + 1;
-    kz_ = numeric::dvector(0, rows - 1);
-    kz2_ = numeric::dvector(0, rows - 1);
-    wz_ = numeric::dvector(0, rows - 1);
-    phi_ = numeric::dvector(0, rows - 1);
-    scale_ = numeric::dvector(0, rows - 1);
+    const size_t padded = static_cast<size_t>(rows) + kVectorPad;
+    tables_ = NewScratch<double>(7 * padded);
+    bins_ = NewScratch<int32_t>(padded);
+    if (tables_ == nullptr || bins_ == nullptr) numeric::nrerror("allocation failure in StoltMigrate()");
+    std::memset(tables_.get(), 0, 7 * padded * sizeof(double));
+    kz_ = tables_.get();
+    kz2_ = kz_ + padded;
+    wz_ = kz2_ + padded;
+    phi_ = wz_ + padded;
+    scale_ = phi_ + padded;
+    f_ = scale_ + padded;
+    g_ = f_ + padded;
     for (int32_t j = 0; j < rows; ++j) {
         kz_[j] = static_cast<double>(j * 2) * df_ / v_;
         kz2_[j] = kz_[j] * kz_[j];
@@ -205,32 +280,36 @@ StoltMigrator::StoltMigrator(int32_t traces, int32_t samples, double startSample
 StoltMigrator::~StoltMigrator() {
     if (grid_ == nullptr) return;
     const int32_t nx = static_cast<int32_t>(nx_), nt = static_cast<int32_t>(nt_);
-    const int32_t rows = static_cast<int32_t>(nt_ / 2) + 1;
     FreeSamples(reinterpret_cast<uint8_t*>(grid_), GridBytes());
     numeric::free_dvector(speqIn_, 0, 2 * nx - 1);
     numeric::free_dvector(speqOut_, 0, 2 * nx - 1);
     numeric::free_dvector(column_, 0, nt + 1);
-    numeric::free_dvector(kz_, 0, rows - 1);
-    numeric::free_dvector(kz2_, 0, rows - 1);
-    numeric::free_dvector(wz_, 0, rows - 1);
-    numeric::free_dvector(phi_, 0, rows - 1);
-    numeric::free_dvector(scale_, 0, rows - 1);
 }
 
 // grid row offset + t, value s - s0 = sample (t, s) for s >= s0, the rest of
-// the row 0 (zero fill in time). The rows outside the traces are zero fill
-// too, but nothing reads them before the forward column transforms write
-// them (those take them as 0), so they are not written here.
+// the row 0 (zero fill in time). Only the complex values holding samples are
+// written (the row transforms take the rest as +0 without reading it). The
+// rows outside the traces are zero fill too, but nothing reads them before
+// the forward column transforms write them (those take them as 0), so they
+// are not written here.
 void StoltMigrator::Load(const SectionAccess& in, int32_t first, int32_t count) {
     const int64_t nt = nt_;
     const int64_t used = samples_ - s0_;
+    const ptrdiff_t step = in.sampleStride;
+    // Up to the end of the last complex value holding a sample; the whole
+    // row when it is a single complex value (not transformed).
+    const int64_t written = nt > 2 ? (used + 1) / 2 * 2 : nt;
     for (int32_t t = first; t < first + count; ++t) {
         double* col = grid_ + (offset_ + t) * nt;
         if (used > 0) {
             const uint8_t* p = in.At(t, s0_);
-            for (int64_t k = 0; k < used; ++k, p += in.sampleStride) col[k] = Load16(p);
+            if (step == sizeof(int16_t)) {
+                for (int64_t k = 0; k < used; ++k) col[k] = Load16(p + k * sizeof(int16_t));
+            } else {
+                for (int64_t k = 0; k < used; ++k) col[k] = Load16(p + k * step);
+            }
         }
-        std::memset(col + used, 0, static_cast<size_t>(nt - used) * sizeof(double));
+        for (int64_t k = used; k < written; ++k) col[k] = 0.0;
     }
 }
 
@@ -239,93 +318,47 @@ void StoltMigrator::LoadAndTransformRows(const SectionAccess& in) {
     for (int32_t t0 = 0; t0 < traces_; t0 += kChunk) {
         const int32_t count = traces_ - t0 < kChunk ? traces_ - t0 : kChunk;
         Load(in, t0, count);
-        fft_->RowTransforms(grid_, static_cast<size_t>(offset_ + t0), static_cast<size_t>(count), 1);
+        fft_->RowTransforms(grid_, static_cast<size_t>(offset_ + t0), static_cast<size_t>(count), 1,
+                            numeric::RowValues{static_cast<size_t>(samples_ - s0_ + 1) / 2});
     }
 }
 
-// Pass 1 of the remapping for one column: for every output row j (rows of
-// them) the input frequency position phi[j] = v k / (2 df) and the scale
-// ((wx wz[j]) v) kz[j] / (2 (k + 1e-5)), k = sqrt(kx^2 + kz[j]^2); returns the
-// largest |scale|. Two rows at a time where SSE2 is there; the packed
-// operations are the same correctly rounded IEEE operations, in the same
-// order, as the scalar loop that finishes the rows.
-double RowPositions(int64_t rows, double kx2, double wx, double v, double twoDf,
-                    const double* kz, const double* kz2, const double* wz, double* phi,
-                    double* scale) {
-    int64_t j = 0;
-    double largest = 0.0;
-#if defined(__SSE2__)
-    const __m128d vkx2 = _mm_set1_pd(kx2), vwx = _mm_set1_pd(wx), vv = _mm_set1_pd(v);
-    const __m128d vtwoDf = _mm_set1_pd(twoDf), guard = _mm_set1_pd(kWavenumberGuard);
-    const __m128d two = _mm_set1_pd(2.0);
-    const __m128d magnitude = _mm_castsi128_pd(_mm_set1_epi64x(0x7fffffffffffffff));
-    __m128d most = _mm_setzero_pd();
-    for (; j + 1 < rows; j += 2) {
-        const __m128d weight = _mm_mul_pd(vwx, _mm_loadu_pd(wz + j));
-        const __m128d k = _mm_sqrt_pd(_mm_add_pd(vkx2, _mm_loadu_pd(kz2 + j)));
-        _mm_storeu_pd(phi + j, _mm_div_pd(_mm_mul_pd(vv, k), vtwoDf));
-        const __m128d s = _mm_div_pd(_mm_mul_pd(_mm_mul_pd(weight, vv), _mm_loadu_pd(kz + j)),
-                                     _mm_mul_pd(two, _mm_add_pd(k, guard)));
-        _mm_storeu_pd(scale + j, s);
-        most = _mm_max_pd(most, _mm_and_pd(s, magnitude));
-    }
-    double lanes[2];
-    _mm_storeu_pd(lanes, most);
-    largest = lanes[0] > lanes[1] ? lanes[0] : lanes[1];
-#endif
-    for (; j < rows; ++j) {
-        const double weight = wx * wz[j];
-        const double k = std::sqrt(kx2 + kz2[j]);
-        phi[j] = v * k / twoDf;
-        const double s = weight * v * kz[j] / (2.0 * (k + kWavenumberGuard));
-        scale[j] = s;
-        const double m = std::fabs(s);
-        largest = m > largest ? m : largest;
-    }
-    return largest;
-}
-
+// Pass 2: interpolates the forward spectrum X of the row between the bins
+// around each position: out(j) = scale[j] ((1 - f) X(b) + f X(b + 1)) with the
+// bin and weights of RowPositions, 0 scaled for positions at or beyond nt/2
+// (rows insideEnd_ onwards). out(j) goes to the row's (y[2j], y[2j+1]) for
+// j < nt/2, out(nt/2) to speqOut_. The row is copied first, with X(nt/2)
+// from the Nyquist values after it, so that X(m) is (x[2m], x[2m+1]) for every
+// m <= nt/2 and the row itself can take the result.
 void StoltMigrator::RemapRow(int64_t i) {
     const int64_t nt = nt_, half = nt / 2;
-    const double halfBins = static_cast<double>(half);
-    const double* phi = phi_;
-    const double* scale = scale_;
-    double* spectrum = column_;
-    {
-
-        // Pass 2: interpolate the forward spectrum X of the column between
-        // the bins around each position. The column is copied first, with
-        // X(nt/2) from the Nyquist values after it, so that X(m) is
-        // (spectrum[2m], spectrum[2m+1]) for every m <= nt/2 and the column
-        // itself can take the result. Bins at or beyond nt/2 give 0.
-        double* y = grid_ + i * nt;
-        std::memcpy(spectrum, y, static_cast<size_t>(nt) * sizeof(double));
-        spectrum[nt] = speqIn_[2 * i];
-        spectrum[nt + 1] = speqIn_[2 * i + 1];
-        double re = 0.0, im = 0.0;
-        for (int64_t j = 0; j <= half; ++j) {
-            const double p = phi[j];
-            re = 0.0;
-            im = 0.0;
-            if (p < halfBins) {
-                int64_t bin = 0;
-                double f = 0.0;
-                if (p > -1.0) {
-                    bin = static_cast<int64_t>(p);
-                    f = p - static_cast<double>(bin);
-                }
-                const double* x = spectrum + 2 * bin;
-                re = (1.0 - f) * x[0] + f * x[2];
-                im = (1.0 - f) * x[1] + f * x[3];
-            }
-            if (j < half) {
-                y[2 * j] = scale[j] * re;
-                y[2 * j + 1] = scale[j] * im;
-            }
+    double* y = grid_ + i * nt;
+    double* x = column_;
+    std::memcpy(x, y, static_cast<size_t>(nt) * sizeof(double));
+    x[nt] = speqIn_[2 * i];
+    x[nt + 1] = speqIn_[2 * i + 1];
+    auto value = [&](int64_t j, double& re, double& im) {
+        re = 0.0;
+        im = 0.0;
+        if (j < insideEnd_) {
+            const double* b = x + 2 * bins_[j];
+            re = g_[j] * b[0] + f_[j] * b[2];
+            im = g_[j] * b[1] + f_[j] * b[3];
         }
-        speqOut_[2 * i] = scale[half] * re;
-        speqOut_[2 * i + 1] = scale[half] * im;
+        re *= scale_[j];
+        im *= scale_[j];
+    };
+    const int64_t inside = insideEnd_ < half ? insideEnd_ : half;
+    for (int64_t j = 0; j < inside; ++j) {
+        const double* b = x + 2 * bins_[j];
+        y[2 * j] = scale_[j] * (g_[j] * b[0] + f_[j] * b[2]);
+        y[2 * j + 1] = scale_[j] * (g_[j] * b[1] + f_[j] * b[3]);
     }
+    for (int64_t j = inside; j < half; ++j) {
+        y[2 * j] = scale_[j] * 0.0;
+        y[2 * j + 1] = scale_[j] * 0.0;
+    }
+    value(half, speqOut_[2 * i], speqOut_[2 * i + 1]);
 }
 
 double StoltMigrator::PairSteps(int64_t i) {
@@ -337,8 +370,14 @@ double StoltMigrator::PairSteps(int64_t i) {
     // mirror): the same kx^2 and, the taper being even, the same weight, so
     // one set of positions and scales serves both.
     const double kx = static_cast<double>(i) * dk_;
-    const double largest = RowPositions(nt_ / 2 + 1, kx * kx, StoltTaper(taper_, i, nx_), v_,
-                                        2.0 * df_, kz_, kz2_, wz_, phi_, scale_);
+    const int64_t half = nt_ / 2;
+    const double largest = HWY_DYNAMIC_DISPATCH(RowPositions)(
+        static_cast<size_t>(half + 1), kx * kx, StoltTaper(taper_, i, nx_), v_, 2.0 * df_, kz_, kz2_, wz_,
+        phi_, scale_, bins_.get(), f_, g_);
+    // Correctly rounded operations keep the positions in the order of kz, so
+    // the rows within the spectrum come first.
+    insideEnd_ = half + 1;
+    while (insideEnd_ > 0 && !(phi_[insideEnd_ - 1] < static_cast<double>(half))) --insideEnd_;
     RemapRow(i);
     if (j != i) RemapRow(j);
     fft_->SplitPair(grid_, speqOut_, static_cast<size_t>(i), -1);
@@ -356,7 +395,7 @@ double StoltMigrator::SpectralPass() {
     for (const int64_t self : {int64_t{0}, mid}) {
         const double m = PairSteps(self);
         largest = m > largest ? m : largest;
-        fft_->RowTransforms(grid_, static_cast<size_t>(self), 1, -1, keep_);
+        fft_->RowTransforms(grid_, static_cast<size_t>(self), 1, -1, numeric::RowValues{SIZE_MAX, keep_});
     }
     for (int64_t i0 = 1; i0 < mid; i0 += kGroup) {
         const int64_t i1 = i0 + kGroup < mid ? i0 + kGroup : mid;
@@ -364,8 +403,8 @@ double StoltMigrator::SpectralPass() {
             const double m = PairSteps(i);
             largest = m > largest ? m : largest;
         }
-        fft_->RowTransforms(grid_, static_cast<size_t>(i0), static_cast<size_t>(i1 - i0), -1, keep_);
-        fft_->RowTransforms(grid_, static_cast<size_t>(nx - i1 + 1), static_cast<size_t>(i1 - i0), -1, keep_);
+        fft_->RowTransforms(grid_, static_cast<size_t>(i0), static_cast<size_t>(i1 - i0), -1, numeric::RowValues{SIZE_MAX, keep_});
+        fft_->RowTransforms(grid_, static_cast<size_t>(nx - i1 + 1), static_cast<size_t>(i1 - i0), -1, numeric::RowValues{SIZE_MAX, keep_});
     }
     return largest;
 }
@@ -523,3 +562,4 @@ int CCdpProcessToolbox::CdpMigrate(MeboDataPtr& out, const MeboDataPtr& in, doub
     }
     return 0;
 }
+#endif  // HWY_ONCE
