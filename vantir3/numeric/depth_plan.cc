@@ -160,10 +160,8 @@ namespace HWY_NAMESPACE {
 namespace {
 
 // Set anew in each pass: instruction sets whose stores of 16-bit lanes under
-// a mask are single instructions. There the shifted row-by-row walk stores
-// each block of results straight into the output rows of its runs; elsewhere
-// a masked store is a load, a blend and a store, and the walk goes through a
-// scratch row instead.
+// a mask are single instructions (elsewhere Highway stores such lanes one by
+// one).
 #undef VANTIR3_DEPTH_MASKED_STORES
 #if VANTIR3_SAMPLE_VECTORS && (HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL)
 #define VANTIR3_DEPTH_MASKED_STORES 1
@@ -363,7 +361,7 @@ void WalkByStep(PlanWalk& pw, const int16_t* in, int16_t* out) {
     }
 }
 
-#if defined(VANTIR3_DEPTH_MASKED_STORES)
+#if VANTIR3_SAMPLE_VECTORS
 // The lanes of every run in every block of `width` (at most 64) traces,
 // block by block; a block of a single run gets a second entry without lanes.
 void SplitRunsIntoBlocks(PlanWalk& pw, int32_t width) {
@@ -415,7 +413,14 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
     const int16_t* p = plan.prev[r] < 0 ? nullptr : in + plan.prev[r] * pw.inSample;
     int16_t* row = out + r * pw.outSample;
     const auto f = hn::Set(d, plan.frac[r]);
-    const auto store = [&](const BlockLanes& run, ptrdiff_t column, hn::Vec<decltype(d16)> y) {
+    const uint64_t allLanes = width == 64 ? ~uint64_t{0} : (uint64_t{1} << width) - 1u;
+    // Stores the lanes of one run. With single-instruction masked stores
+    // always under the run's mask (a run without lanes stores nothing).
+    // Elsewhere a block of one run is a plain store, a share of a block a
+    // load, a blend and a store of the whole block (the other lanes get
+    // their own samples back), and a share of the last, partial block lane
+    // by lane, so that nothing beyond the walk's traces is touched.
+    const auto store = [&](const BlockLanes& run, ptrdiff_t column, hn::Vec<decltype(d16)> y, bool full) {
         int16_t* dst = row + run.offset;
         uint64_t bits = run.lanes;
         if (!kInside) {
@@ -425,7 +430,23 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
             bits = inside ? bits : 0u;
         }
         PrefetchForWrite(dst, writeAhead);
+#if defined(VANTIR3_DEPTH_MASKED_STORES)
+        (void)full;
         hn::BlendedStore(y, hn::LoadMaskBits(d16, reinterpret_cast<const uint8_t*>(&bits)), d16, dst);
+#else
+        if (bits == allLanes) {
+            hn::StoreU(y, d16, dst);
+        } else if (bits != 0 && full) {
+            const auto m = hn::LoadMaskBits(d16, reinterpret_cast<const uint8_t*>(&bits));
+            hn::StoreU(hn::IfThenElse(m, y, hn::LoadU(d16, dst)), d16, dst);
+        } else if (bits != 0) {
+            HWY_ALIGN int16_t lanes16[hn::MaxLanes(d16)];
+            hn::Store(y, d16, lanes16);
+            for (int32_t k = 0; k < width; ++k) {
+                if ((bits >> k & 1u) != 0) dst[k] = lanes16[k];
+            }
+        }
+#endif
     };
     for (int32_t b = b0; b < b1; ++b) {
         const ptrdiff_t column = ptrdiff_t{b} * width;
@@ -438,9 +459,9 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
         // Every block has at least two entries (the second may have no
         // lanes), so the common blocks of one or two runs store without a
         // data-dependent branch.
-        store(lanes[start[b]], column, y);
-        store(lanes[start[b] + 1], column, y);
-        for (int32_t e = start[b] + 2; e < start[b + 1]; ++e) store(lanes[e], column, y);
+        store(lanes[start[b]], column, y, full);
+        store(lanes[start[b] + 1], column, y, full);
+        for (int32_t e = start[b] + 2; e < start[b + 1]; ++e) store(lanes[e], column, y, full);
     }
 }
 
@@ -488,7 +509,7 @@ void WalkPlan(PlanWalk& pw) {
             WalkByRow<kRule>(pw, in, out);
         } else {
             FindShiftRuns(pw, shifts);
-#if defined(VANTIR3_DEPTH_MASKED_STORES)
+#if VANTIR3_SAMPLE_VECTORS
             if (pw.inTrace == 1 && pw.outTrace == 1) {
                 WalkByStepMasked<kRule>(pw, in, out);
                 continue;

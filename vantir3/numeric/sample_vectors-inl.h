@@ -78,13 +78,19 @@ HWY_INLINE void LoadWidenSamples(D d, const int16_t* p, hn::Vec<D>& lo, hn::Vec<
 // FloorSaturate16 of 2N doubles that are finite and below 2^31 in magnitude
 // (lo the first N): floors converted exactly to 32-bit integers, narrowed
 // with saturation, -32768 raised to -32767.
+// AVX-512 converts rounding toward minus infinity in one instruction.
 template <class D>
 HWY_INLINE hn::Vec<SampleTag<D>> FloorSaturateWithin31Bits(D, hn::Vec<D> lo, hn::Vec<D> hi) {
     const hn::Repartition<int32_t, D> d32;
     const hn::Half<decltype(d32)> dh;
     const SampleTag<D> d16;
+#if defined(VANTIR3_AVX512_ROUNDING)
+    const hn::Vec<decltype(dh)> a{_mm512_maskz_cvt_roundpd_epi32(0xFF, lo.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+    const hn::Vec<decltype(dh)> b{_mm512_maskz_cvt_roundpd_epi32(0xFF, hi.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+#else
     const auto a = hn::DemoteTo(dh, hn::Floor(lo));
     const auto b = hn::DemoteTo(dh, hn::Floor(hi));
+#endif
     return hn::Max(hn::DemoteTo(d16, hn::Combine(d32, b, a)), hn::Set(d16, -32767));
 }
 
@@ -143,9 +149,9 @@ HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) 
 }
 
 // The whole parts (toward zero) of 2N doubles in the 16-bit range (lo the
-// first N), as samples. AVX-512 narrows 32-bit lanes in one step, and its
-// conversion needs no limiting first (values in range), where Highway's
-// forms take three steps and a limit.
+// first N), as samples. AVX-512 and AVX2 convert without limiting first
+// (the values are in range) and narrow 32-bit lanes in one step, where
+// Highway's forms add a limit and a permutation.
 template <class D>
 HWY_INLINE hn::Vec<SampleTag<D>> TruncateToSamples(D d, hn::Vec<D> lo, hn::Vec<D> hi) {
 #if defined(VANTIR3_AVX512_ROUNDING)
@@ -154,6 +160,9 @@ HWY_INLINE hn::Vec<SampleTag<D>> TruncateToSamples(D d, hn::Vec<D> lo, hn::Vec<D
     const hn::Half<decltype(d32)> dh;
     const hn::Vec<decltype(dh)> a{_mm512_maskz_cvttpd_epi32(0xFF, lo.raw)}, b{_mm512_maskz_cvttpd_epi32(0xFF, hi.raw)};
     return hn::Vec<SampleTag<D>>{_mm512_maskz_cvtepi32_epi16(0xFFFF, hn::Combine(d32, b, a).raw)};
+#elif HWY_TARGET == HWY_AVX2
+    // Two conversions and one narrowing pack (in range: nothing saturates).
+    return hn::Vec<SampleTag<D>>{_mm_packs_epi32(_mm256_cvttpd_epi32(lo.raw), _mm256_cvttpd_epi32(hi.raw))};
 #else
     const hn::Repartition<int32_t, D> d32;
     const hn::Half<decltype(d32)> dh;
