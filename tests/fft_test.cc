@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <functional>
 #include <numeric>
 #include <random>
@@ -11,11 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/simd_targets.h"
 #include "vantir3/numeric/nr_arrays.h"
+#include "vantir3/numeric/simd_path.h"
 
 namespace {
 
 using namespace numeric;
+using vantir3_test::ForEachSimdTarget;
 using cplx = std::complex<double>;
 
 std::vector<double> RandomValues(size_t n, unsigned seed) {
@@ -45,19 +49,21 @@ std::vector<cplx> DirectDft(const std::vector<cplx>& in, const std::vector<unsig
 }
 
 TEST(Fourn, MatchesDirectDft) {
-    for (int isign : {1, -1})
-        for (std::vector<unsigned long> nn : std::vector<std::vector<unsigned long>>{
-                 {0, 1}, {0, 2}, {0, 64}, {0, 4, 8}, {0, 16, 2}, {0, 2, 4, 8}, {0, 4, 1, 4}}) {
-            const size_t total = std::accumulate(nn.begin() + 1, nn.end(), size_t{1}, std::multiplies<>());
-            std::vector<double> data = RandomValues(2 * total, static_cast<unsigned>(total + isign));
-            std::vector<cplx> in(total);
-            for (size_t m = 0; m < total; ++m) in[m] = cplx(data[2 * m], data[2 * m + 1]);
-            fourn(data.data() - 1, nn.data(), static_cast<int>(nn.size() - 1), isign);
-            const std::vector<cplx> want = DirectDft(in, nn, isign);
-            for (size_t m = 0; m < total; ++m)
-                ASSERT_LT(std::abs(cplx(data[2 * m], data[2 * m + 1]) - want[m]), 1e-12 * total)
-                    << isign << " " << total << " value " << m;
-        }
+    ForEachSimdTarget([] {
+        for (int isign : {1, -1})
+            for (std::vector<unsigned long> nn : std::vector<std::vector<unsigned long>>{
+                     {0, 1}, {0, 2}, {0, 64}, {0, 4, 8}, {0, 16, 2}, {0, 2, 4, 8}, {0, 4, 1, 4}}) {
+                const size_t total = std::accumulate(nn.begin() + 1, nn.end(), size_t{1}, std::multiplies<>());
+                std::vector<double> data = RandomValues(2 * total, static_cast<unsigned>(total + isign));
+                std::vector<cplx> in(total);
+                for (size_t m = 0; m < total; ++m) in[m] = cplx(data[2 * m], data[2 * m + 1]);
+                fourn(data.data() - 1, nn.data(), static_cast<int>(nn.size() - 1), isign);
+                const std::vector<cplx> want = DirectDft(in, nn, isign);
+                for (size_t m = 0; m < total; ++m)
+                    ASSERT_LT(std::abs(cplx(data[2 * m], data[2 * m + 1]) - want[m]), 1e-12 * total)
+                        << isign << " " << total << " value " << m;
+            }
+    });
 }
 
 // Sizes at which the columns are transformed in several blocks: the 2-D
@@ -92,29 +98,77 @@ TEST(Fourn, LargeTransformsAreSeparableAndInvertible) {
 // plane in speq); forward then inverse: the values times half their number.
 TEST(Rlft3, ForwardMatchesDirectDftAndInverseScales) {
     const size_t shapes[][3] = {{4, 4, 16}, {1, 1, 2}, {2, 4, 8}, {4, 2, 16}, {1, 64, 32}};
-    for (const auto& s : shapes) {
-        const size_t n = s[0] * s[1] * s[2];
-        SCOPED_TRACE(std::to_string(s[0]) + "x" + std::to_string(s[1]) + "x" + std::to_string(s[2]));
-        const std::vector<double> values = RandomValues(n, static_cast<unsigned>(n));
-        double*** t = f3tensor(1, s[0], 1, s[1], 1, s[2]);
-        double** speq = matrix(1, s[0], 1, 2 * s[1]);
-        std::copy(values.begin(), values.end(), &t[1][1][1]);
-        rlft3(t, speq, s[0], s[1], s[2], 1);
-        if (n <= 256) {
-            const std::vector<cplx> want =
-                DirectDft(std::vector<cplx>(values.begin(), values.end()), {0, s[0], s[1], s[2]}, 1);
-            for (size_t i = 0; i < n; ++i) {
-                const size_t f1 = i / (s[1] * s[2]), f2 = i / s[2] % s[1], k = i % s[2];
-                if (k > s[2] / 2) continue;
-                const double* got = k < s[2] / 2 ? &t[f1 + 1][f2 + 1][2 * k + 1] : &speq[f1 + 1][2 * f2 + 1];
-                EXPECT_LT(std::abs(cplx(got[0], got[1]) - want[i]), 1e-12) << f1 << " " << f2 << " " << k;
+    ForEachSimdTarget([&] {
+        for (const auto& s : shapes) {
+            const size_t n = s[0] * s[1] * s[2];
+            SCOPED_TRACE(std::to_string(s[0]) + "x" + std::to_string(s[1]) + "x" + std::to_string(s[2]));
+            const std::vector<double> values = RandomValues(n, static_cast<unsigned>(n));
+            double*** t = f3tensor(1, s[0], 1, s[1], 1, s[2]);
+            double** speq = matrix(1, s[0], 1, 2 * s[1]);
+            std::copy(values.begin(), values.end(), &t[1][1][1]);
+            rlft3(t, speq, s[0], s[1], s[2], 1);
+            if (n <= 256) {
+                const std::vector<cplx> want =
+                    DirectDft(std::vector<cplx>(values.begin(), values.end()), {0, s[0], s[1], s[2]}, 1);
+                for (size_t i = 0; i < n; ++i) {
+                    const size_t f1 = i / (s[1] * s[2]), f2 = i / s[2] % s[1], k = i % s[2];
+                    if (k > s[2] / 2) continue;
+                    const double* got = k < s[2] / 2 ? &t[f1 + 1][f2 + 1][2 * k + 1] : &speq[f1 + 1][2 * f2 + 1];
+                    EXPECT_LT(std::abs(cplx(got[0], got[1]) - want[i]), 1e-12) << f1 << " " << f2 << " " << k;
+                }
             }
+            rlft3(t, speq, s[0], s[1], s[2], -1);
+            for (size_t i = 0; i < n; ++i) EXPECT_NEAR((&t[1][1][1])[i], values[i] * (n / 2), 1e-11 * n);
+            free_matrix(speq, 1, s[0], 1, 2 * s[1]);
+            free_f3tensor(t, 1, s[0], 1, s[1], 1, s[2]);
         }
-        rlft3(t, speq, s[0], s[1], s[2], -1);
-        for (size_t i = 0; i < n; ++i) EXPECT_NEAR((&t[1][1][1])[i], values[i] * (n / 2), 1e-11 * n);
-        free_matrix(speq, 1, s[0], 1, 2 * s[1]);
-        free_f3tensor(t, 1, s[0], 1, s[1], 1, s[2]);
+    });
+}
+
+// The transforms of several shapes (fourn's, then rlft3's forward and
+// inverse), one after another in one array.
+std::vector<double> TransformsOf(const std::vector<double>& values) {
+    std::vector<double> out;
+    for (std::vector<unsigned long> nn :
+         std::vector<std::vector<unsigned long>>{{0, 1024}, {0, 512, 64}, {0, 4, 2, 256}}) {
+        const size_t total = std::accumulate(nn.begin() + 1, nn.end(), size_t{1}, std::multiplies<>());
+        std::vector<double> data(values.begin(), values.begin() + 2 * total);
+        for (int isign : {-1, 1}) {
+            fourn(data.data() - 1, nn.data(), static_cast<int>(nn.size() - 1), isign);
+            out.insert(out.end(), data.begin(), data.end());
+        }
     }
+    const size_t n1 = 2, n2 = 64, n3 = 512;
+    double*** t = f3tensor(1, n1, 1, n2, 1, n3);
+    double** speq = matrix(1, n1, 1, 2 * n2);
+    std::copy_n(values.begin(), n1 * n2 * n3, &t[1][1][1]);
+    for (int isign : {1, -1}) {
+        rlft3(t, speq, n1, n2, n3, isign);
+        out.insert(out.end(), &t[1][1][1], &t[1][1][1] + n1 * n2 * n3);
+        out.insert(out.end(), &speq[1][1], &speq[1][1] + 2 * n1 * n2);
+    }
+    free_matrix(speq, 1, n1, 1, 2 * n2);
+    free_f3tensor(t, 1, n1, 1, n2, 1, n3);
+    return out;
+}
+
+// Every instruction set gives exactly the bits of the scalar target.
+TEST(Fft, EveryTargetGivesTheScalarBits) {
+    const std::vector<double> values = RandomValues(2 * 65536, 11);
+    int64_t scalar = 0;
+    for (int64_t rest = vantir3::SimdTargets(); rest != 0; rest &= rest - 1)
+        if (std::string(vantir3::SimdTargetName(rest & -rest)) == "SCALAR") scalar = rest & -rest;
+    ASSERT_NE(scalar, 0);
+    vantir3::ForceSimdTarget(scalar);
+    const std::vector<double> want = TransformsOf(values);
+    vantir3::ForceSimdTarget(0);
+    EXPECT_GE(ForEachSimdTarget([&] {
+                  const std::vector<double> got = TransformsOf(values);
+                  ASSERT_EQ(got.size(), want.size());
+                  for (size_t i = 0; i < got.size(); ++i)
+                      ASSERT_EQ(std::memcmp(&got[i], &want[i], sizeof(double)), 0) << i << ": " << got[i] << " " << want[i];
+              }),
+              2);
 }
 
 testing::Matcher<const std::string&> Report(const std::string& text) {
