@@ -125,9 +125,9 @@ void CheckOutput(const std::string& path, const std::string& input) {
 
 // ---- running steps ------------------------------------------------------------
 
-// Runs the steps block by block. Each block goes to `sink` in trace order,
-// and first to `anyOrder` (when given) in the worker that made it, in any
-// order and from several threads at once.
+// Runs the steps block by block. Each block goes to `sink` (when given) in
+// trace order, and first to `anyOrder` (when given) in the worker that made
+// it, in any order and from several threads at once.
 void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings& run, bool wantRaw,
               const BlockSink& sink, const std::string& label, const BlockSink& anyOrder = nullptr);
 
@@ -185,10 +185,14 @@ void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings
     RunBlocks(a.traces, block, blockBytes, run.workers, [&]() -> BlockFn {
         std::shared_ptr<ICdpDataSource> source = in.MakeSource();
         auto pipeline = std::make_shared<Pipeline>(*source, steps, a);
-        return [source, pipeline, wantRaw, &anyOrder](Block& b) {
+        return [source, pipeline, wantRaw, &anyOrder, &sink](Block& b) {
             pipeline->Run(b.first, b.count, b.result.b, wantRaw ? &b.raw : nullptr);
             b.processed = TraceSamples(b.result.b, b.copy);
             if (anyOrder) anyOrder(b);
+            if (!sink) {  // the buffer goes back to this thread's next block at once
+                b.result = OwnedBuffer();
+                b.processed = nullptr;
+            }
         };
     }, sink, &progress);
 }
@@ -248,10 +252,14 @@ std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& 
         if (out.compare) panels.push_back(std::make_unique<Panel>("raw", axes, columns, rows));
         panels.push_back(std::make_unique<Panel>(steps.empty() ? "raw" : DescribeSteps(steps), axes, columns, rows));
     }
-    RunSteps(in, steps, run, out.compare && !out.picture.empty(), [&](const Block& b) {
-        if (out.compare && !panels.empty()) panels.front()->Add(b.raw.data(), b.count);
-        if (!panels.empty()) panels.back()->Add(b.processed, b.count);
-    }, BaseName(in.name), [&](const Block& b) {
+    BlockSink draw;  // without a picture the blocks need no trace order
+    if (!panels.empty()) {
+        draw = [&](const Block& b) {
+            if (out.compare) panels.front()->Add(b.raw.data(), b.count);
+            panels.back()->Add(b.processed, b.count);
+        };
+    }
+    RunSteps(in, steps, run, out.compare && !out.picture.empty(), draw, BaseName(in.name), [&](const Block& b) {
         // Each worker writes its own blocks at their place: no worker waits
         // for another's block to be written first.
         if (writer) writer->WriteScans16At(b.first, b.processed, b.count);

@@ -81,7 +81,7 @@ void RunBlocks(int64_t traces, int64_t blockTraces, int64_t blockBytes, int work
                     done.erase(nextConsume);
                     lock.unlock();
                     try {
-                        sink(ready);
+                        if (sink) sink(ready);
                     } catch (...) {
                         lock.lock();
                         consuming = false;

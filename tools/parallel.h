@@ -29,7 +29,8 @@ struct Block {
 using BlockFn = std::function<void(Block&)>;
 // Called once in each worker thread to make that worker's BlockFn.
 using WorkerFactory = std::function<BlockFn()>;
-// Receives blocks: a RunBlocks sink in trace order on one thread at a time.
+// Receives blocks: a RunBlocks sink (may be empty) in trace order on one
+// thread at a time.
 using BlockSink = std::function<void(const Block&)>;
 
 // A progress bar on standard error, drawn only when it is a terminal and the
