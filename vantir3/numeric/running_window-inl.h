@@ -61,6 +61,40 @@ HWY_INLINE hn::Vec<D32> PrefixOfLanes(D32 d, hn::Vec<D32> v) {
 #endif
 }
 
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+// AVX-512: the prefix sums p[1 ... 32] of the 32 samples x[0 ... 31] (of
+// |x| when absolute) plus carry, and the carry for the next samples, with
+// fewer lane crossings than two blocks of PrefixOfLanes: the samples at even
+// and odd places are summed in place (shifts and masks, or a multiply-add by
+// 1; no shuffles), their pair sums are scanned as sixteen lanes, and the two
+// interleaved results are stored.
+HWY_INLINE __m512i ScanSamplePairs(const int16_t* x, bool absolute, int32_t* p, __m512i carry) {
+    const hn::Full512<int32_t> d;
+    const hn::Full512<uint32_t> du;
+    const hn::Full512<int16_t> d16;
+    const auto v = hn::LoadU(d16, x);
+    hn::Vec<decltype(d)> odd, s;  // x[2j + 1] and x[2j] + x[2j + 1] (of |x| when absolute)
+    if (absolute) {
+        // |x| as unsigned 16-bit values (|-32768| is 0x8000), then split.
+        const auto a = hn::BitCast(du, hn::Abs(v));
+        odd = hn::BitCast(d, hn::ShiftRight<16>(a));
+        s = hn::Add(hn::BitCast(d, hn::And(a, hn::Set(du, 0xFFFFu))), odd);
+    } else {
+        odd = hn::ShiftRight<16>(hn::BitCast(d, v));
+        s.raw = _mm512_madd_epi16(v.raw, hn::Set(d16, int16_t{1}).raw);
+    }
+    // s[j] = the sum of the pairs 0 ... j, the prefix at 2j + 2.
+    s = PrefixOfLanes(d, s);
+    const __m512i atEven = _mm512_add_epi32(s.raw, carry);    // p[2j + 2]
+    const __m512i atOdd = _mm512_sub_epi32(atEven, odd.raw);  // p[2j + 1]
+    const __m512i first = _mm512_set_epi32(23, 7, 22, 6, 21, 5, 20, 4, 19, 3, 18, 2, 17, 1, 16, 0);
+    const __m512i second = _mm512_set_epi32(31, 15, 30, 14, 29, 13, 28, 12, 27, 11, 26, 10, 25, 9, 24, 8);
+    _mm512_storeu_si512(p, _mm512_permutex2var_epi32(atOdd, first, atEven));
+    _mm512_storeu_si512(p + 16, _mm512_permutex2var_epi32(atOdd, second, atEven));
+    return _mm512_add_epi32(carry, hn::TableLookupLanes(s, hn::IndicesFromVec(d, hn::Set(d, 15))).raw);
+}
+#endif
+
 // Fills the window's prefix array (RunningWindow::Prefix) for the trace x
 // (of |x| when absolute): the scan stores a block of sums at a time, each
 // block's own prefix plus the running total of the blocks before (added in
@@ -83,10 +117,14 @@ HWY_INLINE void ScanTrace(D32 d, const RunningWindow& window, const int16_t* x, 
         carry = hn::Add(carry, hn::TableLookupLanes(v, last));
     };
     int32_t k = 0;
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    for (; k + 2 * lanes <= n; k += 2 * lanes) carry.raw = ScanSamplePairs(x + k, absolute, p + 1 + k, carry.raw);
+#else
     for (; k + 2 * lanes <= n; k += 2 * lanes) {
         scan(x + k, k);
         scan(x + k + lanes, k + lanes);
     }
+#endif
     for (; k + lanes <= n; k += lanes) scan(x + k, k);
     if (k < n) {
         // Zeros after the last sample keep the total.

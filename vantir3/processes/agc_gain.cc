@@ -90,7 +90,7 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
     const auto gain = hn::Set(d64, maxGain);
     const auto half = hn::Set(d64, 0.5);
     const RunningWindow& window = kernel.Window();
-    ForEachWindowBlock(d, window, x, y, true, [=, &window](int32_t i0, const int16_t* xb, int16_t* yb) {
+    ForEachWindowBlock(d, window, x, y, true, [&](int32_t i0, const int16_t* xb, int16_t* yb) {
         const V s = WindowSums(d, window, i0);
         const V xi = hn::PromoteTo(d, hn::LoadU(d16, xb));
         const auto g = hn::Div(hn::LoadU(df, fullScale + i0), hn::ConvertTo(df, s));
