@@ -65,6 +65,17 @@ TEST(Envelope, WorkedExamples) {
         ASSERT_EQ(Toolbox::CdpEnvelope(out.b, ramp.b, stats, window), 0);
         EXPECT_EQ(SampleAt(out.b, 4, 0), 297);
     }
+    // A full-range step: at the step every difference is 65535, h = 63966.6
+    // and the envelope sqrt((32767^2 + h^2) / 2) = 50821 is limited to 32767,
+    // on every instruction set.
+    std::vector<int16_t> step(64, -32768);
+    std::fill(step.begin() + 32, step.end(), int16_t(32767));
+    Owned stepIn = Row(step), stepOut = Filled(64, 1, 1, 0);
+    ForEachSimdTarget([&] {
+        ASSERT_EQ(Toolbox::CdpEnvelope(stepOut.b, stepIn.b, stats, 10), 0);
+        for (int32_t i = 0; i < 64; ++i) ASSERT_EQ(SampleAt(stepOut.b, i, 0), Reference(step, i, 10)) << i;
+        EXPECT_EQ(SampleAt(stepOut.b, 32, 0), 32767);
+    });
     // Constant traces {c, envelope}: |c| / sqrt(2) rounded, and for -32768
     // the largest value without overflow.
     const int16_t constants[][2] = {{100, 71}, {0, 0}, {-100, 71}, {-32768, 23170}};
