@@ -118,8 +118,10 @@ HWY_INLINE hn::Vec<SampleTag<D>> FloorSaturate(D d, hn::Vec<D> lo, hn::Vec<D> hi
 // for y = 0.5 - 2^-54 (kept out), whose sum rounds up to 1: everywhere else
 // the rounding of 0.5 + y either is exact or stays within the same whole
 // number. Highway has no addition with a rounding direction, so elsewhere
-// v = 0.5 + y is added to 1.5 * 2^52, rounding to the nearest whole number r
-// in the low 32 bits (exact: |v| < 2^51), and r - 1 taken where r > v.
+// y is added to 1.5 * 2^52, which leaves its nearest whole number r (ties to
+// even) in the low 32 bits (exact: |y| < 2^51), and r + 1 is taken where
+// y - r (exact: r and y lie within a factor 2 of each other, or y = r = 0)
+// is 1/2, the ties that rounded down: floor(y + 0.5) either way.
 template <class D>
 HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) {
 #if defined(VANTIR3_AVX512_ROUNDING)
@@ -137,11 +139,9 @@ HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) 
     const auto half = hn::Set(d, 0.5);
     const auto grid = hn::Set(d, 0x1.8p52);
     const auto floorBits = [&](hn::Vec<D> y) {
-        const auto v = hn::Add(half, y);
-        const auto a = hn::Add(v, grid);
-        const auto bits = hn::BitCast(d64, a);
-        return hn::IfThenElse(hn::RebindMask(d64, hn::Lt(v, hn::Sub(a, grid))), hn::Sub(bits, hn::Set(d64, 1)),
-                              bits);
+        const auto a = hn::Add(y, grid);
+        const auto tie = hn::Eq(hn::Sub(y, hn::Sub(a, grid)), half);
+        return hn::Sub(hn::BitCast(d64, a), hn::BitCast(d64, hn::VecFromMask(d, tie)));
     };
     const auto both = hn::ConcatEven(d32, hn::BitCast(d32, floorBits(hi)), hn::BitCast(d32, floorBits(lo)));
     return hn::Max(hn::DemoteTo(d16, both), hn::Set(d16, -32767));
