@@ -7,7 +7,7 @@
 # over REPS rounds (default 3) of CPU time (on a machine shared with other
 # work, wall time counts the waits for a core). Names the processor first.
 #
-# Usage: [REPS=n] scripts/bench_report.sh [BENCH_PROGRAM]
+# Usage: [REPS=n] [CPU=k] scripts/bench_report.sh [BENCH_PROGRAM]  (runs on core CPU, default 0)
 #   (default build/bench/vantir3_bench, built with -DVANTIR3_BUILD_BENCH=ON)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -45,7 +45,7 @@ filter="^($(echo "$rows" | cut -d'|' -f2,3 | tr '|' '\n' | grep -v '^-$' | tr '\
 # load of a shared machine.
 for round in $(seq "${REPS:-3}"); do
   for target in AVX2 AVX3; do
-    "$program" --simd_target="$target" --benchmark_filter="$filter" \
+    taskset -c "${CPU:-0}" "$program" --simd_target="$target" --benchmark_filter="$filter" \
       --benchmark_out="$out/$target.$round.json" --benchmark_out_format=json >"$out/log" 2>&1 ||
       { cat "$out/log" >&2; exit 1; }
   done
