@@ -37,11 +37,10 @@ namespace {
 //   e = (0.5 - 2^-5) + x g, rounded to a float once (fused, or the product
 //   and the sum each where the instruction set has no fused form: below 2^15
 //   in size, 2^-9 each), within 2^-6.4 of T - 2^-5: k = floor(e) is floor(T)
-//   or one less. The remainder R = S + 65534 c x - 2 S k (exact
-//   modulo 2^32, and below 4 S < 2^31) tells which: R >= 2 S means one more;
-//   a remainder of 0 after that means a whole T. Where |T| >= 32770, k lies
-//   beyond the 16-bit range on the same side as T and saturates as the
-//   scalar result does.
+//   or one less. The remainder R = S + 65534 c x - 2 S k (exact modulo 2^32,
+//   and below 4 S < 2^31) tells which: R >= 2 S means one more; R = 0 or
+//   R = 2 S means a whole T. Where |T| >= 32770, k lies beyond the 16-bit
+//   range on the same side as T and saturates as the scalar result does.
 
 // The scalar formula for the lanes j of a block (at most a vector) whose
 // redo[j] is set; x, sums and counts hold the lanes' samples, window sums and
@@ -57,12 +56,16 @@ HWY_NOINLINE void RedoSamples(size_t lanes, const int32_t* redo, const int32_t* 
 }
 
 // floor(e) of floats below 2^31 in size, as 32-bit integers: AVX-512
-// converts with that rounding in one step, which Highway lacks.
+// converts with that rounding in one step, which Highway lacks; AVX2 floors
+// and converts without Highway's correction for values beyond 2^31.
 template <class D32>
 HWY_INLINE hn::Vec<D32> FloorToInt32(D32 d, hn::Vec<hn::RebindToFloat<D32>> e) {
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
     (void)d;
     return hn::Vec<D32>{_mm512_maskz_cvt_roundps_epi32(0xFFFF, e.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+#elif HWY_TARGET == HWY_AVX2
+    (void)d;
+    return hn::Vec<D32>{_mm256_cvttps_epi32(_mm256_floor_ps(e.raw))};
 #else
     return hn::ConvertTo(d, hn::Floor(e));
 #endif
@@ -96,13 +99,12 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
         const auto g = hn::Div(hn::LoadU(df, fullScale + i0), hn::ConvertTo(df, s));
         V k = FloorToInt32(d, hn::MulAdd(g, hn::ConvertTo(df, xi), offset));
         const V twoS = hn::Add(s, s);
-        V rem = hn::Sub(hn::Add(s, hn::Mul(hn::LoadU(d, twiceFullScale + i0), xi)), hn::Mul(k, twoS));
-        // One more where the remainder reaches 2 S.
-        const auto below = hn::Lt(rem, twoS);
-        k = hn::IfThenElse(below, k, hn::Add(k, one));
-        rem = hn::IfThenElse(below, rem, hn::Sub(rem, twoS));
+        const V rem = hn::Sub(hn::Add(s, hn::Mul(hn::LoadU(d, twiceFullScale + i0), xi)), hn::Mul(k, twoS));
+        // One more where the remainder reaches 2 S; T is whole where it is
+        // 0 or 2 S.
+        k = hn::IfThenElse(hn::Lt(rem, twoS), k, hn::Add(k, one));
         const auto capped = hn::Lt(s, hn::LoadU(d, uncappedFrom + i0));
-        const auto redo = hn::AndNot(capped, hn::Eq(rem, hn::Zero(d)));
+        const auto redo = hn::AndNot(capped, hn::Or(hn::Eq(rem, hn::Zero(d)), hn::Eq(rem, twoS)));
         if (HWY_LIKELY(hn::AllFalse(d, hn::Or(capped, redo)))) {
             hn::StoreU(hn::DemoteTo(d16, hn::Max(k, lowest)), d16, yb);
             return;
