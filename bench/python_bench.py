@@ -12,10 +12,11 @@ each call repeated in a row for --min-time per repetition, the calls in a
 random order. Two rows call the entry point without `out` (a new output each
 call, dropped before the next, as in a loop over profiles) against the C++
 call on a preallocated output. Prints the median time per call of each side
-and their ratio (Python / C++).
+over the rounds and the median over the rounds of their ratio (Python / C++)
+in each round.
 
     PYTHONPATH=build/python taskset -c 0 python3 bench/python_bench.py \\
-        --cxx build/bench/vantir3_bench [--rounds 5] [--repetitions 5]
+        --cxx build/bench/vantir3_bench [--rounds 9] [--repetitions 3]
 
 Times are the calling thread's processor time by default (--clock cpu), which
 other programs on a shared core do not inflate; --clock real takes elapsed
@@ -146,9 +147,9 @@ def cxx_times(binary, names, repetitions, min_time, clock):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--cxx", help="the vantir3_bench program (C++ side); without it only Python is timed")
-    parser.add_argument("--repetitions", type=int, default=5, help="repetitions of every call in a round, each side")
+    parser.add_argument("--repetitions", type=int, default=3, help="repetitions of every call in a round, each side")
     parser.add_argument("--min-time", type=float, default=0.1, help="seconds that one repetition of a call lasts")
-    parser.add_argument("--rounds", type=int, default=5,
+    parser.add_argument("--rounds", type=int, default=9,
                         help="the two sides alternate this many times; medians over the rounds")
     parser.add_argument("--clock", choices=sorted(CLOCKS), default="cpu",
                         help="cpu: the calling thread's processor time (default); real: elapsed time")
@@ -164,17 +165,20 @@ def main():
         if args.cxx:
             cxx_rounds.append(cxx_times(args.cxx, [n for _, n, _ in calls], args.repetitions, args.min_time,
                                         args.clock))
+    # The ratio is taken in each round, whose two sides ran back to back
+    # under the same load, and its median over the rounds printed.
     print("%-26s %-28s %10s %10s %7s  %s" % ("Python call", "C++ benchmark", "Python ms", "C++ ms", "ratio",
-                                             "ratio per round (min - max)"))
+                                             "(min - max over rounds)"))
     for label, name, _ in calls:
         py = statistics.median(r[label] for r in py_rounds)
         if not cxx_rounds:
             print("%-26s %-28s %10.3f" % (label, name, py * 1e3))
             continue
         cxx = statistics.median(r[name] for r in cxx_rounds)
-        per_round = [p[label] / c[name] for p, c in zip(py_rounds, cxx_rounds)]
-        print("%-26s %-28s %10.3f %10.3f %7.3f  %.3f - %.3f" % (label, name, py * 1e3, cxx * 1e3, py / cxx,
-                                                              min(per_round), max(per_round)))
+        ratios = [p[label] / c[name] for p, c in zip(py_rounds, cxx_rounds)]
+        print("%-26s %-28s %10.3f %10.3f %7.3f  (%.3f - %.3f)" % (label, name, py * 1e3, cxx * 1e3,
+                                                                statistics.median(ratios), min(ratios),
+                                                                max(ratios)))
     print("(%d x %d int16 profile, %.1f MB; %s time; medians of %d alternating rounds of %d repetitions of %g s)"
           % (TRACES, SAMPLES, data.nbytes / 1e6, args.clock, args.rounds, args.repetitions, args.min_time))
 
