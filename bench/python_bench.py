@@ -26,6 +26,7 @@ time, for a quiet machine. Compare medians.
 import argparse
 import json
 import math
+import os
 import random
 import statistics
 import subprocess
@@ -155,6 +156,7 @@ def main():
                         help="cpu: the calling thread's processor time (default); real: elapsed time")
     args = parser.parse_args()
 
+    load_before = os.getloadavg()[0]
     # The profile in the library's memory, as the C++ benchmarks' profile.
     data = vantir3.zeros((TRACES, SAMPLES))
     data[...] = profile()
@@ -179,8 +181,10 @@ def main():
         print("%-26s %-28s %10.3f %10.3f %7.3f  (%.3f - %.3f)" % (label, name, py * 1e3, cxx * 1e3,
                                                                 statistics.median(ratios), min(ratios),
                                                                 max(ratios)))
-    print("(%d x %d int16 profile, %.1f MB; %s time; medians of %d alternating rounds of %d repetitions of %g s)"
+    print("(%d x %d int16 profile, %.1f MB; %s time; medians of %d alternating rounds of %d repetitions of %g s;"
           % (TRACES, SAMPLES, data.nbytes / 1e6, args.clock, args.rounds, args.repetitions, args.min_time))
+    print(" run on CPUs %s; 1-minute load average %.1f before, %.1f after)"
+          % (sorted(os.sched_getaffinity(0)), load_before, os.getloadavg()[0]))
 
 
 if __name__ == "__main__":
