@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <type_traits>
 
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "vantir3/numeric/statistics_kernels.cc"
@@ -70,33 +71,47 @@ void Reduce(const int16_t* x, int64_t n, int16_t* lo, int16_t* hi, int64_t* sum)
     *sum = total;
 }
 
+// update(v, at) for the vectors of samples v = x[at ...] of d, from i on
+// while whole vectors remain (i advanced past them); four vectors are loaded
+// before any is handed on: a sample load issued after a store to an address
+// with the same offset in its 4 KiB page waits for that store, and the
+// per-index accumulators sit at such offsets of every other trace (forced
+// AVX2 here: 0.6 -> 2.0 of copy for per-sample minimum and maximum).
+template <class D, class Update>
+HWY_INLINE void ForEachVector(D d, const int16_t* x, int64_t n, int64_t& i, Update&& update) {
+    const int64_t lanes = static_cast<int64_t>(hn::Lanes(d));
+    for (; i + 4 * lanes <= n; i += 4 * lanes) {
+        const auto v0 = hn::LoadU(d, x + i), v1 = hn::LoadU(d, x + i + lanes);
+        const auto v2 = hn::LoadU(d, x + i + 2 * lanes), v3 = hn::LoadU(d, x + i + 3 * lanes);
+        update(v0, i);
+        update(v1, i + lanes);
+        update(v2, i + 2 * lanes);
+        update(v3, i + 3 * lanes);
+    }
+    for (; i + lanes <= n; i += lanes) update(hn::LoadU(d, x + i), i);
+}
+
 template <bool kMinMax, bool kSum>
 void ReduceIndexed(const int16_t* x, int64_t n, int16_t* lo, int16_t* hi, int64_t* sum) {
     int64_t i = 0;
 #if defined(VANTIR3_STATISTICS_VECTORS)
-    if (!kSum) {
-        const hn::ScalableTag<int16_t> d;
-        const int64_t lanes = static_cast<int64_t>(hn::Lanes(d));
-        for (; i + lanes <= n; i += lanes) {
-            const auto v = hn::LoadU(d, x + i);
-            hn::StoreU(hn::Min(hn::LoadU(d, lo + i), v), d, lo + i);
-            hn::StoreU(hn::Max(hn::LoadU(d, hi + i), v), d, hi + i);
+    // Without sums a whole vector of samples a step; with them as many
+    // samples as 64-bit sums fill a vector.
+    using D16 = hn::ScalableTag<int16_t>;
+    const hn::ScalableTag<int64_t> d64;
+    const hn::Rebind<int32_t, decltype(d64)> d32;
+    using DS = hn::Rebind<int16_t, decltype(d64)>;
+    const std::conditional_t<kSum, DS, D16> d;
+    ForEachVector(d, x, n, i, [&](hn::Vec<decltype(d)> v, int64_t at) {
+        if (kMinMax) {
+            hn::StoreU(hn::Min(hn::LoadU(d, lo + at), v), d, lo + at);
+            hn::StoreU(hn::Max(hn::LoadU(d, hi + at), v), d, hi + at);
         }
-    } else {
-        // As many samples as 64-bit sums fill a vector.
-        const hn::ScalableTag<int64_t> d64;
-        const hn::Rebind<int32_t, decltype(d64)> d32;
-        const hn::Rebind<int16_t, decltype(d64)> d;
-        const int64_t lanes = static_cast<int64_t>(hn::Lanes(d64));
-        for (; i + lanes <= n; i += lanes) {
-            const auto v = hn::LoadU(d, x + i);
-            if (kMinMax) {
-                hn::StoreU(hn::Min(hn::LoadU(d, lo + i), v), d, lo + i);
-                hn::StoreU(hn::Max(hn::LoadU(d, hi + i), v), d, hi + i);
-            }
-            hn::StoreU(hn::Add(hn::LoadU(d64, sum + i), hn::PromoteTo(d64, hn::PromoteTo(d32, v))), d64, sum + i);
+        if constexpr (kSum) {
+            const auto wide = hn::PromoteTo(d64, hn::PromoteTo(d32, v));
+            hn::StoreU(hn::Add(hn::LoadU(d64, sum + at), wide), d64, sum + at);
         }
-    }
+    });
 #endif
     for (; i < n; ++i) {
         if (kMinMax) {
