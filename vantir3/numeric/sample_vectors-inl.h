@@ -153,7 +153,7 @@ HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) 
 // (the values are in range) and narrow 32-bit lanes in one step, where
 // Highway's forms add a limit and a permutation.
 template <class D>
-HWY_INLINE hn::Vec<SampleTag<D>> TruncateToSamples(D d, hn::Vec<D> lo, hn::Vec<D> hi) {
+HWY_INLINE hn::Vec<SampleTag<D>> TruncateToSamples(D, hn::Vec<D> lo, hn::Vec<D> hi) {
 #if defined(VANTIR3_AVX512_ROUNDING)
     // (Zero-masked forms with every lane set, as in LoadWidenSamples.)
     const hn::Repartition<int32_t, D> d32;
