@@ -183,9 +183,7 @@ HWY_INLINE V16 StepBlock(D d, V16 p, V16 c, hn::Vec<D> f0, hn::Vec<D> f1) {
     const auto x0 = hn::PromoteTo(d, hn::LowerHalf(dh, diff));
     const auto x1 = hn::PromoteTo(d, hn::UpperHalf(dh, diff));
     if constexpr (kRule == DepthRule::kTruncate) {
-        const auto t0 = hn::DemoteTo(dh, hn::Mul(f0, x0));
-        const auto t1 = hn::DemoteTo(dh, hn::Mul(f1, x1));
-        return hn::DemoteTo(d16, hn::Add(wideP, hn::Combine(d32, t1, t0)));
+        return hn::DemoteTo(d16, hn::Add(wideP, TruncateWithin31Bits(d, hn::Mul(f0, x0), hn::Mul(f1, x1))));
     } else {
         const auto half = hn::Set(d, 0.5);
         return hn::Add(p, FloorSaturateWithin31Bits(d, hn::Add(half, hn::Mul(x0, f0)), hn::Add(half, hn::Mul(x1, f1))));

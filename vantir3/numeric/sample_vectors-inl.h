@@ -170,6 +170,24 @@ HWY_INLINE hn::Vec<SampleTag<D>> TruncateToSamples(D, hn::Vec<D> lo, hn::Vec<D> 
 #endif
 }
 
+// The whole parts (toward zero) of 2N doubles below 2^31 in magnitude (lo
+// the first N), as 32-bit integers: AVX-512 and AVX2 convert without the
+// limit that Highway's conversion adds.
+template <class D>
+HWY_INLINE hn::Vec<hn::Repartition<int32_t, D>> TruncateWithin31Bits(D, hn::Vec<D> lo, hn::Vec<D> hi) {
+    const hn::Repartition<int32_t, D> d32;
+    const hn::Half<decltype(d32)> dh;
+#if defined(VANTIR3_AVX512_ROUNDING)
+    const hn::Vec<decltype(dh)> a{_mm512_maskz_cvttpd_epi32(0xFF, lo.raw)}, b{_mm512_maskz_cvttpd_epi32(0xFF, hi.raw)};
+#elif HWY_TARGET == HWY_AVX2
+    const hn::Vec<decltype(dh)> a{_mm256_cvttpd_epi32(lo.raw)}, b{_mm256_cvttpd_epi32(hi.raw)};
+#else
+    const auto a = hn::DemoteTo(dh, lo);
+    const auto b = hn::DemoteTo(dh, hi);
+#endif
+    return hn::Combine(d32, b, a);
+}
+
 // Runs block(k, x, y) over the blocks of `step` samples (at most a vector
 // of 16-bit lanes) k = 0, step, ... of in[0 ... n - 1], out receiving the
 // results: x and y address the block's first sample. The last n mod step
