@@ -6,12 +6,17 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <limits>
+#include <random>
 #include <tuple>
 #include <vector>
 
+#include "tests/support/simd_targets.h"
 #include "tests/support/trace_checks.h"
 #include "vantir3/framework/toolbox.h"
+#include "vantir3/numeric/fft.h"
 
 namespace {
 
@@ -49,17 +54,91 @@ TEST(Migration, SectionsGiveTheirRecordedSamples) {
     // single trace (padded to two, at offset 0), and 1000 traces of 520
     // samples (the traces end in a partial block of the row transforms, a
     // few rows before the end of the padded grid).
+    // Every instruction set the remapping's kernels were built for.
     struct Case { int T, S; double start; int taper; int64_t sum, energy; int16_t middle; };
-    for (const Case c : {Case{37, 100, 0.0, 3, -7576, 213944768, 73}, Case{64, 64, 5.9, 3, 12027, 242274519, -50},
-                         Case{20, 33, 2.0, 1, -10131, 301130691, 1092}, Case{9, 50, 0.0, 4, -1290, 12469178, -36},
-                         Case{1, 256, 0.0, 3, 2389, 21619823, -58}, Case{1000, 520, 1.0, 3, -251611, 31152874039, 289}}) {
-        std::vector<int16_t> section = Noise(static_cast<size_t>(c.T) * c.S, c.T, 3000);
-        ASSERT_EQ(StoltMigrate(section.data(), c.T, c.S, c.start, 0.05, 200.0, 100.0, c.taper, true), 0);
-        int64_t sum = 0, energy = 0;
-        for (int16_t x : section) sum += x, energy += x * x;
-        EXPECT_EQ(std::make_tuple(sum, energy, section[(c.T / 2) * c.S + c.S / 2]),
-                  std::make_tuple(c.sum, c.energy, c.middle)) << c.T << " x " << c.S;
-    }
+    ForEachSimdTarget([] {
+        for (const Case c : {Case{37, 100, 0.0, 3, -7576, 213944768, 73}, Case{64, 64, 5.9, 3, 12027, 242274519, -50},
+                             Case{20, 33, 2.0, 1, -10131, 301130691, 1092}, Case{9, 50, 0.0, 4, -1290, 12469178, -36},
+                             Case{1, 256, 0.0, 3, 2389, 21619823, -58},
+                             Case{1000, 520, 1.0, 3, -251611, 31152874039, 289}}) {
+            std::vector<int16_t> section = Noise(static_cast<size_t>(c.T) * c.S, c.T, 3000);
+            ASSERT_EQ(StoltMigrate(section.data(), c.T, c.S, c.start, 0.05, 200.0, 100.0, c.taper, true), 0);
+            int64_t sum = 0, energy = 0;
+            for (int16_t x : section) sum += x, energy += x * x;
+            EXPECT_EQ(std::make_tuple(sum, energy, section[(c.T / 2) * c.S + c.S / 2]),
+                      std::make_tuple(c.sum, c.energy, c.middle)) << c.T << " x " << c.S;
+        }
+    });
+}
+
+// The migration's transforms leave out what is known or not wanted: values
+// taken as +0 are not read (NaN there changes nothing), values not wanted
+// are not written, and what is computed has the bits of the full passes.
+TEST(Migration, PrunedTransformsGiveTheFullTransformsBits) {
+    using numeric::ColumnPass;
+    using numeric::GridRows;
+    using numeric::RowValues;
+    const size_t rows = 64, length = 256, input = 40, keep = 20;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::mt19937 gen(5);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    std::vector<double> grid(rows * length);
+    for (double& x : grid) x = dist(gen);
+    auto same = [](const double* a, const double* b, size_t n) { return std::memcmp(a, b, n * sizeof(double)) == 0; };
+    struct Collect final : numeric::RowSink {
+        std::vector<double>* grid;
+        size_t length;
+        void Take(size_t row, size_t column, size_t count, const double* re, const double* im) override {
+            for (size_t p = 0; p < count; ++p) {
+                (*grid)[row * length + 2 * (column + p)] = re[p];
+                (*grid)[row * length + 2 * (column + p) + 1] = im[p];
+            }
+        }
+    };
+    ForEachSimdTarget([&] {
+        numeric::RealFft2D fft(rows, length);
+        // Rows whose values from `input` on are +0, forward; rows 10 ... 49 of
+        // the result, the others +0, forward along the columns.
+        std::vector<double> full = grid, pruned = grid;
+        for (size_t r = 0; r < rows; ++r) {
+            std::fill(full.begin() + r * length + 2 * input, full.begin() + (r + 1) * length, 0.0);
+            std::fill(pruned.begin() + r * length + 2 * input, pruned.begin() + (r + 1) * length, nan);
+        }
+        fft.RowTransforms(full.data(), 0, rows, 1);
+        fft.RowTransforms(pruned.data(), 0, rows, 1, RowValues{input});
+        ASSERT_TRUE(same(full.data(), pruned.data(), full.size()));
+        std::fill(full.begin(), full.begin() + 10 * length, 0.0);
+        std::fill(pruned.begin(), pruned.begin() + 10 * length, nan);
+        std::fill(full.begin() + 50 * length, full.end(), 0.0);
+        std::fill(pruned.begin() + 50 * length, pruned.end(), nan);
+        ColumnPass forward;
+        forward.input = GridRows{10, 40};
+        fft.ColumnTransforms(full.data(), 1);
+        fft.ColumnTransforms(pruned.data(), 1, forward);
+        ASSERT_TRUE(same(full.data(), pruned.data(), full.size()));
+        // Inverse: only values 0 ... keep - 1 of each row written back, then
+        // the columns 0 ... keep - 1 of rows 5 ... 54 to a sink.
+        const std::vector<double> before = pruned;
+        fft.RowTransforms(full.data(), 0, rows, -1);
+        fft.RowTransforms(pruned.data(), 0, rows, -1, RowValues{SIZE_MAX, keep});
+        for (size_t r = 0; r < rows; ++r) {
+            const size_t at = r * length, rest = at + 2 * keep;
+            ASSERT_TRUE(same(&full[at], &pruned[at], 2 * keep) && same(&before[rest], &pruned[rest], length - 2 * keep)) << r;
+        }
+        std::vector<double> taken(grid.size(), nan);
+        Collect sink;
+        sink.grid = &taken;
+        sink.length = length;
+        const std::vector<double> merged = pruned;
+        fft.ColumnTransforms(full.data(), -1);
+        fft.ColumnTransforms(pruned.data(), -1, ColumnPass{GridRows(), GridRows{5, 50}, keep, &sink});
+        ASSERT_TRUE(same(merged.data(), pruned.data(), merged.size()));
+        for (size_t r = 0; r < rows; ++r) {
+            const size_t at = r * length, n = r >= 5 && r < 55 ? 2 * keep : 0;
+            EXPECT_TRUE(same(&full[at], &taken[at], n)) << r;
+            EXPECT_TRUE(std::all_of(&taken[at + n], &taken[at + length], [](double x) { return std::isnan(x); })) << r;
+        }
+    });
 }
 
 // A point diffractor 60 samples deep below trace 64 (0.02 m spacing, 0.1 ns,

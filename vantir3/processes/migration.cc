@@ -69,6 +69,24 @@ double RowPositions(size_t rows, double kx2, double wx, double v, double twoDf, 
     return hn::GetLane(hn::MaxOfLanes(d, most));
 }
 
+// Pass 2 for the rows j < count of one wavenumber row whose positions lie
+// within the spectrum X (X(m) = (x[2m], x[2m+1])): (y[2j], y[2j+1]) =
+// scale[j] ((1 - f) X(b) + f X(b + 1)) with the bin and weights of
+// RowPositions, the real and imaginary parts side by side in one vector.
+void InterpolateRows(size_t count, const int32_t* bin, const double* f, const double* g,
+                     const double* scale, const double* x, double* y) {
+    const hn::CappedTag<double, 2> d;
+    const size_t lanes = hn::Lanes(d);
+    for (size_t j = 0; j < count; ++j) {
+        const double* b = x + 2 * static_cast<ptrdiff_t>(bin[j]);
+        const auto vg = hn::Set(d, g[j]), vf = hn::Set(d, f[j]), vs = hn::Set(d, scale[j]);
+        for (size_t c = 0; c < 2; c += lanes) {
+            const auto sum = hn::Add(hn::Mul(vg, hn::LoadU(d, b + c)), hn::Mul(vf, hn::LoadU(d, b + 2 + c)));
+            hn::StoreU(hn::Mul(vs, sum), d, y + 2 * j + c);
+        }
+    }
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace vantir3
 HWY_AFTER_NAMESPACE();
@@ -77,6 +95,7 @@ HWY_AFTER_NAMESPACE();
 namespace vantir3 {
 
 HWY_EXPORT(RowPositions);
+HWY_EXPORT(InterpolateRows);
 
 namespace {
 
@@ -349,11 +368,7 @@ void StoltMigrator::RemapRow(int64_t i) {
         im *= scale_[j];
     };
     const int64_t inside = insideEnd_ < half ? insideEnd_ : half;
-    for (int64_t j = 0; j < inside; ++j) {
-        const double* b = x + 2 * bins_[j];
-        y[2 * j] = scale_[j] * (g_[j] * b[0] + f_[j] * b[2]);
-        y[2 * j + 1] = scale_[j] * (g_[j] * b[1] + f_[j] * b[3]);
-    }
+    HWY_DYNAMIC_DISPATCH(InterpolateRows)(static_cast<size_t>(inside), bins_.get(), f_, g_, scale_, x, y);
     for (int64_t j = inside; j < half; ++j) {
         y[2 * j] = scale_[j] * 0.0;
         y[2 * j + 1] = scale_[j] * 0.0;
