@@ -419,23 +419,25 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
     // their own samples back), and a share of the last, partial block lane
     // by lane, so that nothing beyond the walk's traces is touched.
     const auto store = [&](const BlockLanes& run, ptrdiff_t column, hn::Vec<decltype(d16)> y, bool full) {
+        static constexpr uint64_t kNoLanes = 0;
         int16_t* dst = row + run.offset;
-        uint64_t bits = run.lanes;
+        const uint64_t* lanesOf = &run.lanes;
         if (!kInside) {
             const uint64_t place = static_cast<uint64_t>(r + run.shift);
             const bool inside = place < places;
             dst = out + static_cast<int64_t>(inside ? place : 0) * pw.outSample + column;
-            bits = inside ? bits : 0u;
+            lanesOf = inside ? lanesOf : &kNoLanes;
         }
         PrefetchForWrite(dst, writeAhead);
 #if defined(VANTIR3_DEPTH_MASKED_STORES)
         (void)full;
-        hn::BlendedStore(y, hn::LoadMaskBits(d16, reinterpret_cast<const uint8_t*>(&bits)), d16, dst);
+        hn::BlendedStore(y, hn::LoadMaskBits(d16, reinterpret_cast<const uint8_t*>(lanesOf)), d16, dst);
 #else
+        const uint64_t bits = *lanesOf;
         if (bits == allLanes) {
             hn::StoreU(y, d16, dst);
         } else if (bits != 0 && full) {
-            const auto m = hn::LoadMaskBits(d16, reinterpret_cast<const uint8_t*>(&bits));
+            const auto m = hn::LoadMaskBits(d16, reinterpret_cast<const uint8_t*>(lanesOf));
             hn::StoreU(hn::IfThenElse(m, y, hn::LoadU(d16, dst)), d16, dst);
         } else if (bits != 0) {
             HWY_ALIGN int16_t lanes16[hn::MaxLanes(d16)];

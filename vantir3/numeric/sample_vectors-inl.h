@@ -78,7 +78,8 @@ HWY_INLINE void LoadWidenSamples(D d, const int16_t* p, hn::Vec<D>& lo, hn::Vec<
 // FloorSaturate16 of 2N doubles that are finite and below 2^31 in magnitude
 // (lo the first N): floors converted exactly to 32-bit integers, narrowed
 // with saturation, -32768 raised to -32767.
-// AVX-512 converts rounding toward minus infinity in one instruction.
+// AVX-512 converts rounding toward minus infinity in one instruction, and
+// narrows with saturation in one.
 template <class D>
 HWY_INLINE hn::Vec<SampleTag<D>> FloorSaturateWithin31Bits(D, hn::Vec<D> lo, hn::Vec<D> hi) {
     const hn::Repartition<int32_t, D> d32;
@@ -87,11 +88,13 @@ HWY_INLINE hn::Vec<SampleTag<D>> FloorSaturateWithin31Bits(D, hn::Vec<D> lo, hn:
 #if defined(VANTIR3_AVX512_ROUNDING)
     const hn::Vec<decltype(dh)> a{_mm512_maskz_cvt_roundpd_epi32(0xFF, lo.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
     const hn::Vec<decltype(dh)> b{_mm512_maskz_cvt_roundpd_epi32(0xFF, hi.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+    const hn::Vec<SampleTag<D>> s{_mm512_maskz_cvtsepi32_epi16(0xFFFF, hn::Combine(d32, b, a).raw)};
 #else
     const auto a = hn::DemoteTo(dh, hn::Floor(lo));
     const auto b = hn::DemoteTo(dh, hn::Floor(hi));
+    const auto s = hn::DemoteTo(d16, hn::Combine(d32, b, a));
 #endif
-    return hn::Max(hn::DemoteTo(d16, hn::Combine(d32, b, a)), hn::Set(d16, -32767));
+    return hn::Max(s, hn::Set(d16, -32767));
 }
 
 // y limited to -32767 ... 32767, NaN giving -32767, as FloorSaturate16 does
