@@ -33,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <utility>
 
 #include "vantir3/numeric/nr_arrays.h"
 
@@ -232,6 +233,61 @@ void SplitRow(double* a, double* b, double* s, size_t n3, const double* tw, int 
     }
 }
 
+// Between the rows of the grid and a block buffer of row transforms, a tile
+// of `count` values (count even) of `rows` rows (rows a multiple of 4): with
+// kIn, value t of grid row q (real part at row[2t], row q at grid + q *
+// stride) to buf row at[t], column q (imaginary part `width` further);
+// without, back from buf row at[t] to the grid. Where the processor has
+// 4-double vectors, 4 rows and 2 values at a time through a 4 x 4
+// transpose; the values are only moved, not changed.
+template <bool kIn>
+void TransposeTile(double* grid, size_t stride, size_t rows, size_t count, const size_t* at, double* buf,
+                   size_t line, size_t width) {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX2
+    const hn::CappedTag<double, 4> d;
+    for (size_t q = 0; q < rows; q += 4) {
+        double* g = grid + q * stride;
+        for (size_t t = 0; t < count; t += 2) {
+            double* b0 = buf + at[t] * line + q;
+            double* b1 = buf + at[t + 1] * line + q;
+            double* from[4] = {b0, b0 + width, b1, b1 + width};
+            double* to[4] = {g + 2 * t, g + stride + 2 * t, g + 2 * stride + 2 * t, g + 3 * stride + 2 * t};
+            if (kIn) std::swap(from, to);
+            const auto r0 = hn::LoadU(d, from[0]), r1 = hn::LoadU(d, from[1]);
+            const auto r2 = hn::LoadU(d, from[2]), r3 = hn::LoadU(d, from[3]);
+            const auto t0 = hn::InterleaveLower(d, r0, r1), t1 = hn::InterleaveUpper(d, r0, r1);
+            const auto t2 = hn::InterleaveLower(d, r2, r3), t3 = hn::InterleaveUpper(d, r2, r3);
+            hn::StoreU(hn::ConcatLowerLower(d, t2, t0), d, to[0]);
+            hn::StoreU(hn::ConcatLowerLower(d, t3, t1), d, to[1]);
+            hn::StoreU(hn::ConcatUpperUpper(d, t2, t0), d, to[2]);
+            hn::StoreU(hn::ConcatUpperUpper(d, t3, t1), d, to[3]);
+        }
+    }
+#else
+    for (size_t q = 0; q < rows; ++q) {
+        double* g = grid + q * stride;
+        for (size_t t = 0; t < count; ++t) {
+            double* re = buf + at[t] * line + q;
+            if (kIn) {
+                re[0] = g[2 * t];
+                re[width] = g[2 * t + 1];
+            } else {
+                g[2 * t] = re[0];
+                g[2 * t + 1] = re[width];
+            }
+        }
+    }
+#endif
+}
+void TransposeTileIn(double* grid, size_t stride, size_t rows, size_t count, const size_t* at, double* buf,
+                     size_t line, size_t width) {
+    TransposeTile<true>(grid, stride, rows, count, at, buf, line, width);
+}
+void TransposeTileOut(double* grid, size_t stride, size_t rows, size_t count, const size_t* at, double* buf,
+                      size_t line, size_t width) {
+    TransposeTile<false>(grid, stride, rows, count, at, buf, line, width);
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace numeric
 HWY_AFTER_NAMESPACE();
@@ -241,6 +297,8 @@ namespace numeric {
 
 HWY_EXPORT(RunStages);
 HWY_EXPORT(SplitRow);
+HWY_EXPORT(TransposeTileIn);
+HWY_EXPORT(TransposeTileOut);
 
 namespace {
 
@@ -385,6 +443,10 @@ void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, si
         }
         if (!kOneColumn) {
             PrefetchTile<false>(first, n, inner, blk, k0, tile, cols * 2 * sizeof(double), lo, hi);
+        } else if (k0 >= lo && k0 + tile <= hi && blk.reps % 4 == 0 && tile % 2 == 0) {
+            HWY_DYNAMIC_DISPATCH(TransposeTileIn)(const_cast<double*>(first + 2 * k0), 2 * n, blk.reps, tile, rev,
+                                                  buf, line, blk.width);
+            continue;
         }
         for (size_t q = 0; q < blk.reps; ++q) {
             const double* src = first + 2 * (q * n + k0) * inner;
@@ -426,6 +488,12 @@ void CopyOut(double* out, size_t n, size_t inner, const Blocking& blk, size_t li
         }
         if (!kOneColumn) {
             PrefetchTile<true>(out, n, inner, blk, k0, tile, cols * 2 * sizeof(double), lo, hi);
+        } else if (k0 >= lo && k0 + tile <= hi && blk.reps % 4 == 0 && tile % 2 == 0) {
+            size_t at[kTile];
+            for (size_t t = 0; t < tile; ++t) at[t] = k0 + t;
+            HWY_DYNAMIC_DISPATCH(TransposeTileOut)(out + 2 * k0, 2 * n, blk.reps, tile, at,
+                                                   const_cast<double*>(buf), line, blk.width);
+            continue;
         }
         for (size_t q = 0; q < blk.reps; ++q) {
             double* dst = out + 2 * (q * n + k0) * inner;
