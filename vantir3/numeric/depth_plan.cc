@@ -440,8 +440,8 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
             const auto m = hn::LoadMaskBits(d16, reinterpret_cast<const uint8_t*>(lanesOf));
             hn::StoreU(hn::IfThenElse(m, y, hn::LoadU(d16, dst)), d16, dst);
         } else if (bits != 0) {
-            HWY_ALIGN int16_t lanes16[hn::MaxLanes(d16)];
-            hn::Store(y, d16, lanes16);
+            int16_t lanes16[HWY_MAX_BYTES / sizeof(int16_t)];
+            hn::StoreU(y, d16, lanes16);
             for (int32_t k = 0; k < width; ++k) {
                 if ((bits >> k & 1u) != 0) dst[k] = lanes16[k];
             }
