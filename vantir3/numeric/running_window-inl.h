@@ -139,12 +139,13 @@ HWY_INLINE void ScanTrace(D32 d, const RunningWindow& window, const int16_t* x, 
 }
 
 // The window sums of the samples i0 ... i0 + lanes - 1 (of |x| when the
-// scan took magnitudes) after ScanTrace, as 32-bit lanes: for every i0 below
-// the trace's n.
+// scan took magnitudes) after ScanTrace, as 32-bit lanes, for every i0 below
+// the trace's n: lower is window.Prefix() and upper lower + 2h + 1 (taken
+// once per trace, as the compiler may not keep the window's members in
+// registers across the blocks' stores).
 template <class D32>
-HWY_INLINE hn::Vec<D32> WindowSums(D32 d, const RunningWindow& window, int32_t i0) {
-    const int32_t* lower = window.Prefix() + i0;
-    return hn::Sub(hn::LoadU(d, lower + 2 * window.Half() + 1), hn::LoadU(d, lower));
+HWY_INLINE hn::Vec<D32> WindowSums(D32 d, const int32_t* lower, const int32_t* upper, int32_t i0) {
+    return hn::Sub(hn::LoadU(d, upper + i0), hn::LoadU(d, lower + i0));
 }
 
 // Runs block(i0, x, y) over the blocks of samples i0 = 0, lanes, ... of the

@@ -93,8 +93,10 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
     const auto gain = hn::Set(d64, maxGain);
     const auto half = hn::Set(d64, 0.5);
     const RunningWindow& window = kernel.Window();
+    const int32_t* lower = window.Prefix();
+    const int32_t* upper = lower + 2 * window.Half() + 1;
     ForEachWindowBlock(d, window, x, y, true, [&](int32_t i0, const int16_t* xb, int16_t* yb) {
-        const V s = WindowSums(d, window, i0);
+        const V s = WindowSums(d, lower, upper, i0);
         const V xi = hn::PromoteTo(d, hn::LoadU(d16, xb));
         const auto g = hn::Div(hn::LoadU(df, fullScale + i0), hn::ConvertTo(df, s));
         V k = FloorToInt32(d, hn::MulAdd(g, hn::ConvertTo(df, xi), offset));

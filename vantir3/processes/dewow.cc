@@ -33,8 +33,10 @@ void DewowBlocks(const RunningWindow& window, const int16_t* x, int16_t* y, int3
     const size_t half = hn::Lanes(d64);
     const double* inverse = window.TruncatingInverses();
     const int32_t n = window.Size();
-    ForEachWindowBlock(d, window, x, y, false, [=, &window](int32_t i0, const int16_t* xb, int16_t* yb) {
-        const auto s = WindowSums(d, window, i0);
+    const int32_t* lower = window.Prefix();
+    const int32_t* upper = lower + 2 * window.Half() + 1;
+    ForEachWindowBlock(d, window, x, y, false, [=](int32_t i0, const int16_t* xb, int16_t* yb) {
+        const auto s = WindowSums(d, lower, upper, i0);
         const auto lo = hn::Mul(hn::PromoteTo(d64, hn::LowerHalf(dh, s)), hn::LoadU(d64, inverse + i0));
         const auto hi = hn::Mul(hn::PromoteTo(d64, hn::UpperHalf(dh, s)), hn::LoadU(d64, inverse + i0 + half));
         const auto means = TruncateToSamples(d64, lo, hi);
