@@ -71,6 +71,34 @@ HWY_INLINE hn::Vec<D32> FloorToInt32(D32 d, hn::Vec<hn::RebindToFloat<D32>> e) {
 #endif
 }
 
+// k, plus one where the remainder rem reaches twoS: AVX-512 compares into a
+// mask and adds under it, where IfThenElse costs an addition and a blend.
+template <class D32, class V = hn::Vec<D32>>
+HWY_INLINE V IncrementWhereAtLeast(D32 d, V k, V rem, V twoS) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    (void)d;
+    return V{_mm512_mask_add_epi32(k.raw, _mm512_cmpge_epi32_mask(rem.raw, twoS.raw), k.raw, _mm512_set1_epi32(1))};
+#else
+    return hn::IfThenElse(hn::Lt(rem, twoS), k, hn::Add(k, hn::Set(d, 1)));
+#endif
+}
+
+// Stores the outputs k (32-bit lanes) to y as samples limited to -32767 ...
+// 32767: AVX-512 narrows with saturation in one instruction, where
+// DemoteTo packs and then permutes.
+template <class D32>
+HWY_INLINE void StoreOutputs(D32 d, hn::Vec<D32> k, int16_t* y) {
+    k = hn::Max(k, hn::Set(d, -32767));
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    // (The zero-masked form with every lane set: the plain one starts from an
+    // undefined vector, which GCC 12 reports as maybe uninitialised.)
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(y), _mm512_maskz_cvtsepi32_epi16(0xFFFF, k.raw));
+#else
+    const hn::Rebind<int16_t, D32> d16;
+    hn::StoreU(hn::DemoteTo(d16, k), d16, y);
+#endif
+}
+
 }  // namespace
 #endif
 
@@ -88,8 +116,6 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
     const int32_t* counts = kernel.Window().Counts();
     const double maxGain = kernel.MaxGain();
     const auto offset = hn::Set(df, 0.5f - 0x1p-5f);
-    const auto lowest = hn::Set(d, -32767);
-    const auto one = hn::Set(d, 1);
     const auto gain = hn::Set(d64, maxGain);
     const auto half = hn::Set(d64, 0.5);
     const RunningWindow& window = kernel.Window();
@@ -104,18 +130,19 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
         const V rem = hn::Sub(hn::Add(s, hn::Mul(hn::LoadU(d, twiceFullScale + i0), xi)), hn::Mul(k, twoS));
         // One more where the remainder reaches 2 S; T is whole where it is
         // 0 or 2 S.
-        k = hn::IfThenElse(hn::Lt(rem, twoS), k, hn::Add(k, one));
+        k = IncrementWhereAtLeast(d, k, rem, twoS);
         const auto capped = hn::Lt(s, hn::LoadU(d, uncappedFrom + i0));
-        const auto redo = hn::AndNot(capped, hn::Or(hn::Eq(rem, hn::Zero(d)), hn::Eq(rem, twoS)));
-        if (HWY_LIKELY(hn::AllFalse(d, hn::Or(capped, redo)))) {
-            hn::StoreU(hn::DemoteTo(d16, hn::Max(k, lowest)), d16, yb);
+        const auto whole = hn::Or(hn::Eq(rem, hn::Zero(d)), hn::Eq(rem, twoS));
+        if (HWY_LIKELY(hn::AllFalse(d, hn::Or(capped, whole)))) {
+            StoreOutputs(d, k, yb);
             return;
         }
+        const auto redo = hn::AndNot(capped, whole);
         // Capped lanes: floor(0.5 + maxGain x) in doubles, below 2^31 in size.
         const auto lo = hn::Add(half, hn::Mul(gain, hn::PromoteTo(d64, hn::LowerHalf(dh, xi))));
         const auto hi = hn::Add(half, hn::Mul(gain, hn::PromoteTo(d64, hn::UpperHalf(dh, xi))));
         k = hn::IfThenElse(capped, hn::Combine(d, hn::DemoteTo(dh, hn::Floor(hi)), hn::DemoteTo(dh, hn::Floor(lo))), k);
-        hn::StoreU(hn::DemoteTo(d16, hn::Max(k, lowest)), d16, yb);
+        StoreOutputs(d, k, yb);
         if (hn::AllFalse(d, redo)) return;
         constexpr size_t kMax = HWY_MAX_BYTES / sizeof(int32_t);
         int32_t redoLanes[kMax], xs[kMax], sums[kMax];
