@@ -403,7 +403,19 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
     const int32_t* start = pw.blockStart.data();
     const uint64_t places = static_cast<uint64_t>(pw.places);
     const int32_t fullBlocks = pw.traces / width;  // the last block may hold fewer traces
-    const auto lastLanes = hn::FirstN(d16, static_cast<size_t>(pw.traces - fullBlocks * width));
+    const int32_t rest = pw.traces - fullBlocks * width;
+    // The samples of the last, partial block: under a mask where masked
+    // loads are single instructions (elsewhere Highway's masked load reads
+    // the whole vector), otherwise through a zero-filled copy.
+    const auto loadRest = [&](const int16_t* src) {
+#if defined(VANTIR3_DEPTH_MASKED_STORES)
+        return hn::MaskedLoad(hn::FirstN(d16, static_cast<size_t>(rest)), d16, src);
+#else
+        int16_t part[HWY_MAX_BYTES / sizeof(int16_t)] = {};
+        std::copy(src, src + rest, part);
+        return hn::LoadU(d16, part);
+#endif
+    };
     // The input row a few steps ahead, fetched block by block.
     const int16_t* ahead = in + plan.cur[std::min(r + kReadAhead, rHi - 1)] * pw.inSample;
     const ptrdiff_t writeAhead = kWriteAhead * pw.outSample;
@@ -420,9 +432,13 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
     // by lane, so that nothing beyond the walk's traces is touched.
     const auto store = [&](const BlockLanes& run, ptrdiff_t column, hn::Vec<decltype(d16)> y, bool full) {
         static constexpr uint64_t kNoLanes = 0;
-        int16_t* dst = row + run.offset;
+        int16_t* dst;
         const uint64_t* lanesOf = &run.lanes;
-        if (!kInside) {
+        if (kInside) {
+            dst = row + run.offset;
+        } else {
+            // (A run far outside gets a place of row 0 and no lanes: its
+            // offset is not formed into an address.)
             const uint64_t place = static_cast<uint64_t>(r + run.shift);
             const bool inside = place < places;
             dst = out + static_cast<int64_t>(inside ? place : 0) * pw.outSample + column;
@@ -453,8 +469,8 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
         __builtin_prefetch(ahead + column, 0);
         const bool full = b < fullBlocks;
         const auto zero = hn::Zero(d16);
-        const auto pv = p == nullptr ? zero : full ? hn::LoadU(d16, p + column) : hn::MaskedLoad(lastLanes, d16, p + column);
-        const auto cv = full ? hn::LoadU(d16, c + column) : hn::MaskedLoad(lastLanes, d16, c + column);
+        const auto pv = p == nullptr ? zero : full ? hn::LoadU(d16, p + column) : loadRest(p + column);
+        const auto cv = full ? hn::LoadU(d16, c + column) : loadRest(c + column);
         const auto y = StepBlock<kRule>(d, pv, cv, f, f);
         // Every block has at least two entries (the second may have no
         // lanes), so the common blocks of one or two runs store without a
