@@ -34,13 +34,15 @@ namespace {
 // - floor(T) from one single-precision division: g = 32767 c / S, with c, S
 //   and the quotient each rounded to a float, is within 2^-22.4 of the exact
 //   ratio, so x g lies within 2^-7.4 of T - 0.5 where |T| < 32770, and
-//   e = (0.5 - 2^-5) + x g, rounded to a float once (fused, or the product
-//   and the sum each where the instruction set has no fused form: below 2^15
-//   in size, 2^-9 each), within 2^-6.4 of T - 2^-5: k = floor(e) is floor(T)
-//   or one less. The remainder R = S + 65534 c x - 2 S k (exact modulo 2^32,
-//   and below 4 S < 2^31) tells which: R >= 2 S means one more; R = 0 or
-//   R = 2 S means a whole T. Where |T| >= 32770, k lies beyond the 16-bit
-//   range on the same side as T and saturates as the scalar result does.
+//   e = (1.5 - 2^-5) + x g, rounded to a float once (fused, or the product
+//   and the sum each where the instruction set has no fused form: below 2^16
+//   in size, 2^-9 each), within 2^-6.4 of T + 1 - 2^-5: k = floor(e) is
+//   floor(T) or one more. The remainder R = S + 65534 c x - 2 S k (exact
+//   modulo 2^32, and at most 2 S < 2^30 in size) tells which: R < 0 means
+//   one less (its sign bit, added). As e stays below T + 1, a whole T gives
+//   k = T and R = 0, and R = 0 means a whole T. Where |T| >= 32770, k lies
+//   beyond the 16-bit range on the same side as T and saturates as the
+//   scalar result does.
 
 // The scalar formula for the lanes j of a block (at most a vector) whose
 // redo[j] is set; x, sums and counts hold the lanes' samples, window sums and
@@ -68,18 +70,6 @@ HWY_INLINE hn::Vec<D32> FloorToInt32(D32 d, hn::Vec<hn::RebindToFloat<D32>> e) {
     return hn::Vec<D32>{_mm256_cvttps_epi32(_mm256_floor_ps(e.raw))};
 #else
     return hn::ConvertTo(d, hn::Floor(e));
-#endif
-}
-
-// k, plus one where the remainder rem reaches twoS: AVX-512 compares into a
-// mask and adds under it, where IfThenElse costs an addition and a blend.
-template <class D32, class V = hn::Vec<D32>>
-HWY_INLINE V IncrementWhereAtLeast(D32 d, V k, V rem, V twoS) {
-#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-    (void)d;
-    return V{_mm512_mask_add_epi32(k.raw, _mm512_cmpge_epi32_mask(rem.raw, twoS.raw), k.raw, _mm512_set1_epi32(1))};
-#else
-    return hn::IfThenElse(hn::Lt(rem, twoS), k, hn::Add(k, hn::Set(d, 1)));
 #endif
 }
 
@@ -115,7 +105,7 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
     const int32_t* uncappedFrom = kernel.UncappedFrom();
     const int32_t* counts = kernel.Window().Counts();
     const double maxGain = kernel.MaxGain();
-    const auto offset = hn::Set(df, 0.5f - 0x1p-5f);
+    const auto offset = hn::Set(df, 1.5f - 0x1p-5f);
     const auto gain = hn::Set(d64, maxGain);
     const auto half = hn::Set(d64, 0.5);
     const RunningWindow& window = kernel.Window();
@@ -128,11 +118,11 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
         V k = FloorToInt32(d, hn::MulAdd(g, hn::ConvertTo(df, xi), offset));
         const V twoS = hn::Add(s, s);
         const V rem = hn::Sub(hn::Add(s, hn::Mul(hn::LoadU(d, twiceFullScale + i0), xi)), hn::Mul(k, twoS));
-        // One more where the remainder reaches 2 S; T is whole where it is
-        // 0 or 2 S.
-        k = IncrementWhereAtLeast(d, k, rem, twoS);
+        // One less where the remainder is negative (all ones in its sign
+        // bits); T is whole where it is 0.
+        k = hn::Add(k, hn::ShiftRight<31>(rem));
         const auto capped = hn::Lt(s, hn::LoadU(d, uncappedFrom + i0));
-        const auto whole = hn::Or(hn::Eq(rem, hn::Zero(d)), hn::Eq(rem, twoS));
+        const auto whole = hn::Eq(rem, hn::Zero(d));
         if (HWY_LIKELY(hn::AllFalse(d, hn::Or(capped, whole)))) {
             StoreOutputs(d, k, yb);
             return;
