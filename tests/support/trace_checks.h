@@ -37,14 +37,6 @@ inline void ExpectSameSamples(const MeboDataPtr& a, const MeboDataPtr& b) {
                 ASSERT_EQ(SampleAt(a, i0, i1, i2), SampleAt(b, i0, i1, i2)) << i0 << " " << i1 << " " << i2;
 }
 
-// Every instruction-set path of the vector kernels this processor can run.
-inline std::vector<vantir3::SimdPath> Paths() {
-    std::vector<vantir3::SimdPath> paths;
-    for (vantir3::SimdPath p : {vantir3::SimdPath::kScalar, vantir3::SimdPath::kAvx2, vantir3::SimdPath::kAvx512})
-        if (vantir3::ChooseSimdPath(p) == p) paths.push_back(p);
-    return paths;
-}
-
 // Fetches the whole result of p over source and expects the samples of
 // expect; the same source without acquisition parameters then gives -201.
 inline void ExpectProcessOutput(CCdpProcess& p, TestSource& source, const MeboDataPtr& expect) {

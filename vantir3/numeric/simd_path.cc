@@ -22,15 +22,6 @@ int64_t Supported() {
 }
 }  // namespace
 
-// One detection for every kernel: Highway's, which also sees what a test
-// or benchmark forced.
-SimdPath ChooseSimdPath(SimdPath wanted) {
-    const int64_t targets = Supported();
-    if (wanted >= SimdPath::kAvx512 && (targets & (HWY_AVX3 | HWY_AVX3_DL)) != 0) return SimdPath::kAvx512;
-    if (wanted >= SimdPath::kAvx2 && (targets & HWY_AVX2) != 0) return SimdPath::kAvx2;
-    return SimdPath::kScalar;
-}
-
 int64_t SimdTargets() { return Supported() & HWY_TARGETS; }
 
 void ForceSimdTarget(int64_t target) {

@@ -1,13 +1,13 @@
 // Pieces shared by the time-axis kernels (SEC2, AGC and DVL gains, dewow,
-// background subtraction): the vector level of the processor, per-call
-// contiguous working copies of strided traces, the capacity check of
-// auxiliary buffers, and the AVX-512 forms of the saturating difference (the
-// sample conversions that other kernels share too are in
-// numeric/sample_vectors.h, per-call scratch arrays in numeric/scratch.h, the
-// running window of dewow and AGC in numeric/running_window.h).
+// background subtraction): the saturating difference, per-call contiguous
+// working copies of strided traces and the capacity check of auxiliary
+// buffers (the per-target vector forms are in numeric/sample_vectors-inl.h,
+// per-call scratch arrays in numeric/scratch.h, the running window of dewow
+// and AGC in numeric/running_window.h).
 //
 // Every kernel has a scalar path, written as the algorithm is described, and
-// an AVX-512 path that gives exactly the same bits; a call picks the path once.
+// vector paths, one source compiled per instruction set, that give exactly
+// the same bits; the numeric layer's dispatch picks one per call.
 #ifndef VANTIR3_PROCESSES_TRACE_KERNELS_H_
 #define VANTIR3_PROCESSES_TRACE_KERNELS_H_
 
@@ -20,9 +20,7 @@
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/framework/buffer_walk.h"
 #include "vantir3/framework/status.h"
-#include "vantir3/numeric/sample_vectors.h"
 #include "vantir3/numeric/scratch.h"
-#include "vantir3/numeric/simd_path.h"
 
 // Signed 16-bit a - b with clamping: the wrapped difference, except that a
 // subtraction that wrapped downward gives -32767 (not -32768) and one that
@@ -70,32 +68,6 @@ inline void OnContiguousTrace(const TraceSpan& s, int16_t* inCopy, int16_t* outC
 // True when buf has storage and at least `count` 16-bit samples fit between
 // its cursor and the end of that storage.
 bool HoldsSamplesFromCursor(const MeboDataPtr& buf, int64_t count);
-
-#if defined(VANTIR3_HAVE_AVX512_PATH)
-namespace avx512 {
-
-// SubtractSaturated16 on sixteen lanes: the saturating difference, except
-// that a difference that saturated at -32768 (it wrapped downward) becomes
-// -32767; a true difference of -32768 stays.
-VANTIR3_TARGET_AVX512 inline __m256i SubtractSaturated16(__m256i a, __m256i b) {
-    const __m256i lowest = _mm256_set1_epi16(INT16_MIN);
-    const __m256i s = _mm256_subs_epi16(a, b);
-    const __mmask16 wrapped = _mm256_cmpeq_epi16_mask(s, lowest) &
-                              _mm256_cmpneq_epi16_mask(_mm256_sub_epi16(a, b), lowest);
-    return _mm256_mask_mov_epi16(s, wrapped, _mm256_set1_epi16(-32767));
-}
-
-// SubtractSaturated16 on 32 lanes.
-VANTIR3_TARGET_AVX512 inline __m512i SubtractSaturated16(__m512i a, __m512i b) {
-    const __m512i lowest = _mm512_set1_epi16(INT16_MIN);
-    const __m512i s = _mm512_subs_epi16(a, b);
-    const __mmask32 wrapped = _mm512_cmpeq_epi16_mask(s, lowest) &
-                              _mm512_cmpneq_epi16_mask(_mm512_sub_epi16(a, b), lowest);
-    return _mm512_mask_mov_epi16(s, wrapped, _mm512_set1_epi16(-32767));
-}
-
-}  // namespace avx512
-#endif
 
 }  // namespace vantir3
 
