@@ -46,33 +46,30 @@ using SampleTag = hn::Rebind<int16_t, hn::Repartition<int32_t, D>>;
 // conversion instruction (conversions are the kernels' slowest step): each
 // sample, sign-extended to 64 bits and added to the pattern of 1.5 * 2^52,
 // is the pattern of 1.5 * 2^52 + x, from which one exact subtraction leaves
-// x. AVX-512 sign-extends 16 to 64 bits in one step, which Highway lacks.
+// x. AVX-512 and AVX2 sign-extend 16 to 64 bits in one step as they load,
+// which Highway does in two.
 template <class D>
 HWY_INLINE void LoadWidenSamples(D d, const int16_t* p, hn::Vec<D>& lo, hn::Vec<D>& hi) {
-#if defined(VANTIR3_AVX512_ROUNDING)
     const hn::RebindToSigned<D> d64;
-    const auto bias = hn::Set(d64, 0x4338000000000000);
-    const auto offset = hn::Set(d, 0x1.8p52);
+    using V64 = hn::Vec<decltype(d64)>;
+#if defined(VANTIR3_AVX512_ROUNDING)
     // (The zero-masked forms with every lane set: the plain ones start from
     // an undefined vector, which GCC 12 reports as maybe uninitialised.)
-    const hn::Vec<decltype(d64)> a{
-        _mm512_maskz_cvtepi16_epi64(0xFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))};
-    const hn::Vec<decltype(d64)> b{
-        _mm512_maskz_cvtepi16_epi64(0xFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)))};
-    lo = hn::Sub(hn::BitCast(d, hn::Add(a, bias)), offset);
-    hi = hn::Sub(hn::BitCast(d, hn::Add(b, bias)), offset);
+    const V64 a{_mm512_maskz_cvtepi16_epi64(0xFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))};
+    const V64 b{_mm512_maskz_cvtepi16_epi64(0xFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)))};
+#elif HWY_TARGET == HWY_AVX2
+    const V64 a{_mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)))};
+    const V64 b{_mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 4)))};
 #else
-    const hn::RebindToSigned<D> d64;
     const hn::Rebind<int32_t, D> d32;
     const hn::Rebind<int16_t, D> d16;
-    const size_t lanes = hn::Lanes(d);
+    const V64 a = hn::PromoteTo(d64, hn::PromoteTo(d32, hn::LoadU(d16, p)));
+    const V64 b = hn::PromoteTo(d64, hn::PromoteTo(d32, hn::LoadU(d16, p + hn::Lanes(d))));
+#endif
     const auto bias = hn::Set(d64, 0x4338000000000000);
     const auto offset = hn::Set(d, 0x1.8p52);
-    const auto a = hn::PromoteTo(d64, hn::PromoteTo(d32, hn::LoadU(d16, p)));
-    const auto b = hn::PromoteTo(d64, hn::PromoteTo(d32, hn::LoadU(d16, p + lanes)));
     lo = hn::Sub(hn::BitCast(d, hn::Add(a, bias)), offset);
     hi = hn::Sub(hn::BitCast(d, hn::Add(b, bias)), offset);
-#endif
 }
 
 // FloorSaturate16 of 2N doubles that are finite and below 2^31 in magnitude
@@ -89,6 +86,13 @@ HWY_INLINE hn::Vec<SampleTag<D>> FloorSaturateWithin31Bits(D, hn::Vec<D> lo, hn:
     const hn::Vec<decltype(dh)> a{_mm512_maskz_cvt_roundpd_epi32(0xFF, lo.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
     const hn::Vec<decltype(dh)> b{_mm512_maskz_cvt_roundpd_epi32(0xFF, hi.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
     const hn::Vec<SampleTag<D>> s{_mm512_maskz_cvtsepi32_epi16(0xFFFF, hn::Combine(d32, b, a).raw)};
+#elif HWY_TARGET == HWY_AVX2
+    // The floors convert exactly without Highway's added limit, and one pack
+    // narrows both halves with saturation, in order.
+    (void)d32, (void)dh;
+    const __m128i a = _mm256_cvttpd_epi32(_mm256_round_pd(lo.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+    const __m128i b = _mm256_cvttpd_epi32(_mm256_round_pd(hi.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+    const hn::Vec<SampleTag<D>> s{_mm_packs_epi32(a, b)};
 #else
     const auto a = hn::DemoteTo(dh, hn::Floor(lo));
     const auto b = hn::DemoteTo(dh, hn::Floor(hi));
@@ -120,11 +124,8 @@ HWY_INLINE hn::Vec<SampleTag<D>> FloorSaturate(D d, hn::Vec<D> lo, hn::Vec<D> hi
 // floor(y + 0.5). That is the floor of the rounded sum 0.5 + y too, except
 // for y = 0.5 - 2^-54 (kept out), whose sum rounds up to 1: everywhere else
 // the rounding of 0.5 + y either is exact or stays within the same whole
-// number. Highway has no addition with a rounding direction, so elsewhere
-// y is added to 1.5 * 2^52, which leaves its nearest whole number r (ties to
-// even) in the low 32 bits (exact: |y| < 2^51), and r + 1 is taken where
-// y - r (exact: r and y lie within a factor 2 of each other, or y = r = 0)
-// is 1/2, the ties that rounded down: floor(y + 0.5) either way.
+// number. Elsewhere the sum is rounded as written and floored: the scalar
+// formula itself, within 2^30, so without its limits.
 template <class D>
 HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) {
 #if defined(VANTIR3_AVX512_ROUNDING)
@@ -136,18 +137,8 @@ HWY_INLINE hn::Vec<SampleTag<D>> RoundHalfUp(D d, hn::Vec<D> lo, hn::Vec<D> hi) 
     const auto twice = hn::ConcatEven(d32, hn::BitCast(d32, b), hn::BitCast(d32, a));
     return hn::Max(hn::DemoteTo(d16, hn::ShiftRight<1>(twice)), hn::Set(d16, -32767));
 #else
-    const hn::RebindToSigned<D> d64;
-    const hn::Repartition<int32_t, D> d32;
-    const SampleTag<D> d16;
     const auto half = hn::Set(d, 0.5);
-    const auto grid = hn::Set(d, 0x1.8p52);
-    const auto floorBits = [&](hn::Vec<D> y) {
-        const auto a = hn::Add(y, grid);
-        const auto tie = hn::Eq(hn::Sub(y, hn::Sub(a, grid)), half);
-        return hn::Sub(hn::BitCast(d64, a), hn::BitCast(d64, hn::VecFromMask(d, tie)));
-    };
-    const auto both = hn::ConcatEven(d32, hn::BitCast(d32, floorBits(hi)), hn::BitCast(d32, floorBits(lo)));
-    return hn::Max(hn::DemoteTo(d16, both), hn::Set(d16, -32767));
+    return FloorSaturateWithin31Bits(d, hn::Add(half, lo), hn::Add(half, hi));
 #endif
 }
 
