@@ -192,31 +192,40 @@ void SplitRow(double* a, double* b, double* s, size_t n3, const double* tw, int 
     }
     const size_t nk = n3 / 4 + 1;
     size_t k = 1;
-    // A vector of k at a time below the middle column (where the values of
-    // a row and of its mirror positions never overlap), the rest one by one;
-    // the same operations in the same order per value.
+    // Below the middle column (where the values of a row and of its mirror
+    // positions never overlap) a vector of complex values at a time, real and
+    // imaginary parts side by side as they lie in the row, so that only the
+    // mirror's values change places (whole complex values, in reverse); the
+    // rest one by one. The same operations in the same order per value: a
+    // difference x - y is the sum x + (-y) exactly, so the parts that
+    // subtract where the other part adds take their operand with its sign
+    // flipped (an exact exclusive or), and sums are exact in either order.
+#if HWY_TARGET != HWY_SCALAR
     {
         const hn::ScalableTag<double> d;
-        const size_t lanes = hn::Lanes(d);
-        const auto vc1 = hn::Set(d, c1), vc2 = hn::Set(d, c2), vmc2 = hn::Set(d, -c2);
-        for (; k + lanes <= n3 / 4; k += lanes) {
-            double* qlow = b + (n3 - 2 * (k + lanes - 1));
-            hn::Vec<decltype(d)> pr, pi, qr, qi, wr, wi;
-            hn::LoadInterleaved2(d, a + 2 * k, pr, pi);
-            hn::LoadInterleaved2(d, qlow, qr, qi);
-            qr = hn::Reverse(d, qr);
-            qi = hn::Reverse(d, qi);
-            hn::LoadInterleaved2(d, tw + 2 * k, wr, wi);
-            const auto h1r = Mul(vc1, Add(pr, qr));
-            const auto h1i = Mul(vc1, Sub(pi, qi));
-            const auto h2i = Mul(vc2, Sub(pr, qr));
-            const auto h2r = Mul(vmc2, Add(pi, qi));
-            hn::StoreInterleaved2(Sub(Add(h1r, Mul(wr, h2r)), Mul(wi, h2i)),
-                                  Add(Add(h1i, Mul(wr, h2i)), Mul(wi, h2r)), d, a + 2 * k);
-            hn::StoreInterleaved2(hn::Reverse(d, Add(Sub(h1r, Mul(wr, h2r)), Mul(wi, h2i))),
-                                  hn::Reverse(d, Add(Add(hn::Neg(h1i), Mul(wr, h2i)), Mul(wi, h2r))), d, qlow);
+        const size_t per = hn::Lanes(d) / 2;  // complex values per vector
+        {
+            const auto minus = hn::Set(d, -0.0);
+            const auto flipRe = hn::OddEven(hn::Zero(d), minus);  // real parts negated
+            const auto flipIm = hn::OddEven(minus, hn::Zero(d));  // imaginary parts negated
+            const auto vc1 = hn::Set(d, c1);
+            const auto vc2 = hn::OddEven(hn::Set(d, c2), hn::Set(d, -c2));  // (-c2, c2)
+            for (; k + per <= n3 / 4; k += per) {
+                double* qlow = b + (n3 - 2 * (k + per - 1));
+                const auto p = hn::LoadU(d, a + 2 * k);
+                const auto q = hn::ReverseBlocks(d, hn::LoadU(d, qlow));
+                const auto w = hn::LoadU(d, tw + 2 * k);
+                // (h1r, h1i) = c1 (pr + qr, pi - qi); (h2r, h2i) = (-c2 (pi + qi), c2 (pr - qr)).
+                const auto h1 = Mul(vc1, Add(p, hn::Xor(q, flipIm)));
+                const auto h2 = Mul(vc2, hn::Reverse2(d, Add(p, hn::Xor(q, flipRe))));
+                const auto t1 = Mul(hn::DupEven(w), h2);                 // (wr h2r, wr h2i)
+                const auto t2 = Mul(hn::DupOdd(w), hn::Reverse2(d, h2));  // (wi h2i, wi h2r)
+                hn::StoreU(Add(Add(h1, t1), hn::Xor(t2, flipRe)), d, a + 2 * k);
+                hn::StoreU(hn::ReverseBlocks(d, Add(Add(hn::Xor(h1, flipIm), hn::Xor(t1, flipRe)), t2)), d, qlow);
+            }
         }
     }
+#endif
     for (; k < nk; ++k) {
         double* p = a + 2 * k;
         double* q = b + (n3 - 2 * k);
