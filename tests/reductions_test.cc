@@ -145,14 +145,14 @@ MeboDataPtr MakeView(int32_t s, int32_t t, int32_t p, int order) {
 // and on every instruction set, those of the rule applied to each line alone
 // (a single line takes no vector kernel); places it leaves unwritten keep
 // theirs. The cases include groups and picks of 2, 3, 4, 8, 16 and 32
-// samples, lines that fill no whole block of lines, and lengths shorter than
-// a vector.
+// samples, segments of several 8-sample tiles, lines that fill no whole
+// block of lines, and lengths shorter than a vector.
 TEST(Reductions, EveryLayoutAndPathGivesTheSameSamples) {
     struct Case { int32_t ni, no; bool averageOnly; };
     const Case cases[] = {{1024, 256, false}, {21, 19, false}, {100, 7, false}, {50, 1, false}, {9, 8, false},
                           {1000, 333, false}, {17, 16, false}, {5, 9, true},   {10, 4, true},  {3, 3, true},
                           {1, 4, true},       {1024, 512, false}, {96, 32, false}, {1000, 125, true}, {97, 6, true},
-                          {96, 3, true}, {64, 4, false}, {48, 3, true}};
+                          {96, 3, true}, {64, 4, false}, {48, 3, true}, {1024, 64, false}, {200, 49, false}};
     const int32_t planes = 2;
     for (const Case& c : cases) {
         for (int kind = c.averageOnly ? kAverage : kMinMax; kind <= kAverageAcross; ++kind) {

@@ -428,6 +428,19 @@ public:
         st.hi = newHigh ? x : st.hi;
         st.low = (st.low | newLow) & ~newHigh;
     }
+    // A pair's samples in time order, the extreme updated last second.
+    static L Earlier(const State& st) { return st.low ? st.hi : st.lo; }
+    static L Later(const State& st) { return st.low ? st.lo : st.hi; }
+    // LargerMagnitude in every lane.
+    static L Single(const State& st) {
+        typedef typename LaneTraits<L>::LanesU LanesU;
+        // Magnitudes as unsigned 16-bit values, so that -32768 is 32768.
+        const LanesU ulo = reinterpret_cast<LanesU>(st.lo);
+        const LanesU uhi = reinterpret_cast<LanesU>(st.hi);
+        const LanesU absLo = st.lo < 0 ? LanesU{} - ulo : ulo;
+        const LanesU absHi = st.hi < 0 ? LanesU{} - uhi : uhi;
+        return absLo > absHi ? st.lo : st.hi;
+    }
     void Restart() {
         s_ = 0;
         o_ = 0;
@@ -436,24 +449,16 @@ public:
 
     template <int32_t W>
     void Emit(State* st, RowSink<L, W>& sink) {
-        typedef typename LaneTraits<L>::LanesU LanesU;
         constexpr int32_t kVectors = RowSink<L, W>::kVectors;
         L row[kVectors];
         if (t_.seg[s_].pair) {
-            for (int32_t v = 0; v < kVectors; ++v) row[v] = st[v].low ? st[v].hi : st[v].lo;
+            for (int32_t v = 0; v < kVectors; ++v) row[v] = Earlier(st[v]);
             sink.Put(o_, row);
-            for (int32_t v = 0; v < kVectors; ++v) row[v] = st[v].low ? st[v].lo : st[v].hi;
+            for (int32_t v = 0; v < kVectors; ++v) row[v] = Later(st[v]);
             sink.Put(o_ + 1, row);
             o_ += 2;
         } else {
-            for (int32_t v = 0; v < kVectors; ++v) {
-                // Magnitudes as unsigned 16-bit values, so that -32768 is 32768.
-                const LanesU ulo = reinterpret_cast<LanesU>(st[v].lo);
-                const LanesU uhi = reinterpret_cast<LanesU>(st[v].hi);
-                const LanesU absLo = st[v].lo < 0 ? LanesU{} - ulo : ulo;
-                const LanesU absHi = st[v].hi < 0 ? LanesU{} - uhi : uhi;
-                row[v] = absLo > absHi ? st[v].lo : st[v].hi;
-            }
+            for (int32_t v = 0; v < kVectors; ++v) row[v] = Single(st[v]);
             sink.Put(o_, row);
             o_ += 1;
         }
@@ -466,6 +471,70 @@ private:
     int32_t s_ = 0;
     int32_t o_ = 0;
 };
+
+// The min-max reduction of lines whose samples are contiguous in the input
+// and in the output (reductions along traces), a vector of lines at a time:
+// the rows of each 8 x 8 tile update one MinMaxRows state held in registers,
+// and the outputs collect in 8 staged rows that leave through one transpose.
+// Written apart from the row engine, whose per-kernel generality (arrays of
+// states, output layouts chosen per row) kept the states and tiles in memory
+// here. Returns the number of lines done; the line rule takes the rest.
+template <class L>
+int32_t MinMaxSampleLines(const ReductionLines& s, int32_t ni, const MinMaxTable& t) {
+    typedef MinMaxRows<L> Rows;
+    constexpr int32_t kLanes = LaneTraits<L>::kLanes;
+    constexpr int32_t kLineSamples = 32, kAhead = 2 * kLineSamples;
+    int32_t first = 0;
+    for (; first + kLanes <= s.lines; first += kLanes) {
+        const int16_t* in = s.in + first * s.inLine;
+        int16_t* out = s.out + first * s.outLine;
+        typename Rows::State st;
+        Rows::Begin(st);
+        L stage[kTile + 1];  // a pair may overfill the 8 rows by one
+        int32_t staged = 0, o0 = 0, seg = 0;
+        int32_t next = t.segments > 0 ? t.seg[0].end : 0;
+        const auto emit = [&] {
+            if (t.seg[seg].pair) {
+                stage[staged] = Rows::Earlier(st);
+                stage[staged + 1] = Rows::Later(st);
+                staged += 2;
+            } else {
+                stage[staged++] = Rows::Single(st);
+            }
+            Rows::Begin(st);
+            next = ++seg < t.segments ? t.seg[seg].end : 0;
+            if (staged >= kTile) {
+                ScatterTile(stage, kTile, out + o0, s.outLine);
+                o0 += kTile;
+                staged -= kTile;
+                stage[0] = stage[kTile];
+            }
+        };
+        for (int32_t i0 = 0; i0 < ni && next > 0; i0 += kTile) {
+            const int32_t rows = ni - i0 < kTile ? ni - i0 : kTile;
+            // The lines are far apart, and the processor's own prefetching
+            // falls behind on so many of them: at each new cache line of
+            // samples, each line's samples are asked for kAhead samples on.
+            if (i0 % kLineSamples == 0)
+                for (int32_t l = 0; l < kLanes; ++l) __builtin_prefetch(in + l * s.inLine + i0 + kAhead);
+            L tile[kTile];
+            GatherTile(in + i0, s.inLine, rows, tile);
+            if (rows == kTile && next - i0 >= kTile) {
+                // No output due before the tile's last row.
+                for (int32_t c = 0; c < kTile; ++c) Rows::Update(st, tile[c]);
+                if (next - i0 == kTile) emit();
+            } else {
+                for (int32_t c = 0; c < kTile; ++c) {
+                    if (c >= rows) break;
+                    Rows::Update(st, tile[c]);
+                    if (i0 + c + 1 == next) emit();
+                }
+            }
+        }
+        if (staged > 0) ScatterTile(stage, staged, out + o0, s.outLine);
+    }
+    return first;
+}
 
 // ---- Average reduction: rows -----------------------------------------------
 
@@ -678,12 +747,17 @@ int32_t StridedPicks(const ReductionLines& s, int32_t count, int32_t ni) {
 
 }  // namespace
 
-// The min-max reduction of a plane: the row engine over the lines it takes,
-// the line rule over the rest.
+// The min-max reduction of a plane: lines of contiguous samples in blocks,
+// others through the row engine, and the line rule over the rest.
 __attribute__((flatten)) void MinMaxPlane(const ReductionLines& s, int32_t ni, const MinMaxTable& t) {
+    const auto line = [&](const int16_t* in, int16_t* out) { MinMaxLine(in, s.inStep, out, s.outStep, ni, t); };
+    if (s.inStep == 1 && s.outStep == 1) {
+        const int32_t done = MinMaxSampleLines<Lanes>(s, ni, t);
+        for (int32_t l = done; l < s.lines; ++l) line(s.in + l * s.inLine, s.out + l * s.outLine);
+        return;
+    }
     MinMaxRows<Lanes> rows(t);
-    RunPlane<Lanes>(s, ni, rows, true,
-                    [&](const int16_t* in, int16_t* out) { MinMaxLine(in, s.inStep, out, s.outStep, ni, t); });
+    RunPlane<Lanes>(s, ni, rows, true, line);
 }
 
 // Decimation picks every `stride`-th sample (2 to 4) of contiguous lines;
