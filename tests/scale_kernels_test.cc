@@ -78,6 +78,39 @@ TEST(ScaleKernels, EveryInstructionSetGivesTheScalarBitsForEverySample) {
     });
 }
 
+// Factors G / 2^k take the integer path: its edges (|G| = 16383, k = 0 and
+// 14, the largest product 16383 * -32768 and the sums 2^k + 2G x next to
+// 2^31) give the scalar bits on every instruction set for every sample, and
+// the factors just beyond them are refused (they take the double path).
+TEST(ScaleKernels, DyadicFactorsTakeTheIntegerPathWithTheScalarBits) {
+    int32_t twiceG = 0, k = 0;
+    const struct {
+        double g;
+        int32_t twiceG, k;
+    } taken[] = {{2.5, 10, 1},           {-2.5, -10, 1},          {0.0, 0, 0},         {-0.0, 0, 0},
+                 {16383.0, 32766, 0},    {-16383.0, -32766, 0},   {0x1p-14, 2, 14},    {16383 * 0x1p-14, 32766, 14},
+                 {0x1p13, 16384, 0},     {-0.75, -6, 2},          {100.0, 200, 0},     {1.0, 2, 0}};
+    for (const auto& t : taken) {
+        ASSERT_TRUE(vantir3::DyadicFactor(t.g, twiceG, k)) << t.g;
+        EXPECT_EQ(twiceG, t.twiceG) << t.g;
+        EXPECT_EQ(k, t.k) << t.g;
+    }
+    for (double g : {16384.0, 0x1p-15, 16383.5, 0.1, 1.0 / 3.0, 16385 * 0x1p-14, 1e300, 0x1p-1060, HUGE_VAL,
+                     -HUGE_VAL, std::nan("")}) {
+        EXPECT_FALSE(vantir3::DyadicFactor(g, twiceG, k)) << g;
+    }
+    std::vector<int16_t> in(65536 + 9), want(in.size()), got(in.size());
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(static_cast<int>(i * 7 % 65536) - 32768);
+    const int32_t n = static_cast<int32_t>(in.size());
+    for (const auto& t : taken) {
+        vantir3::ScaleSamplesScalar(in.data(), want.data(), n, t.g, nullptr);
+        ForEachSimdTarget([&] {
+            vantir3::ScaleSamples(in.data(), got.data(), n, t.g);
+            ASSERT_EQ(got, want) << t.g;
+        });
+    }
+}
+
 // Products y = g * x placed exactly (x a power of two) on the edges of the
 // moderate rounding: halves, their neighbours (where 0.5 + y rounds across a
 // power of two), the saturation edges and the ends of the range (2^28), and

@@ -1,6 +1,7 @@
 #include "vantir3/numeric/scale_kernels.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "vantir3/framework/buffer_walk.h"
 
@@ -41,7 +42,31 @@ void ScaleBlocks(const int16_t* in, int16_t* out, int32_t n, double gain, const 
 #endif
 }
 
+// ScaleSamples for a factor G / 2^k (DyadicFactor): in 32-bit integers,
+// floor((2^k + 2G x) / 2^(k + 1)) by an arithmetic shift, narrowed with
+// saturation, -32768 raised to -32767.
+void DyadicBlocks(const int16_t* in, int16_t* out, int32_t n, int32_t twiceG, int32_t k) {
+#if VANTIR3_SAMPLE_VECTORS
+    const hn::ScalableTag<double> d;
+    const hn::Repartition<int32_t, decltype(d)> d32;
+    const SampleTag<decltype(d)> d16;
+    const auto factor = hn::Set(d32, twiceG);
+    const auto half = hn::Set(d32, int32_t{1} << k);
+    const auto lowest = hn::Set(d16, -32767);
+    ForEachSampleBlock(d, in, nullptr, out, 0, n, [&](const int16_t* x, const double*, int16_t* y) {
+        const auto t = hn::Add(hn::Mul(hn::PromoteTo(d32, hn::LoadU(d16, x)), factor), half);
+        hn::StoreU(hn::Max(hn::DemoteTo(d16, hn::ShiftRightSame(t, k + 1)), lowest), d16, y);
+    });
+#else
+    ScaleSamplesScalar(in, out, n, std::ldexp(0.5 * twiceG, -k), nullptr);
+#endif
+}
+
 }  // namespace
+
+void ScaleSamplesDyadic(const int16_t* in, int16_t* out, int32_t n, int32_t twiceG, int32_t k) {
+    DyadicBlocks(in, out, n, twiceG, k);
+}
 
 void ScaleSamplesVectors(const int16_t* in, int16_t* out, int32_t n, double gain, const double* gains,
                          bool moderate) {
@@ -62,6 +87,25 @@ HWY_AFTER_NAMESPACE();
 namespace vantir3 {
 
 HWY_EXPORT(ScaleSamplesVectors);
+HWY_EXPORT(ScaleSamplesDyadic);
+
+bool DyadicFactor(double g, int32_t& twiceG, int32_t& k) {
+    uint64_t bits;
+    std::memcpy(&bits, &g, sizeof bits);
+    const int32_t biased = static_cast<int32_t>(bits >> 52 & 0x7FF);
+    twiceG = 0, k = 0;
+    if (biased == 0 || biased == 0x7FF) return g == 0.0;  // subnormal, infinite, NaN: no
+    // |g| = m 2^e with m odd.
+    uint64_t m = (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
+    const int32_t zeros = __builtin_ctzll(m);
+    m >>= zeros;
+    const int32_t e = biased - 1075 + zeros;
+    if (m > 16383 || e < -14 || e > 13 || (e > 0 && (m << e) > 16383)) return false;
+    const int32_t whole = static_cast<int32_t>(e > 0 ? m << e : m);
+    twiceG = 2 * (bits >> 63 ? -whole : whole);
+    k = e < 0 ? -e : 0;
+    return true;
+}
 
 bool ModerateGains(const double* gains, int32_t count) {
     for (int32_t k = 0; k < count; ++k) {
@@ -80,6 +124,8 @@ void ScaleSamplesScalar(const int16_t* in, int16_t* out, int32_t n, double gain,
 }
 
 void ScaleSamples(const int16_t* in, int16_t* out, int32_t n, double gain) {
+    int32_t twiceG, k;
+    if (DyadicFactor(gain, twiceG, k)) return HWY_DYNAMIC_DISPATCH(ScaleSamplesDyadic)(in, out, n, twiceG, k);
     HWY_DYNAMIC_DISPATCH(ScaleSamplesVectors)(in, out, n, gain, nullptr, ModerateGain(gain));
 }
 

@@ -25,6 +25,14 @@ inline bool ModerateGain(double g) {
 // checked once and the answer passed to ScaleSamplesByTable for each trace.
 bool ModerateGains(const double* gains, int32_t count);
 
+// Whether g = G / 2^k with G whole, |G| <= 16383 and 0 <= k <= 14 (0 and
+// -0 included), giving 2G and k. Then every g x is (G x) / 2^k and 0.5 +
+// g x is (2^k + 2G x) / 2^(k + 1), both exact in double (below 2^30) and in
+// 32-bit integers, so the floor is an arithmetic shift: ScaleSamples takes
+// that integer path (common factors such as 2.5, 10 or 0.75 are of this
+// kind).
+bool DyadicFactor(double g, int32_t& twiceG, int32_t& k);
+
 // One factor for all samples. in and out may be the same array.
 void ScaleSamples(const int16_t* in, int16_t* out, int32_t n, double gain);
 // One factor per sample: gains[k] for sample k; `moderate` as ModerateGains
