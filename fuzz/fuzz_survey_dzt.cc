@@ -53,7 +53,9 @@ void Check(const SurveyFile& f) {
         FUZZ_REQUIRE(a.native.traceHeaders.size() ==
                      static_cast<size_t>(traces * 2 * vantir3::survey::SampleTypeBytes(a.sampleType)));
         f.ReadTraces(c, 0, traces, values.data());
-        f.ReadTraces16(c, 0, traces, s16.data());
+        std::vector<uint8_t> words(a.native.traceHeaders.size());
+        f.ReadTraces16(c, 0, traces, s16.data(), words.data());
+        FUZZ_REQUIRE(words == a.native.traceHeaders);
         for (int64_t k = 0; k < traces; ++k) {
             f.ReadTraces(c, k, 1, one.data());
             for (int64_t i = 0; i < samples; ++i) FUZZ_REQUIRE(one[i] == values[k * samples + i]);
@@ -71,8 +73,13 @@ void Check(const SurveyFile& f) {
     FUZZ_REQUIRE(l.samples == samples && l.channels == f.channelCount());
     FUZZ_REQUIRE(static_cast<int64_t>(w->FileHeader(traces).size()) == l.dataOffset);
     std::vector<uint8_t> record(static_cast<size_t>(l.recordBytes));
+    const int64_t wordBytes = f.TraceWordBytes();
     for (int64_t k = 0; k < traces; ++k) {
-        for (int32_t c = 0; c < l.channels; ++c) w->PatchSamples(k, c, record.data());
+        for (int32_t c = 0; c < l.channels; ++c) {
+            // The recorded words given with the samples, or taken from the record.
+            const uint8_t* recorded = f.acquisition(c).native.traceHeaders.data() + k * wordBytes;
+            w->PatchSamples(k, c, record.data(), k % 2 == 0 ? recorded : nullptr);
+        }
     }
     w->Companions(traces);
 }

@@ -188,6 +188,40 @@ TEST_F(Cli, ParallelRunsEqualOneWorker) {
     }
 }
 
+// The two leading words (scan counter, mark word) of every trace of a
+// one-channel 16-bit DZT file.
+std::string DztTraceWords(const std::string& bytes) {
+    auto u16 = [&](size_t at) {
+        return static_cast<size_t>(static_cast<unsigned char>(bytes[at]) | static_cast<unsigned char>(bytes[at + 1]) << 8);
+    };
+    if (bytes.size() < 1024) return "";
+    const size_t code = u16(2), record = 2 * u16(4), offset = code >= 1 && code < 1024 ? 1024 * code : 1024;
+    std::string words;
+    for (size_t at = offset; record > 4 && at + record <= bytes.size(); at += record) words += bytes.substr(at, 4);
+    return words;
+}
+
+TEST_F(Cli, ProcessedDztKeepsEveryTracesWords) {
+    // The workers take the words from their own reads of overlapping
+    // neighbourhoods (bgsub), in blocks that split the marked traces' runs.
+    const std::string in = Synth("s.DZT", 3);
+    const std::string words = DztTraceWords(ReadFile(in));
+    ASSERT_EQ(words.size(), 4u * 480);
+    int marks = 0;
+    for (size_t t = 0; t < 480; ++t) marks += words[4 * t + 2] != 0 || words[4 * t + 3] != 0;
+    ASSERT_GT(marks, 0);
+    std::string reference;
+    for (const std::string jobs : {"1", "3"}) {
+        const Result r = RunCli({"process", in, "-s", "bgsub:20", "-s", "dewow", "-o", Path("o.DZT"), "-j", jobs,
+                                 "--block-traces", "7"});
+        ASSERT_EQ(r.status, 0) << r.output;
+        const std::string bytes = ReadFile(Path("o.DZT"));
+        EXPECT_TRUE(DztTraceWords(bytes) == words) << "-j " << jobs;
+        if (reference.empty()) reference = bytes;
+        EXPECT_TRUE(bytes == reference) << "-j " << jobs;
+    }
+}
+
 TEST_F(Cli, BatchGoesOnPastABrokenFile) {
     const std::string a = Synth("a.DZT", 1), b = Synth("b.DZT", 2);
     WriteFile(Path("broken.DZT"), ReadFile(a).substr(0, 700));

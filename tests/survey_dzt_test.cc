@@ -467,6 +467,111 @@ TEST(SurveyDzt, TraceWordsReadByThreadsAsByOne) {
     }
 }
 
+// Opened with its trace words deferred, a DZT gives them with its reads
+// instead: the words the open would gather, the samples unchanged, a
+// rewrite through placed writes with them equal to one from the records of
+// the full open, and a file source keeps those of a range across requests.
+TEST(SurveyDzt, DeferredTraceWordsComeWithTheReads) {
+    const int64_t traces = 50;
+    const int32_t samples = 24;
+    for (const SampleType type : {SampleType::kU8, SampleType::kU16, SampleType::kI32}) {
+        for (const int32_t nc : {1, 2}) {
+            SCOPED_TRACE(std::string(SampleTypeName(type)) + " x" + std::to_string(nc));
+            TempDir dir;
+            const std::string path = dir.File("s.DZT");
+            std::vector<Acquisition> records(static_cast<size_t>(nc), Synthetic(traces, samples));
+            records[0].marks = {{0, 0x11}, {17, 0x64}, {49, 5}};
+            if (nc == 2) {
+                records[1].channel = 1;
+                records[1].marks = {{3, 7}};
+            }
+            std::vector<int16_t> written(static_cast<size_t>(traces * nc * samples));
+            for (size_t i = 0; i < written.size(); ++i) written[i] = static_cast<int16_t>((i * 7919) % 200 - 100);
+            WriteOptions options;
+            options.sampleTypeGiven = true;
+            options.sampleType = type;
+            {
+                // Each trace's scan counter and mark word from the records' marks.
+                std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, records, options);
+                w->WriteScans16(written.data(), traces);
+                w->Commit();
+            }
+            ReadOptions defer;
+            defer.deferTraceWords = true;
+            const std::unique_ptr<SurveyFile> full = SurveyFile::Open(path), deferred = SurveyFile::Open(path, defer);
+            const int64_t wb = deferred->TraceWordBytes();
+            ASSERT_EQ(wb, 2 * SampleTypeBytes(type));
+            // Every channel's samples and words, scan after scan, as read from the deferred open.
+            std::vector<int16_t> scans(static_cast<size_t>(traces * nc * samples));
+            std::vector<uint8_t> words(static_cast<size_t>(traces * nc * wb));
+            for (int32_t c = 0; c < nc; ++c) {
+                const Acquisition& f = full->acquisition(c);
+                const Acquisition& d = deferred->acquisition(c);
+                ExpectSameFacts(d, f);
+                EXPECT_TRUE(d.native.traceHeaders.empty());
+                EXPECT_TRUE(d.marks.empty());
+                EXPECT_EQ(d.native.traceHeaderBytes, wb);
+                ASSERT_EQ(f.marks.size(), records[static_cast<size_t>(c)].marks.size());
+                std::vector<int16_t> s(static_cast<size_t>(samples));
+                for (int64_t t = 0; t < traces; ++t) {
+                    uint8_t* w = words.data() + (t * nc + c) * wb;
+                    deferred->ReadTraces16(c, t, 1, s.data(), w);
+                    std::copy(s.begin(), s.end(), scans.begin() + (t * nc + c) * samples);
+                    EXPECT_TRUE(std::equal(w, w + wb, f.native.traceHeaders.begin() + t * wb)) << "trace " << t;
+                }
+                std::vector<int16_t> many(static_cast<size_t>(traces * samples));
+                std::vector<uint8_t> manyWords(static_cast<size_t>(traces * wb));
+                deferred->ReadTraces16(c, 0, traces, many.data(), manyWords.data());
+                EXPECT_EQ(manyWords, f.native.traceHeaders);
+                EXPECT_EQ(many, ChannelSamples16(*full, c));
+            }
+            const std::string eager = dir.File("eager.DZT"), placed = dir.File("placed.DZT"),
+                              wordless = dir.File("wordless.DZT");
+            {
+                std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(eager, full->acquisitions());
+                w->WriteScans16(scans.data(), traces);
+                w->Commit();
+            }
+            for (const bool withWords : {true, false}) {
+                std::unique_ptr<SurveyWriter> w =
+                    SurveyWriter::Create(withWords ? placed : wordless, deferred->acquisitions());
+                for (int64_t first = traces - 7; first > -7; first -= 7) {  // blocks from the last
+                    const int64_t begin = std::max<int64_t>(first, 0);
+                    w->WriteScans16At(begin, scans.data() + begin * nc * samples, first + 7 - begin,
+                                      withWords ? words.data() + begin * nc * wb : nullptr);
+                }
+                w->Commit();
+            }
+            EXPECT_EQ(ReadBytes(placed), ReadBytes(eager));
+            EXPECT_NE(ReadBytes(wordless), ReadBytes(eager));  // the recorded marks need the words
+
+            // A source keeps the words of traces 20..29, each once, over
+            // requests of whole traces and of part of each trace.
+            const int32_t c = nc - 1;
+            FileSource source(*deferred, c);
+            std::vector<uint8_t> kept(static_cast<size_t>(10 * wb), 0xEE);
+            source.CaptureTraceWords(20, 10, kept.data());
+            Mebo3DDataAxis region;
+            ASSERT_TRUE(source.GetAvailableRange(&region, 0));
+            MeboDataPtr out;
+            MeboDataPtrClear(&out);
+            region.dim[1].min = 15;
+            region.dim[1].max = 24;
+            ASSERT_EQ(source.GetDataCdp(out, &region, nullptr), 0);
+            EXPECT_EQ(source.CapturedTraces(), 5);
+            region.dim[0].min = 3;
+            region.dim[0].max = 10;
+            region.dim[1].min = 22;
+            region.dim[1].max = 40;
+            ASSERT_EQ(source.GetDataCdp(out, &region, nullptr), 0);
+            EXPECT_EQ(source.CapturedTraces(), 10);
+            MeboDataPtrRelease(&out);
+            const std::vector<uint8_t>& all = full->acquisition(c).native.traceHeaders;
+            EXPECT_EQ(kept, std::vector<uint8_t>(all.begin() + 20 * wb, all.begin() + 30 * wb));
+        }
+    }
+}
+
 TEST(SurveyDzt, WriterRefusesWhatTheFormatCannotHold) {
     TempDir dir;
     const std::string path = dir.File("x.DZT");
@@ -522,23 +627,29 @@ TEST(SurveyDzt, HostileFilesGiveErrorsNamingTheField) {
     SetU16(cases.back().bytes, 6, 12);
     cases.push_back({"shorter than one scan", std::vector<uint8_t>(good.begin(), good.begin() + 1024 + 31),
                      "traces"});
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = dir.File(std::string(c.name) + ".DZT");
-        WriteBytes(path, c.bytes);
-        try {
-            SurveyFile::Open(path);
-            ADD_FAILURE() << "opened";
-        } catch (const SurveyError& e) {
-            EXPECT_EQ(e.field(), c.field) << e.what();
+    // The same whether the trace words are gathered at open or deferred.
+    ReadOptions deferred;
+    deferred.deferTraceWords = true;
+    for (const ReadOptions& options : {ReadOptions(), deferred}) {
+        SCOPED_TRACE(options.deferTraceWords ? "words deferred" : "words at open");
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            const std::string path = dir.File(std::string(c.name) + ".DZT");
+            WriteBytes(path, c.bytes);
+            try {
+                SurveyFile::Open(path, options);
+                ADD_FAILURE() << "opened";
+            } catch (const SurveyError& e) {
+                EXPECT_EQ(e.field(), c.field) << e.what();
+            }
         }
+        // A partial last scan is dropped with a warning.
+        const std::string partial = dir.File("partial.DZT");
+        WriteBytes(partial, std::vector<uint8_t>(good.begin(), good.end() - 5));
+        const std::unique_ptr<SurveyFile> p = SurveyFile::Open(partial, options);
+        EXPECT_EQ(p->traceCount(), 3);
+        EXPECT_TRUE(HasWarning(p->acquisition(), "partial last scan"));
     }
-    // A partial last scan is dropped with a warning.
-    const std::string partial = dir.File("partial.DZT");
-    WriteBytes(partial, std::vector<uint8_t>(good.begin(), good.end() - 5));
-    const std::unique_ptr<SurveyFile> p = SurveyFile::Open(partial);
-    EXPECT_EQ(p->traceCount(), 3);
-    EXPECT_TRUE(HasWarning(p->acquisition(), "partial last scan"));
     // Another extension is refused unless the format is given.
     const std::string other = dir.File("renamed.bin");
     WriteBytes(other, good);

@@ -34,6 +34,9 @@ struct Input {
     std::unique_ptr<vs::SurveyFile> file;
     int32_t channel = 0;
     std::vector<int16_t> memory;  // the sample survey's traces
+    // Opened without the traces' leading words: the workers take them from
+    // their reads and hand them to the writer with the samples.
+    bool wordsDeferred = false;
 
     std::unique_ptr<ICdpDataSource> MakeSource() const {
         if (file) return std::make_unique<vs::FileSource>(*file, channel);
@@ -52,6 +55,7 @@ Input OpenInput(const std::string& path, const InputOptions& o) {
         throw vs::SurveyError(path, "channel", "channel " + std::to_string(o.channel) + " does not exist (the file has " +
                                                    std::to_string(in.file->channelCount()) + ", numbered from 0)");
     in.acquisition = in.file->acquisition(o.channel);
+    in.wordsDeferred = o.read.deferTraceWords && in.file->TraceWordBytes() > 0;
     if (in.file->traceCount() < 1) throw vs::SurveyError(path, "traces", "the file holds no traces");
     return in;
 }
@@ -185,8 +189,18 @@ void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings
     RunBlocks(a.traces, block, blockBytes, run.workers, [&]() -> BlockFn {
         std::shared_ptr<ICdpDataSource> source = in.MakeSource();
         auto pipeline = std::make_shared<Pipeline>(*source, steps, a);
-        return [source, pipeline, wantRaw, &anyOrder, &sink](Block& b) {
+        auto* file = in.wordsDeferred ? dynamic_cast<vs::FileSource*>(source.get()) : nullptr;
+        return [source, pipeline, file, &in, wantRaw, &anyOrder, &sink](Block& b) {
+            if (file != nullptr) {
+                b.words.resize(static_cast<size_t>(b.count * in.file->TraceWordBytes()));
+                file->CaptureTraceWords(b.first, b.count, b.words.data());
+            }
             pipeline->Run(b.first, b.count, b.result.b, wantRaw ? &b.raw : nullptr);
+            if (file != nullptr && file->CapturedTraces() != b.count) {
+                // The steps did not read every trace of the block: read its words.
+                std::vector<int16_t> traces(static_cast<size_t>(b.count * in.acquisition.samples));
+                in.file->ReadTraces16(in.channel, b.first, b.count, traces.data(), b.words.data());
+            }
             b.processed = TraceSamples(b.result.b, b.copy);
             if (anyOrder) anyOrder(b);
             if (!sink) {  // the buffer goes back to this thread's next block at once
@@ -262,7 +276,7 @@ std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& 
     RunSteps(in, steps, run, out.compare && !out.picture.empty(), draw, BaseName(in.name), [&](const Block& b) {
         // Each worker writes its own blocks at their place: no worker waits
         // for another's block to be written first.
-        if (writer) writer->WriteScans16At(b.first, b.processed, b.count);
+        if (writer) writer->WriteScans16At(b.first, b.processed, b.count, b.words.empty() ? nullptr : b.words.data());
     });
     std::string done;
     if (writer) {
@@ -412,6 +426,9 @@ int InfoCommand(const std::vector<std::string>& args, const InputOptions& input,
 
 int ProcessCommand(ProcessRequest r) {
     r.input.read.threads = r.run.workers;  // the workers' threads also open the file
+    // The workers read every trace: they take its words then, instead of the
+    // open reading the whole file for them first.
+    r.input.read.deferTraceWords = true;
     const std::vector<Step> steps = ParseSteps(r.steps);
     const std::vector<std::string> files = ExpandFiles(r.files);
     if (r.output.empty() && r.outputDir.empty() && r.picture.empty())

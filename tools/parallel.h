@@ -22,6 +22,7 @@ struct Block {
     OwnedBuffer result;                 // the steps' output
     std::vector<int16_t> copy;          // its samples when they do not lie trace after trace
     std::vector<int16_t> raw;           // the same traces unprocessed, when asked for
+    std::vector<uint8_t> words;         // their recorded leading words, when the input's were deferred
 };
 
 // Fills block.result and block.processed (and block.raw) for block.first,

@@ -234,10 +234,7 @@ void ReadTraceWords(const InputFile& file, const TraceLayout& l, int64_t scans, 
     const int64_t scanBytes = l.recordBytes * l.channels;
     const bool wholeScans = scanBytes <= kChunkBytes;
     const int64_t perRead = wholeScans ? kChunkBytes / scanBytes : 1;
-    for (Acquisition& a : channels) {
-        a.native.traceHeaderBytes = static_cast<int32_t>(wordBytes);
-        a.native.traceHeaders.resize(static_cast<size_t>(scans * wordBytes));
-    }
+    for (Acquisition& a : channels) a.native.traceHeaders.resize(static_cast<size_t>(scans * wordBytes));
     // Scans [begin, end): the words into place, the marks into marks[channel].
     auto readRun = [&](int64_t begin, int64_t end, std::vector<std::vector<Mark>>& marks) {
         // Filled by the reads: no zeroing first.
@@ -426,6 +423,7 @@ Parsed ParseDzt(const InputFile& file, const ReadOptions& options) {
             }
         }
         a.native.format = Format::kDzt;
+        a.native.traceHeaderBytes = 2 * SampleTypeBytes(l.type);  // the scan counter and mark word
         if (c == 0) {
             // File-wide bytes, kept once: a copy per channel would multiply
             // the header (up to 1 MiB) and the DZX text by the channel count.
@@ -434,7 +432,8 @@ Parsed ParseDzt(const InputFile& file, const ReadOptions& options) {
         }
         p.channels.push_back(std::move(a));
     }
-    ReadTraceWords(file, l, scans, options.threads, p.channels);
+    // Deferred, the caller takes the words from its own reads of every trace.
+    if (!options.deferTraceWords) ReadTraceWords(file, l, scans, options.threads, p.channels);
     return p;
 }
 
@@ -450,9 +449,9 @@ public:
         if (!ReuseHeader(channels)) BuildHeader(channels);
         const int64_t wordBytes = 2 * SampleTypeBytes(type);
         for (const Acquisition& a : channels) {
-            words_.push_back(a.native.format == Format::kDzt && a.native.traceHeaderBytes == wordBytes
-                                 ? a.native.traceHeaders
-                                 : std::vector<uint8_t>());
+            const bool fits = RecordedWordBytes(a) == wordBytes;
+            recordedFits_.push_back(fits);
+            words_.push_back(fits ? a.native.traceHeaders : std::vector<uint8_t>());
             marks_.push_back(a.marks);
             std::stable_sort(marks_.back().begin(), marks_.back().end(),
                              [](const Mark& x, const Mark& y) { return x.trace < y.trace; });
@@ -473,9 +472,14 @@ public:
     std::vector<uint8_t> FileHeader(int64_t) override { return header_; }
 
     // The scan counter and mark word that 16-bit samples cannot carry: the
-    // recorded ones when there are, else the scan number and the trace's mark.
-    void PatchSamples(int64_t scan, int32_t channel, uint8_t* samples) const override {
+    // recorded ones when there are (given with the samples, or in the
+    // record), else the scan number and the trace's mark.
+    void PatchSamples(int64_t scan, int32_t channel, uint8_t* samples, const uint8_t* recorded) const override {
         const int bytes = SampleTypeBytes(type_);
+        if (recorded != nullptr && recordedFits_[static_cast<size_t>(channel)]) {
+            std::memcpy(samples, recorded, static_cast<size_t>(2 * bytes));
+            return;
+        }
         const std::vector<uint8_t>& words = words_[static_cast<size_t>(channel)];
         if ((scan + 1) * 2 * bytes <= static_cast<int64_t>(words.size())) {
             std::memcpy(samples, words.data() + scan * 2 * bytes, static_cast<size_t>(2 * bytes));
@@ -600,6 +604,7 @@ private:
     std::string dzx_;
     std::vector<Coordinate> coordinates_;
     std::vector<uint8_t> header_;
+    std::vector<bool> recordedFits_;           // per channel: its recorded words are of this file's size
     std::vector<std::vector<uint8_t>> words_;  // per channel: the recorded words of every trace
     std::vector<std::vector<Mark>> marks_;     // per channel, by trace
 };

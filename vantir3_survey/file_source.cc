@@ -59,14 +59,14 @@ int FileSource::GetDataCdp(MeboDataPtr& out, const Mebo3DDataAxis* region, const
     try {
         if (width == samples) {
             // Whole traces: read straight into the output.
-            file_.ReadTraces16(channel_, first, count, dst);
+            Read(first, count, dst);
         } else {
             // Part of each trace: whole traces through a bounded scratch.
             const int64_t perRead = std::max<int64_t>(1, (4 << 20) / (2 * samples));
             std::vector<int16_t> scratch(static_cast<size_t>(std::min(perRead, count) * samples));
             for (int64_t k = 0; k < count; k += perRead) {
                 const int64_t n = std::min(perRead, count - k);
-                file_.ReadTraces16(channel_, first + k, n, scratch.data());
+                Read(first + k, n, scratch.data());
                 for (int64_t j = 0; j < n; ++j) {
                     std::memcpy(dst + (k + j) * width, scratch.data() + j * samples + d[0].min,
                                 static_cast<size_t>(2 * width));
@@ -79,6 +79,34 @@ int FileSource::GetDataCdp(MeboDataPtr& out, const Mebo3DDataAxis* region, const
         return -1;
     }
     return 0;
+}
+
+void FileSource::CaptureTraceWords(int64_t first, int64_t count, uint8_t* words) {
+    captureFirst_ = first;
+    captureCount_ = count > 0 && words != nullptr ? count : 0;
+    captureWords_ = words;
+    captureDone_.assign(static_cast<size_t>(captureCount_), 0);
+    captured_ = 0;
+}
+
+void FileSource::Read(int64_t first, int64_t count, int16_t* out) const {
+    const int64_t begin = std::max(first, captureFirst_), end = std::min(first + count, captureFirst_ + captureCount_);
+    if (begin >= end) {
+        file_.ReadTraces16(channel_, first, count, out);
+        return;
+    }
+    const int64_t wordBytes = file_.TraceWordBytes();
+    readWords_.resize(static_cast<size_t>(count * wordBytes));
+    file_.ReadTraces16(channel_, first, count, out, readWords_.data());
+    if (wordBytes > 0) {
+        std::memcpy(captureWords_ + (begin - captureFirst_) * wordBytes, readWords_.data() + (begin - first) * wordBytes,
+                    static_cast<size_t>((end - begin) * wordBytes));
+    }
+    for (int64_t t = begin; t < end; ++t) {
+        uint8_t& done = captureDone_[static_cast<size_t>(t - captureFirst_)];
+        captured_ += 1 - done;
+        done = 1;
+    }
 }
 
 bool FileSource::SourceChanged(const void*) const { return false; }

@@ -109,8 +109,12 @@ public:
     // threads at once (for different scans): it changes nothing.
     virtual void TraceHeader(int64_t scan, int32_t channel, uint8_t* out) const { (void)scan; (void)channel; (void)out; }
     // A last change to one trace's encoded samples (DZT's non-radar words);
-    // called from several threads at once as TraceHeader is.
-    virtual void PatchSamples(int64_t scan, int32_t channel, uint8_t* samples) const { (void)scan; (void)channel; (void)samples; }
+    // recorded: the trace's leading words as its input recorded them
+    // (RecordedWordBytes of its record), or null. Called from several
+    // threads at once as TraceHeader is.
+    virtual void PatchSamples(int64_t scan, int32_t channel, uint8_t* samples, const uint8_t* recorded) const {
+        (void)scan; (void)channel; (void)samples; (void)recorded;
+    }
     // Companion files: extension (".HD") and contents, given the number of scans.
     struct Companion {
         std::string extension;
@@ -118,6 +122,12 @@ public:
     };
     virtual std::vector<Companion> Companions(int64_t scans) { (void)scans; return {}; }
 };
+
+// Bytes of recorded leading words per trace of a record's input (a DZT's
+// scan counter and mark word; 0 for other formats).
+inline int64_t RecordedWordBytes(const Acquisition& a) {
+    return a.native.format == Format::kDzt ? a.native.traceHeaderBytes : 0;
+}
 
 // The output type a format writes for an input type, and whether the
 // format can hold `type` at all.

@@ -158,6 +158,13 @@ struct ReadOptions {
     // Threads that may read a large file at once while it is opened (a DZT's
     // trace words are gathered from every trace).
     int threads = 1;
+    // DZT: leave the two leading words of every trace ungathered at open,
+    // which spares a read of the whole file. For a caller that reads every
+    // trace anyway and takes the words from its reads (ReadTraces16 with
+    // words, FileSource::CaptureTraceWords) to the writer (WriteScans16At
+    // with words). Each channel's native.traceHeaders and marks stay empty;
+    // native.traceHeaderBytes still gives the words' size per trace.
+    bool deferTraceWords = false;
 };
 
 class VANTIR3_SURVEY_API SurveyError : public std::runtime_error {
@@ -213,6 +220,13 @@ public:
     // through the channel's scale, trace after trace (count * samples values).
     // Leading non-radar words (DZT) are replaced by the first radar sample.
     virtual void ReadTraces16(int32_t channel, int64_t first, int64_t count, int16_t* out) const;
+    // The same, and when words is not null each trace's leading non-radar
+    // words as recorded into it: TraceWordBytes() bytes per trace, trace
+    // after trace (a DZT's scan counter and mark word, as an open without
+    // deferTraceWords keeps them in native.traceHeaders).
+    void ReadTraces16(int32_t channel, int64_t first, int64_t count, int16_t* out, uint8_t* words) const;
+    // Bytes of leading non-radar words per trace (0 when there are none).
+    int64_t TraceWordBytes() const;
     // The same traces as the values stored in the file (exact), the
     // non-radar words included as recorded.
     virtual void ReadTraces(int32_t channel, int64_t first, int64_t count, double* out) const;
@@ -270,6 +284,12 @@ public:
     // may be written in any order and from several threads at once, each
     // scan once; a scan written twice or beyond the declared count throws.
     virtual void WriteScans16At(int64_t first, const int16_t* samples, int64_t count) = 0;
+    // The same with the scans' recorded leading words (each channel's, scan
+    // after scan, as SurveyFile::ReadTraces16 gives them), which a DZT output
+    // of the records' word size writes instead of the records' own
+    // native.traceHeaders (empty when opened with deferTraceWords). Other
+    // outputs have no such words and ignore them.
+    virtual void WriteScans16At(int64_t first, const int16_t* samples, int64_t count, const uint8_t* words) = 0;
     // Checks that every declared trace was written, finishes the headers and
     // companions and renames them into place.
     virtual void Commit() = 0;
@@ -310,12 +330,32 @@ public:
     // exceptions); its message stays here for the host to report.
     const std::string& lastError() const { return lastError_; }
 
+    // From now on, the recorded leading words (file().TraceWordBytes() per
+    // trace) of the traces of [first, first + count) that requests read go
+    // to words, from trace `first` on; count 0 stops it. For a host that
+    // runs a chain over a range of traces and then writes them with their
+    // words (a file opened with ReadOptions::deferTraceWords).
+    void CaptureTraceWords(int64_t first, int64_t count, uint8_t* words);
+    // The traces of the range given to CaptureTraceWords whose words have
+    // been read since.
+    int64_t CapturedTraces() const { return captured_; }
+
 private:
+    // Reads whole traces, keeping their words where CaptureTraceWords asks.
+    void Read(int64_t first, int64_t count, int16_t* out) const;
+
     const SurveyFile& file_;
     int32_t channel_;
     SEGprParam gpr_;
     Mebo3DDataAxis range_;
     mutable std::string lastError_;
+    // CaptureTraceWords: the range, where its words go, which of its traces
+    // have them, and the words of a read.
+    int64_t captureFirst_ = 0, captureCount_ = 0;
+    uint8_t* captureWords_ = nullptr;
+    mutable std::vector<uint8_t> captureDone_;
+    mutable int64_t captured_ = 0;
+    mutable std::vector<uint8_t> readWords_;
 };
 
 }  // namespace survey

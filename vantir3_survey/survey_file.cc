@@ -176,10 +176,17 @@ void WalkTraces(const TraceLayout& l, int32_t channel, int64_t first,
 }  // namespace
 
 void SurveyFile::ReadTraces16(int32_t channel, int64_t first, int64_t count, int16_t* out) const {
+    ReadTraces16(channel, first, count, out, nullptr);
+}
+
+int64_t SurveyFile::TraceWordBytes() const { return int64_t{layout_.skipWords} * SampleTypeBytes(layout_.type); }
+
+void SurveyFile::ReadTraces16(int32_t channel, int64_t first, int64_t count, int16_t* out, uint8_t* words) const {
     CheckRange(channel, first, count);
     if (count == 0) return;
     const TraceLayout& l = layout_;
     const int64_t samples = l.samples;
+    const size_t wordBytes = static_cast<size_t>(TraceWordBytes());
     const double scale = channels_[static_cast<size_t>(channel)].scale;
     const bool plain16 = (l.type == SampleType::kI16 || l.type == SampleType::kU16) && !l.bigEndian &&
                          l.channels == 1 && l.headerBytes == 0 && l.recordBytes == 2 * samples;
@@ -188,21 +195,25 @@ void SurveyFile::ReadTraces16(int32_t channel, int64_t first, int64_t count, int
     };
     if (plain16) {
         // The traces are one contiguous run of 16-bit samples: read them
-        // straight into the output and convert in place.
+        // straight into the output and convert in place, trace by trace
+        // while each is in the processor's cache.
         ReadAt(l.dataOffset + first * l.recordBytes, out, count * l.recordBytes, "samples");
-        if (l.type == SampleType::kU16) {
-            uint16_t* p = reinterpret_cast<uint16_t*>(out);
-            const int64_t n = count * samples;
-            for (int64_t i = 0; i < n; ++i) p[i] ^= 0x8000u;
-        }
-        if (l.skipWords > 0) {
-            for (int64_t k = 0; k < count; ++k) fixWords(out + k * samples);
+        const uint16_t flip = l.type == SampleType::kU16 ? 0x8000u : 0u;
+        for (int64_t k = 0; k < count; ++k) {
+            int16_t* trace = out + k * samples;
+            if (words != nullptr) std::memcpy(words + static_cast<size_t>(k) * wordBytes, trace, wordBytes);
+            if (flip != 0) {
+                uint16_t* p = reinterpret_cast<uint16_t*>(trace);
+                for (int64_t i = 0; i < samples; ++i) p[i] ^= flip;
+            }
+            fixWords(trace);
         }
         return;
     }
     WalkTraces(l, channel, first, count,
                [&](int64_t k, const uint8_t* bytes) {
                    int16_t* trace = out + k * samples;
+                   if (words != nullptr) std::memcpy(words + static_cast<size_t>(k) * wordBytes, bytes, wordBytes);
                    internal::DecodeSamples16(bytes, samples, l.type, l.bigEndian, scale, trace);
                    fixWords(trace);
                },

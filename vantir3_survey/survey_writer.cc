@@ -132,6 +132,11 @@ public:
                   SampleType type, bool sync, std::unique_ptr<internal::FormatWriter> fw)
         : path_(path), scales_(Scales(channels)), type_(type), sync_(sync), fw_(std::move(fw)),
           layout_(fw_->Layout()), scanBytes_(layout_.recordBytes * layout_.channels), main_(path) {
+        for (const Acquisition& a : channels) {
+            wordsAt_.push_back(wordScanBytes_);
+            wordBytes_.push_back(internal::RecordedWordBytes(a));
+            wordScanBytes_ += wordBytes_.back();
+        }
         scans_ = channels.front().traces;
         const std::vector<uint8_t> header = fw_->FileHeader(scans_);
         if (static_cast<int64_t>(header.size()) != layout_.dataOffset) {
@@ -149,11 +154,15 @@ public:
         Write(appended_, count, [&](int64_t scan, int32_t c, uint8_t* out, Scratch&) {
             return internal::EncodeValues(values + (scan * layout_.channels + c) * layout_.samples,
                                           layout_.samples, type_, layout_.bigEndian, out);
-        }, false);
+        }, false, nullptr);
         appended_ += count;
     }
 
     void WriteScans16At(int64_t first, const int16_t* samples, int64_t count) override {
+        WriteScans16At(first, samples, count, nullptr);
+    }
+
+    void WriteScans16At(int64_t first, const int16_t* samples, int64_t count, const uint8_t* words) override {
         Write(first, count, [&](int64_t scan, int32_t c, uint8_t* out, Scratch& scratch) {
             const int16_t* in = samples + (scan * layout_.channels + c) * layout_.samples;
             const double scale = scales_[static_cast<size_t>(c)];
@@ -165,7 +174,7 @@ public:
             scratch.values.resize(static_cast<size_t>(layout_.samples));
             for (int32_t i = 0; i < layout_.samples; ++i) scratch.values[i] = in[i] * scale;
             return internal::EncodeValues(scratch.values.data(), layout_.samples, type_, layout_.bigEndian, out);
-        }, true);
+        }, true, words);
     }
 
     void Commit() override {
@@ -242,9 +251,11 @@ private:
     }
 
     // Encodes scans [first, first + count) into whole records, in writes of
-    // about kWriteBytes at the scans' place in the file.
+    // about kWriteBytes at the scans' place in the file. from16: the
+    // samples came as 16 bits, with their recorded words when words is not
+    // null (wordScanBytes_ per scan).
     template <typename Encode>
-    void Write(int64_t first, int64_t count, Encode encode, bool from16) {
+    void Write(int64_t first, int64_t count, Encode encode, bool from16, const uint8_t* words) {
         Claim(first, count);
         std::unique_ptr<Scratch> scratch = TakeScratch();
         try {
@@ -269,7 +280,11 @@ private:
                                                   SampleTypeName(type_) +
                                                   " samples cannot hold; write a wider sample type");
                         }
-                        if (from16) fw_->PatchSamples(scan, c, out);
+                        if (from16) {
+                            const size_t at = static_cast<size_t>(j * wordScanBytes_ + wordsAt_[static_cast<size_t>(c)]);
+                            const bool recorded = words != nullptr && wordBytes_[static_cast<size_t>(c)] > 0;
+                            fw_->PatchSamples(scan, c, out, recorded ? words + at : nullptr);
+                        }
                     }
                 }
                 main_.WriteAt(layout_.dataOffset + (first + k) * scanBytes_, scratch->bytes.data(), bytes);
@@ -289,6 +304,10 @@ private:
     const std::unique_ptr<internal::FormatWriter> fw_;
     const TraceLayout layout_;
     const int64_t scanBytes_;  // one scan: every channel's record
+    // Recorded words given with 16-bit samples: per channel, their bytes and
+    // their place within a scan's; a scan's bytes.
+    std::vector<int64_t> wordBytes_, wordsAt_;
+    int64_t wordScanBytes_ = 0;
     TempFile main_;
     int64_t scans_ = 0;
     int64_t appended_ = 0;  // the next scan of WriteScans16 and WriteScans
