@@ -1,10 +1,44 @@
 // Time-dependent gains over the benchmark profile (the processes through
-// RunProcess).
+// RunProcess), and the bound that the division unit sets on DVL gain: one
+// division per output sample, the profile's count, from rows in the cache,
+// on the same instruction set.
+#include <vector>
+
 #include "bench/bench_profile.h"
 #include "vantir3/framework/toolbox.h"
 #include "vantir3/processes/agc_gain.h"
 #include "vantir3/processes/dvl_gain.h"
 #include "vantir3/processes/sec2_gain.h"
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "bench/gain_bench.cc"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace vantir3_bench {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// out[n] = a[n] / b[n] for count values, two vectors a step (count a
+// multiple of two vectors), as the DVL kernel divides.
+void Quotients(const double* a, const double* b, double* out, int32_t count) {
+    const hn::ScalableTag<double> d;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
+    for (int32_t n = 0; n + 2 * lanes <= count; n += 2 * lanes) {
+        hn::StoreU(hn::Div(hn::LoadU(d, a + n), hn::LoadU(d, b + n)), d, out + n);
+        hn::StoreU(hn::Div(hn::LoadU(d, a + n + lanes), hn::LoadU(d, b + n + lanes)), d, out + n + lanes);
+    }
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace vantir3_bench
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace vantir3_bench {
+HWY_EXPORT(Quotients);
+}  // namespace vantir3_bench
 
 namespace {
 
@@ -51,4 +85,18 @@ void BM_DvlGain(benchmark::State& state) {
 }
 BENCHMARK(BM_DvlGain)->Unit(benchmark::kMillisecond);
 
+void BM_DvlDivideBound(benchmark::State& state) {
+    using namespace vantir3_bench;
+    std::vector<double> a(kSamples), b(kSamples), out(kSamples);
+    for (int32_t n = 0; n < kSamples; ++n) a[n] = 1.0 + n * 12345.0, b[n] = 32767.0 + n * 7.0;
+    for (auto _ : state) {
+        for (int32_t t = 0; t < kTraces; ++t) HWY_DYNAMIC_DISPATCH(Quotients)(a.data(), b.data(), out.data(), kSamples);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    ReportSamples(state);
+}
+BENCHMARK(BM_DvlDivideBound)->Unit(benchmark::kMillisecond);
+
 }  // namespace
+#endif  // HWY_ONCE
