@@ -23,9 +23,11 @@ echo "vector flags: $(grep -m1 '^flags' /proc/cpuinfo | tr ' ' '\n' | grep -E '^
 # kernel | entry benchmark | process benchmark ("-": none). DVL and AGC have
 # no separate entry figure: their process's compute step on a preallocated
 # output (RunProcess) stands for it.
-rows='constant gain|BM_ConstGain|BM_ConstGainFetched
+rows='constant gain (2.5)|BM_ConstGain|BM_ConstGainFetched
+constant gain (1.37)|BM_ConstGainInDoubles|BM_ConstGainInDoublesFetched
 SEC2 gain|BM_Sec2GainEntry|BM_Sec2GainFetched
 DVL gain|BM_DvlGain|BM_DvlGainFetched
+DVL: divide bound|BM_DvlDivideBound|-
 AGC (1.5 ns)|BM_AgcGainNarrow|BM_AgcGainFetched
 dewow|BM_DewowNarrow|BM_DewowFetched
 dewow, averaged trace|BM_DewowAveraged|-
