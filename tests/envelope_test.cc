@@ -38,12 +38,13 @@ int16_t Reference(const std::vector<int16_t>& x, int32_t n, int32_t window) {
     return static_cast<int16_t>(std::trunc(std::min(e, 32767.0) + 0.5));
 }
 
-// The vector paths divide by the lag without a division instruction; for
-// every difference of two samples the bits must be those of the division.
+// The vector paths divide by the lag without a division instruction (a split
+// reciprocal below lag 2^17, a corrected quotient from there on); for every
+// difference of two samples the bits must be those of the division.
 TEST(Envelope, DivisionByLagIsExact) {
     std::vector<double> t, q(131071);
     for (int32_t d = -65535; d <= 65535; ++d) t.push_back(d);
-    std::vector<int32_t> lags = {1001, 4095, 65535, 1000001, 2147483647};
+    std::vector<int32_t> lags = {1001, 4095, 65535, 131071, 131073, 1000001, 2147483647};
     for (int32_t k = 3; k < 100; k += 2) lags.push_back(k);
     ForEachSimdTarget([&] {
         for (int32_t k : lags) {

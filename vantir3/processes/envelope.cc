@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -23,6 +24,26 @@ constexpr double kHilbertGain = 0.6366197832271441;
 // up to two whole vectors (of up to 2048 bits, 32 doubles) past the last
 // sample.
 constexpr int32_t kPad = 64;
+// Lags below this divide through a split reciprocal (DivideByLag).
+constexpr int32_t kSplitLagLimit = 1 << 17;
+
+// 1 / k as yHi + yLo for the split division: yHi is 1 / k rounded, cut to
+// 36 significant bits, so that k * yHi (k < 2^17) is exact, 1 - k * yHi
+// exact (Sterbenz: the product is within 2^-35 of 1) and yLo that
+// remainder's quotient by k, rounded once: yHi + yLo is 1 / k within a
+// relative 2^-88.
+struct SplitReciprocal {
+    double hi;
+    double lo;
+};
+inline SplitReciprocal SplitReciprocalOf(int32_t k) {
+    double hi = 1.0 / k;
+    uint64_t bits;
+    std::memcpy(&bits, &hi, sizeof bits);
+    bits &= ~((uint64_t{1} << 17) - 1);
+    std::memcpy(&hi, &bits, sizeof hi);
+    return {hi, (1.0 - k * hi) / k};
+}
 
 // The output sample for v = (x^2 + h^2) / 2.
 inline int16_t RoundEnvelope(double v) {
@@ -58,76 +79,102 @@ namespace {
 #if VANTIR3_SAMPLE_VECTORS
 static_assert(2 * HWY_MAX_BYTES / sizeof(double) <= kPad, "padding holds two whole vectors");
 
-// t / k. With a fused multiply-add, without a division: with y = 1 / k
-// rounded, q = t * y rounded lies within one unit in the last place of t / k,
-// so the residual t - q * k is exact in one fused operation, and q +
-// residual * y rounded once is t / k correctly rounded, the bits of the
-// division (a classical property of division through a correctly rounded
-// reciprocal, for operands far from overflow and underflow, as these whole
-// numbers below 2^17 are). Without one (SSE4, portable), the division.
-template <class D>
-HWY_INLINE hn::Vec<D> DivideByLag(D, hn::Vec<D> t, hn::Vec<D> k, hn::Vec<D> y) {
+// t / k for whole numbers t with |t| <= 65535 (differences of samples). With
+// a fused multiply-add, without a division, in one of two ways:
+//  - split (k < kSplitLagLimit): t * yHi is exact (16 + 36 bits), so one
+//    fused t * yLo + t * yHi is t * (yHi + yLo) rounded once. That lies
+//    within 2^-88 of t / k relative, 2^-35 of a unit in its last place,
+//    while t / k (k odd) is exact or at least 1 / (2k) of a unit away from a
+//    midpoint between neighbouring doubles: both round to the same double.
+//  - corrected (any k): with y = 1 / k rounded, q = t * y rounded lies
+//    within one unit in the last place of t / k, so the residual t - q * k
+//    is exact in one fused operation, and q + residual * y rounded once is
+//    t / k correctly rounded (a classical property of division through a
+//    correctly rounded reciprocal, for operands far from overflow and
+//    underflow, as these are).
+// Without one (SSE4, portable), the division.
+template <bool kSplit, class D>
+HWY_INLINE hn::Vec<D> DivideByLag(D d, hn::Vec<D> t, int32_t k, SplitReciprocal y) {
 #if HWY_NATIVE_FMA
-    const auto q = hn::Mul(t, y);
-    return hn::MulAdd(hn::NegMulAdd(q, k, t), y, q);
+    if (kSplit) return hn::MulAdd(t, hn::Set(d, y.lo), hn::Mul(t, hn::Set(d, y.hi)));
+    const auto q = hn::Mul(t, hn::Set(d, y.hi));
+    return hn::MulAdd(hn::NegMulAdd(q, hn::Set(d, k), t), hn::Set(d, y.hi), q);
 #else
     (void)y;
-    return hn::Div(t, k);
+    return hn::Div(t, hn::Set(d, k));
 #endif
 }
 
 // The quadrature sum h of EnvelopeAt for the N samples at p[0 ... N - 1],
 // each lane doing the scalar operations in the scalar order (the division
 // by 1 left out: same bits). kLag is the lag when it is fixed at compile
-// time (the common short filters, unrolled), or -1.
-template <int kLag, class D>
-HWY_INLINE hn::Vec<D> Quadrature(D d, const double* p, int32_t lag, const double* reciprocal) {
+// time (the common short filters, unrolled), or -1; kSplit chooses
+// DivideByLag's split form (lag < kSplitLagLimit).
+template <int kLag, bool kSplit, class D>
+HWY_INLINE hn::Vec<D> Quadrature(D d, const double* p, int32_t lag, const SplitReciprocal* reciprocal) {
     if (kLag >= 0) lag = kLag;
     auto h = lag >= 1 ? hn::Sub(hn::LoadU(d, p + 1), hn::LoadU(d, p - 1)) : hn::Zero(d);
     for (int32_t k = 3; k <= lag; k += 2) {
         const auto t = hn::Sub(hn::LoadU(d, p + k), hn::LoadU(d, p - k));
-        h = hn::Add(h, DivideByLag(d, t, hn::Set(d, k), hn::Set(d, reciprocal[k / 2])));
+        h = hn::Add(h, DivideByLag<kSplit>(d, t, k, reciprocal[k / 2]));
     }
     return h;
 }
 
-// The rest of EnvelopeAt for N samples at p, before the truncation: the
-// division by 2.0 is a multiplication by 0.5 (same bits); sqrt(v) >= 0, so
-// only the upper limit can apply.
+// The rest of EnvelopeAt for N samples at p, before the truncation and the
+// upper limit: the division by 2.0 is a multiplication by 0.5 (same bits).
+// sqrt(v) >= 0, so only the upper limit can apply, and it is applied by the
+// narrowing (LimitToSamples): min(e, 32767) + 0.5 and e + 0.5 have the same
+// whole part up to 32767 and both give 32767 from there on.
 template <class D>
 HWY_INLINE hn::Vec<D> Envelopes(D d, const double* p, hn::Vec<D> h) {
     h = hn::Mul(h, hn::Set(d, kHilbertGain));
     const auto x = hn::LoadU(d, p);
     const auto v = hn::Mul(hn::Add(hn::Mul(x, x), hn::Mul(h, h)), hn::Set(d, 0.5));
-    return hn::Add(hn::Min(hn::Sqrt(v), hn::Set(d, 32767.0)), hn::Set(d, 0.5));
+    return hn::Add(hn::Sqrt(v), hn::Set(d, 0.5));
 }
 
-// The 2N output samples of two vectors of quadrature sums, into out (the
-// values lie in 0.5 ... 32767.5, so the truncation needs no limit).
+// The whole parts of 2N values in 0.5 ... 2^21 as samples, those above 32767
+// limited to it. (The envelope stays far below 2^21: |h| <= 0.64 * 65535 *
+// the sum of 1 / k over odd k <= 2^31, below 5 * 10^5.) AVX2's pack and
+// Highway's narrowing in TruncateToSamples saturate; AVX-512's narrowing
+// there wraps, so the values are limited first.
+template <class D>
+HWY_INLINE hn::Vec<SampleTag<D>> LimitToSamples(D d, hn::Vec<D> lo, hn::Vec<D> hi) {
+#if defined(VANTIR3_AVX512_ROUNDING)
+    const auto limit = hn::Set(d, 32767.5);
+    return TruncateToSamples(d, hn::Min(lo, limit), hn::Min(hi, limit));
+#else
+    return TruncateToSamples(d, lo, hi);
+#endif
+}
+
+// The 2N output samples of two vectors of quadrature sums, into out.
 template <class D>
 HWY_INLINE void StoreEnvelopes(D d, const double* p, hn::Vec<D> h0, hn::Vec<D> h1, int16_t* out) {
     const size_t lanes = hn::Lanes(d);
-    hn::StoreU(TruncateToSamples(d, Envelopes(d, p, h0), Envelopes(d, p + lanes, h1)), SampleTag<D>(), out);
+    hn::StoreU(LimitToSamples(d, Envelopes(d, p, h0), Envelopes(d, p + lanes, h1)), SampleTag<D>(), out);
 }
 
 // Four vectors a step (independent sums in flight together), then pairs;
 // the last samples from the padding's whole pair of vectors.
-template <int kLag>
-void EnvelopeVectors(const double* row, int16_t* out, int32_t count, int32_t lag, const double* reciprocal) {
+template <int kLag, bool kSplit = true>
+void EnvelopeVectors(const double* row, int16_t* out, int32_t count, int32_t lag,
+                     const SplitReciprocal* reciprocal) {
     const hn::ScalableTag<double> d;
     const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
     int32_t n = 0;
     for (; n + 4 * lanes <= count; n += 4 * lanes) {
         const double* p = row + n;
-        const auto h0 = Quadrature<kLag>(d, p, lag, reciprocal);
-        const auto h1 = Quadrature<kLag>(d, p + lanes, lag, reciprocal);
-        const auto h2 = Quadrature<kLag>(d, p + 2 * lanes, lag, reciprocal);
-        const auto h3 = Quadrature<kLag>(d, p + 3 * lanes, lag, reciprocal);
+        const auto h0 = Quadrature<kLag, kSplit>(d, p, lag, reciprocal);
+        const auto h1 = Quadrature<kLag, kSplit>(d, p + lanes, lag, reciprocal);
+        const auto h2 = Quadrature<kLag, kSplit>(d, p + 2 * lanes, lag, reciprocal);
+        const auto h3 = Quadrature<kLag, kSplit>(d, p + 3 * lanes, lag, reciprocal);
         StoreEnvelopes(d, p, h0, h1, out + n);
         StoreEnvelopes(d, p + 2 * lanes, h2, h3, out + n + 2 * lanes);
     }
     const auto pair = [&](const double* p, int16_t* y) {
-        StoreEnvelopes(d, p, Quadrature<kLag>(d, p, lag, reciprocal), Quadrature<kLag>(d, p + lanes, lag, reciprocal),
+        StoreEnvelopes(d, p, Quadrature<kLag, kSplit>(d, p, lag, reciprocal), Quadrature<kLag, kSplit>(d, p + lanes, lag, reciprocal),
                        y);
     };
     for (; n + 2 * lanes <= count; n += 2 * lanes) pair(row + n, out + n);
@@ -140,9 +187,11 @@ void EnvelopeVectors(const double* row, int16_t* out, int32_t count, int32_t lag
 
 }  // namespace
 
-// Output samples 0 ... count - 1 of a padded row (reciprocal[i] = 1 / (2i + 1)).
-void EnvelopeRow(const double* row, int16_t* out, int32_t count, int32_t lag, const double* reciprocal) {
+// Output samples 0 ... count - 1 of a padded row (reciprocal[i]: 1 / (2i + 1)
+// split, its hi part alone the rounded reciprocal when lag >= kSplitLagLimit).
+void EnvelopeRow(const double* row, int16_t* out, int32_t count, int32_t lag, const SplitReciprocal* reciprocal) {
 #if VANTIR3_SAMPLE_VECTORS
+    if (lag >= kSplitLagLimit) return EnvelopeVectors<-1, false>(row, out, count, lag, reciprocal);
     switch (lag) {
         case 0: return EnvelopeVectors<0>(row, out, count, lag, reciprocal);
         case 1: return EnvelopeVectors<1>(row, out, count, lag, reciprocal);
@@ -187,8 +236,13 @@ int32_t DivideValues(const double* t, int32_t k, double* out, int32_t count) {
 #if VANTIR3_SAMPLE_VECTORS
     const hn::ScalableTag<double> d;
     const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
-    const auto divisor = hn::Set(d, k), y = hn::Set(d, 1.0 / k);
-    for (; n + lanes <= count; n += lanes) hn::StoreU(DivideByLag(d, hn::LoadU(d, t + n), divisor, y), d, out + n);
+    if (k < kSplitLagLimit) {
+        const SplitReciprocal y = SplitReciprocalOf(k);
+        for (; n + lanes <= count; n += lanes) hn::StoreU(DivideByLag<true>(d, hn::LoadU(d, t + n), k, y), d, out + n);
+    } else {
+        const SplitReciprocal y = {1.0 / k, 0.0};
+        for (; n + lanes <= count; n += lanes) hn::StoreU(DivideByLag<false>(d, hn::LoadU(d, t + n), k, y), d, out + n);
+    }
 #else
     (void)t, (void)k, (void)out, (void)count;
 #endif
@@ -228,10 +282,11 @@ public:
         const int64_t size = int64_t{samples} + 2 * int64_t{lag} + kPad;
         data_.reset(new (std::nothrow) double[size]);
         out_.reset(new (std::nothrow) int16_t[samples]);
-        reciprocal_.reset(new (std::nothrow) double[lag / 2 + 1]);
+        reciprocal_.reset(new (std::nothrow) SplitReciprocal[lag / 2 + 1]);
         if (!data_ || !out_ || !reciprocal_) return false;
         for (int64_t i = 0; i < size; ++i) data_[i] = 0.0;
-        for (int32_t i = 0; i <= lag / 2; ++i) reciprocal_[i] = 1.0 / (2 * i + 1);
+        for (int32_t i = 0; i <= lag / 2; ++i)
+            reciprocal_[i] = lag < kSplitLagLimit ? SplitReciprocalOf(2 * i + 1) : SplitReciprocal{1.0 / (2 * i + 1), 0.0};
         return true;
     }
     void Load(const int16_t* x, ptrdiff_t step) {
@@ -246,13 +301,13 @@ public:
     const double* Row() const { return data_.get() + lag_; }
     double* Row() { return data_.get() + lag_; }
     int16_t* Out() { return out_.get(); }
-    // reciprocal[i] = 1 / (2i + 1), for the odd lags.
-    const double* Reciprocals() const { return reciprocal_.get(); }
+    // reciprocal[i]: 1 / (2i + 1), for the odd lags (EnvelopeRow).
+    const SplitReciprocal* Reciprocals() const { return reciprocal_.get(); }
 
 private:
     std::unique_ptr<double[]> data_;
     std::unique_ptr<int16_t[]> out_;
-    std::unique_ptr<double[]> reciprocal_;
+    std::unique_ptr<SplitReciprocal[]> reciprocal_;
     int32_t s_ = 0;
     int32_t lag_ = 0;
 };

@@ -21,8 +21,9 @@
 //
 // Each trace is copied once into a mirrored, padded row of doubles, so the
 // filter needs no index mirroring; the vector paths divide through a
-// reciprocal with an exact correction and give exactly the bits of the
-// formula above.
+// reciprocal split in two parts (or, for lags of 2^17 and more, a rounded
+// one with an exact correction) and give exactly the bits of the formula
+// above.
 #ifndef VANTIR3_PROCESSES_ENVELOPE_H_
 #define VANTIR3_PROCESSES_ENVELOPE_H_
 
