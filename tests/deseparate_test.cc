@@ -61,35 +61,40 @@ TEST(DepthPlan, SameSamplesInEveryLayoutAndInstructionSet) {
         return b;
     };
     for (DepthRule rule : {DepthRule::kTruncate, DepthRule::kRound}) {
-        plan.rule = rule;
-        for (bool shifted : {false, true}) {
-            // want[p * traces + t][place]; 999 where nothing lands.
-            std::vector<std::vector<int16_t>> want(planes * traces, std::vector<int16_t>(places, 999));
-            for (int32_t k = 0; k < planes * traces; ++k) {
-                const int32_t p = k / traces, t = k % traces;
-                const int64_t shift = shifted ? shifts[k] : 0;
-                for (int64_t r = 0; r < plan.Size(); ++r) {
-                    if (r + shift < 0 || r + shift >= places) continue;
-                    const int32_t a = plan.prev[r] < 0 ? 0 : input(t, plan.prev[r], p);
-                    const int32_t c = input(t, plan.cur[r], p);
-                    want[k][r + shift] = static_cast<int16_t>(
-                        a + (rule == DepthRule::kTruncate ? static_cast<int32_t>(plan.frac[r] * (c - a))
-                                                          : FloorSaturate16(0.5 + (c - a) * plan.frac[r])));
+        for (Unwritten unwritten : {Unwritten::kKeep, Unwritten::kZero}) {
+            plan.rule = rule;
+            for (bool shifted : {false, true}) {
+                // want[p * traces + t][place]; where nothing lands 999 (the
+                // output's fill) kept, or 0.
+                const int16_t rest = unwritten == Unwritten::kKeep ? 999 : 0;
+                std::vector<std::vector<int16_t>> want(planes * traces, std::vector<int16_t>(places, rest));
+                for (int32_t k = 0; k < planes * traces; ++k) {
+                    const int32_t p = k / traces, t = k % traces;
+                    const int64_t shift = shifted ? shifts[k] : 0;
+                    for (int64_t r = 0; r < plan.Size(); ++r) {
+                        if (r + shift < 0 || r + shift >= places) continue;
+                        const int32_t a = plan.prev[r] < 0 ? 0 : input(t, plan.prev[r], p);
+                        const int32_t c = input(t, plan.cur[r], p);
+                        want[k][r + shift] = static_cast<int16_t>(
+                            a + (rule == DepthRule::kTruncate ? static_cast<int32_t>(plan.frac[r] * (c - a))
+                                                              : FloorSaturate16(0.5 + (c - a) * plan.frac[r])));
+                    }
                 }
+                ForEachSimdTarget([&] {
+                    for (int layout = 0; layout < 8; ++layout) {
+                        SCOPED_TRACE(testing::Message() << "rule " << static_cast<int>(rule) << " shifted " << shifted
+                                                        << " layout " << layout << " zero "
+                                                        << (unwritten == Unwritten::kZero));
+                        Owned in = view(layout % 2, samples, input);
+                        Owned out = view(layout / 2, places, [](int32_t, int32_t, int32_t) { return 999; });
+                        const DepthWalk walk{&in.b.axis, &out.b.axis, 0, traces - 1, 0, planes - 1,
+                                             shifted ? shifts.data() : nullptr, unwritten};
+                        ApplyDepthPlan(plan, walk);
+                        for (int32_t k = 0; k < planes * traces; ++k)
+                            ASSERT_EQ(Samples(out.b, k % traces, k / traces), want[k]) << "trace " << k % traces;
+                    }
+                });
             }
-            ForEachSimdTarget([&] {
-                for (int layout = 0; layout < 8; ++layout) {
-                    SCOPED_TRACE(testing::Message() << "rule " << static_cast<int>(rule) << " shifted " << shifted
-                                                    << " layout " << layout);
-                    Owned in = view(layout % 2, samples, input);
-                    Owned out = view(layout / 2, places, [](int32_t, int32_t, int32_t) { return 999; });
-                    const DepthWalk walk{&in.b.axis, &out.b.axis, 0, traces - 1, 0, planes - 1,
-                                         shifted ? shifts.data() : nullptr};
-                    ApplyDepthPlan(plan, walk);
-                    for (int32_t k = 0; k < planes * traces; ++k)
-                        ASSERT_EQ(Samples(out.b, k % traces, k / traces), want[k]) << "trace " << k % traces;
-                }
-            });
         }
     }
 }
@@ -191,6 +196,16 @@ TEST(Deseparate, DegenerateGeometryAndBadBuffers) {
     EXPECT_NE(TraceOf(shifted.b, 3), std::vector<int16_t>(50, -5));
     EXPECT_EQ(TraceOf(shifted.b, 4), std::vector<int16_t>(50, -5));
     EXPECT_EQ(std::make_tuple(run(far), run(empty), run(wide)), std::make_tuple(-1, -1, -3));
+    // With Unwritten::kZero what is not written reads 0: the places past the
+    // converted trace, the traces the input lacks, and everything on an error.
+    Owned full = FilledTraces(0, 3, 0, 59, 0), zeroed = FilledTraces(2, 8, 0, 59, -5);
+    Owned refused = FilledTraces(0, 3, 0, 59, -5);
+    ASSERT_EQ(Deseparate(full.b, in.b, 0.1, 0.5, 10.0, 0.4), 0);
+    ASSERT_EQ(Deseparate(zeroed.b, in.b, 0.1, 0.5, 10.0, 0.4, Unwritten::kZero), 0);
+    EXPECT_EQ(TraceOf(zeroed.b, 3), TraceOf(full.b, 3));
+    EXPECT_EQ(TraceOf(zeroed.b, 4), std::vector<int16_t>(60, 0));
+    EXPECT_EQ(Deseparate(refused.b, in.b, NAN, 0.5, 10.0, 0.4, Unwritten::kZero), kDepthBadGeometry);
+    EXPECT_EQ(TraceOf(refused.b, 1), std::vector<int16_t>(60, 0));
 }
 
 TEST(Deseparate, ProcessParametersDefaultsAndData) {

@@ -118,6 +118,22 @@ TEST(TopoShift, ElevationCoverageAndRefusals) {
     EXPECT_EQ(shift(out.b, elsewhere.b), -2);
     EXPECT_EQ(shift(out.b, part.b, -0.1), vantir3::kDepthBadGeometry);
     EXPECT_EQ(shift(out.b, part.b, 0.1, 0.0), vantir3::kDepthBadGeometry);
+    // With Unwritten::kZero what is not written reads 0: traces without
+    // elevations or with one that is not a number, the places a shifted
+    // trace does not reach, and everything on an error.
+    Owned cleared = FilledTraces(0, 9, 0, 59, 0), zeroed = FilledTraces(0, 9, 0, 59, -9);
+    Owned refused = FilledTraces(0, 9, 0, 59, -9);
+    Owned steep = Elevations(4, 12, 1, [](int32_t t, int32_t) { return t == 6 ? std::nan("") : 0.01 * (t - 8); });
+    auto zeroShift = [&](MeboDataPtr& o, double v) {
+        return vantir3::TopoShift(o, in.b, TopoShiftParams{v, 0.0, 0.0, steep.b}, 0.5, 10.5, 0.4,
+                                  vantir3::Unwritten::kZero);
+    };
+    ASSERT_EQ(shift(cleared.b, steep.b), 0);
+    ASSERT_EQ(zeroShift(zeroed.b, 0.1), 0);
+    for (int32_t t = 0; t <= 9; ++t) EXPECT_EQ(TraceOf(zeroed.b, t), TraceOf(cleared.b, t)) << t;
+    EXPECT_EQ(TraceOf(zeroed.b, 6), std::vector<int16_t>(60, 0));
+    EXPECT_EQ(zeroShift(refused.b, -0.1), vantir3::kDepthBadGeometry);
+    EXPECT_EQ(TraceOf(refused.b, 2), std::vector<int16_t>(60, 0));
 }
 
 TEST(TopoShift, ProcessParametersElevationsAndData) {

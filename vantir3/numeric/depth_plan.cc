@@ -143,6 +143,36 @@ void FindShiftRuns(PlanWalk& pw, const int64_t* shifts) {
     }
 }
 
+// Sets places from ... to - 1 of the traces first ... first + count - 1 to 0.
+void ZeroPlaces(const PlanWalk& pw, int16_t* out, int32_t first, int32_t count, int64_t from, int64_t to) {
+    if (from >= to) return;
+    if (pw.outSample == 1) {
+        for (int32_t i = 0; i < count; ++i) {
+            int16_t* trace = out + (first + i) * pw.outTrace;
+            std::fill(trace + from, trace + to, int16_t{0});
+        }
+        return;
+    }
+    for (int64_t place = from; place < to; ++place) {
+        int16_t* row = out + place * pw.outSample + first * pw.outTrace;
+        if (pw.outTrace == 1) {
+            std::fill(row, row + count, int16_t{0});
+        } else {
+            for (int32_t i = 0; i < count; ++i) row[i * pw.outTrace] = 0;
+        }
+    }
+}
+
+// Sets to 0 the places of those traces that a walk moving them by `shift`
+// does not write (its steps land on places shift ... shift + count - 1):
+// for Unwritten::kZero, before the walk.
+void ZeroOutside(const PlanWalk& pw, int16_t* out, int32_t first, int32_t count, int64_t shift) {
+    const int64_t lo = std::clamp<int64_t>(shift, 0, pw.places);
+    const int64_t hi = std::clamp<int64_t>(shift + pw.count, lo, pw.places);
+    ZeroPlaces(pw, out, first, count, 0, lo);
+    ZeroPlaces(pw, out, first, count, hi, pw.places);
+}
+
 }  // namespace
 }  // namespace vantir3
 #endif  // VANTIR3_NUMERIC_DEPTH_PLAN_SHARED_
@@ -255,6 +285,7 @@ void WalkByTrace(PlanWalk& pw, const int16_t* in, int16_t* out, const int64_t* s
         const int64_t shift = shifts != nullptr ? shifts[t] : 0;
         const int64_t rLo = std::max<int64_t>(0, -shift);
         const int64_t rHi = std::min(pw.count, pw.places - shift);
+        if (pw.walk->unwritten == Unwritten::kZero) ZeroOutside(pw, out, t, 1, shift);
         if (rLo >= rHi) continue;
         const int16_t* src = in + t * pw.inTrace;
         int16_t* traceOut = out + t * pw.outTrace;  // step r goes to place r + shift
@@ -523,8 +554,12 @@ void WalkPlan(PlanWalk& pw) {
             WalkByTrace<kRule>(pw, in, out, shifts);
         } else if (shifts == nullptr) {
             WalkByRow<kRule>(pw, in, out);
+            if (w.unwritten == Unwritten::kZero) ZeroOutside(pw, out, 0, pw.traces, 0);
         } else {
             FindShiftRuns(pw, shifts);
+            if (w.unwritten == Unwritten::kZero) {
+                for (const ShiftRun& run : pw.runs) ZeroOutside(pw, out, run.first, run.count, run.shift);
+            }
 #if VANTIR3_SAMPLE_VECTORS
             if (pw.inTrace == 1 && pw.outTrace == 1) {
                 WalkByStepMasked<kRule>(pw, in, out);

@@ -52,6 +52,13 @@ struct DepthPlan {
     }
 };
 
+// What becomes of the output samples of the walk's traces that the plan does
+// not write (places before a trace's shifted start or after its end).
+enum class Unwritten {
+    kKeep,  // they keep their content
+    kZero,  // they are set to 0, as if the output had been cleared first
+};
+
 // The walk over which a plan is applied. Views are working views (axis 0
 // samples, axis 1 traces, axis 2 sections) of 16-bit samples; the trace and
 // section ranges must lie inside both views, and every step's indices inside
@@ -65,6 +72,7 @@ struct DepthWalk {
     // output places by which the trace moves down (negative: up); null for
     // no shift. Samples moved outside the output are not written.
     const int64_t* shifts;
+    Unwritten unwritten = Unwritten::kKeep;
 };
 
 // Writes every output sample that the plan makes and that lands inside the

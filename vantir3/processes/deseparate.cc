@@ -124,7 +124,21 @@ void ZeroSamples(MeboDataPtr& buf) {
     WalkTraces(buf, buf, [](const TraceSpan& s) { MapTrace(s, [](int16_t) { return int16_t{0}; }); });
 }
 
-int Deseparate(MeboDataPtr& out, const MeboDataPtr& in, double v, double s, double t0, double dt) {
+void UnwrittenSamples::Ready(DepthWalk& walk) {
+    pending_ = false;
+    const Mebo3DDataAxis& a = out_.axis;
+    const bool covered = walk.firstTrace == a.dim[0].min && walk.lastTrace == a.dim[0].max &&
+                         walk.firstPlane == a.dim[2].min && walk.lastPlane == a.dim[2].max;
+    walk.unwritten = unwritten_;
+    if (unwritten_ == Unwritten::kZero && !covered) {
+        ZeroSamples(out_);
+        walk.unwritten = Unwritten::kKeep;
+    }
+}
+
+int Deseparate(MeboDataPtr& out, const MeboDataPtr& in, double v, double s, double t0, double dt,
+               Unwritten unwritten) {
+    UnwrittenSamples rest(out, unwritten);
     if (in.storage == nullptr || out.storage == nullptr) return kStatusNoCommonRegion;
     if (in.axis.elemSize != static_cast<int32_t>(sizeof(int16_t)) ||
         out.axis.elemSize != static_cast<int32_t>(sizeof(int16_t))) {
@@ -159,6 +173,7 @@ int Deseparate(MeboDataPtr& out, const MeboDataPtr& in, double v, double s, doub
         for (int64_t r = 0; r <= std::min(n, span); ++r) plan.Add(r, r, 0.0);
         status = kDepthNotConverted;
     }
+    rest.Ready(walk);
     ApplyDepthPlan(plan, walk);
     return status;
 }
@@ -172,9 +187,8 @@ double* CCdpPrcDeSeparate::ParamSlot(uint32_t) { return &velocity_; }
 int CCdpPrcDeSeparate::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr*) {
     const SEGprParam* gpr = GprParamPtr();
     if (gpr == nullptr) return vantir3::kStatusNoGprParam;
-    vantir3::ZeroSamples(out);
     return vantir3::Deseparate(out, in, velocity_, gpr->antennaSeparation, gpr->timeZeroSample,
-                               gpr->sampleInterval);
+                               gpr->sampleInterval, vantir3::Unwritten::kZero);
 }
 
 int CCdpProcessToolbox::CdpDeseparate(MeboDataPtr& out, const MeboDataPtr& in, double velocity,

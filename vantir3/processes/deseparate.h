@@ -62,12 +62,36 @@ extern const ProcessDecl kDeseparateDecl;
 // kDepthBadGeometry for unusable numbers (output untouched); -1 a buffer holds
 // no storage or input and output share no trace or section; -3 a buffer does
 // not hold 16-bit samples.
-int Deseparate(MeboDataPtr& out, const MeboDataPtr& in, double v, double s, double t0, double dt);
+// With Unwritten::kZero every other sample of out's view is set to 0 instead
+// (also when the result is an error), as if out had been cleared first.
+int Deseparate(MeboDataPtr& out, const MeboDataPtr& in, double v, double s, double t0, double dt,
+               Unwritten unwritten = Unwritten::kKeep);
 
 // Sets every sample of buf's view to 0 (a 16-bit buffer; others are left
-// alone). The process classes clear their fresh output with it, so that
-// samples a conversion does not reach are 0 rather than leftover memory.
+// alone).
 void ZeroSamples(MeboDataPtr& buf);
+
+// What a depth conversion does with the samples of out that it does not
+// write. With Unwritten::kZero: when the walk never runs (an error), out is
+// cleared as this goes out of scope; Ready hands the walk the rule, clearing
+// out first instead where the walk does not cover all of out's traces and
+// sections (the walk clears only within its own).
+class UnwrittenSamples {
+public:
+    UnwrittenSamples(MeboDataPtr& out, Unwritten unwritten) : out_(out), unwritten_(unwritten) {}
+    ~UnwrittenSamples() {
+        if (pending_ && unwritten_ == Unwritten::kZero) ZeroSamples(out_);
+    }
+    UnwrittenSamples(const UnwrittenSamples&) = delete;
+    UnwrittenSamples& operator=(const UnwrittenSamples&) = delete;
+    // walk's traces and sections are the caller's axis-0 and axis-2 indices.
+    void Ready(DepthWalk& walk);
+
+private:
+    MeboDataPtr& out_;
+    Unwritten unwritten_;
+    bool pending_ = true;
+};
 
 // Local working views that are released when the holder goes out of scope.
 template <int N>
@@ -91,8 +115,8 @@ struct WorkingViews {
 // parser refuses, so the toolbox's SetProcessParamsToDefaults leaves the
 // velocity out of the string it builds and the current value stays.
 // Reads timeZeroSample, sampleInterval and antennaSeparation from its
-// source; -201 when the source gives none. Its output is cleared before the
-// conversion, so unreached samples are 0.
+// source; -201 when the source gives none. Samples the conversion does not
+// reach are 0 in its output (Unwritten::kZero).
 class CCdpPrcDeSeparate : public vantir3::CTableProcess {
 public:
     CCdpPrcDeSeparate();

@@ -109,7 +109,8 @@ const ProcessDecl kComboShiftDecl = {
     2, kComboShiftParams};
 
 int TopoShift(MeboDataPtr& out, const MeboDataPtr& in, const TopoShiftParams& p, double s,
-              double t0, double dt) {
+              double t0, double dt, Unwritten unwritten) {
+    UnwrittenSamples rest(out, unwritten);
     if (in.storage == nullptr || out.storage == nullptr) return kStatusNoCommonRegion;
     if (in.axis.elemSize != static_cast<int32_t>(sizeof(int16_t)) ||
         out.axis.elemSize != static_cast<int32_t>(sizeof(int16_t))) {
@@ -163,6 +164,7 @@ int TopoShift(MeboDataPtr& out, const MeboDataPtr& in, const TopoShiftParams& p,
         }
         walk.shifts = shifts.data();
     }
+    rest.Ready(walk);
     ApplyDepthPlan(plan, walk);
     return 0;
 }
@@ -199,9 +201,8 @@ int CCdpPrcComboShift::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPt
     if (gpr == nullptr) return vantir3::kStatusNoGprParam;
     TopoShiftParams p = params_;  // a byte copy; params_ keeps the reference
     if (p.elevation.storage == nullptr && GetAuxDataCdp()->storage != nullptr) p.elevation = *GetAuxDataCdp();
-    vantir3::ZeroSamples(out);
     return vantir3::TopoShift(out, in, p, gpr->antennaSeparation, gpr->timeZeroSample,
-                              gpr->sampleInterval);
+                              gpr->sampleInterval, vantir3::Unwritten::kZero);
 }
 
 int CCdpProcessToolbox::CdpTopoShift(MeboDataPtr& out, const MeboDataPtr& in,

@@ -12,6 +12,7 @@
 
 #include "vantir3/data/data_buffer.h"
 #include "vantir3/framework/param_table.h"
+#include "vantir3/numeric/depth_plan.h"
 
 // Parameters of a topographic shift.
 struct TopoShiftParams {
@@ -54,15 +55,17 @@ extern const ProcessDecl kComboShiftDecl;
 // kDepthBadGeometry (-7) for a velocity or sample interval that is not a
 // positive finite number, or a non-finite separation or time-zero position
 // (output untouched).
+// With Unwritten::kZero every sample of out's view that is not written is set
+// to 0 instead (also when the result is an error).
 int TopoShift(MeboDataPtr& out, const MeboDataPtr& in, const TopoShiftParams& p, double s,
-              double t0, double dt);
+              double t0, double dt, Unwritten unwritten = Unwritten::kKeep);
 }  // namespace vantir3
 
 // The topographic shift process ("COMBSH"): parameters TPVELO (velocity,
 // 0.01 ... 0.3, default 0.1) and DATUM@ (datum, any finite value, default 0).
 // Reads timeZeroSample, sampleInterval and antennaSeparation from its source;
-// -201 when the source gives none. Its output is cleared before the
-// conversion, so samples the shifted trace does not reach are 0.
+// -201 when the source gives none. Samples the shifted trace does not reach
+// are 0 in its output (Unwritten::kZero).
 class CCdpPrcComboShift : public vantir3::CTableProcess {
 public:
     CCdpPrcComboShift();
