@@ -288,6 +288,50 @@ void TransposeTile(double* grid, size_t stride, size_t rows, size_t count, const
     }
 #endif
 }
+// Between grid rows and a block buffer of column transforms, `count` rows
+// of `cols` complex values: with kIn, grid row t (at grid + t * stride,
+// real and imaginary parts interleaved) to buffer row at[t] (real parts at
+// buf + at[t] * line, imaginary parts `width` further); without, back. A
+// vector of values at a time, the rest one by one; values only moved.
+template <bool kIn>
+void MoveColumns(double* grid, size_t stride, size_t count, size_t cols, const size_t* at, double* buf,
+                 size_t line, size_t width) {
+    const hn::ScalableTag<double> d;
+    const size_t lanes = hn::Lanes(d);
+    for (size_t t = 0; t < count; ++t) {
+        double* g = grid + t * stride;
+        double* re = buf + at[t] * line;
+        double* im = re + width;
+        size_t p = 0;
+        for (; p + lanes <= cols; p += lanes) {
+            if (kIn) {
+                hn::Vec<decltype(d)> vr, vi;
+                hn::LoadInterleaved2(d, g + 2 * p, vr, vi);
+                hn::StoreU(vr, d, re + p);
+                hn::StoreU(vi, d, im + p);
+            } else {
+                hn::StoreInterleaved2(hn::LoadU(d, re + p), hn::LoadU(d, im + p), d, g + 2 * p);
+            }
+        }
+        for (; p < cols; ++p) {
+            if (kIn) {
+                re[p] = g[2 * p];
+                im[p] = g[2 * p + 1];
+            } else {
+                g[2 * p] = re[p];
+                g[2 * p + 1] = im[p];
+            }
+        }
+    }
+}
+void MoveColumnsIn(double* grid, size_t stride, size_t count, size_t cols, const size_t* at, double* buf,
+                   size_t line, size_t width) {
+    MoveColumns<true>(grid, stride, count, cols, at, buf, line, width);
+}
+void MoveColumnsOut(double* grid, size_t stride, size_t count, size_t cols, const size_t* at, double* buf,
+                    size_t line, size_t width) {
+    MoveColumns<false>(grid, stride, count, cols, at, buf, line, width);
+}
 void TransposeTileIn(double* grid, size_t stride, size_t rows, size_t count, const size_t* at, double* buf,
                      size_t line, size_t width) {
     TransposeTile<true>(grid, stride, rows, count, at, buf, line, width);
@@ -308,6 +352,8 @@ HWY_EXPORT(RunStages);
 HWY_EXPORT(SplitRow);
 HWY_EXPORT(TransposeTileIn);
 HWY_EXPORT(TransposeTileOut);
+HWY_EXPORT(MoveColumnsIn);
+HWY_EXPORT(MoveColumnsOut);
 
 namespace {
 
@@ -435,6 +481,12 @@ void PrefetchTile(const double* first, size_t n, size_t inner, const Blocking& b
     }
 }
 
+// The row of a tile starting at element k0 (of `tile` elements) where
+// element k falls, limited to 0 ... tile.
+inline size_t TileRow(size_t k, size_t k0, size_t tile) {
+    return k <= k0 ? 0 : (k - k0 < tile ? k - k0 : tile);
+}
+
 // kOneColumn: the block takes one value per row and transform (blk.cols is
 // 1), the usual case along the fastest dimension. Elements k outside lo ...
 // hi - 1 are known to be +0: they are not read, +0 is written in their place.
@@ -452,6 +504,22 @@ void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, si
         }
         if (!kOneColumn) {
             PrefetchTile<false>(first, n, inner, blk, k0, tile, cols * 2 * sizeof(double), lo, hi);
+            // The rows of the tile within lo ... hi - 1 through vectors, +0
+            // in place of the others.
+            const size_t tLo = TileRow(lo, k0, tile), tHi = TileRow(hi, k0, tile);
+            for (size_t q = 0; q < blk.reps; ++q) {
+                const double* src = first + 2 * (q * n + k0) * inner;
+                for (size_t t = 0; t < tile; ++t) {
+                    if (t >= tLo && t < tHi) continue;
+                    double* re = buf + rev[t] * line + q * cols;
+                    for (size_t p = 0; p < cols; ++p) re[p] = re[blk.width + p] = 0.0;
+                }
+                if (tLo < tHi) {
+                    HWY_DYNAMIC_DISPATCH(MoveColumnsIn)(const_cast<double*>(src + 2 * tLo * inner), 2 * inner, tHi - tLo,
+                                                        cols, rev + tLo, buf + q * cols, line, blk.width);
+                }
+            }
+            continue;
         } else if (k0 >= lo && k0 + tile <= hi && blk.reps % 4 == 0 && tile % 2 == 0) {
             HWY_DYNAMIC_DISPATCH(TransposeTileIn)(const_cast<double*>(first + 2 * k0), 2 * n, blk.reps, tile, rev,
                                                   buf, line, blk.width);
@@ -497,6 +565,15 @@ void CopyOut(double* out, size_t n, size_t inner, const Blocking& blk, size_t li
         }
         if (!kOneColumn) {
             PrefetchTile<true>(out, n, inner, blk, k0, tile, cols * 2 * sizeof(double), lo, hi);
+            const size_t tLo = TileRow(lo, k0, tile), tHi = TileRow(hi, k0, tile);
+            size_t at[kTile];
+            for (size_t t = 0; t < tile; ++t) at[t] = k0 + t;
+            for (size_t q = 0; q < blk.reps && tLo < tHi; ++q) {
+                double* dst = out + 2 * (q * n + k0) * inner;
+                HWY_DYNAMIC_DISPATCH(MoveColumnsOut)(dst + 2 * tLo * inner, 2 * inner, tHi - tLo, cols, at + tLo,
+                                                     const_cast<double*>(buf) + q * cols, line, blk.width);
+            }
+            continue;
         } else if (k0 >= lo && k0 + tile <= hi && blk.reps % 4 == 0 && tile % 2 == 0) {
             size_t at[kTile];
             for (size_t t = 0; t < tile; ++t) at[t] = k0 + t;
