@@ -61,39 +61,60 @@ HWY_INLINE hn::Vec<D32> PrefixOfLanes(D32 d, hn::Vec<D32> v) {
 #endif
 }
 
-#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-// AVX-512: the prefix sums p[1 ... 32] of the 32 samples x[0 ... 31] (of
-// |x| when absolute) plus carry, and the carry for the next samples, with
-// fewer lane crossings than two blocks of PrefixOfLanes: the samples at even
-// and odd places are summed in place (shifts and masks, or a multiply-add by
-// 1; no shuffles), their pair sums are scanned as sixteen lanes, and the two
-// interleaved results are stored.
-HWY_INLINE __m512i ScanSamplePairs(const int16_t* x, bool absolute, int32_t* p, __m512i carry) {
-    const hn::Full512<int32_t> d;
-    const hn::Full512<uint32_t> du;
-    const hn::Full512<int16_t> d16;
+// The pair sums x[2j] + x[2j + 1] of the 2N samples at x as N 32-bit lanes
+// (of |x| when absolute), and in odd the samples x[2j + 1] (|x[2j + 1]|).
+// The magnitudes are taken as unsigned 16-bit values (|-32768| is 0x8000)
+// and split by a shift and a mask; signed samples are split by shifts, or
+// summed by a multiply-add by 1 on x86.
+template <class D32>
+HWY_INLINE hn::Vec<D32> PairSums(D32 d, const int16_t* x, bool absolute, hn::Vec<D32>& odd) {
+    const hn::Repartition<int16_t, D32> d16;
+    const hn::RebindToUnsigned<D32> du;
     const auto v = hn::LoadU(d16, x);
-    hn::Vec<decltype(d)> odd, s;  // x[2j + 1] and x[2j] + x[2j + 1] (of |x| when absolute)
     if (absolute) {
-        // |x| as unsigned 16-bit values (|-32768| is 0x8000), then split.
         const auto a = hn::BitCast(du, hn::Abs(v));
         odd = hn::BitCast(d, hn::ShiftRight<16>(a));
-        s = hn::Add(hn::BitCast(d, hn::And(a, hn::Set(du, 0xFFFFu))), odd);
-    } else {
-        odd = hn::ShiftRight<16>(hn::BitCast(d, v));
-        s.raw = _mm512_madd_epi16(v.raw, hn::Set(d16, int16_t{1}).raw);
+        return hn::Add(hn::BitCast(d, hn::And(a, hn::Set(du, 0xFFFFu))), odd);
     }
-    // s[j] = the sum of the pairs 0 ... j, the prefix at 2j + 2.
-    s = PrefixOfLanes(d, s);
-    const __m512i atEven = _mm512_add_epi32(s.raw, carry);    // p[2j + 2]
-    const __m512i atOdd = _mm512_sub_epi32(atEven, odd.raw);  // p[2j + 1]
+    odd = hn::ShiftRight<16>(hn::BitCast(d, v));
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    return hn::Vec<D32>{_mm512_madd_epi16(v.raw, hn::Set(d16, int16_t{1}).raw)};
+#elif HWY_TARGET == HWY_AVX2
+    return hn::Vec<D32>{_mm256_madd_epi16(v.raw, hn::Set(d16, int16_t{1}).raw)};
+#else
+    return hn::Add(hn::ShiftRight<16>(hn::ShiftLeft<16>(hn::BitCast(d, v))), odd);
+#endif
+}
+
+// Stores odd[0], even[0], odd[1], even[1], ... at p: AVX-512 interleaves with
+// two two-table permutations, where Highway's form takes more shuffles.
+template <class D32>
+HWY_INLINE void StorePairs(D32 d, hn::Vec<D32> odd, hn::Vec<D32> even, int32_t* p) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    (void)d;
     const __m512i first = _mm512_set_epi32(23, 7, 22, 6, 21, 5, 20, 4, 19, 3, 18, 2, 17, 1, 16, 0);
     const __m512i second = _mm512_set_epi32(31, 15, 30, 14, 29, 13, 28, 12, 27, 11, 26, 10, 25, 9, 24, 8);
-    _mm512_storeu_si512(p, _mm512_permutex2var_epi32(atOdd, first, atEven));
-    _mm512_storeu_si512(p + 16, _mm512_permutex2var_epi32(atOdd, second, atEven));
-    return _mm512_add_epi32(carry, hn::TableLookupLanes(s, hn::IndicesFromVec(d, hn::Set(d, 15))).raw);
-}
+    _mm512_storeu_si512(p, _mm512_permutex2var_epi32(odd.raw, first, even.raw));
+    _mm512_storeu_si512(p + 16, _mm512_permutex2var_epi32(odd.raw, second, even.raw));
+#else
+    hn::StoreInterleaved2(odd, even, d, p);
 #endif
+}
+
+// The prefix sums p[1 ... 2N] of the 2N samples x[0 ... 2N - 1] (of |x| when
+// absolute) plus carry, and the carry for the next samples: half the lane
+// shifts of two blocks of PrefixOfLanes, as the pair sums are scanned as N
+// lanes (the prefix at every even place), and the odd places are those less
+// the sample that follows them.
+template <class D32>
+HWY_INLINE hn::Vec<D32> ScanSamplePairs(D32 d, const int16_t* x, bool absolute, int32_t* p, hn::Vec<D32> carry) {
+    hn::Vec<D32> odd;
+    const auto s = PrefixOfLanes(d, PairSums(d, x, absolute, odd));  // s[j]: the prefix at 2j + 2
+    const auto atEven = hn::Add(s, carry);
+    StorePairs(d, hn::Sub(atEven, odd), atEven, p);
+    const auto last = hn::IndicesFromVec(d, hn::Set(d, static_cast<int32_t>(hn::Lanes(d)) - 1));
+    return hn::Add(carry, hn::TableLookupLanes(s, last));
+}
 
 // Fills the window's prefix array (RunningWindow::Prefix) for the trace x
 // (of |x| when absolute): the scan stores a block of sums at a time, each
@@ -117,14 +138,7 @@ HWY_INLINE void ScanTrace(D32 d, const RunningWindow& window, const int16_t* x, 
         carry = hn::Add(carry, hn::TableLookupLanes(v, last));
     };
     int32_t k = 0;
-#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-    for (; k + 2 * lanes <= n; k += 2 * lanes) carry.raw = ScanSamplePairs(x + k, absolute, p + 1 + k, carry.raw);
-#else
-    for (; k + 2 * lanes <= n; k += 2 * lanes) {
-        scan(x + k, k);
-        scan(x + k + lanes, k + lanes);
-    }
-#endif
+    for (; k + 2 * lanes <= n; k += 2 * lanes) carry = ScanSamplePairs(d, x + k, absolute, p + 1 + k, carry);
     for (; k + lanes <= n; k += lanes) scan(x + k, k);
     if (k < n) {
         // Zeros after the last sample keep the total.
@@ -133,12 +147,12 @@ HWY_INLINE void ScanTrace(D32 d, const RunningWindow& window, const int16_t* x, 
         scan(tail, k);
         k += lanes;
     }
-    // Up to the last entry that a window of the last block reads.
+    // Up to the last entry that a window of the last block (2N samples) reads.
     const auto total = hn::Set(d, p[n]);
-    for (const int32_t end = n + window.Half() + lanes; k < end; k += lanes) hn::StoreU(total, d, p + 1 + k);
+    for (const int32_t end = n + window.Half() + 2 * lanes; k < end; k += lanes) hn::StoreU(total, d, p + 1 + k);
 }
 
-// The window sums of the samples i0 ... i0 + lanes - 1 (of |x| when the
+// The window sums of the samples i0 ... i0 + N - 1 (of |x| when the
 // scan took magnitudes) after ScanTrace, as 32-bit lanes, for every i0 below
 // the trace's n: lower is window.Prefix() and upper lower + 2h + 1 (taken
 // once per trace, as the compiler may not keep the window's members in
@@ -148,31 +162,44 @@ HWY_INLINE hn::Vec<D32> WindowSums(D32 d, const int32_t* lower, const int32_t* u
     return hn::Sub(hn::LoadU(d, upper + i0), hn::LoadU(d, lower + i0));
 }
 
-// Runs block(i0, x, y) over the blocks of samples i0 = 0, lanes, ... of the
+// The 32-bit lanes of a and then b as 16-bit lanes in their order, with
+// saturation: AVX2 and AVX-512 pack the two and restore the order with one
+// permutation, where Highway narrows each and then combines them.
+template <class D32>
+HWY_INLINE hn::Vec<hn::Repartition<int16_t, D32>> DemoteInOrder(D32 d, hn::Vec<D32> a, hn::Vec<D32> b) {
+    const hn::Repartition<int16_t, D32> d16;
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    (void)d;
+    const __m512i order = _mm512_set_epi64(7, 5, 3, 1, 6, 4, 2, 0);
+    return hn::Vec<decltype(d16)>{_mm512_permutexvar_epi64(order, _mm512_packs_epi32(a.raw, b.raw))};
+#elif HWY_TARGET == HWY_AVX2
+    (void)d;
+    return hn::Vec<decltype(d16)>{_mm256_permute4x64_epi64(_mm256_packs_epi32(a.raw, b.raw), 0xD8)};
+#else
+    const hn::Half<decltype(d16)> dh;
+    const hn::Rebind<int32_t, decltype(dh)> d32;
+    (void)d;
+    return hn::Combine(d16, hn::DemoteTo(dh, hn::BitCast(d32, b)), hn::DemoteTo(dh, hn::BitCast(d32, a)));
+#endif
+}
+
+// Runs block(i0, x, y) over the blocks of 2N samples i0 = 0, 2N, ... of the
 // trace x as ForEachSampleBlockAt does (x and y then address the block,
-// perhaps in copies), after ScanTrace: the prefix sums of the whole trace are
-// taken first, then the blocks (WindowSums) find them in the cache. Each
-// block prefetches the same place one trace further on, the next trace where
+// perhaps in copies; the window sums of its two halves are WindowSums at i0
+// and i0 + N), after ScanTrace: the prefix sums of the whole trace are
+// taken first, then the blocks find them in the cache. Each block
+// prefetches the same place one trace further on, the next trace where
 // traces follow each other in memory: spread over the blocks, the reads of
 // the next trace overlap the arithmetic.
 template <class D32, class Block>
 HWY_INLINE void ForEachWindowBlock(D32 d, const RunningWindow& window, const int16_t* x, int16_t* y, bool absolute,
                                    Block&& block) {
     ScanTrace(d, window, x, absolute);
-    const int32_t n = window.Size();
-    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
-    const uintptr_t nextTrace = 2 * static_cast<uintptr_t>(n);  // bytes
-    // Two blocks a step (one prefetch: 2N samples of 16 bits are 64 bytes at
-    // most on x86), then the rest.
-    int32_t i0 = 0;
-    for (; i0 + 2 * lanes <= n; i0 += 2 * lanes) {
+    const int32_t step = 2 * static_cast<int32_t>(hn::Lanes(d));
+    const uintptr_t nextTrace = 2 * static_cast<uintptr_t>(window.Size());  // bytes
+    ForEachSampleBlockAt(step, x, y, window.Size(), [=, &block](int32_t i0, const int16_t* xb, int16_t* yb) {
         PrefetchAhead(x + i0, nextTrace);
-        block(i0, x + i0, y + i0);
-        block(i0 + lanes, x + i0 + lanes, y + i0 + lanes);
-    }
-    ForEachSampleBlockAt(lanes, x + i0, y + i0, n - i0, [=, &block](int32_t k, const int16_t* xb, int16_t* yb) {
-        PrefetchAhead(x + i0 + k, nextTrace);
-        block(i0 + k, xb, yb);
+        block(i0, xb, yb);
     });
 }
 

@@ -1,6 +1,7 @@
 #include "vantir3/numeric/running_window.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -18,6 +19,22 @@ constexpr int64_t kMaxVectorWindow = 65535;
 // magnitude, which q does not reach: q truncates to exactly the truncation of
 // the correctly rounded S / c, the scalar path's mean (sums of 0 give 0).
 constexpr double kTruncationNudge = 1.0 + 0x1p-40;
+
+// The truncated mean in single precision, for windows of c <= 128 samples:
+// |S| <= 32768 c <= 2^22 is exact as a float, and r, the smallest float
+// >= 1 / c, lies below (1 / c)(1 + 2^-23 + 2^-45). Take m = S / c and
+// q = S * r rounded to a float; rounding is monotonic and symmetric, so
+// consider S >= 0. S r >= m >= floor(m), a float, so q >= floor(m). A whole
+// m <= 32768 has q <= m + 1/2 (S r - m < 2^15 * 2^-22.9), so q truncates to
+// m. Otherwise m <= K - 1/c with K = floor(m) + 1 <= 32768, and S r <
+// K - 2^-7 + 2^-7.9 < K - 2^-9, below the float next under K (at least
+// K - 2^-9): q < K. So q truncates to floor(m), the scalar path's mean.
+float RoundedUpInverse(int32_t c) {
+    float r = static_cast<float>(1.0 / c);
+    // r * c is exact in double (24 and 17 significant bits).
+    if (static_cast<double>(r) * c < 1.0) r = std::nextafter(r, 2.0f);
+    return r;
+}
 }  // namespace
 
 bool RunningWindow::Reserve(int32_t n, int32_t half) {
@@ -28,6 +45,7 @@ bool RunningWindow::Reserve(int32_t n, int32_t half) {
     prefix_ = nullptr;
     counts_.reset();
     inverse_.reset();
+    floatInverse_.reset();
     if (n_ == 0 || Widest() > kMaxVectorWindow) return true;
     const size_t h = static_cast<size_t>(h_), size = static_cast<size_t>(n_) + kPadding;
     // Entries ahead of prefix_ that bring prefix_ + h + 1 to a 64-byte boundary.
@@ -35,7 +53,8 @@ bool RunningWindow::Reserve(int32_t n, int32_t half) {
     prefixStorage_ = NewScratch<int32_t>(lead + 2 * h + size);
     counts_ = NewScratch<int32_t>(size);
     inverse_ = NewScratch<double>(size);
-    if (!prefixStorage_ || !counts_ || !inverse_) {
+    if (Widest() <= kFloatMeanWindow) floatInverse_ = NewScratch<float>(size);
+    if (!prefixStorage_ || !counts_ || !inverse_ || (Widest() <= kFloatMeanWindow && !floatInverse_)) {
         prefixStorage_.reset();
         return false;
     }
@@ -47,6 +66,7 @@ bool RunningWindow::Reserve(int32_t n, int32_t half) {
         const int64_t lower = std::max<int64_t>(static_cast<int64_t>(i) - h_, 0);
         counts_[i] = i < static_cast<size_t>(n_) ? static_cast<int32_t>(upper - lower) : 1;
         inverse_[i] = (1.0 / counts_[i]) * kTruncationNudge;
+        if (floatInverse_) floatInverse_[i] = RoundedUpInverse(counts_[i]);
     }
     return true;
 }

@@ -20,10 +20,13 @@ namespace vantir3 {
 // sums of the vector kernels give the same values, and so the same means.
 class RunningWindow {
 public:
-    // Entries that every per-position table holds beyond the trace's n: two
+    // Entries that every per-position table holds beyond the trace's n: four
     // vectors of 32-bit lanes on any target (2048-bit vectors at most), so
-    // that a block starting before n reads whole vectors.
-    static constexpr size_t kPadding = 128;
+    // that a block of two vectors starting before n reads whole vectors.
+    static constexpr size_t kPadding = 256;
+    // The widest window whose means the vector kernels take in single
+    // precision (RoundedUpInverses).
+    static constexpr int32_t kFloatMeanWindow = 128;
 
     // Prepares for traces of n >= 1 samples. The prefix sums of the vector
     // kernels are prepared when every window sum fits in 32 bits (windows of
@@ -75,6 +78,10 @@ public:
     // for dewow.
     const int32_t* Counts() const { return counts_.get(); }
     const double* TruncatingInverses() const { return inverse_.get(); }
+    // Where Widest() <= kFloatMeanWindow (else null), per sample the
+    // smallest float r >= 1 / c, with which the truncation of the float
+    // product S * r is exactly that of the mean S / c (running_window.cc).
+    const float* RoundedUpInverses() const { return floatInverse_.get(); }
 
     // The prefix array of the vector kernels: Prefix()[h + j] is the sum of
     // the samples 0 ... j - 1 (modulo 2^32) for j = 0 ... n, after h zeros,
@@ -93,6 +100,7 @@ private:
     int32_t* prefix_ = nullptr;
     Scratch<int32_t> counts_;
     Scratch<double> inverse_;
+    Scratch<float> floatInverse_;
 };
 
 }  // namespace vantir3

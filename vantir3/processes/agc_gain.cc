@@ -34,15 +34,16 @@ namespace {
 // - floor(T) from one single-precision division: g = 32767 c / S, with c, S
 //   and the quotient each rounded to a float, is within 2^-22.4 of the exact
 //   ratio, so x g lies within 2^-7.4 of T - 0.5 where |T| < 32770, and
-//   e = (1.5 - 2^-5) + x g, rounded to a float once (fused, or the product
+//   e = (1 - 2^-5) + x g, rounded to a float once (fused, or the product
 //   and the sum each where the instruction set has no fused form: below 2^16
-//   in size, 2^-9 each), within 2^-6.4 of T + 1 - 2^-5: k = floor(e) is
-//   floor(T) or one more. The remainder R = S + 65534 c x - 2 S k (exact
-//   modulo 2^32, and at most 2 S < 2^30 in size) tells which: R < 0 means
-//   one less (its sign bit, added). As e stays below T + 1, a whole T gives
-//   k = T and R = 0, and R = 0 means a whole T. Where |T| >= 32770, k lies
-//   beyond the 16-bit range on the same side as T and saturates as the
-//   scalar result does.
+//   in size, 2^-9 each), within 2^-6.4 of T + 1/2 - 2^-5, so in
+//   [T + 0.456, T + 0.481]: k = e rounded to the nearest whole number (the
+//   conversion's own rounding, ties either way) is floor(T) or one more.
+//   The remainder R = S + 65534 c x - 2 S k (exact modulo 2^32, and at most
+//   2 S < 2^30 in size) tells which: R < 0 means one less (its sign bit,
+//   added). As e stays below T + 1/2, a whole T gives k = T and R = 0, and
+//   R = 0 means a whole T. Where |T| >= 32770, k lies beyond the 16-bit
+//   range on the same side as T and saturates as the scalar result does.
 
 // The scalar formula for the lanes j of a block (at most a vector) whose
 // redo[j] is set; x, sums and counts hold the lanes' samples, window sums and
@@ -57,19 +58,18 @@ HWY_NOINLINE void RedoSamples(size_t lanes, const int32_t* redo, const int32_t* 
     }
 }
 
-// floor(e) of floats below 2^31 in size, as 32-bit integers: AVX-512
-// converts with that rounding in one step, which Highway lacks; AVX2 floors
-// and converts without Highway's correction for values beyond 2^31.
+// e rounded to the nearest whole number (ties either way), for floats below
+// 2^31 in size, as 32-bit integers: AVX-512 and AVX2 convert in the default
+// rounding mode without Highway's correction for values beyond 2^31.
 template <class D32>
-HWY_INLINE hn::Vec<D32> FloorToInt32(D32 d, hn::Vec<hn::RebindToFloat<D32>> e) {
+HWY_INLINE hn::Vec<D32> NearestToInt32(D32 d, hn::Vec<hn::RebindToFloat<D32>> e) {
+    (void)d;
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-    (void)d;
-    return hn::Vec<D32>{_mm512_maskz_cvt_roundps_epi32(0xFFFF, e.raw, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)};
+    return hn::Vec<D32>{_mm512_cvtps_epi32(e.raw)};
 #elif HWY_TARGET == HWY_AVX2
-    (void)d;
-    return hn::Vec<D32>{_mm256_cvttps_epi32(_mm256_floor_ps(e.raw))};
+    return hn::Vec<D32>{_mm256_cvtps_epi32(e.raw)};
 #else
-    return hn::ConvertTo(d, hn::Floor(e));
+    return hn::NearestInt(e);
 #endif
 }
 
@@ -89,6 +89,32 @@ HWY_INLINE void StoreOutputs(D32 d, hn::Vec<D32> k, int16_t* y) {
 #endif
 }
 
+// Off the fast path, the N samples at i whose window sums are s, samples
+// xi, remainders rem and estimates k (corrected): capped lanes get
+// floor(0.5 + maxGain x) in doubles (below 2^31 in size), lanes of a whole T
+// the scalar formula.
+template <class D32>
+HWY_NOINLINE void FinishBlock(D32 d, const AgcKernel& kernel, int32_t i, hn::Vec<D32> s, hn::Vec<D32> xi,
+                              hn::Vec<D32> rem, hn::Vec<D32> k, int16_t* y) {
+    const hn::Half<D32> dh;
+    const hn::Repartition<double, D32> d64;
+    const auto gain = hn::Set(d64, kernel.MaxGain());
+    const auto half = hn::Set(d64, 0.5);
+    const auto capped = hn::Lt(s, hn::LoadU(d, kernel.UncappedFrom() + i));
+    const auto redo = hn::AndNot(capped, hn::Eq(rem, hn::Zero(d)));
+    const auto lo = hn::Add(half, hn::Mul(gain, hn::PromoteTo(d64, hn::LowerHalf(dh, xi))));
+    const auto hi = hn::Add(half, hn::Mul(gain, hn::PromoteTo(d64, hn::UpperHalf(dh, xi))));
+    k = hn::IfThenElse(capped, hn::Combine(d, hn::DemoteTo(dh, hn::Floor(hi)), hn::DemoteTo(dh, hn::Floor(lo))), k);
+    StoreOutputs(d, k, y);
+    if (hn::AllFalse(d, redo)) return;
+    constexpr size_t kMax = HWY_MAX_BYTES / sizeof(int32_t);
+    int32_t redoLanes[kMax], xs[kMax], sums[kMax];
+    hn::StoreU(hn::VecFromMask(d, redo), d, redoLanes);
+    hn::StoreU(xi, d, xs);
+    hn::StoreU(s, d, sums);
+    RedoSamples(hn::Lanes(d), redoLanes, xs, sums, kernel.Window().Counts() + i, kernel.MaxGain(), y);
+}
+
 }  // namespace
 #endif
 
@@ -97,49 +123,43 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
     const hn::ScalableTag<int32_t> d;
     using V = hn::Vec<decltype(d)>;
     const hn::RebindToFloat<decltype(d)> df;
-    const hn::Half<decltype(d)> dh;
-    const hn::Repartition<double, decltype(d)> d64;
     const hn::Rebind<int16_t, decltype(d)> d16;
     const float* fullScale = kernel.FullScale();
     const int32_t* twiceFullScale = kernel.TwiceFullScale();
     const int32_t* uncappedFrom = kernel.UncappedFrom();
-    const int32_t* counts = kernel.Window().Counts();
-    const double maxGain = kernel.MaxGain();
-    const auto offset = hn::Set(df, 1.5f - 0x1p-5f);
-    const auto gain = hn::Set(d64, maxGain);
-    const auto half = hn::Set(d64, 0.5);
+    const auto offset = hn::Set(df, 1.0f - 0x1p-5f);
     const RunningWindow& window = kernel.Window();
     const int32_t* lower = window.Prefix();
     const int32_t* upper = lower + 2 * window.Half() + 1;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
+    const hn::Repartition<int16_t, decltype(d)> dOut;
+    // The estimate k of N samples at i, corrected by the remainder rem (0
+    // where T is whole), from the window sums s and the samples xi.
+    auto estimate = [&](int32_t i, const int16_t* xb, V& s, V& xi, V& rem) {
+        s = WindowSums(d, lower, upper, i);
+        xi = hn::PromoteTo(d, hn::LoadU(d16, xb));
+        const auto g = hn::Div(hn::LoadU(df, fullScale + i), hn::ConvertTo(df, s));
+        const V k = NearestToInt32(d, hn::MulAdd(g, hn::ConvertTo(df, xi), offset));
+        rem = hn::Sub(hn::Add(s, hn::Mul(hn::LoadU(d, twiceFullScale + i), xi)), hn::Mul(k, hn::Add(s, s)));
+        // One less where the remainder is negative (all ones in its sign bits).
+        return hn::Add(k, hn::ShiftRight<31>(rem));
+    };
+    const V lowest = hn::Set(d, -32767);
     ForEachWindowBlock(d, window, x, y, true, [&](int32_t i0, const int16_t* xb, int16_t* yb) {
-        const V s = WindowSums(d, lower, upper, i0);
-        const V xi = hn::PromoteTo(d, hn::LoadU(d16, xb));
-        const auto g = hn::Div(hn::LoadU(df, fullScale + i0), hn::ConvertTo(df, s));
-        V k = FloorToInt32(d, hn::MulAdd(g, hn::ConvertTo(df, xi), offset));
-        const V twoS = hn::Add(s, s);
-        const V rem = hn::Sub(hn::Add(s, hn::Mul(hn::LoadU(d, twiceFullScale + i0), xi)), hn::Mul(k, twoS));
-        // One less where the remainder is negative (all ones in its sign
-        // bits); T is whole where it is 0.
-        k = hn::Add(k, hn::ShiftRight<31>(rem));
-        const auto capped = hn::Lt(s, hn::LoadU(d, uncappedFrom + i0));
-        const auto whole = hn::Eq(rem, hn::Zero(d));
+        V s0, x0, rem0, s1, x1, rem1;
+        const V k0 = estimate(i0, xb, s0, x0, rem0);
+        const V k1 = estimate(i0 + lanes, xb + lanes, s1, x1, rem1);
+        // Capped lanes (S below the position's UncappedFrom) and whole values
+        // of T, in either half, leave the fast path.
+        const auto capped = hn::Or(hn::Lt(s0, hn::LoadU(d, uncappedFrom + i0)),
+                                   hn::Lt(s1, hn::LoadU(d, uncappedFrom + i0 + lanes)));
+        const auto whole = hn::Or(hn::Eq(rem0, hn::Zero(d)), hn::Eq(rem1, hn::Zero(d)));
         if (HWY_LIKELY(hn::AllFalse(d, hn::Or(capped, whole)))) {
-            StoreOutputs(d, k, yb);
+            hn::StoreU(DemoteInOrder(d, hn::Max(k0, lowest), hn::Max(k1, lowest)), dOut, yb);
             return;
         }
-        const auto redo = hn::AndNot(capped, whole);
-        // Capped lanes: floor(0.5 + maxGain x) in doubles, below 2^31 in size.
-        const auto lo = hn::Add(half, hn::Mul(gain, hn::PromoteTo(d64, hn::LowerHalf(dh, xi))));
-        const auto hi = hn::Add(half, hn::Mul(gain, hn::PromoteTo(d64, hn::UpperHalf(dh, xi))));
-        k = hn::IfThenElse(capped, hn::Combine(d, hn::DemoteTo(dh, hn::Floor(hi)), hn::DemoteTo(dh, hn::Floor(lo))), k);
-        StoreOutputs(d, k, yb);
-        if (hn::AllFalse(d, redo)) return;
-        constexpr size_t kMax = HWY_MAX_BYTES / sizeof(int32_t);
-        int32_t redoLanes[kMax], xs[kMax], sums[kMax];
-        hn::StoreU(hn::VecFromMask(d, redo), d, redoLanes);
-        hn::StoreU(xi, d, xs);
-        hn::StoreU(s, d, sums);
-        RedoSamples(hn::Lanes(d), redoLanes, xs, sums, counts + i0, maxGain, yb);
+        FinishBlock(d, kernel, i0, s0, x0, rem0, k0, yb);
+        FinishBlock(d, kernel, i0 + lanes, s1, x1, rem1, k1, yb + lanes);
     });
 #else
     kernel.TraceScalar(x, y);

@@ -19,32 +19,63 @@ namespace vantir3 {
 namespace HWY_NAMESPACE {
 
 #if VANTIR3_SAMPLE_VECTORS
+// The whole parts (toward zero) of floats below 2^31 in magnitude: AVX-512
+// and AVX2 convert without the limit that Highway's conversion adds.
+template <class D32>
+HWY_INLINE hn::Vec<D32> TruncateFloats(D32 d, hn::Vec<hn::RebindToFloat<D32>> v) {
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+    (void)d;
+    return hn::Vec<D32>{_mm512_cvttps_epi32(v.raw)};
+#elif HWY_TARGET == HWY_AVX2
+    (void)d;
+    return hn::Vec<D32>{_mm256_cvttps_epi32(v.raw)};
+#else
+    return hn::ConvertTo(d, v);
+#endif
+}
+
+// The truncated means of the window sums s (N lanes) at i0 as 32-bit lanes:
+// S * RoundedUpInverses() in floats (8 lanes a vector with AVX2) where the
+// window allows, S * TruncatingInverses() in doubles otherwise.
+template <class D32>
+HWY_INLINE hn::Vec<D32> TruncatedMeans(D32 d, hn::Vec<D32> s, const float* floatInverse, const double* inverse,
+                                       int32_t i0) {
+    if (floatInverse != nullptr) {
+        const hn::RebindToFloat<D32> df;
+        return TruncateFloats(d, hn::Mul(hn::ConvertTo(df, s), hn::LoadU(df, floatInverse + i0)));
+    }
+    const hn::Half<D32> dh;
+    const hn::Repartition<double, D32> d64;
+    const auto lo = hn::Mul(hn::PromoteTo(d64, hn::LowerHalf(dh, s)), hn::LoadU(d64, inverse + i0));
+    const auto hi = hn::Mul(hn::PromoteTo(d64, hn::UpperHalf(dh, s)), hn::LoadU(d64, inverse + i0 + hn::Lanes(d64)));
+    return TruncateWithin31Bits(d64, lo, hi);
+}
+
 // Dewow of a trace a block of 2N samples at a time from its window sums S:
-// the truncated means S / c from S * TruncatingInverses() in doubles,
-// narrowed, subtracted with SubtractSaturated; with kSums, the outputs added
+// the truncated means S / c, narrowed in order, subtracted from a whole
+// vector of samples with SubtractSaturated; with kSums, the outputs added
 // to sums.
 template <bool kSums>
 void DewowBlocks(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
     const hn::ScalableTag<int32_t> d;
-    const hn::Half<decltype(d)> dh;
-    const hn::Repartition<double, decltype(d)> d64;
-    const hn::Rebind<int16_t, decltype(d)> d16;
+    const hn::Repartition<int16_t, decltype(d)> d16;
+    const hn::Half<decltype(d16)> dh16;
     const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
-    const size_t half = hn::Lanes(d64);
+    const float* floatInverse = window.RoundedUpInverses();
     const double* inverse = window.TruncatingInverses();
     const int32_t n = window.Size();
     const int32_t* lower = window.Prefix();
     const int32_t* upper = lower + 2 * window.Half() + 1;
     ForEachWindowBlock(d, window, x, y, false, [=](int32_t i0, const int16_t* xb, int16_t* yb) {
-        const auto s = WindowSums(d, lower, upper, i0);
-        const auto lo = hn::Mul(hn::PromoteTo(d64, hn::LowerHalf(dh, s)), hn::LoadU(d64, inverse + i0));
-        const auto hi = hn::Mul(hn::PromoteTo(d64, hn::UpperHalf(dh, s)), hn::LoadU(d64, inverse + i0 + half));
-        const auto means = TruncateToSamples(d64, lo, hi);
-        const auto out = SubtractSaturated(d16, hn::LoadU(d16, xb), means);
+        const auto m0 = TruncatedMeans(d, WindowSums(d, lower, upper, i0), floatInverse, inverse, i0);
+        const auto m1 = TruncatedMeans(d, WindowSums(d, lower, upper, i0 + lanes), floatInverse, inverse, i0 + lanes);
+        const auto out = SubtractSaturated(d16, hn::LoadU(d16, xb), DemoteInOrder(d, m0, m1));
         hn::StoreU(out, d16, yb);
         if (!kSums) return;
-        if (i0 + lanes <= n) {
-            hn::StoreU(hn::Add(hn::LoadU(d, sums + i0), hn::PromoteTo(d, out)), d, sums + i0);
+        if (i0 + 2 * lanes <= n) {
+            hn::StoreU(hn::Add(hn::LoadU(d, sums + i0), hn::PromoteTo(d, hn::LowerHalf(dh16, out))), d, sums + i0);
+            hn::StoreU(hn::Add(hn::LoadU(d, sums + i0 + lanes), hn::PromoteTo(d, hn::UpperHalf(dh16, out))), d,
+                       sums + i0 + lanes);
         } else {
             for (int32_t j = 0; i0 + j < n; ++j) sums[i0 + j] += yb[j];
         }
