@@ -64,9 +64,11 @@ TEST(AgcGain, TracesAreLevelled) {
 // kernels' limit, extreme samples.
 TEST(AgcGain, EveryTargetGivesTheScalarBits) {
     std::mt19937 random(11);
-    const std::pair<int32_t, int32_t> shapes[] = {{1, 0},     {2, 1},     {3, 40},     {7, 2},      {15, 3},
-                                                   {16, 11},   {17, 11},   {33, 0},     {1000, 500}, {1023, 11},
-                                                   {20000, 8191}, {20000, 8192}};
+    // Blocks are 2N samples: 31 ... 65 end in every part of one.
+    const std::pair<int32_t, int32_t> shapes[] = {{1, 0},      {2, 1},      {3, 40},       {7, 2},
+                                                   {15, 3},     {16, 11},    {17, 11},      {31, 5},
+                                                   {33, 0},     {48, 7},     {65, 20},      {1000, 500},
+                                                   {1023, 11},  {20000, 8191}, {20000, 8192}};
     for (const auto& [n, half] : shapes) {
         // Full-range noise, small values (whose scaled values are often
         // whole numbers, the cases the vector kernels recompute), and

@@ -70,16 +70,26 @@ TEST(Dewow, EveryTargetGivesTheScalarBits) {
     std::mt19937 random(7);
     // The 70000-sample shapes have prefix sums beyond 32 bits (they wrap)
     // and windows of up to 65535 samples, or more (the scalar walk).
-    const std::pair<int32_t, int32_t> shapes[] = {{1, 0},    {2, 1},      {3, 50},    {5, 1},
-                                                   {7, 2},    {15, 3},     {16, 9},    {17, 9},
-                                                   {33, 0},   {1000, 500}, {1023, 9},  {70000, 32767},
-                                                   {70000, 32768}};
+    // Windows of 127 and 128 samples take their means in floats, 129 in
+    // doubles; blocks are 2N samples (31 ... 65 cross them).
+    const std::pair<int32_t, int32_t> shapes[] = {{1, 0},      {2, 1},     {3, 50},    {5, 1},       {7, 2},
+                                                   {15, 3},     {16, 9},    {17, 9},    {31, 4},      {33, 0},
+                                                   {64, 20},    {65, 7},    {128, 200}, {129, 200},   {300, 63},
+                                                   {300, 64},   {1000, 500}, {1023, 9}, {70000, 32767}, {70000, 32768}};
     for (const auto& [n, half] : shapes) {
-        for (int kind = 0; kind < 3; ++kind) {
+        // Full-range noise, small values, extremes of either sign, and
+        // samples near the top or the bottom of the range (means just below
+        // whole numbers of the largest size, the floats' hardest case).
+        for (int kind = 0; kind < 5; ++kind) {
             std::vector<int16_t> x(static_cast<size_t>(n));
             for (int16_t& v : x) {
                 const int32_t r = static_cast<int32_t>(random() % 65536) - 32768;
-                v = static_cast<int16_t>(kind == 0 ? r : kind == 1 ? r / 64 : (r < 0 ? -32768 : 32767));
+                const int32_t step = r % 8 == 0 ? 1 : 0;
+                v = static_cast<int16_t>(kind == 0   ? r
+                                         : kind == 1 ? r / 64
+                                         : kind == 2 ? (r < 0 ? -32768 : 32767)
+                                         : kind == 3 ? 32767 - step
+                                                     : -32768 + step);
             }
             std::vector<int32_t> expectSums, sums;
             const auto expect = DewowOf(x, half, true, &expectSums);
@@ -88,6 +98,35 @@ TEST(Dewow, EveryTargetGivesTheScalarBits) {
                 ASSERT_EQ(DewowOf(x, half, false, &sums), expect);
                 ASSERT_EQ(sums, expectSums);
             });
+        }
+    }
+}
+
+// The float means' inverse is the smallest float at or above 1 / c, and its
+// products truncate as the means do for every window of up to 128 samples
+// at the sums that the proof calls hardest: whole means K and the sums one
+// below and above them, at every size of K and either sign.
+TEST(Dewow, FloatMeansTruncateExactly) {
+    for (int32_t c = 1; c <= vantir3::RunningWindow::kFloatMeanWindow + 1; ++c) {
+        vantir3::RunningWindow window;
+        ASSERT_TRUE(window.Reserve(c, c));
+        const float* inverse = window.RoundedUpInverses();
+        if (c > vantir3::RunningWindow::kFloatMeanWindow) {
+            EXPECT_EQ(inverse, nullptr);
+            break;
+        }
+        ASSERT_NE(inverse, nullptr);
+        const float r = inverse[c - 1];
+        ASSERT_GE(static_cast<double>(r) * c, 1.0) << c;
+        ASSERT_LT(static_cast<double>(std::nextafter(r, 0.0f)) * c, 1.0) << c;
+        for (int32_t k = 0; k <= 32768; ++k) {
+            for (int32_t s : {k * c - 1, k * c, k * c + 1}) {
+                if (s > 32768 * c) continue;
+                for (int32_t sum : {s, -s}) {
+                    const int32_t mean = static_cast<int32_t>(static_cast<float>(sum) * r);
+                    ASSERT_EQ(mean, sum / c) << sum << " " << c;
+                }
+            }
         }
     }
 }
