@@ -29,6 +29,7 @@
 // array: the results do not depend on the blocking.
 #include "vantir3/numeric/fft.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -502,22 +503,20 @@ void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, si
             rev[t] = next;
             next = NextReversed(next, n);
         }
+        // The rows of the tile outside lo ... hi - 1: +0 for every transform
+        // of the block, real and imaginary parts (one run of each buffer row).
+        const size_t tLo = TileRow(lo, k0, tile), tHi = TileRow(hi, k0, tile);
+        for (size_t t = 0; t < tile; ++t) {
+            if (t < tLo || t >= tHi) std::fill_n(buf + rev[t] * line, 2 * blk.width, 0.0);
+        }
+        if (!kOneColumn) PrefetchTile<false>(first, n, inner, blk, k0, tile, cols * 2 * sizeof(double), lo, hi);
+        if (tHi <= tLo) continue;
         if (!kOneColumn) {
-            PrefetchTile<false>(first, n, inner, blk, k0, tile, cols * 2 * sizeof(double), lo, hi);
-            // The rows of the tile within lo ... hi - 1 through vectors, +0
-            // in place of the others.
-            const size_t tLo = TileRow(lo, k0, tile), tHi = TileRow(hi, k0, tile);
+            // The rows within lo ... hi - 1 through vectors.
             for (size_t q = 0; q < blk.reps; ++q) {
                 const double* src = first + 2 * (q * n + k0) * inner;
-                for (size_t t = 0; t < tile; ++t) {
-                    if (t >= tLo && t < tHi) continue;
-                    double* re = buf + rev[t] * line + q * cols;
-                    for (size_t p = 0; p < cols; ++p) re[p] = re[blk.width + p] = 0.0;
-                }
-                if (tLo < tHi) {
-                    HWY_DYNAMIC_DISPATCH(MoveColumnsIn)(const_cast<double*>(src + 2 * tLo * inner), 2 * inner, tHi - tLo,
-                                                        cols, rev + tLo, buf + q * cols, line, blk.width);
-                }
+                HWY_DYNAMIC_DISPATCH(MoveColumnsIn)(const_cast<double*>(src + 2 * tLo * inner), 2 * inner, tHi - tLo,
+                                                    cols, rev + tLo, buf + q * cols, line, blk.width);
             }
             continue;
         } else if (k0 >= lo && k0 + tile <= hi && blk.reps % 4 == 0 && tile % 2 == 0) {
@@ -528,13 +527,10 @@ void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, si
         for (size_t q = 0; q < blk.reps; ++q) {
             const double* src = first + 2 * (q * n + k0) * inner;
             for (size_t t = 0; t < tile; ++t) {
+                if (t < tLo || t >= tHi) continue;
                 const double* s = src + 2 * t * inner;
                 double* re = buf + rev[t] * line + q * cols;
                 double* im = re + blk.width;
-                if (k0 + t < lo || k0 + t >= hi) {
-                    for (size_t p = 0; p < cols; ++p) re[p] = im[p] = 0.0;
-                    continue;
-                }
                 for (size_t p = 0; p < cols; ++p) {
                     re[p] = s[2 * p];
                     im[p] = s[2 * p + 1];
