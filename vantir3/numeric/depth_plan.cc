@@ -198,6 +198,21 @@ namespace {
 #endif
 
 #if VANTIR3_SAMPLE_VECTORS
+// FloorSaturateWithin31Bits: AVX2 floors, converts without Highway's limit
+// (the values stay below 2^31 in magnitude) and narrows the two halves with
+// one saturating pack, where Highway's forms add a limit and a permutation.
+template <class D>
+HWY_INLINE hn::Vec<SampleTag<D>> FloorToSamples(D d, hn::Vec<D> lo, hn::Vec<D> hi) {
+#if HWY_TARGET == HWY_AVX2
+    const SampleTag<D> d16;
+    const hn::Vec<decltype(d16)> s{_mm_packs_epi32(_mm256_cvttpd_epi32(_mm256_floor_pd(lo.raw)),
+                                                   _mm256_cvttpd_epi32(_mm256_floor_pd(hi.raw)))};
+    return hn::Max(s, hn::Set(d16, -32767));
+#else
+    return FloorSaturateWithin31Bits(d, lo, hi);
+#endif
+}
+
 // DepthSample of the 2N samples p, c (int16 lanes) with the fractions f0
 // (first N) and f1. c - p is exact in 32-bit integers and in doubles, and
 // with f in [0, 1] both the truncated step and p + step stay in the 16-bit
@@ -216,8 +231,38 @@ HWY_INLINE V16 StepBlock(D d, V16 p, V16 c, hn::Vec<D> f0, hn::Vec<D> f1) {
         return hn::DemoteTo(d16, hn::Add(wideP, TruncateWithin31Bits(d, hn::Mul(f0, x0), hn::Mul(f1, x1))));
     } else {
         const auto half = hn::Set(d, 0.5);
-        return hn::Add(p, FloorSaturateWithin31Bits(d, hn::Add(half, hn::Mul(x0, f0)), hn::Add(half, hn::Mul(x1, f1))));
+        return hn::Add(p, FloorToSamples(d, hn::Add(half, hn::Mul(x0, f0)), hn::Add(half, hn::Mul(x1, f1))));
     }
+}
+#endif
+
+#if VANTIR3_SAMPLE_VECTORS
+// The neighbouring traces that the shifted row-by-row walk computes and
+// stores at a time: one block of 2N where stores under a mask are single
+// instructions; elsewhere (with vectors of at most 32 bytes, so that a
+// band's lanes fit 64 mask bits) two blocks side by side, so that the runs'
+// lanes are looked up and stored once for twice the traces.
+#undef VANTIR3_DEPTH_TWO_BLOCKS
+#if !defined(VANTIR3_DEPTH_MASKED_STORES) && HWY_MAX_BYTES <= 32
+#define VANTIR3_DEPTH_TWO_BLOCKS 1
+template <class D>
+using BandTag = hn::Twice<SampleTag<D>>;
+#else
+template <class D>
+using BandTag = SampleTag<D>;
+#endif
+
+// StepBlock of the Lanes(BandTag) samples p, c, all with fraction f.
+template <DepthRule kRule, class D, class VB>
+HWY_INLINE VB StepBand(D d, VB p, VB c, hn::Vec<D> f) {
+#if defined(VANTIR3_DEPTH_TWO_BLOCKS)
+    const SampleTag<D> d16;
+    const auto lo = StepBlock<kRule>(d, hn::LowerHalf(d16, p), hn::LowerHalf(d16, c), f, f);
+    const auto hi = StepBlock<kRule>(d, hn::UpperHalf(d16, p), hn::UpperHalf(d16, c), f, f);
+    return hn::Combine(BandTag<D>(), hi, lo);
+#else
+    return StepBlock<kRule>(d, p, c, f, f);
+#endif
 }
 #endif
 
@@ -419,7 +464,7 @@ void SplitRunsIntoBlocks(PlanWalk& pw, int32_t width) {
 }
 
 // One step r of the shifted row-by-row walk over the blocks b0 ... b1 - 1 of
-// a band: 2N neighbouring traces at a time are computed from the two input
+// a band: Lanes(BandTag) neighbouring traces at a time are computed from the two input
 // rows of the step and stored straight into the output rows of their runs
 // (under each run's lanes), without a scratch row. kInside: every run of the
 // band lands on an output place at this step, so the stores need no check.
@@ -427,7 +472,7 @@ template <DepthRule kRule, bool kInside>
 HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, int64_t r, int64_t rHi, int32_t b0,
                          int32_t b1) {
     const hn::ScalableTag<double> d;
-    const SampleTag<decltype(d)> d16;
+    const BandTag<decltype(d)> d16;
     const int32_t width = static_cast<int32_t>(hn::Lanes(d16));
     const DepthPlan& plan = *pw.plan;
     const BlockLanes* lanes = pw.blockLanes.data();
@@ -502,7 +547,7 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
         const auto zero = hn::Zero(d16);
         const auto pv = p == nullptr ? zero : full ? hn::LoadU(d16, p + column) : loadRest(p + column);
         const auto cv = full ? hn::LoadU(d16, c + column) : loadRest(c + column);
-        const auto y = StepBlock<kRule>(d, pv, cv, f, f);
+        const auto y = StepBand<kRule>(d, pv, cv, f);
         // Every block has at least two entries (the second may have no
         // lanes), so the common blocks of one or two runs store without a
         // data-dependent branch.
@@ -516,7 +561,7 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
 // input and output: band by band and step by step (BandStep).
 template <DepthRule kRule>
 void WalkByStepMasked(PlanWalk& pw, const int16_t* in, int16_t* out) {
-    const int32_t width = static_cast<int32_t>(2 * hn::Lanes(hn::ScalableTag<double>()));
+    const int32_t width = static_cast<int32_t>(hn::Lanes(BandTag<hn::ScalableTag<double>>()));
     SplitRunsIntoBlocks(pw, width);
     const BlockLanes* lanes = pw.blockLanes.data();
     const int32_t* start = pw.blockStart.data();
