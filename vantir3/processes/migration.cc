@@ -87,6 +87,26 @@ void InterpolateRows(size_t count, const int32_t* bin, const double* f, const do
     }
 }
 
+// The samples out[2p] = trunc(gain re[p]), out[2p + 1] = trunc(gain im[p])
+// of the first p < count, each product limited to -32767 ... 32767 before
+// its whole part is taken (the products are finite), a vector of each at a
+// time; returns how many p it wrote (the rest are left to the caller).
+size_t StoreSamplePairs(size_t count, const double* re, const double* im, double gain, int16_t* out) {
+    const hn::ScalableTag<double> d;
+    const hn::Rebind<int32_t, decltype(d)> d32;
+    const hn::Rebind<int16_t, decltype(d)> d16;
+    const size_t lanes = hn::Lanes(d);
+    const auto vgain = hn::Set(d, gain), low = hn::Set(d, -32767.0), high = hn::Set(d, 32767.0);
+    size_t p = 0;
+    for (; p + lanes <= count; p += lanes) {
+        const auto r = hn::Min(hn::Max(hn::Mul(vgain, hn::LoadU(d, re + p)), low), high);
+        const auto i = hn::Min(hn::Max(hn::Mul(vgain, hn::LoadU(d, im + p)), low), high);
+        hn::StoreInterleaved2(hn::DemoteTo(d16, hn::DemoteTo(d32, r)), hn::DemoteTo(d16, hn::DemoteTo(d32, i)), d16,
+                              out + 2 * p);
+    }
+    return p;
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace vantir3
 HWY_AFTER_NAMESPACE();
@@ -96,6 +116,7 @@ namespace vantir3 {
 
 HWY_EXPORT(RowPositions);
 HWY_EXPORT(InterpolateRows);
+HWY_EXPORT(StoreSamplePairs);
 
 namespace {
 
@@ -456,15 +477,33 @@ public:
         uint8_t* base = out_.At(static_cast<int32_t>(t), 0);
         // Samples s0 + 1 ... samples - 1 come from the grid (m >= 1).
         const int64_t m0 = 2 * static_cast<int64_t>(column);
-        for (size_t p = 0; p < count; ++p) {
-            const int64_t m = m0 + 2 * static_cast<int64_t>(p);
-            const int64_t s = s0_ + m;
-            if (m >= 1 && s < samples_) Put(base, s, re[p]);
-            if (s + 1 < samples_) Put(base, s + 1, im[p]);
+        size_t p = 0;
+        // Where the trace's samples are contiguous, the pairs p whose two
+        // samples s, s + 1 both come from the grid (m >= 1, s + 1 < samples)
+        // a vector at a time; the others one by one below.
+        if (out_.sampleStride == sizeof(int16_t) && reinterpret_cast<uintptr_t>(base) % alignof(int16_t) == 0) {
+            const size_t first = m0 >= 1 ? 0 : 1;
+            const int64_t room = static_cast<int64_t>(samples_) - 2 - s0_ - m0;  // s + 1 < samples for p <= room / 2
+            const size_t pairs = room < 0 ? 0 : static_cast<size_t>(room / 2 + 1);
+            const size_t end = pairs < count ? pairs : count;
+            for (; p < first && p < count; ++p) PutPair(base, m0, p, re, im);
+            if (end > p) {
+                int16_t* at = reinterpret_cast<int16_t*>(base) + s0_ + m0 + 2 * static_cast<int64_t>(p);
+                p += HWY_DYNAMIC_DISPATCH(StoreSamplePairs)(end - p, re + p, im + p, gain_, at);
+            }
         }
+        for (; p < count; ++p) PutPair(base, m0, p, re, im);
     }
 
 private:
+    // The samples of pair p of a Take: s = s0 + m0 + 2p from re[p] (when m >=
+    // 1) and s + 1 from im[p], those within the trace.
+    void PutPair(uint8_t* base, int64_t m0, size_t p, const double* re, const double* im) const {
+        const int64_t m = m0 + 2 * static_cast<int64_t>(p);
+        const int64_t s = s0_ + m;
+        if (m >= 1 && s < samples_) Put(base, s, re[p]);
+        if (s + 1 < samples_) Put(base, s + 1, im[p]);
+    }
     void Put(uint8_t* base, int64_t s, double value) const {
         Store16(base + s * out_.sampleStride, TruncClamp16(gain_ * value));
     }
