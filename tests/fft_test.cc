@@ -170,6 +170,37 @@ TEST(Fft, EveryTargetGivesTheScalarBits) {
     });
 }
 
+// The separation and merge of packed real transforms (a vector of complex
+// values at a time, the mirror's reversed) give the bits of the lowest
+// instruction set (value by value) on every target: rows shorter than a
+// vector and rows with a remainder, rows that are their own mirrors and
+// mirror pairs, both directions.
+TEST(RealFft2D, SplitPairGivesTheLowestTargetsBits) {
+    const size_t rows = 4;
+    auto split = [&](size_t length, int isign) {
+        std::vector<double> x = RandomValues(rows * length, static_cast<unsigned>(length) + 3 * (isign + 1));
+        std::vector<double> speq = RandomValues(2 * rows, 17);
+        RealFft2D fft(rows, length);
+        for (size_t i = 0; i <= rows / 2; ++i) fft.SplitPair(x.data(), speq.data(), i, isign);
+        x.insert(x.end(), speq.begin(), speq.end());
+        return x;
+    };
+    int64_t lowest = 0;
+    for (int64_t rest = vantir3::SimdTargets(); rest != 0; rest &= rest - 1) lowest = rest & -rest;
+    for (size_t length = 2; length <= 256; length *= 2) {
+        for (int isign : {1, -1}) {
+            vantir3::ForceSimdTarget(lowest);
+            const std::vector<double> want = split(length, isign);
+            vantir3::ForceSimdTarget(0);
+            ForEachSimdTarget([&] {
+                const std::vector<double> got = split(length, isign);
+                ASSERT_EQ(std::memcmp(got.data(), want.data(), want.size() * sizeof(double)), 0)
+                    << "length " << length << " sign " << isign;
+            });
+        }
+    }
+}
+
 testing::Matcher<const std::string&> Report(const std::string& text) {
     return testing::Matcher<const std::string&>(
         "Numerical Recipes run-time error...\n" + text + "\n...now exiting to system...\n");
