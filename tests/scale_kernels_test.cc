@@ -111,6 +111,56 @@ TEST(ScaleKernels, DyadicFactorsTakeTheIntegerPathWithTheScalarBits) {
     }
 }
 
+// A table's leading and trailing runs of one factor go through the
+// one-factor paths (integer or double), the factors between through the
+// table: the runs end exactly where a factor differs (NaN ends a run), and
+// every split, also of traces shorter than the table, gives the scalar bits.
+TEST(ScaleKernels, FactorTablesSplitIntoRunsWithTheScalarBits) {
+    const double nan = std::nan("");
+    struct Case {
+        std::vector<double> gains;
+        int32_t head, tail;
+        bool moderate;
+    };
+    const Case cases[] = {
+        {{}, 0, 0, true},
+        {{2.5, 2.5, 2.5}, 3, 3, true},
+        {{1.0, 1.0, 1.37, 0.1, 500.0, 500.0}, 2, 4, false},
+        {{1.0, 1.37, 0.75, 3.0}, 1, 3, true},
+        {{nan, nan, 1.0, 1.0}, 1, 2, false},
+        {{1.0, 0.0, -0.0, 1.0}, 1, 3, true},
+    };
+    for (const Case& c : cases) {
+        const int32_t count = static_cast<int32_t>(c.gains.size());
+        const vantir3::FactorTable t = vantir3::PrepareFactorTable(c.gains.data(), count);
+        EXPECT_EQ(t.head, c.head) << count;
+        EXPECT_EQ(t.tail, c.tail) << count;
+        EXPECT_EQ(t.moderate, c.moderate) << count;
+    }
+    // SEC2's shape: 1.0 (integer path), a rise through factors of the double
+    // path, then 500 (integer path) or 499.9 (double path); samples within
+    // +-64, so that no product saturates and every factor shows.
+    std::vector<int16_t> in(1000 + 13);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(static_cast<int>(i * 2654435761u % 129) - 64);
+    for (double top : {500.0, 499.9}) {
+        std::vector<double> gains(in.size(), top);
+        for (size_t i = 0; i < 101; ++i) gains[i] = 1.0;
+        for (size_t i = 101; i < 777; ++i) gains[i] = 1.0 + 0.37 * static_cast<double>(i - 100);
+        const vantir3::FactorTable table = vantir3::PrepareFactorTable(gains.data(), static_cast<int32_t>(gains.size()));
+        ASSERT_EQ(table.head, 101);
+        ASSERT_EQ(table.tail, 777);
+        for (int32_t n : {static_cast<int32_t>(in.size()), 800, 777, 500, 101, 37, 0}) {
+            std::vector<int16_t> want(in.begin(), in.end()), got(want);
+            vantir3::ScaleSamplesScalar(in.data(), want.data(), n, 0.0, gains.data());
+            ForEachSimdTarget([&] {
+                std::copy(in.begin(), in.end(), got.begin());
+                vantir3::ScaleSamplesByTable(got.data(), got.data(), n, table);  // in place; nothing past n
+                ASSERT_EQ(got, want) << top << " " << n;
+            });
+        }
+    }
+}
+
 // Products y = g * x placed exactly (x a power of two) on the edges of the
 // moderate rounding: halves, their neighbours (where 0.5 + y rounds across a
 // power of two), the saturation edges and the ends of the range (2^28), and

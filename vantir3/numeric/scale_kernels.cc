@@ -1,5 +1,6 @@
 #include "vantir3/numeric/scale_kernels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -131,6 +132,27 @@ void ScaleSamples(const int16_t* in, int16_t* out, int32_t n, double gain) {
 
 void ScaleSamplesByTable(const int16_t* in, int16_t* out, int32_t n, const double* gains, bool moderate) {
     HWY_DYNAMIC_DISPATCH(ScaleSamplesVectors)(in, out, n, 0.0, gains, moderate);
+}
+
+FactorTable PrepareFactorTable(const double* gains, int32_t count) {
+    FactorTable table;
+    table.gains = gains;
+    int32_t head = count > 0 ? 1 : 0;
+    while (head < count && gains[head] == gains[0]) ++head;
+    int32_t tail = count;
+    while (tail > head && gains[tail - 1] == gains[count - 1]) --tail;
+    table.head = head;
+    table.tail = tail;
+    table.moderate = ModerateGains(gains + head, tail - head);
+    return table;
+}
+
+void ScaleSamplesByTable(const int16_t* in, int16_t* out, int32_t n, const FactorTable& table) {
+    const int32_t a = std::min(n, table.head);
+    const int32_t b = std::max(a, std::min(n, table.tail));
+    if (a > 0) ScaleSamples(in, out, a, table.gains[0]);
+    if (b > a) ScaleSamplesByTable(in + a, out + a, b - a, table.gains + a, table.moderate);
+    if (n > b) ScaleSamples(in + b, out + b, n - b, table.gains[b]);
 }
 
 }  // namespace vantir3

@@ -40,6 +40,23 @@ void ScaleSamples(const int16_t* in, int16_t* out, int32_t n, double gain);
 void ScaleSamplesByTable(const int16_t* in, int16_t* out, int32_t n, const double* gains,
                          bool moderate = false);
 
+// A per-call factor table as ScaleSamplesByTable takes it: gains[k] for
+// sample k, with its leading run of one factor (gains[0 ... head - 1]) and
+// its trailing one (gains[tail ... count - 1]), which go through
+// ScaleSamples (SEC2's gains, for one, hold the start gain, then rise, then
+// stay at the maximum), and whether the factors between are moderate.
+struct FactorTable {
+    const double* gains = nullptr;
+    int32_t head = 0;
+    int32_t tail = 0;
+    bool moderate = false;
+};
+// The runs of gains[0 ... count - 1] (equal as doubles; head <= tail).
+FactorTable PrepareFactorTable(const double* gains, int32_t count);
+// One factor per sample, table.gains[k] for sample k (n at most the table's
+// count). in and out may be the same array.
+void ScaleSamplesByTable(const int16_t* in, int16_t* out, int32_t n, const FactorTable& table);
+
 // The scalar formula (gains null for one factor), for the samples that do
 // not fill a vector and for tests.
 void ScaleSamplesScalar(const int16_t* in, int16_t* out, int32_t n, double gain,

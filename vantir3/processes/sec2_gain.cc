@@ -84,7 +84,7 @@ int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& param
              double timeZeroSample, double sampleInterval, double antennaFrequency,
              int* lastSample) {
     Scratch<double> gains;
-    bool moderate = false;
+    FactorTable table;
     return WalkTraces(
         out, in,
         [&](const CommonRegion& region) {
@@ -94,13 +94,13 @@ int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& param
             if (!gains) return kStatusAllocationFailed;
             Sec2GainTable(params, timeZeroSample, sampleInterval, antennaFrequency, d.min, count,
                           gains.get(), lastSample);
-            moderate = ModerateGains(gains.get(), count);
+            table = PrepareFactorTable(gains.get(), count);
             return 0;
         },
         [&](const TraceSpan& s) {
             const double* g = gains.get();
             if (s.Contiguous()) {
-                ScaleSamplesByTable(s.in, s.out, s.count, g, moderate);
+                ScaleSamplesByTable(s.in, s.out, s.count, table);
             } else {
                 MapTraceIndexed(s, [g](int16_t x, int32_t k) {
                     return FloorSaturate16(0.5 + g[k] * static_cast<double>(x));
