@@ -290,12 +290,11 @@ void TransposeTile(double* grid, size_t stride, size_t rows, size_t count, const
 #endif
 }
 // Between grid rows and a block buffer of column transforms, `count` rows
-// of `cols` complex values: with kIn, grid row t (at grid + t * stride,
+// of `cols` complex values: with `in`, grid row t (at grid + t * stride,
 // real and imaginary parts interleaved) to buffer row at[t] (real parts at
 // buf + at[t] * line, imaginary parts `width` further); without, back. A
 // vector of values at a time, the rest one by one; values only moved.
-template <bool kIn>
-void MoveColumns(double* grid, size_t stride, size_t count, size_t cols, const size_t* at, double* buf,
+void MoveColumns(bool in, double* grid, size_t stride, size_t count, size_t cols, const size_t* at, double* buf,
                  size_t line, size_t width) {
     const hn::ScalableTag<double> d;
     const size_t lanes = hn::Lanes(d);
@@ -305,7 +304,7 @@ void MoveColumns(double* grid, size_t stride, size_t count, size_t cols, const s
         double* im = re + width;
         size_t p = 0;
         for (; p + lanes <= cols; p += lanes) {
-            if (kIn) {
+            if (in) {
                 hn::Vec<decltype(d)> vr, vi;
                 hn::LoadInterleaved2(d, g + 2 * p, vr, vi);
                 hn::StoreU(vr, d, re + p);
@@ -315,7 +314,7 @@ void MoveColumns(double* grid, size_t stride, size_t count, size_t cols, const s
             }
         }
         for (; p < cols; ++p) {
-            if (kIn) {
+            if (in) {
                 re[p] = g[2 * p];
                 im[p] = g[2 * p + 1];
             } else {
@@ -324,14 +323,6 @@ void MoveColumns(double* grid, size_t stride, size_t count, size_t cols, const s
             }
         }
     }
-}
-void MoveColumnsIn(double* grid, size_t stride, size_t count, size_t cols, const size_t* at, double* buf,
-                   size_t line, size_t width) {
-    MoveColumns<true>(grid, stride, count, cols, at, buf, line, width);
-}
-void MoveColumnsOut(double* grid, size_t stride, size_t count, size_t cols, const size_t* at, double* buf,
-                    size_t line, size_t width) {
-    MoveColumns<false>(grid, stride, count, cols, at, buf, line, width);
 }
 void TransposeTileIn(double* grid, size_t stride, size_t rows, size_t count, const size_t* at, double* buf,
                      size_t line, size_t width) {
@@ -353,8 +344,7 @@ HWY_EXPORT(RunStages);
 HWY_EXPORT(SplitRow);
 HWY_EXPORT(TransposeTileIn);
 HWY_EXPORT(TransposeTileOut);
-HWY_EXPORT(MoveColumnsIn);
-HWY_EXPORT(MoveColumnsOut);
+HWY_EXPORT(MoveColumns);
 
 namespace {
 
@@ -515,8 +505,8 @@ void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, si
             // The rows within lo ... hi - 1 through vectors.
             for (size_t q = 0; q < blk.reps; ++q) {
                 const double* src = first + 2 * (q * n + k0) * inner;
-                HWY_DYNAMIC_DISPATCH(MoveColumnsIn)(const_cast<double*>(src + 2 * tLo * inner), 2 * inner, tHi - tLo,
-                                                    cols, rev + tLo, buf + q * cols, line, blk.width);
+                HWY_DYNAMIC_DISPATCH(MoveColumns)(true, const_cast<double*>(src + 2 * tLo * inner), 2 * inner, tHi - tLo,
+                                                  cols, rev + tLo, buf + q * cols, line, blk.width);
             }
             continue;
         } else if (k0 >= lo && k0 + tile <= hi && blk.reps % 4 == 0 && tile % 2 == 0) {
@@ -566,8 +556,8 @@ void CopyOut(double* out, size_t n, size_t inner, const Blocking& blk, size_t li
             for (size_t t = 0; t < tile; ++t) at[t] = k0 + t;
             for (size_t q = 0; q < blk.reps && tLo < tHi; ++q) {
                 double* dst = out + 2 * (q * n + k0) * inner;
-                HWY_DYNAMIC_DISPATCH(MoveColumnsOut)(dst + 2 * tLo * inner, 2 * inner, tHi - tLo, cols, at + tLo,
-                                                     const_cast<double*>(buf) + q * cols, line, blk.width);
+                HWY_DYNAMIC_DISPATCH(MoveColumns)(false, dst + 2 * tLo * inner, 2 * inner, tHi - tLo, cols, at + tLo,
+                                                  const_cast<double*>(buf) + q * cols, line, blk.width);
             }
             continue;
         } else if (k0 >= lo && k0 + tile <= hi && blk.reps % 4 == 0 && tile % 2 == 0) {
