@@ -1,7 +1,7 @@
 // Time-dependent gains over the benchmark profile (the processes through
-// RunProcess), and the bound that the division unit sets on DVL gain: one
-// division per output sample, the profile's count, from rows in the cache,
-// on the same instruction set.
+// RunProcess), and the bounds that the division unit sets on DVL and AGC
+// gains: one division per output sample, the profile's count, from rows in
+// the cache, on the same instruction set.
 #include <vector>
 
 #include "bench/bench_profile.h"
@@ -21,15 +21,19 @@ namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
 // out[n] = a[n] / b[n] for count values, two vectors a step (count a
-// multiple of two vectors), as the DVL kernel divides.
-void Quotients(const double* a, const double* b, double* out, int32_t count) {
-    const hn::ScalableTag<double> d;
+// multiple of two vectors): in doubles as the DVL kernel divides, in floats
+// as the AGC kernel does.
+template <typename T>
+void QuotientsOf(const T* a, const T* b, T* out, int32_t count) {
+    const hn::ScalableTag<T> d;
     const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
     for (int32_t n = 0; n + 2 * lanes <= count; n += 2 * lanes) {
         hn::StoreU(hn::Div(hn::LoadU(d, a + n), hn::LoadU(d, b + n)), d, out + n);
         hn::StoreU(hn::Div(hn::LoadU(d, a + n + lanes), hn::LoadU(d, b + n + lanes)), d, out + n + lanes);
     }
 }
+void Quotients(const double* a, const double* b, double* out, int32_t count) { QuotientsOf(a, b, out, count); }
+void FloatQuotients(const float* a, const float* b, float* out, int32_t count) { QuotientsOf(a, b, out, count); }
 
 }  // namespace HWY_NAMESPACE
 }  // namespace vantir3_bench
@@ -38,6 +42,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace vantir3_bench {
 HWY_EXPORT(Quotients);
+HWY_EXPORT(FloatQuotients);
 }  // namespace vantir3_bench
 
 namespace {
@@ -85,18 +90,26 @@ void BM_DvlGain(benchmark::State& state) {
 }
 BENCHMARK(BM_DvlGain)->Unit(benchmark::kMillisecond);
 
-void BM_DvlDivideBound(benchmark::State& state) {
-    using namespace vantir3_bench;
-    std::vector<double> a(kSamples), b(kSamples), out(kSamples);
-    for (int32_t n = 0; n < kSamples; ++n) a[n] = 1.0 + n * 12345.0, b[n] = 32767.0 + n * 7.0;
+// The division unit's bound: one division per output sample (in doubles for
+// DVL gain and background subtraction, in floats for AGC), the profile's
+// count, from rows in the cache.
+template <typename T, class Divide>
+void DivideBound(benchmark::State& state, Divide divide) {
+    std::vector<T> a(kSamples), b(kSamples), out(kSamples);
+    for (int32_t n = 0; n < kSamples; ++n) a[n] = T(1) + T(n) * T(12345), b[n] = T(32767) + T(n) * T(7);
     for (auto _ : state) {
-        for (int32_t t = 0; t < kTraces; ++t) HWY_DYNAMIC_DISPATCH(Quotients)(a.data(), b.data(), out.data(), kSamples);
+        for (int32_t t = 0; t < kTraces; ++t) divide(a.data(), b.data(), out.data(), kSamples);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
     ReportSamples(state);
 }
+
+void BM_DvlDivideBound(benchmark::State& state) { DivideBound<double>(state, HWY_DYNAMIC_DISPATCH(Quotients)); }
 BENCHMARK(BM_DvlDivideBound)->Unit(benchmark::kMillisecond);
+
+void BM_AgcDivideBound(benchmark::State& state) { DivideBound<float>(state, HWY_DYNAMIC_DISPATCH(FloatQuotients)); }
+BENCHMARK(BM_AgcDivideBound)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 #endif  // HWY_ONCE
