@@ -113,29 +113,32 @@ TEST(ScaleKernels, DyadicFactorsTakeTheIntegerPathWithTheScalarBits) {
 
 // A table's leading and trailing runs of one factor go through the
 // one-factor paths (integer or double), the factors between through the
-// table: the runs end exactly where a factor differs (NaN ends a run), and
-// every split, also of traces shorter than the table, gives the scalar bits.
+// table: the runs end where a factor differs (NaN ends a run), cut to whole
+// blocks, and every split, also of traces shorter than the table, gives the
+// scalar bits.
 TEST(ScaleKernels, FactorTablesSplitIntoRunsWithTheScalarBits) {
+    // Runs of h and t equal factors around a middle of m others, cut to
+    // multiples of 64 samples.
     const double nan = std::nan("");
-    struct Case {
-        std::vector<double> gains;
+    const struct {
+        int32_t h, m, t;
+        double first, last;
         int32_t head, tail;
         bool moderate;
+    } cases[] = {
+        {0, 0, 0, 1.0, 1.0, 0, 0, true},          {200, 0, 0, 2.5, 2.5, 192, 200, true},
+        {130, 10, 70, 1.0, 500.0, 128, 192, true}, {63, 1, 64, 1.0, 2.0, 0, 64, true},
+        {64, 1, 63, 1.0, 2.0, 64, 128, true},      {130, 10, 70, nan, 1.0, 0, 192, false},
+        {130, 10, 70, 1.0, 0.25, 128, 192, false},
     };
-    const Case cases[] = {
-        {{}, 0, 0, true},
-        {{2.5, 2.5, 2.5}, 3, 3, true},
-        {{1.0, 1.0, 1.37, 0.1, 500.0, 500.0}, 2, 4, false},
-        {{1.0, 1.37, 0.75, 3.0}, 1, 3, true},
-        {{nan, nan, 1.0, 1.0}, 1, 2, false},
-        {{1.0, 0.0, -0.0, 1.0}, 1, 3, true},
-    };
-    for (const Case& c : cases) {
-        const int32_t count = static_cast<int32_t>(c.gains.size());
-        const vantir3::FactorTable t = vantir3::PrepareFactorTable(c.gains.data(), count);
-        EXPECT_EQ(t.head, c.head) << count;
-        EXPECT_EQ(t.tail, c.tail) << count;
-        EXPECT_EQ(t.moderate, c.moderate) << count;
+    for (const auto& c : cases) {
+        std::vector<double> gains(static_cast<size_t>(c.h), c.first);
+        for (int32_t k = 0; k < c.m; ++k) gains.push_back(3.0 + k);
+        gains.resize(gains.size() + static_cast<size_t>(c.t), c.last);
+        const vantir3::FactorTable t = vantir3::PrepareFactorTable(gains.data(), static_cast<int32_t>(gains.size()));
+        EXPECT_EQ(t.head, c.head) << c.h << " " << c.m << " " << c.t;
+        EXPECT_EQ(t.tail, c.tail) << c.h << " " << c.m << " " << c.t;
+        EXPECT_EQ(t.moderate, c.moderate) << c.h << " " << c.m << " " << c.t;
     }
     // SEC2's shape: 1.0 (integer path), a rise through factors of the double
     // path, then 500 (integer path) or 499.9 (double path); samples within
@@ -147,8 +150,8 @@ TEST(ScaleKernels, FactorTablesSplitIntoRunsWithTheScalarBits) {
         for (size_t i = 0; i < 101; ++i) gains[i] = 1.0;
         for (size_t i = 101; i < 777; ++i) gains[i] = 1.0 + 0.37 * static_cast<double>(i - 100);
         const vantir3::FactorTable table = vantir3::PrepareFactorTable(gains.data(), static_cast<int32_t>(gains.size()));
-        ASSERT_EQ(table.head, 101);
-        ASSERT_EQ(table.tail, 777);
+        ASSERT_EQ(table.head, 64);
+        ASSERT_EQ(table.tail, 832);
         for (int32_t n : {static_cast<int32_t>(in.size()), 800, 777, 500, 101, 37, 0}) {
             std::vector<int16_t> want(in.begin(), in.end()), got(want);
             vantir3::ScaleSamplesScalar(in.data(), want.data(), n, 0.0, gains.data());

@@ -141,8 +141,12 @@ FactorTable PrepareFactorTable(const double* gains, int32_t count) {
     while (head < count && gains[head] == gains[0]) ++head;
     int32_t tail = count;
     while (tail > head && gains[tail - 1] == gains[count - 1]) --tail;
-    table.head = head;
-    table.tail = tail;
+    // Parts that fill whole blocks of every instruction set: only the last
+    // part of a trace ends in a partial block.
+    table.head = head / kRunAlignment * kRunAlignment;
+    table.tail = std::min(count, (tail + kRunAlignment - 1) / kRunAlignment * kRunAlignment);
+    head = table.head;
+    tail = table.tail;
     table.moderate = ModerateGains(gains + head, tail - head);
     return table;
 }

@@ -51,7 +51,9 @@ struct FactorTable {
     int32_t tail = 0;
     bool moderate = false;
 };
-// The runs of gains[0 ... count - 1] (equal as doubles; head <= tail).
+// The runs of gains[0 ... count - 1] (equal as doubles; head <= tail), cut
+// to multiples of kRunAlignment samples (tail may also be count).
+constexpr int32_t kRunAlignment = 64;
 FactorTable PrepareFactorTable(const double* gains, int32_t count);
 // One factor per sample, table.gains[k] for sample k (n at most the table's
 // count). in and out may be the same array.
