@@ -162,27 +162,6 @@ HWY_INLINE hn::Vec<D32> WindowSums(D32 d, const int32_t* lower, const int32_t* u
     return hn::Sub(hn::LoadU(d, upper + i0), hn::LoadU(d, lower + i0));
 }
 
-// The 32-bit lanes of a and then b as 16-bit lanes in their order, with
-// saturation: AVX2 and AVX-512 pack the two and restore the order with one
-// permutation, where Highway narrows each and then combines them.
-template <class D32>
-HWY_INLINE hn::Vec<hn::Repartition<int16_t, D32>> DemoteInOrder(D32 d, hn::Vec<D32> a, hn::Vec<D32> b) {
-    const hn::Repartition<int16_t, D32> d16;
-#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-    (void)d;
-    const __m512i order = _mm512_set_epi64(7, 5, 3, 1, 6, 4, 2, 0);
-    return hn::Vec<decltype(d16)>{_mm512_permutexvar_epi64(order, _mm512_packs_epi32(a.raw, b.raw))};
-#elif HWY_TARGET == HWY_AVX2
-    (void)d;
-    return hn::Vec<decltype(d16)>{_mm256_permute4x64_epi64(_mm256_packs_epi32(a.raw, b.raw), 0xD8)};
-#else
-    const hn::Half<decltype(d16)> dh;
-    const hn::Rebind<int32_t, decltype(dh)> d32;
-    (void)d;
-    return hn::Combine(d16, hn::DemoteTo(dh, hn::BitCast(d32, b)), hn::DemoteTo(dh, hn::BitCast(d32, a)));
-#endif
-}
-
 // Runs block(i0, x, y) over the blocks of 2N samples i0 = 0, 2N, ... of the
 // trace x as ForEachSampleBlockAt does (x and y then address the block,
 // perhaps in copies; the window sums of its two halves are WindowSums at i0

@@ -30,26 +30,32 @@ void SubtractTraceVectors(const int16_t* x, const int16_t* b, int16_t* y, int32_
 #endif
 }
 
-// 2N samples at a time: widened, folded into the average in doubles (the
-// division as written), the average truncated by conversion and narrowed.
+// 4N samples (a whole vector of them) at a time: widened, folded into the
+// average in doubles (the division as written), the average truncated by
+// conversion, the halves narrowed in one pack, subtracted as one vector.
 void RunningBackgroundVectors(const int16_t* x, double* average, double window, int16_t* y, int32_t n) {
 #if VANTIR3_SAMPLE_VECTORS
     const hn::ScalableTag<double> d;
     using D = decltype(d);
-    const SampleTag<D> d16;
+    const hn::Repartition<int32_t, D> d32;
+    const hn::Repartition<int16_t, D> d16;
     const size_t lanes = hn::Lanes(d);
     const auto w = hn::Set(d, window);
-    ForEachSampleBlockAt(static_cast<int32_t>(2 * lanes), x, y, n, [&](int32_t k, const int16_t* xb, int16_t* yb) {
-        PrefetchAhead(x + k);
+    // The truncated new averages of the 2N samples at xb, a as 32-bit lanes.
+    auto update = [&](const int16_t* xb, double* a) {
         hn::Vec<D> lo, hi;
         LoadWidenSamples(d, xb, lo, hi);
-        double* a = average + k;
         const auto a0 = hn::LoadU(d, a), a1 = hn::LoadU(d, a + lanes);
         const auto b0 = hn::Add(a0, hn::Div(hn::Sub(lo, a0), w));
         const auto b1 = hn::Add(a1, hn::Div(hn::Sub(hi, a1), w));
         hn::StoreU(b0, d, a);
         hn::StoreU(b1, d, a + lanes);
-        const auto means = TruncateToSamples(d, b0, b1);
+        return TruncateWithin31Bits(d, b0, b1);
+    };
+    const int32_t step = static_cast<int32_t>(4 * lanes);
+    ForEachSampleBlockAt(step, x, y, n, [&](int32_t k, const int16_t* xb, int16_t* yb) {
+        PrefetchAhead(x + k);
+        const auto means = DemoteInOrder(d32, update(xb, average + k), update(xb + 2 * lanes, average + k + 2 * lanes));
         hn::StoreU(SubtractSaturated(d16, hn::LoadU(d16, xb), means), d16, yb);
     });
 #else
