@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "vantir3/framework/buffer_walk.h"
+
 // What the walk shares across instruction sets: defined once, before the
 // per-target passes below re-include this file.
 #ifndef VANTIR3_NUMERIC_DEPTH_PLAN_SHARED_
@@ -708,6 +710,23 @@ void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk) {
         PrepareTraceWalk(pw);
     }
     HWY_DYNAMIC_DISPATCH(WalkPlanVectors)(pw);
+}
+
+void ZeroSamples(MeboDataPtr& buf) {
+    if (buf.storage == nullptr || buf.axis.elemSize != static_cast<int32_t>(sizeof(int16_t))) return;
+    WalkTraces(buf, buf, [](const TraceSpan& s) { MapTrace(s, [](int16_t) { return int16_t{0}; }); });
+}
+
+void UnwrittenSamples::Ready(DepthWalk& walk) {
+    pending_ = false;
+    const Mebo3DDataAxis& a = out_.axis;
+    const bool covered = walk.firstTrace == a.dim[0].min && walk.lastTrace == a.dim[0].max &&
+                         walk.firstPlane == a.dim[2].min && walk.lastPlane == a.dim[2].max;
+    walk.unwritten = unwritten_;
+    if (unwritten_ == Unwritten::kZero && !covered) {
+        ZeroSamples(out_);
+        walk.unwritten = Unwritten::kKeep;
+    }
 }
 
 }  // namespace vantir3

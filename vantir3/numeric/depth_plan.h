@@ -83,6 +83,32 @@ struct DepthWalk {
 // bits of the scalar formula.
 void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk);
 
+// Sets every sample of buf's view to 0 (a 16-bit buffer; others are left
+// alone).
+void ZeroSamples(MeboDataPtr& buf);
+
+// What a depth conversion (deseparation, topographic shift) does with the
+// samples of out that it does not write. With Unwritten::kZero: when the walk
+// never runs (an error), out is cleared as this goes out of scope; Ready hands the walk the rule, clearing
+// out first instead where the walk does not cover all of out's traces and
+// sections (the walk clears only within its own).
+class UnwrittenSamples {
+public:
+    UnwrittenSamples(MeboDataPtr& out, Unwritten unwritten) : out_(out), unwritten_(unwritten) {}
+    ~UnwrittenSamples() {
+        if (pending_ && unwritten_ == Unwritten::kZero) ZeroSamples(out_);
+    }
+    UnwrittenSamples(const UnwrittenSamples&) = delete;
+    UnwrittenSamples& operator=(const UnwrittenSamples&) = delete;
+    // walk's traces and sections are the caller's axis-0 and axis-2 indices.
+    void Ready(DepthWalk& walk);
+
+private:
+    MeboDataPtr& out_;
+    Unwritten unwritten_;
+    bool pending_ = true;
+};
+
 // trunc(x) limited to lo ... hi; NaN gives lo.
 int64_t TruncClamp(double x, int64_t lo, int64_t hi);
 

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "vantir3/framework/buffer_walk.h"
 #include "vantir3/framework/status.h"
 #include "vantir3/framework/toolbox.h"
 
@@ -118,23 +117,6 @@ bool CommonWalk(DepthWalk& w, const Mebo3DDataAxis& in, const Mebo3DDataAxis& ou
 const ProcessDecl kDeseparateDecl = {
     "ANDSEP", "DeSeparate", "Normalize data to linear depth intervals (Antenna Deseparation).", 1,
     kDeseparateParams};
-
-void ZeroSamples(MeboDataPtr& buf) {
-    if (buf.storage == nullptr || buf.axis.elemSize != static_cast<int32_t>(sizeof(int16_t))) return;
-    WalkTraces(buf, buf, [](const TraceSpan& s) { MapTrace(s, [](int16_t) { return int16_t{0}; }); });
-}
-
-void UnwrittenSamples::Ready(DepthWalk& walk) {
-    pending_ = false;
-    const Mebo3DDataAxis& a = out_.axis;
-    const bool covered = walk.firstTrace == a.dim[0].min && walk.lastTrace == a.dim[0].max &&
-                         walk.firstPlane == a.dim[2].min && walk.lastPlane == a.dim[2].max;
-    walk.unwritten = unwritten_;
-    if (unwritten_ == Unwritten::kZero && !covered) {
-        ZeroSamples(out_);
-        walk.unwritten = Unwritten::kKeep;
-    }
-}
 
 int Deseparate(MeboDataPtr& out, const MeboDataPtr& in, double v, double s, double t0, double dt,
                Unwritten unwritten) {

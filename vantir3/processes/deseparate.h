@@ -67,32 +67,6 @@ extern const ProcessDecl kDeseparateDecl;
 int Deseparate(MeboDataPtr& out, const MeboDataPtr& in, double v, double s, double t0, double dt,
                Unwritten unwritten = Unwritten::kKeep);
 
-// Sets every sample of buf's view to 0 (a 16-bit buffer; others are left
-// alone).
-void ZeroSamples(MeboDataPtr& buf);
-
-// What a depth conversion does with the samples of out that it does not
-// write. With Unwritten::kZero: when the walk never runs (an error), out is
-// cleared as this goes out of scope; Ready hands the walk the rule, clearing
-// out first instead where the walk does not cover all of out's traces and
-// sections (the walk clears only within its own).
-class UnwrittenSamples {
-public:
-    UnwrittenSamples(MeboDataPtr& out, Unwritten unwritten) : out_(out), unwritten_(unwritten) {}
-    ~UnwrittenSamples() {
-        if (pending_ && unwritten_ == Unwritten::kZero) ZeroSamples(out_);
-    }
-    UnwrittenSamples(const UnwrittenSamples&) = delete;
-    UnwrittenSamples& operator=(const UnwrittenSamples&) = delete;
-    // walk's traces and sections are the caller's axis-0 and axis-2 indices.
-    void Ready(DepthWalk& walk);
-
-private:
-    MeboDataPtr& out_;
-    Unwritten unwritten_;
-    bool pending_ = true;
-};
-
 // Local working views that are released when the holder goes out of scope.
 template <int N>
 struct WorkingViews {
