@@ -1,10 +1,28 @@
 #include "bench/bench_profile.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 namespace vantir3_bench {
+
+namespace {
+
+// The profiles' pages are not copied into programs the benchmarks start, so
+// that a child's peak resident memory is its own.
+void KeepFromChildren(const MeboDataPtr& p) {
+    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(p.storage->data) / page * page;
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(p.storage->data) + static_cast<uintptr_t>(p.storage->byteSize) +
+                           page - 1) / page * page;
+    ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTFORK);
+}
+
+}  // namespace
 
 const MeboDataPtr& Profile() {
     static MeboDataPtr* profile = [] {
@@ -21,6 +39,7 @@ const MeboDataPtr& Profile() {
                 *s++ = static_cast<int16_t>(std::clamp(v, -32768.0, 32767.0));
             }
         }
+        KeepFromChildren(*p);
         return p;
     }();
     return *profile;
@@ -46,6 +65,7 @@ const MeboDataPtr& TraceMajorProfile() {
         int16_t* dst = reinterpret_cast<int16_t*>(p->storage->data);
         for (int32_t t = 0; t < kTraces; ++t)
             for (int32_t i = 0; i < kSamples; ++i) dst[int64_t{i} * kTraces + t] = src[int64_t{t} * kSamples + i];
+        KeepFromChildren(*p);
         return p;
     }();
     return *profile;
