@@ -321,12 +321,47 @@ TEST(SurveySegy, RoundTripsKeepSamplesAndFacts) {
         }
         EXPECT_NEAR(d.tracePositionsM[3], geographic ? 3 * 0.0765 : 3 * 0.3048, 1e-3);
     }
-    // SEG-Y holds i16 and f32 samples of one channel only.
-    WriteOptions asI32;
-    asI32.sampleTypeGiven = true;
-    asI32.sampleType = SampleType::kI32;
-    EXPECT_THROW(SurveyWriter::Create(dir.File("x.sgy"), {a}, asI32), SurveyError);
+    // A sounding in one place: the coordinates are kept, with no distance
+    // along the line and the stated trace spacing.
+    Acquisition still = a;
+    still.tracePositionsM.clear();
+    still.geographic = true;
+    still.coordinates.assign(4, Coordinate{-122.3096916, 47.6542533, std::nan("")});
+    const std::string stillPath = dir.File("still.sgy");
+    std::unique_ptr<SurveyWriter> sw = SurveyWriter::Create(stillPath, {still});
+    sw->WriteScans(v.data(), 4);
+    sw->Commit();
+    const Acquisition e = SurveyFile::Open(stillPath)->acquisition();
+    EXPECT_TRUE(e.geographic);
+    ASSERT_EQ(e.coordinates.size(), 4u);
+    EXPECT_NEAR(e.coordinates[3].x, -122.3096916, 1.5e-7);  // scalar -1000: 0.001 arc second
+    EXPECT_NEAR(e.coordinates[3].y, 47.6542533, 1.5e-7);
+    EXPECT_TRUE(e.tracePositionsM.empty());
+    EXPECT_EQ(e.traceSpacingM, 0.02);
+    // 32-bit integer samples stay integers (format 2): values that a float
+    // would round come back exactly.
+    Acquisition wide = a;
+    wide.sampleType = SampleType::kI32;
+    const std::vector<double> big = {16777217.0, -16777219.0, 2147483647.0, -2147483648.0, 3.0};
+    const std::string i32 = dir.File("i32.sgy");
+    std::unique_ptr<SurveyWriter> iw = SurveyWriter::Create(i32, {wide});
+    for (int t = 0; t < 4; ++t) iw->WriteScans(big.data(), 1);
+    iw->Commit();
+    const std::vector<uint8_t> bytes = vantir3_test::ReadBytes(i32);
+    ASSERT_GT(bytes.size(), 3226u);
+    EXPECT_EQ(bytes[3224], 0);
+    EXPECT_EQ(bytes[3225], 2) << "format code";
+    std::unique_ptr<SurveyFile> wideBack = SurveyFile::Open(i32);
+    EXPECT_EQ(wideBack->layout().type, SampleType::kI32);
+    std::vector<double> wideValues;
+    for (int t = 0; t < 4; ++t) wideValues.insert(wideValues.end(), big.begin(), big.end());
+    EXPECT_EQ(AllValues(*wideBack), wideValues);
+    // One channel only, and no 8-bit or IBM samples.
     EXPECT_THROW(SurveyWriter::Create(dir.File("x.sgy"), {a, a}), SurveyError);
+    WriteOptions asU8;
+    asU8.sampleTypeGiven = true;
+    asU8.sampleType = SampleType::kU8;
+    EXPECT_THROW(SurveyWriter::Create(dir.File("x.sgy"), {a}, asU8), SurveyError);
 }
 
 TEST(SurveySegy, HostileHeadersAreRefusedNamingTheField) {

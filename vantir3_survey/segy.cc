@@ -2,7 +2,8 @@
 // and the common variants: little-endian (told apart by the format code and
 // sample count that make sense in one byte order only), ASCII text headers,
 // and sample intervals stored in ps or ns instead of the standard's us.
-// Writing makes a standard big-endian rev 1 file (format 3 or 5, EBCDIC text)
+// Writing makes a standard big-endian rev 1 file (format 3, 2 or 5: i16, i32
+// or f32 samples, EBCDIC text)
 // that states its interval unit and the antenna facts in the text header.
 //
 // Header fields are read and written through segyio's field accessors and
@@ -554,7 +555,10 @@ private:
     }
 
     // Positions from source x/y, else CDP x/y, when they vary; the trace
-    // spacing from them unless the text header states another.
+    // spacing from them unless the text header states another. Coordinates
+    // that do not vary are a fixed place when they are not zero (a sounding
+    // in one spot, or a receiver that kept one fix): kept, with no distance
+    // along the line.
     void ReadPositions(const Header& bin) {
         const int64_t traces = a_.traces;
         int pair = -1;
@@ -567,9 +571,13 @@ private:
             }
         }
         const bool stated = !std::isnan(a_.traceSpacingM);
-        if (pair < 0) {
+        const bool fixed = pair < 0;
+        if (fixed) {
             if (!stated) a_.warnings.push_back("trace spacing unknown: the trace headers' coordinates do not vary");
-            return;
+            for (int p = 0; p < 2 && pair < 0; ++p) {
+                if (fields_[0].x[p] != 0 || fields_[0].y[p] != 0) pair = p;
+            }
+            if (pair < 0) return;
         }
         const int32_t units = Header(&a_.native.traceHeaders[0], false, big_).Get(SEGY_TR_COORD_UNITS);
         a_.geographic = units == 2 || units == 3;
@@ -593,7 +601,7 @@ private:
         bool asDivisor = false;
         std::vector<Coordinate> coords = place(false);
         std::vector<double> along = path(coords);
-        double spacing = along.back() / static_cast<double>(traces - 1);
+        double spacing = fixed ? 0.0 : along.back() / static_cast<double>(traces - 1);
         // Some GPR writers use a positive scalar as a divisor; GPR traces
         // are never tens of metres apart.
         const int32_t scalar = fields_[0].coordinateScalar;
@@ -618,6 +626,7 @@ private:
             }
         }
         a_.coordinates = std::move(coords);
+        if (fixed) return;
         a_.tracePositionsM = std::move(along);
         if (stated && a_.traceSpacingM != spacing) return;
         a_.traceSpacingM = spacing;
@@ -750,7 +759,9 @@ public:
         uint8_t* bin = &out[kTextBytes];
         SetBinary(bin, SEGY_BIN_INTERVAL, interval_);
         SetBinary(bin, SEGY_BIN_SAMPLES, a_.samples);
-        SetBinary(bin, SEGY_BIN_FORMAT, type_ == SampleType::kI16 ? SEGY_SIGNED_SHORT_2_BYTE : SEGY_IEEE_FLOAT_4_BYTE);
+        SetBinary(bin, SEGY_BIN_FORMAT, type_ == SampleType::kI16   ? SEGY_SIGNED_SHORT_2_BYTE
+                                        : type_ == SampleType::kI32 ? SEGY_SIGNED_INTEGER_4_BYTE
+                                                                    : SEGY_IEEE_FLOAT_4_BYTE);
         SetBinary(bin, SEGY_BIN_SEGY_REVISION, kRevision1);
         SetBinary(bin, SEGY_BIN_TRACE_FLAG, 1);
         SetBinary(bin, SEGY_BIN_EXT_HEADERS, static_cast<int32_t>((dataOffset_ - kHeaderBytes) / kTextBytes));
@@ -893,8 +904,8 @@ std::unique_ptr<FormatWriter> MakeSegyWriter(const std::vector<Acquisition>& cha
     if (channels.size() != 1) {
         throw SurveyError("", "channels", "SEG-Y files hold one channel, not " + std::to_string(channels.size()));
     }
-    if (type != SampleType::kI16 && type != SampleType::kF32) {
-        throw SurveyError("", "sample type", std::string("SEG-Y output holds i16 or f32 samples, not ") +
+    if (type != SampleType::kI16 && type != SampleType::kI32 && type != SampleType::kF32) {
+        throw SurveyError("", "sample type", std::string("SEG-Y output holds i16, i32 or f32 samples, not ") +
                                                  SampleTypeName(type));
     }
     return std::unique_ptr<FormatWriter>(new SegyWriter(channels.front(), type));

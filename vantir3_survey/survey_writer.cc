@@ -30,7 +30,7 @@ bool FormatHolds(Format format, SampleType type) {
         case Format::kDt1: return type == SampleType::kI16 || type == SampleType::kF32;
         case Format::kRd3: return type == SampleType::kI16;
         case Format::kRd7: return type == SampleType::kI32;
-        case Format::kSegy: return type == SampleType::kI16 || type == SampleType::kF32;
+        case Format::kSegy: return type == SampleType::kI16 || type == SampleType::kI32 || type == SampleType::kF32;
     }
     return false;
 }
