@@ -242,6 +242,15 @@ TEST(SurveyDzt, EveryTypeAndMultipleChannelsRoundTrip) {
         for (size_t i = 0; i < values.size(); ++i) {
             values[i] = std::floor(c.lo + (c.hi - c.lo) * ((i * 7919) % 1000) / 999.0);
         }
+        // The first two samples of every trace are not radar data: the file
+        // holds the scan counter and the mark word there, whatever is given.
+        const double zeroCode = c.type == SampleType::kU8 ? -128 : c.type == SampleType::kU16 ? -32768 : 0;
+        for (int64_t k = 0; k < traces; ++k) {
+            for (int32_t ch = 0; ch < 2; ++ch) {
+                values[static_cast<size_t>((2 * k + ch) * samples)] = zeroCode + static_cast<double>(k);
+                values[static_cast<size_t>((2 * k + ch) * samples + 1)] = zeroCode + (ch == 0 && k == 3 ? 0x44 : 0);
+            }
+        }
         WriteOptions options;
         options.sampleTypeGiven = true;
         options.sampleType = c.type;
@@ -293,7 +302,6 @@ TEST(SurveyDzt, EveryTypeAndMultipleChannelsRoundTrip) {
         const std::unique_ptr<SurveyFile> g = SurveyFile::Open(path16);
         for (int32_t ch = 0; ch < 2; ++ch) {
             const std::vector<double> v = ChannelValues(*g, ch);
-            const double zeroCode = c.type == SampleType::kU8 ? -128 : c.type == SampleType::kU16 ? -32768 : 0;
             for (int64_t k = 0; k < traces; ++k) {
                 EXPECT_EQ(v[k * samples], zeroCode + k);
                 EXPECT_EQ(v[k * samples + 1], zeroCode + (ch == 0 && k == 3 ? 0x44 : 0));
@@ -339,10 +347,23 @@ TEST(SurveyDzt, RecordsOfOtherFormatsKeepTheirFacts) {
     a.traceSpacingM = kUnknown;
     a.timeTriggered = true;
     a.traceIntervalS = 0.05;
+    a.marks = {{1, 1}};  // a format without mark words
     std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {a});
     w->WriteScans(std::vector<double>(3 * 20, 1.0).data(), 3);
     w->Commit();
+    // Every trace's first two words are its scan counter and its mark word,
+    // never samples: the samples (all 1) would read back as marks.
+    const std::vector<uint8_t> bytes = vantir3_test::ReadBytes(path);
+    ASSERT_EQ(bytes.size(), 1024u + 3 * 40);
+    for (int t = 0; t < 3; ++t) {
+        const uint8_t* words = &bytes[1024 + 40 * t];
+        EXPECT_EQ(words[0] | words[1] << 8, t);
+        EXPECT_EQ(words[2] | words[3] << 8, t == 1 ? 1 : 0);
+        EXPECT_EQ(words[4] | words[5] << 8, 0x8001) << "samples after the words";
+    }
     const Acquisition b = SurveyFile::Open(path)->acquisition();
+    ASSERT_EQ(b.marks.size(), 1u);
+    EXPECT_EQ(b.marks[0].trace, 1);
     EXPECT_EQ(b.sampleType, SampleType::kU16);  // i16 input, the nearest type a DZT holds
     EXPECT_EQ(b.timeZeroSample, 3.5);
     EXPECT_EQ(b.firstSampleTimeNs, -1.25);

@@ -154,7 +154,7 @@ public:
         Write(appended_, count, [&](int64_t scan, int32_t c, uint8_t* out, Scratch&) {
             return internal::EncodeValues(values + (scan * layout_.channels + c) * layout_.samples,
                                           layout_.samples, type_, layout_.bigEndian, out);
-        }, false, nullptr);
+        }, nullptr);
         appended_ += count;
     }
 
@@ -174,7 +174,7 @@ public:
             scratch.values.resize(static_cast<size_t>(layout_.samples));
             for (int32_t i = 0; i < layout_.samples; ++i) scratch.values[i] = in[i] * scale;
             return internal::EncodeValues(scratch.values.data(), layout_.samples, type_, layout_.bigEndian, out);
-        }, true, words);
+        }, words);
     }
 
     void Commit() override {
@@ -251,11 +251,12 @@ private:
     }
 
     // Encodes scans [first, first + count) into whole records, in writes of
-    // about kWriteBytes at the scans' place in the file. from16: the
-    // samples came as 16 bits, with their recorded words when words is not
-    // null (wordScanBytes_ per scan).
+    // about kWriteBytes at the scans' place in the file. words: the scans'
+    // recorded words (wordScanBytes_ per scan), or null. Every trace is
+    // patched, so that words a format reserves (DZT's scan counter and mark
+    // word) never hold samples of a format that has none.
     template <typename Encode>
-    void Write(int64_t first, int64_t count, Encode encode, bool from16, const uint8_t* words) {
+    void Write(int64_t first, int64_t count, Encode encode, const uint8_t* words) {
         Claim(first, count);
         std::unique_ptr<Scratch> scratch = TakeScratch();
         try {
@@ -280,11 +281,9 @@ private:
                                                   SampleTypeName(type_) +
                                                   " samples cannot hold; write a wider sample type");
                         }
-                        if (from16) {
-                            const size_t at = static_cast<size_t>(j * wordScanBytes_ + wordsAt_[static_cast<size_t>(c)]);
-                            const bool recorded = words != nullptr && wordBytes_[static_cast<size_t>(c)] > 0;
-                            fw_->PatchSamples(scan, c, out, recorded ? words + at : nullptr);
-                        }
+                        const size_t at = static_cast<size_t>(j * wordScanBytes_ + wordsAt_[static_cast<size_t>(c)]);
+                        const bool recorded = words != nullptr && wordBytes_[static_cast<size_t>(c)] > 0;
+                        fw_->PatchSamples(scan, c, out, recorded ? words + at : nullptr);
                     }
                 }
                 main_.WriteAt(layout_.dataOffset + (first + k) * scanBytes_, scratch->bytes.data(), bytes);
