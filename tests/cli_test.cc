@@ -249,6 +249,12 @@ TEST_F(Cli, ListConvertAndCommandAbbreviations) {
     EXPECT_EQ(r.status, 0) << r.output;
     r = RunCli({"convert", in, Path("c.sgy")});
     ASSERT_EQ(r.status, 0) << r.output;
+    // What the output's format cannot hold is named; a file written in its
+    // own format keeps everything.
+    EXPECT_NE(r.output.find("c.sgy (SEG-Y) does not keep: marks of "), std::string::npos) << r.output;
+    r = RunCli({"convert", in, Path("again.DZT")});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("does not keep"), std::string::npos) << r.output;
     r = RunCli({"info", "--json", Path("c.sgy")});
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("\"format\": \"SEG-Y\""), std::string::npos) << r.output;

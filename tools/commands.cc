@@ -115,6 +115,66 @@ vs::WriteOptions WriteSettings() {
     return options;
 }
 
+// The facts of the given records that a written file does not hold (its
+// format has no place for them, or a coarser one), as phrases; the file is
+// read back, so that what is reported is what a reader finds.
+std::vector<std::string> FactsNotKept(const std::vector<vs::Acquisition>& given, const std::string& written) {
+    vs::ReadOptions read;
+    read.deferTraceWords = true;  // the facts only: no pass over the traces
+    const auto back = vs::SurveyFile::Open(written, read);
+    std::vector<std::string> lost;
+    auto number = [](double v, const char* unit) {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.6g%s", v, unit);
+        return std::string(buf);
+    };
+    for (size_t c = 0; c < given.size() && c < static_cast<size_t>(back->channelCount()); ++c) {
+        const vs::Acquisition& a = given[c];
+        const vs::Acquisition& b = back->acquisition(static_cast<int32_t>(c));
+        const std::string channel = given.size() > 1 ? " (channel " + std::to_string(c) + ")" : "";
+        // A value kept to within the precision of the field that holds it
+        // (DZT's are 32-bit floats).
+        auto value = [&](const char* what, double x, double y, const char* unit) {
+            if (std::isfinite(x) && !(std::fabs(x - y) <= 1e-6 * std::max(1.0, std::fabs(x))))
+                lost.push_back(std::string(what) + " " + number(x, unit) + channel);
+        };
+        value("antenna separation", a.antennaSeparationM, b.antennaSeparationM, " m");
+        value("antenna frequency", a.antennaFrequencyMHz, b.antennaFrequencyMHz, " MHz");
+        value("time zero at sample", a.timeZeroSample, b.timeZeroSample, "");
+        value("sample interval", a.sampleIntervalNs, b.sampleIntervalNs, " ns");
+        value("trace spacing", a.traceSpacingM, b.traceSpacingM, " m");
+        // Per-trace facts, counted where they are known.
+        auto count = [&](const std::string& what, size_t x, size_t y) {
+            if (y < x) lost.push_back(what + " of " + std::to_string(x) + " trace" + (x == 1 ? "" : "s") + channel);
+        };
+        auto located = [](const std::vector<vs::Coordinate>& c) {
+            return static_cast<size_t>(std::count_if(c.begin(), c.end(), [](const vs::Coordinate& p) {
+                return std::isfinite(p.x) && std::isfinite(p.y);
+            }));
+        };
+        auto elevated = [](const std::vector<double>& z) {
+            return static_cast<size_t>(std::count_if(z.begin(), z.end(), [](double v) { return std::isfinite(v); }));
+        };
+        // A DZT's marks are in its traces' words, which the read-back skips.
+        if (back->TraceWordBytes() == 0) count("marks", a.marks.size(), b.marks.size());
+        count("coordinates", located(a.coordinates), located(b.coordinates));
+        count("elevations", elevated(a.elevationsM), elevated(b.elevationsM));
+        if (a.stacks > 0 && b.stacks != a.stacks) lost.push_back("stacks " + std::to_string(a.stacks) + channel);
+    }
+    return lost;
+}
+
+// Tells on standard error which facts of the input a written file does not
+// keep; the file itself is complete.
+void NoteFactsNotKept(const std::vector<vs::Acquisition>& given, const std::string& written) {
+    const std::vector<std::string> lost = FactsNotKept(given, written);
+    if (lost.empty()) return;
+    std::string list;
+    for (const std::string& l : lost) list += (list.empty() ? "" : ", ") + l;
+    std::cerr << "vantir3: note: " << written << " (" << vs::FormatName(vs::FormatFromPath(written))
+              << ") does not keep: " << list << "\n";
+}
+
 // Refuses an output that cannot be written, or that is the input itself.
 void CheckOutput(const std::string& path, const std::string& input) {
     const std::string dir = DirName(path);
@@ -251,10 +311,11 @@ std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& 
     if (!out.picture.empty()) CheckOutput(out.picture, inputPath);
     ResolveSec2Auto(in, steps, run);
     std::unique_ptr<vs::SurveyWriter> writer;
+    std::vector<vs::Acquisition> records;  // one copy of the record, with its trace words
     if (!out.survey.empty()) {
-        std::vector<vs::Acquisition> records;  // one copy of the record, with its trace words
         records.push_back(OutputRecord(in));
         writer = vs::SurveyWriter::Create(out.survey, records, WriteSettings());
+        records.front().native.traceHeaders = {};  // the writer has them; its facts are kept for the check
     }
     std::vector<std::unique_ptr<Panel>> panels;
     const int count = out.compare ? 2 : 1;
@@ -281,6 +342,7 @@ std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& 
     std::string done;
     if (writer) {
         writer->Commit();
+        NoteFactsNotKept(records, out.survey);
         done += " -> " + out.survey;
     }
     if (!panels.empty()) {
@@ -491,6 +553,7 @@ int ConvertCommand(const std::string& inPath, const std::string& outPath, const 
             progress.Update(first + n);
         }
         writer->Commit();
+        NoteFactsNotKept(f->acquisitions(), outPath);
         std::cout << inPath << " (" << vs::FormatName(f->format()) << ") -> " << outPath << "\n";
         return 0;
     } catch (const std::exception& e) {

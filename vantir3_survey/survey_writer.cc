@@ -279,7 +279,7 @@ private:
                             throw SurveyError(path_, "samples",
                                               "trace " + std::to_string(scan) + " holds values that " +
                                                   SampleTypeName(type_) +
-                                                  " samples cannot hold; write a wider sample type");
+                                                  " samples cannot hold; write a wider sample type, in a format that holds one");
                         }
                         const size_t at = static_cast<size_t>(j * wordScanBytes_ + wordsAt_[static_cast<size_t>(c)]);
                         const bool recorded = words != nullptr && wordBytes_[static_cast<size_t>(c)] > 0;
