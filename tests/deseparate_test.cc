@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 #include <random>
@@ -97,6 +98,72 @@ TEST(DepthPlan, SameSamplesInEveryLayoutAndInstructionSet) {
             }
         }
     }
+}
+
+// The rounded step at every difference c - p of two 16-bit samples, for
+// fractions where the double formula's own rounding decides (products at or
+// within a few units of the last place of a half), the 16-bit extremes, and
+// shifts in runs that end inside vector blocks, on trace-major storage (the
+// traces stored under lane masks) and on a transposed view.
+TEST(DepthPlan, RoundedStepsAtEveryDifference) {
+    const int32_t spread = 65536;  // traces 0 ... 2 spread - 1: every difference twice
+    const int32_t traces = 3 * spread, planes = 1;
+    std::mt19937 rng(11);
+    std::vector<int16_t> prevs(traces), curs(traces);
+    for (int32_t t = 0; t < traces; ++t) {
+        const int32_t k = t % spread;
+        if (t < spread) {  // c - p = k and -k from the two extremes
+            prevs[t] = -32768, curs[t] = static_cast<int16_t>(-32768 + k);
+        } else if (t < 2 * spread) {
+            prevs[t] = 32767, curs[t] = static_cast<int16_t>(32767 - k);
+        } else {  // random pairs
+            prevs[t] = static_cast<int16_t>(rng()), curs[t] = static_cast<int16_t>(rng());
+        }
+    }
+    const double half = 0.5, third = 1.0 / 3.0;
+    std::vector<double> fractions = {0.0, 1.0, half, std::nextafter(half, 0.0), std::nextafter(half, 1.0), 0.25, 0.75,
+                                     third, std::nextafter(third, 0.0), std::nextafter(third, 1.0), 2.0 / 3.0,
+                                     std::ldexp(1.0, -17), 1.0 - std::ldexp(1.0, -17), std::ldexp(1.0, -40),
+                                     std::nextafter(1.0, 0.0), 0.1, 0.9, 0.5 / 32766.0, 32765.5 / 32766.0};
+    for (int i = 0; i < 8; ++i) fractions.push_back((rng() % 1000003) / 1000003.0);
+    DepthPlan plan;
+    plan.rule = DepthRule::kRound;
+    for (double f : fractions) plan.Add(0, 1, f);
+    const int32_t places = static_cast<int32_t>(plan.Size()) + 3;
+    // Runs of 1 to 40 traces, shifted by -1 ... 3 (the last step of a run
+    // shifted by 3 falls outside the output, the first of one shifted by -1).
+    std::vector<int64_t> shifts(traces);
+    for (int32_t t = 0; t < traces;) {
+        const int32_t n = 1 + static_cast<int32_t>(rng() % 40);
+        const int64_t shift = static_cast<int64_t>(rng() % 5) - 1;
+        for (int32_t i = t; i < std::min(traces, t + n); ++i) shifts[i] = shift;
+        t += n;
+    }
+    std::vector<std::vector<int16_t>> want(traces, std::vector<int16_t>(places, 999));
+    for (int32_t t = 0; t < traces; ++t) {
+        for (int64_t r = 0; r < plan.Size(); ++r) {
+            const int64_t place = r + shifts[t];
+            if (place < 0 || place >= places) continue;
+            want[t][place] = static_cast<int16_t>(prevs[t] + FloorSaturate16(0.5 + (curs[t] - prevs[t]) * plan.frac[r]));
+        }
+    }
+    const TraceValue input = [&](int32_t t, int32_t i, int32_t) { return i == 0 ? prevs[t] : curs[t]; };
+    const int targets = ForEachSimdTarget([&] {
+        for (bool traceMajor : {true, false}) {
+            SCOPED_TRACE(traceMajor ? "trace-major" : "transposed");
+            Owned in = TraceBuffer(0, traces - 1, 0, 1, planes, traceMajor, input);
+            Owned out = TraceBuffer(0, traces - 1, 0, places - 1, planes, traceMajor,
+                                    [](int32_t, int32_t, int32_t) { return 999; });
+            MeboDataPtrSwapAxes(&in.b, 0, 1);
+            MeboDataPtrSwapAxes(&out.b, 0, 1);
+            const DepthWalk walk{&in.b.axis, &out.b.axis, 0, traces - 1, 0, 0, shifts.data()};
+            ApplyDepthPlan(plan, walk);
+            for (int32_t t = 0; t < traces; ++t) {
+                ASSERT_EQ(Samples(out.b, t, 0), want[t]) << "trace " << t << " p " << prevs[t] << " c " << curs[t];
+            }
+        }
+    });
+    EXPECT_GE(targets, 1);
 }
 
 TEST(Deseparate, ReflectorDepthAndBoundingBox) {

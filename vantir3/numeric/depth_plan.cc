@@ -1,6 +1,7 @@
 #include "vantir3/numeric/depth_plan.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -107,6 +108,28 @@ constexpr int32_t kLineSamples = 32;  // 16-bit samples per 64-byte cache line
 inline void PrefetchForWrite(const int16_t* p, ptrdiff_t offset) {
     const uintptr_t address = reinterpret_cast<uintptr_t>(p) + static_cast<uintptr_t>(offset * 2);
     __builtin_prefetch(reinterpret_cast<const void*>(address), 1);
+}
+
+// The rounded step floor(0.5 + (c - p) f) of one plan step in 16-bit
+// integer arithmetic (RoundStepFixed). With m = c - p and g = f, or, for
+// f >= 0.5, m = p - c and g = 1 - f (exact for such f) and the sample counted
+// from c instead of p, the value is q + floor(0.5 + m g) with g in [0, 0.5].
+// g 2^16 = high + rest, and the rest is carried by low = rest 2^15; both
+// factors are limited to 32767 (g = 0.5 gives 32768 + 0), which costs at
+// most one unit of 2^-16 in m g (|m| < 2^15).
+struct FixedFactor {
+    bool usable;      // false for a fraction outside [0, 1]
+    bool complement;  // g = 1 - f, counted from c
+    int16_t high, low;
+};
+
+inline FixedFactor FixedFactorOf(double f) {
+    if (!(f >= 0.0 && f <= 1.0)) return {false, false, 0, 0};
+    const bool complement = f >= 0.5;
+    const double g = (complement ? 1.0 - f : f) * 65536.0;  // in [0, 32768], exact
+    const double high = std::min(std::floor(g), 32767.0);
+    const double low = std::min(std::floor((g - high) * 32768.0), 32767.0);  // g - high is exact
+    return {true, complement, static_cast<int16_t>(high), static_cast<int16_t>(low)};
 }
 
 // What ApplyDepthPlan prepares once per call for the walk.
@@ -249,7 +272,9 @@ HWY_INLINE V16 StepBlock(D d, V16 p, V16 c, hn::Vec<D> f0, hn::Vec<D> f1) {
 #define VANTIR3_DEPTH_TWO_BLOCKS 1
 template <class D>
 using BandTag = hn::Twice<SampleTag<D>>;
+constexpr bool kFixedRound = true;
 #else
+constexpr bool kFixedRound = false;
 template <class D>
 using BandTag = SampleTag<D>;
 #endif
@@ -265,6 +290,48 @@ HWY_INLINE VB StepBand(D d, VB p, VB c, hn::Vec<D> f) {
 #else
     return StepBlock<kRule>(d, p, c, f, f);
 #endif
+}
+#endif
+
+#if VANTIR3_SAMPLE_VECTORS
+// The rounded DepthSample of the samples p, c with the fraction of k, where
+// it is exact; lanes it cannot vouch for are set in `unsure`.
+//
+// Let V = (0.5 + m g) 2^16 (see FixedFactor). The kernel forms
+// A = m high + 2 floor(m low / 2^16) + 2^15 exactly, as the 16-bit halves
+// H:s, and takes H + carry = floor(A / 2^16). A stands for V up to
+// V - A in (-1, 3): m (rest 2^15 - low) / 2^15 lies in (-1, 1) and
+// m low / 2^15 - 2 floor(m low / 2^16) in [0, 2). The scalar formula rounds
+// twice in doubles of magnitude below 2^16 (m g below 2^15), so its
+// 0.5 + (c - p) f differs from V / 2^16 by less than 2^-37 and floors to
+// floor(V / 2^16) unless V lies within 2^-21 of a multiple of 2^16. Both
+// hold when the low half s of A is in [4, 65531]: then no multiple of 2^16
+// lies in [A - 2, A + 4], which holds V and its margin. Lanes with s outside
+// are unsure, and so are lanes with |m| > 32766 (the 16-bit difference
+// wraps, or the scalar limit of the step to +-32767 may apply). Elsewhere
+// |m high| and |m low| stay below 2^30, so H, 2 floor(m low / 2^16) and
+// H + carry are exact in 16 bits, and q + floor(0.5 + m g) lies between p and c.
+template <class DB>
+HWY_INLINE hn::Vec<DB> RoundStepFixed(DB d16, hn::Vec<DB> p, hn::Vec<DB> c, const FixedFactor& k,
+                                      hn::Mask<DB>& unsure) {
+    const hn::RebindToUnsigned<DB> du;
+    const auto q = k.complement ? c : p;
+    const auto o = k.complement ? p : c;
+    const auto m = hn::Sub(o, q);
+    const auto limited = hn::SaturatedSub(o, q);
+    unsure = hn::Or(hn::Gt(limited, hn::Set(d16, 32766)), hn::Lt(limited, hn::Set(d16, -32766)));
+    const auto high = hn::Set(d16, k.high);
+    const auto e = hn::MulHigh(m, hn::Set(d16, k.low));
+    // Low halves: m high mod 2^16 plus 2 e + 2^15 (as an unsigned 16-bit
+    // number); their sum s carries into the high half when it comes out
+    // below the first of them.
+    const auto l = hn::Mul(m, high);
+    const auto s = hn::Add(l, hn::Xor(hn::Add(e, e), hn::Set(d16, static_cast<int16_t>(-32768))));
+    const auto noCarry = hn::RebindMask(d16, hn::Eq(hn::Min(hn::BitCast(du, s), hn::BitCast(du, l)), hn::BitCast(du, l)));
+    const auto t = hn::Sub(hn::MulHigh(m, high), hn::VecFromMask(d16, hn::Not(noCarry)));
+    const auto edge = hn::And(hn::Add(s, hn::Set(d16, 4)), hn::Set(d16, static_cast<int16_t>(-8)));
+    unsure = hn::Or(unsure, hn::Eq(edge, hn::Zero(d16)));
+    return hn::Add(q, t);
 }
 #endif
 
@@ -501,6 +568,8 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
     const int16_t* p = plan.prev[r] < 0 ? nullptr : in + plan.prev[r] * pw.inSample;
     int16_t* row = out + r * pw.outSample;
     const auto f = hn::Set(d, plan.frac[r]);
+    const FixedFactor fixed =
+        kRule == DepthRule::kRound && kFixedRound ? FixedFactorOf(plan.frac[r]) : FixedFactor{false, false, 0, 0};
     const uint64_t allLanes = width == 64 ? ~uint64_t{0} : (uint64_t{1} << width) - 1u;
     // Stores the lanes of one run. With single-instruction masked stores
     // always under the run's mask (a run without lanes stores nothing).
@@ -549,7 +618,18 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
         const auto zero = hn::Zero(d16);
         const auto pv = p == nullptr ? zero : full ? hn::LoadU(d16, p + column) : loadRest(p + column);
         const auto cv = full ? hn::LoadU(d16, c + column) : loadRest(c + column);
-        const auto y = StepBand<kRule>(d, pv, cv, f);
+        // Without AVX-512 the rounded step in 16-bit arithmetic where that
+        // is exact (AVX-512's doubles, eight a vector with a rounding
+        // conversion, are faster); the few blocks with an unsure lane take
+        // the doubles.
+        hn::Vec<decltype(d16)> y;
+        if (kRule == DepthRule::kRound && kFixedRound && fixed.usable) {
+            hn::Mask<decltype(d16)> unsure;
+            y = RoundStepFixed(d16, pv, cv, fixed, unsure);
+            if (HWY_UNLIKELY(!hn::AllFalse(d16, unsure))) y = StepBand<kRule>(d, pv, cv, f);
+        } else {
+            y = StepBand<kRule>(d, pv, cv, f);
+        }
         // Every block has at least two entries (the second may have no
         // lanes), so the common blocks of one or two runs store without a
         // data-dependent branch.
