@@ -252,6 +252,16 @@ TEST_F(Cli, ListConvertAndCommandAbbreviations) {
     // What the output's format cannot hold is named; a file written in its
     // own format keeps everything.
     EXPECT_NE(r.output.find("c.sgy (SEG-Y) does not keep: marks of "), std::string::npos) << r.output;
+    // The DZT's scan counter and mark word are not samples of the SEG-Y:
+    // they become copies of each trace's first radar sample.
+    const std::string sgy = ReadFile(Path("c.sgy"));
+    const size_t record = 240 + 2 * 512;
+    ASSERT_EQ(sgy.size(), 3600 + 480 * record);
+    for (size_t t : {0, 1, 479}) {
+        const std::string first = sgy.substr(3600 + t * record + 240, 6);
+        EXPECT_EQ(first.substr(0, 2), first.substr(4, 2)) << "trace " << t;
+        EXPECT_EQ(first.substr(2, 2), first.substr(4, 2)) << "trace " << t;
+    }
     r = RunCli({"convert", in, Path("again.DZT")});
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(r.output.find("does not keep"), std::string::npos) << r.output;

@@ -538,6 +538,11 @@ int ConvertCommand(const std::string& inPath, const std::string& outPath, const 
         const auto writer = vs::SurveyWriter::Create(outPath, f->acquisitions(), WriteSettings());
         const int32_t channels = f->channelCount(), samples = f->sampleCount();
         const int64_t traces = f->traceCount(), block = DefaultBlockTraces(samples * channels);
+        // A trace's leading non-radar words (a DZT's scan counter and mark
+        // word) become copies of its first radar sample: a format without
+        // such words would take them for data, and a DZT writer puts the
+        // recorded words back.
+        const int32_t skip = f->layout().skipWords;
         std::vector<double> trace, scans;
         Progress progress(BaseName(inPath), traces);
         for (int64_t first = 0; first < traces; first += block) {
@@ -546,8 +551,11 @@ int ConvertCommand(const std::string& inPath, const std::string& outPath, const 
             for (int32_t c = 0; c < channels; ++c) {
                 trace.resize(static_cast<size_t>(n * samples));
                 f->ReadTraces(c, first, n, trace.data());
-                for (int64_t t = 0; t < n; ++t)
-                    std::copy_n(trace.data() + t * samples, samples, scans.data() + (t * channels + c) * samples);
+                for (int64_t t = 0; t < n; ++t) {
+                    double* to = scans.data() + (t * channels + c) * samples;
+                    std::copy_n(trace.data() + t * samples, samples, to);
+                    std::fill_n(to, skip, to[skip]);
+                }
             }
             writer->WriteScans(scans.data(), n);
             progress.Update(first + n);
