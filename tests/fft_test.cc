@@ -170,6 +170,39 @@ TEST(Fft, EveryTargetGivesTheScalarBits) {
     });
 }
 
+// Complex transforms of every length from 2 to 8192 (one to thirteen
+// stages: single, double and triple sweeps in every combination), one, two
+// and 64 of them side by side (blocks narrower than a vector or of whole
+// vectors; the 64-point transforms across them too), give the lowest
+// instruction set's bits on every target, both directions.
+TEST(Fourn, EveryLengthGivesTheLowestTargetsBits) {
+    const std::vector<double> values = RandomValues(2 * 64 * 8192, 5);
+    auto transforms = [&] {
+        std::vector<double> out;
+        for (unsigned long n = 2; n <= 8192; n *= 2) {
+            for (unsigned long count : {1ul, 2ul, 64ul}) {
+                unsigned long nn[3] = {0, count, n};
+                std::vector<double> data(values.begin(), values.begin() + 2 * count * n);
+                for (int isign : {1, -1}) {
+                    fourn(data.data() - 1, nn, 2, isign);
+                    out.insert(out.end(), data.begin(), data.end());
+                }
+            }
+        }
+        return out;
+    };
+    int64_t lowest = 0;
+    for (int64_t rest = vantir3::SimdTargets(); rest != 0; rest &= rest - 1) lowest = rest & -rest;
+    vantir3::ForceSimdTarget(lowest);
+    const std::vector<double> want = transforms();
+    vantir3::ForceSimdTarget(0);
+    ForEachSimdTarget([&] {
+        const std::vector<double> got = transforms();
+        ASSERT_EQ(got.size(), want.size());
+        ASSERT_EQ(std::memcmp(got.data(), want.data(), want.size() * sizeof(double)), 0);
+    });
+}
+
 // The separation and merge of packed real transforms (a vector of complex
 // values at a time, the mirror's reversed) give the bits of the lowest
 // instruction set (value by value) on every target: rows shorter than a

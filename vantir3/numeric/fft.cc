@@ -134,16 +134,94 @@ void ButterflyRun2(double* HWY_RESTRICT ar, double* HWY_RESTRICT ai, double* HWY
     }
 }
 
+// Three consecutive stages on eight rows of complex values, row k held in
+// (rk, ik): the pairs (0, 1), (2, 3), (4, 5), (6, 7) with twiddle w[0], then
+// (0, 2), (4, 6) with w[1] and (1, 3), (5, 7) with w[2], then (q, q + 4) with
+// w[3 + q]; `get` turns the twiddle parts at w[k], w[k] + 1 into V.
+template <class V, class Get>
+HWY_INLINE void ThreeStages(const Get& get, const double* const* w, V& r0, V& i0, V& r1, V& i1, V& r2, V& i2,
+                            V& r3, V& i3, V& r4, V& i4, V& r5, V& i5, V& r6, V& i6, V& r7, V& i7) {
+    Butterfly(get(w[0]), get(w[0] + 1), r0, i0, r1, i1);
+    Butterfly(get(w[0]), get(w[0] + 1), r2, i2, r3, i3);
+    Butterfly(get(w[0]), get(w[0] + 1), r4, i4, r5, i5);
+    Butterfly(get(w[0]), get(w[0] + 1), r6, i6, r7, i7);
+    Butterfly(get(w[1]), get(w[1] + 1), r0, i0, r2, i2);
+    Butterfly(get(w[1]), get(w[1] + 1), r4, i4, r6, i6);
+    Butterfly(get(w[2]), get(w[2] + 1), r1, i1, r3, i3);
+    Butterfly(get(w[2]), get(w[2] + 1), r5, i5, r7, i7);
+    Butterfly(get(w[3]), get(w[3] + 1), r0, i0, r4, i4);
+    Butterfly(get(w[4]), get(w[4] + 1), r1, i1, r5, i5);
+    Butterfly(get(w[5]), get(w[5] + 1), r2, i2, r6, i6);
+    Butterfly(get(w[6]), get(w[6] + 1), r3, i3, r7, i7);
+}
+
+// ThreeStages on the eight rows a + k * gap (real parts, imaginary parts
+// `count` after them), k < 8, over `count` transforms: the butterflies of
+// three passes of ButterflyRun with one load and store of each value.
+void ButterflyRun3(double* HWY_RESTRICT a, size_t gap, size_t count, const double* const* w) {
+    const hn::ScalableTag<double> d;
+    const size_t lanes = hn::Lanes(d);
+    const auto get = [d](const double* t) { return hn::Set(d, *t); };
+    double* HWY_RESTRICT r[8];
+    for (size_t k = 0; k < 8; ++k) r[k] = a + k * gap;
+    size_t p = 0;
+    for (; p + lanes <= count; p += lanes) {
+        const size_t q = p + count;
+        auto r0 = hn::LoadU(d, r[0] + p), i0 = hn::LoadU(d, r[0] + q);
+        auto r1 = hn::LoadU(d, r[1] + p), i1 = hn::LoadU(d, r[1] + q);
+        auto r2 = hn::LoadU(d, r[2] + p), i2 = hn::LoadU(d, r[2] + q);
+        auto r3 = hn::LoadU(d, r[3] + p), i3 = hn::LoadU(d, r[3] + q);
+        auto r4 = hn::LoadU(d, r[4] + p), i4 = hn::LoadU(d, r[4] + q);
+        auto r5 = hn::LoadU(d, r[5] + p), i5 = hn::LoadU(d, r[5] + q);
+        auto r6 = hn::LoadU(d, r[6] + p), i6 = hn::LoadU(d, r[6] + q);
+        auto r7 = hn::LoadU(d, r[7] + p), i7 = hn::LoadU(d, r[7] + q);
+        ThreeStages(get, w, r0, i0, r1, i1, r2, i2, r3, i3, r4, i4, r5, i5, r6, i6, r7, i7);
+        const auto store = [&](size_t k, decltype(r0) re, decltype(r0) im) {
+            hn::StoreU(re, d, r[k] + p);
+            hn::StoreU(im, d, r[k] + q);
+        };
+        store(0, r0, i0);
+        store(1, r1, i1);
+        store(2, r2, i2);
+        store(3, r3, i3);
+        store(4, r4, i4);
+        store(5, r5, i5);
+        store(6, r6, i6);
+        store(7, r7, i7);
+    }
+    const auto value = [](const double* t) { return *t; };
+    for (; p < count; ++p) {
+        const size_t q = p + count;
+        ThreeStages(value, w, r[0][p], r[0][q], r[1][p], r[1][q], r[2][p], r[2][q], r[3][p], r[3][q], r[4][p],
+                    r[4][q], r[5][p], r[5][q], r[6][p], r[6][q], r[7][p], r[7][q]);
+    }
+}
+
+// Whether the stages go three per sweep over the buffer: where there are 32
+// vector registers, which hold the sixteen vectors of a three-stage sweep's
+// values with room for the twiddles and the products. With 16 (SSE4, AVX2)
+// the values of such a sweep spill, and two stages per sweep measured faster.
+#if (HWY_ARCH_X86 && HWY_TARGET > HWY_AVX3) || HWY_TARGET == HWY_SCALAR || HWY_TARGET == HWY_EMU128
+constexpr bool kThreeStageSweeps = false;
+#else
+constexpr bool kThreeStageSweeps = true;
+#endif
+
 // The butterfly stages that combine transforms of length `from` into ones
 // of length `to` (powers of two, from <= to <= rows) on the `rows` rows of a
-// block buffer starting at buf: two stages per sweep, a single one first when
-// their number is odd.
+// block buffer starting at buf. With kThreeStageSweeps three stages per
+// sweep, a single or two stages first when their number is not a multiple of
+// three (two sweeps of two where four remain); else two per sweep, a single
+// one first when their number is odd.
 void RunStages(double* buf, size_t line, size_t w, const double* tw, size_t rows, size_t from,
                size_t to) {
     size_t stages = 0;
     while ((from << stages) < to) ++stages;
+    // The stages left to the sweeps of two.
+    size_t pairs = stages & ~size_t{1};
+    if (kThreeStageSweeps) pairs = stages % 3 == 0 ? 0 : (stages % 3 == 2 ? 2 : (stages == 4 ? 4 : 0));
     size_t half = from;
-    if ((stages & 1) != 0) {
+    if ((stages - pairs) % (kThreeStageSweeps ? 3 : 2) != 0) {
         const double* t = tw + 2 * half;
         for (size_t g = 0; g < rows; g += 2 * half) {
             for (size_t m = 0; m < half; ++m) {
@@ -154,7 +232,7 @@ void RunStages(double* buf, size_t line, size_t w, const double* tw, size_t rows
         }
         half <<= 1;
     }
-    for (; half < to; half <<= 2) {
+    for (; pairs != 0; pairs -= 2, half <<= 2) {
         const double* t1 = tw + 2 * half;  // stage pairing rows half apart
         const double* t2 = tw + 4 * half;  // stage pairing rows 2*half apart
         const size_t gap = half * line;
@@ -166,6 +244,23 @@ void RunStages(double* buf, size_t line, size_t w, const double* tw, size_t rows
                 double* e = c + gap;
                 ButterflyRun2(a, a + w, b, b + w, c, c + w, e, e + w, w, t1 + 2 * m, t2 + 2 * m,
                               t2 + 2 * (m + half));
+            }
+        }
+    }
+    for (; half < to; half <<= 3) {
+        const double* t1 = tw + 2 * half;  // stage pairing rows half apart
+        const double* t2 = tw + 4 * half;  // stage pairing rows 2*half apart
+        const double* t3 = tw + 8 * half;  // stage pairing rows 4*half apart
+        for (size_t g = 0; g < rows; g += 8 * half) {
+            for (size_t m = 0; m < half; ++m) {
+                const double* const twiddles[7] = {t1 + 2 * m,
+                                                   t2 + 2 * m,
+                                                   t2 + 2 * (m + half),
+                                                   t3 + 2 * m,
+                                                   t3 + 2 * (m + half),
+                                                   t3 + 2 * (m + 2 * half),
+                                                   t3 + 2 * (m + 3 * half)};
+                ButterflyRun3(buf + (g + m) * line, half * line, w, twiddles);
             }
         }
     }
@@ -361,14 +456,17 @@ constexpr size_t kBlockBytes = size_t{256} * 1024;
 constexpr size_t kTile = 16;
 
 // Most bytes of block buffer rows whose first stages run together while they
-// stay in the first-level cache.
-constexpr size_t kLocalBytes = size_t{16} * 1024;
+// stay in the first-level cache (32 to 48 KiB of data on current x86-64
+// processors; 16 KiB runs measured slower on 48).
+constexpr size_t kLocalBytes = size_t{32} * 1024;
 
 // Padding after each row of a block buffer, in doubles.
 constexpr size_t kPad = 8;
 
-// Fewest transforms per block, so that the butterfly loops run long enough.
-constexpr size_t kMinBlockWidth = 16;
+// Fewest transforms per block, so that the butterfly loops run long enough
+// and a block along a slow dimension takes eight whole cache lines of each
+// row it copies (four moved the columns of a 2048-row grid more slowly).
+constexpr size_t kMinBlockWidth = 32;
 
 // Twiddle factors of one butterfly stage that combines transforms of length
 // span / 2 into transforms of length span: w_m = exp(isign * 2 pi i m / span),
