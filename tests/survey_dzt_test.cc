@@ -2,6 +2,7 @@
 // every writable sample type and of a multi-channel file, placed writes in
 // any order, header bytes kept through a rewrite, GPS and DZX companions,
 // and hostile headers.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -607,6 +608,31 @@ TEST(SurveyDzt, WriterRefusesWhatTheFormatCannotHold) {
     }
     EXPECT_THROW(SurveyWriter::Create(path, {Synthetic(2, 2)}), SurveyError);
     EXPECT_THROW(SurveyWriter::Create(path, std::vector<Acquisition>(65, Synthetic(2, 16))), SurveyError);
+    // Values with fractions (an f32 file's) are refused by integer samples,
+    // not rounded; 16-bit samples whose scale makes fractions as well. No
+    // file is left under the name.
+    Acquisition f32 = Synthetic(2, 16);
+    f32.sampleType = SampleType::kF32;
+    for (double fraction : {0.5, 0.25, -1e-9}) {
+        std::vector<double> values(32, 7.0);
+        values[20] += fraction;
+        std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {f32});
+        try {
+            w->WriteScans(values.data(), 2);
+            FAIL() << "a fraction of " << fraction << " accepted";
+        } catch (const SurveyError& e) {
+            EXPECT_EQ(e.field(), "samples");
+            EXPECT_NE(std::string(e.what()).find("trace 1 holds values that i32 samples cannot hold exactly"),
+                      std::string::npos) << e.what();
+        }
+    }
+    f32.scale = 1.0 / 512;
+    std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {f32});
+    const std::vector<int16_t> samples(32, 3);
+    EXPECT_THROW(w->WriteScans16(samples.data(), 2), SurveyError);
+    w.reset();
+    struct stat st;
+    EXPECT_NE(::stat(path.c_str(), &st), 0);
 }
 
 // A small valid file to mutate: 16-bit, one channel, 4 scans of 16 samples.

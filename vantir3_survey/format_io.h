@@ -81,7 +81,8 @@ Parsed ParseSegy(const InputFile& file, const ReadOptions& options);
 
 // Sample codecs over a layout's type and byte order. Decode: `count` stored
 // samples at `in` to values (exact). Encode: values to stored samples;
-// false when a value does not fit the type (nothing is clipped).
+// false when a value does not fit the type (nothing is clipped, and integer
+// types take whole values only).
 void DecodeValues(const uint8_t* in, int64_t count, SampleType type, bool bigEndian, double* out);
 void DecodeSamples16(const uint8_t* in, int64_t count, SampleType type, bool bigEndian,
                      double scale, int16_t* out);

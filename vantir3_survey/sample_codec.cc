@@ -152,11 +152,12 @@ void DecodeSamples16(const uint8_t* in, int64_t count, SampleType type, bool big
 }
 
 bool EncodeValues(const double* in, int64_t count, SampleType type, bool big, uint8_t* out) {
-    // Integer types take values rounded half up and refuse what does not fit.
+    // Integer types take whole values in their range and refuse the others:
+    // a fraction rounded away (an f32 file's values written as integers)
+    // would lose the data without a word.
     auto whole = [](double v, double lo, double hi, int64_t& r) {
-        const double y = std::floor(v + 0.5);
-        if (!(y >= lo && y <= hi)) return false;
-        r = static_cast<int64_t>(y);
+        if (!(v >= lo && v <= hi) || std::floor(v) != v) return false;
+        r = static_cast<int64_t>(v);
         return true;
     };
     int64_t r = 0;

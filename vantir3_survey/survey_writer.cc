@@ -279,7 +279,8 @@ private:
                             throw SurveyError(path_, "samples",
                                               "trace " + std::to_string(scan) + " holds values that " +
                                                   SampleTypeName(type_) +
-                                                  " samples cannot hold; write a wider sample type, in a format that holds one");
+                                                  " samples cannot hold exactly (fractions, or beyond their range); write them as f32 samples "
+                                                  "(DT1, SEG-Y) or a wider type");
                         }
                         const size_t at = static_cast<size_t>(j * wordScanBytes_ + wordsAt_[static_cast<size_t>(c)]);
                         const bool recorded = words != nullptr && wordBytes_[static_cast<size_t>(c)] > 0;
