@@ -78,8 +78,7 @@ void CheckRewrite(const SurveyFile& f, const std::vector<double>& values) {
     FUZZ_REQUIRE(Same(a.timeZeroSample, b.timeZeroSample));
     std::vector<double> back(values.size());
     g->ReadTraces(0, 0, traces, back.data());
-    // f32 holds every value of the types it is chosen for except i32 beyond
-    // 2^24, which it rounds.
+    // Each type holds every value of the types it is chosen for.
     for (size_t i = 0; i < back.size(); ++i) {
         const double expected = type == SampleType::kF32 ? static_cast<float>(values[i]) : values[i];
         FUZZ_REQUIRE(Same(back[i], expected));
