@@ -94,6 +94,29 @@ TEST(AgcGain, EveryTargetGivesTheScalarBits) {
     }
 }
 
+// Every sample value once (a permutation of the 16-bit range, so that the
+// window sums mix all sizes), at full size and scaled down (small values give
+// whole scaled values often), through narrow and profile-sized windows: the
+// vector kernels' estimate, its one-step correction and the recomputed lanes
+// against the scalar formula, where the products S + 65534 c x and 2 S k
+// wrap around 32 bits.
+TEST(AgcGain, EverySampleValueThroughTheWindow) {
+    for (int32_t shift : {0, 6, 11}) {
+        std::vector<int16_t> x(65536 + 37);
+        for (size_t i = 0; i < x.size(); ++i) {
+            x[i] = static_cast<int16_t>(static_cast<int16_t>(static_cast<uint16_t>(i * 40503u)) >> shift);
+        }
+        for (int32_t half : {1, 22}) {
+            for (double maxGain : {3.0, 500.0, 32767.0}) {
+                const auto expect = AgcOf(x, half, maxGain, true);
+                ForEachSimdTarget([&] {
+                    ASSERT_EQ(AgcOf(x, half, maxGain), expect) << shift << " " << half << " " << maxGain;
+                });
+            }
+        }
+    }
+}
+
 TEST(AgcGain, ProcessMatchesTheAlgorithmOnItsSource) {
     CCdpProcessToolbox toolbox;
     CCdpProcess* p = toolbox.GetProcess(KOL::Str2UID("AGC@@@"));
