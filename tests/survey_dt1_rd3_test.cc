@@ -416,6 +416,36 @@ TEST_F(TextFormatsTest, Rd3AndRd7RoundTrip) {
     EXPECT_EQ(r.traceIntervalS, 0.05);
 }
 
+TEST_F(TextFormatsTest, ChangedFactsAreWrittenOverTheNativeHeader) {
+    // A record read from a file, then changed as a caller's overrides change
+    // it: the rewritten HD or RAD states the new facts over the old lines.
+    for (bool dt1 : {true, false}) {
+        SCOPED_TRACE(dt1 ? "DT1" : "RD3");
+        const Acquisition built = dt1 ? Dt1Record(SampleType::kI16) : Rd3Record(SampleType::kI16);
+        std::unique_ptr<SurveyFile> f = Write(Path(dt1 ? "a.DT1" : "a.rd3"), built, TestValues(built, 1.0));
+        Acquisition a = f->acquisition();
+        ASSERT_EQ(a.native.format, dt1 ? Format::kDt1 : Format::kRd3);
+        a.sampleIntervalNs = 0.125;
+        a.traceSpacingM = 0.5;
+        a.antennaFrequencyMHz = 500.0;
+        a.antennaSeparationM = 1.25;
+        a.stacks = 64;
+        if (dt1) a.timeZeroSample = 7.0;  // an RAD has no time zero
+        std::unique_ptr<SurveyFile> g = Write(Path(dt1 ? "b.DT1" : "b.rd3"), a, AllValues(*f));
+        const Acquisition& b = g->acquisition();
+        EXPECT_EQ(b.sampleIntervalNs, 0.125);
+        EXPECT_EQ(b.traceSpacingM, 0.5);
+        EXPECT_EQ(b.antennaFrequencyMHz, 500.0);
+        EXPECT_EQ(b.antennaSeparationM, 1.25);
+        EXPECT_EQ(b.stacks, 64);
+        if (dt1) {
+            EXPECT_EQ(b.timeZeroSample, 7.0);
+        }
+        EXPECT_TRUE(b.warnings.empty()) << b.warnings.front();  // e.g. TIMEWINDOW and FREQUENCY disagreeing
+        EXPECT_TRUE(SameBits(AllValues(*g), AllValues(*f)));
+    }
+}
+
 TEST_F(TextFormatsTest, HostileRd3InputsFailOrWarn) {
     const Acquisition a = Rd3Record(SampleType::kI16);
     Write(Path("h.rd3"), a, TestValues(a, 1.0));

@@ -234,19 +234,33 @@ public:
     }
 
     std::vector<Companion> Companions(int64_t scans) override {
-        if (native_) {
-            return {{".HD", ReplaceValues(a_.native.text, '=',
-                                          {{"NUMBER OF TRACES", std::to_string(scans)},
-                                           {"NUMBER OF PTS/TRC", std::to_string(a_.samples)}},
-                                          " = ")}};
-        }
-        return {{".HD", BuildHd(scans)}};
+        return {{".HD", native_ ? NativeHd(scans) : BuildHd(scans)}};
     }
 
 private:
     double Position(int64_t scan) const {
         if (static_cast<size_t>(scan) < a_.tracePositionsM.size()) return a_.tracePositionsM[static_cast<size_t>(scan)];
         return std::isfinite(a_.traceSpacingM) ? scan * a_.traceSpacingM : 0.0;
+    }
+
+    // The HD the record was read from, with the counts and every fact the
+    // record no longer shares with it (a caller's override, a processing
+    // step) written over what it states; otherwise unchanged.
+    std::string NativeHd(int64_t scans) const {
+        Acquisition stated;
+        ReadHdFacts(KeyValueText("", a_.native.text, '='), a_.samples, stated);
+        std::vector<std::pair<std::string, std::string>> values = {
+            {"NUMBER OF TRACES", std::to_string(scans)}, {"NUMBER OF PTS/TRC", std::to_string(a_.samples)}};
+        auto changed = [&](const char* key, double given, double read, double unit) {
+            if (std::isfinite(given) && given != read) values.emplace_back(key, FormatNumber(given / unit));
+        };
+        changed("TOTAL TIME WINDOW", a_.sampleIntervalNs * a_.samples, stated.sampleIntervalNs * a_.samples, 1.0);
+        changed("TIMEZERO AT POINT", a_.timeZeroSample, stated.timeZeroSample, 1.0);
+        changed("STEP SIZE USED", a_.traceSpacingM, stated.traceSpacingM, factor_);
+        changed("NOMINAL FREQUENCY", a_.antennaFrequencyMHz, stated.antennaFrequencyMHz, 1.0);
+        changed("ANTENNA SEPARATION", a_.antennaSeparationM, stated.antennaSeparationM, factor_);
+        if (a_.stacks > 0 && a_.stacks != stated.stacks) values.emplace_back("NUMBER OF STACKS", std::to_string(a_.stacks));
+        return ReplaceValues(a_.native.text, '=', values, " = ");
     }
 
     std::string BuildHd(int64_t scans) const {

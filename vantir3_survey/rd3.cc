@@ -195,11 +195,7 @@ public:
         std::vector<Companion> out;
         const bool native = (a_.native.format == Format::kRd3 || a_.native.format == Format::kRd7) &&
                             !a_.native.text.empty();
-        out.push_back({".rad", native ? ReplaceValues(a_.native.text, ':',
-                                                      {{"SAMPLES", std::to_string(a_.samples)},
-                                                       {"LAST TRACE", std::to_string(scans)}},
-                                                      ":")
-                                      : BuildRad(scans)});
+        out.push_back({".rad", native ? NativeRad(scans) : BuildRad(scans)});
         if (a_.geographic && !a_.coordinates.empty()) out.push_back({".cor", BuildCor(scans)});
         return out;
     }
@@ -213,6 +209,37 @@ private:
         if (f > 0.0 && LeadingNumber(name) == f) return name;
         if (f > 0.0) return FormatNumber(f) + " MHz" + (name.empty() ? "" : " " + name);
         return std::isnan(LeadingNumber(name)) ? name : "antenna " + name;
+    }
+
+    // The RAD the record was read from, with the counts and every fact the
+    // record no longer shares with it (a caller's override, a processing
+    // step) written over what it states; otherwise unchanged.
+    std::string NativeRad(int64_t scans) const {
+        Acquisition stated;
+        stated.samples = a_.samples;
+        const KeyValueText rad("", a_.native.text, ':');
+        ReadSampleInterval(rad, ReadOptions(), stated);
+        ReadRadFacts(rad, stated);
+        std::vector<std::pair<std::string, std::string>> values = {{"SAMPLES", std::to_string(a_.samples)},
+                                                                   {"LAST TRACE", std::to_string(scans)}};
+        const double dt = a_.sampleIntervalNs;
+        if (std::isfinite(dt) && dt > 0.0 && dt != stated.sampleIntervalNs) {
+            // Both statements of the interval, so that they agree.
+            values.emplace_back("FREQUENCY", FormatNumber(1000.0 / dt));
+            values.emplace_back("TIMEWINDOW", FormatNumber(dt * a_.samples));
+        }
+        if (a_.traceSpacingM > 0.0 && a_.traceSpacingM != stated.traceSpacingM) {
+            values.emplace_back("DISTANCE FLAG", "1");
+            values.emplace_back("TIME FLAG", "0");
+            values.emplace_back("DISTANCE INTERVAL", FormatNumber(a_.traceSpacingM));
+        }
+        const double f = a_.antennaFrequencyMHz;
+        if (std::isfinite(f) && f != stated.antennaFrequencyMHz) values.emplace_back("ANTENNAS", AntennaName());
+        const double separation = a_.antennaSeparationM;
+        if (std::isfinite(separation) && separation != stated.antennaSeparationM)
+            values.emplace_back("ANTENNA SEPARATION", FormatNumber(separation));
+        if (a_.stacks > 0 && a_.stacks != stated.stacks) values.emplace_back("STACKS", std::to_string(a_.stacks));
+        return ReplaceValues(a_.native.text, ':', values, ":");
     }
 
     std::string BuildRad(int64_t scans) const {
