@@ -30,31 +30,31 @@ namespace hn = hwy::HWY_NAMESPACE;
 constexpr double kWavenumberGuard = 1e-5;
 
 // Pass 1 of the remapping for one wavenumber row: for every output row j
-// the input frequency position phi[j] = v k / (2 df) and the scale
+// the input frequency position phi = v k / (2 df) and the scale
 // ((wx wz[j]) v) kz[j] / (2 (k + 1e-5)), k = sqrt(kx^2 + kz[j]^2), and for the
-// linear interpolation between the bins around phi[j] (when phi[j] < half)
-// the bin b = trunc(phi[j]) and the weights f = phi[j] - b of bin b + 1 and
-// 1 - f of bin b (b = f = 0 for phi[j] <= -1); returns the largest |scale|.
-// A vector of rows at a time, over arrays padded to whole vectors (padding
-// rows have kz = wz = 0, so scale 0).
+// linear interpolation between the bins around phi (when phi < half) the bin
+// b = trunc(phi) and the weight f = phi - b of bin b + 1 (that of bin b is
+// 1 - f; b = f = 0 for phi <= -1); *inside = the number of rows with
+// phi < half; returns the largest |scale|. A vector of rows at a time, over
+// arrays padded to whole vectors (padding rows have kz = wz = 0, so scale 0).
 double RowPositions(size_t rows, double kx2, double wx, double v, double twoDf, const double* kz,
-                    const double* kz2, const double* wz, double* phi, double* scale, int32_t* bin,
-                    double* f, double* g) {
+                    const double* wz, double* scale, int32_t* bin, double* f, size_t* inside) {
     const hn::ScalableTag<double> d;
     const hn::Rebind<int32_t, decltype(d)> di;
     const size_t lanes = hn::Lanes(d);
     const auto vkx2 = hn::Set(d, kx2), vwx = hn::Set(d, wx), vv = hn::Set(d, v);
     const auto vtwoDf = hn::Set(d, twoDf), guard = hn::Set(d, kWavenumberGuard);
-    const auto two = hn::Set(d, 2.0), one = hn::Set(d, 1.0), minusOne = hn::Set(d, -1.0);
+    const auto two = hn::Set(d, 2.0), minusOne = hn::Set(d, -1.0);
     const auto halfBins = hn::Set(d, static_cast<double>(rows - 1));
     auto most = hn::Zero(d);
+    size_t within = 0;
     for (size_t j = 0; j < rows; j += lanes) {
         const auto weight = hn::Mul(vwx, hn::LoadU(d, wz + j));
-        const auto k = hn::Sqrt(hn::Add(vkx2, hn::LoadU(d, kz2 + j)));
+        const auto vkz = hn::LoadU(d, kz + j);
+        const auto k = hn::Sqrt(hn::Add(vkx2, hn::Mul(vkz, vkz)));
         const auto p = hn::Div(hn::Mul(vv, k), vtwoDf);
-        hn::StoreU(p, d, phi + j);
-        const auto sc = hn::Div(hn::Mul(hn::Mul(weight, vv), hn::LoadU(d, kz + j)),
-                                hn::Mul(two, hn::Add(k, guard)));
+        within += hn::CountTrue(d, hn::And(hn::Lt(p, halfBins), hn::FirstN(d, rows - j)));
+        const auto sc = hn::Div(hn::Mul(hn::Mul(weight, vv), vkz), hn::Mul(two, hn::Add(k, guard)));
         hn::StoreU(sc, d, scale + j);
         most = hn::Max(most, hn::Abs(sc));
         const auto taken = hn::And(hn::Lt(p, halfBins), hn::Gt(p, minusOne));
@@ -64,17 +64,17 @@ double RowPositions(size_t rows, double kx2, double wx, double v, double twoDf, 
         const auto frac = hn::IfThenElseZero(taken, hn::Sub(p, hn::PromoteTo(d, b)));
         hn::StoreU(b, di, bin + j);
         hn::StoreU(frac, d, f + j);
-        hn::StoreU(hn::Sub(one, frac), d, g + j);
     }
+    *inside = within;
     return hn::GetLane(hn::MaxOfLanes(d, most));
 }
 
 // Pass 2 for the rows j < count of one wavenumber row whose positions lie
 // within the spectrum X (X(m) = (x[2m], x[2m+1])): (y[2j], y[2j+1]) =
-// scale[j] ((1 - f) X(b) + f X(b + 1)) with the bin and weights of
+// scale[j] ((1 - f) X(b) + f X(b + 1)) with the bin and weight of
 // RowPositions, the real and imaginary parts side by side in one vector.
-void InterpolateRows(size_t count, const int32_t* bin, const double* f, const double* g,
-                     const double* scale, const double* x, double* y) {
+void InterpolateRows(size_t count, const int32_t* bin, const double* f, const double* scale, const double* x,
+                     double* y) {
     const hn::CappedTag<double, 2> d;
     const size_t lanes = hn::Lanes(d);
     size_t j = 0;
@@ -91,13 +91,14 @@ void InterpolateRows(size_t count, const int32_t* bin, const double* f, const do
         const double* b1 = x + 2 * static_cast<ptrdiff_t>(bin[j + 1]);
         const auto at = hn::Combine(d4, hn::LoadU(d2, b1), hn::LoadU(d2, b0));
         const auto next = hn::Combine(d4, hn::LoadU(d2, b1 + 2), hn::LoadU(d2, b0 + 2));
-        const auto sum = hn::Add(hn::Mul(pairOf(g + j), at), hn::Mul(pairOf(f + j), next));
+        const auto vf = pairOf(f + j);
+        const auto sum = hn::Add(hn::Mul(hn::Sub(hn::Set(d4, 1.0), vf), at), hn::Mul(vf, next));
         hn::StoreU(hn::Mul(pairOf(scale + j), sum), d4, y + 2 * j);
     }
 #endif
     for (; j < count; ++j) {
         const double* b = x + 2 * static_cast<ptrdiff_t>(bin[j]);
-        const auto vg = hn::Set(d, g[j]), vf = hn::Set(d, f[j]), vs = hn::Set(d, scale[j]);
+        const auto vg = hn::Set(d, 1.0 - f[j]), vf = hn::Set(d, f[j]), vs = hn::Set(d, scale[j]);
         for (size_t c = 0; c < 2; c += lanes) {
             const auto sum = hn::Add(hn::Mul(vg, hn::LoadU(d, b + c)), hn::Mul(vf, hn::LoadU(d, b + 2 + c)));
             hn::StoreU(hn::Mul(vs, sum), d, y + 2 * j + c);
@@ -212,7 +213,7 @@ private:
     void PrefetchRow(int64_t i) const;
     // Replaces the forward spectrum of grid row i / speqIn_ by the migrated
     // one in grid row i / speqOut_, with the positions and scales that
-    // RowPositions left in phi_ / scale_ for the row's wavenumber.
+    // RowPositions left in bins_ / f_ / scale_ for the row's wavenumber.
     void RemapRow(int64_t i);
     void Store(const SectionAccess& out, double gain);
     size_t GridBytes() const { return static_cast<size_t>(nx_ * nt_) * sizeof(double); }
@@ -241,11 +242,11 @@ private:
     double* speqIn_ = nullptr;
     double* speqOut_ = nullptr;
     std::unique_ptr<numeric::RealFft2D> fft_;
-    // Per output row j = 0 ... nt/2: kz, kz^2 and the taper weight, the
-    // values that do not depend on the column, computed once per call with
-    // the very expressions the per-point formulas use; per column scratch:
-    // input frequency position and scale of every row, and the column's
-    // forward spectrum (nt + 2 values, the Nyquist pair last).
+    // Per output row j = 0 ... nt/2: kz and the taper weight, the values
+    // that do not depend on the column, computed once per call with the very
+    // expressions the per-point formulas use; per column scratch: the scale
+    // of every row, and the column's forward spectrum (nt + 2 values, the
+    // Nyquist pair last).
     // The tables are padded to whole vectors and live in one block (bins
     // in one of their own); per wavenumber row the bin and weights of the
     // interpolation, and the end of the rows whose position lies within the
@@ -253,12 +254,9 @@ private:
     Scratch<double> tables_;
     Scratch<int32_t> bins_;
     double* kz_ = nullptr;
-    double* kz2_ = nullptr;
     double* wz_ = nullptr;
-    double* phi_ = nullptr;
     double* scale_ = nullptr;
     double* f_ = nullptr;
-    double* g_ = nullptr;
     int64_t insideEnd_ = 0;
     double* column_ = nullptr;
 };
@@ -318,20 +316,16 @@ StoltMigrator::StoltMigrator(int32_t traces, int32_t samples, double startSample
     column_ = numeric::dvector(0, nt + 1);
     const int32_t rows = static_cast<int32_t>(half) + 1;
     const size_t padded = static_cast<size_t>(rows) + kVectorPad;
-    tables_ = NewScratch<double>(7 * padded);
+    tables_ = NewScratch<double>(4 * padded);
     bins_ = NewScratch<int32_t>(padded);
     if (tables_ == nullptr || bins_ == nullptr) numeric::nrerror("allocation failure in StoltMigrate()");
-    std::memset(tables_.get(), 0, 7 * padded * sizeof(double));
+    std::memset(tables_.get(), 0, 4 * padded * sizeof(double));
     kz_ = tables_.get();
-    kz2_ = kz_ + padded;
-    wz_ = kz2_ + padded;
-    phi_ = wz_ + padded;
-    scale_ = phi_ + padded;
+    wz_ = kz_ + padded;
+    scale_ = wz_ + padded;
     f_ = scale_ + padded;
-    g_ = f_ + padded;
     for (int32_t j = 0; j < rows; ++j) {
         kz_[j] = static_cast<double>(j * 2) * df_ / v_;
-        kz2_[j] = kz_[j] * kz_[j];
         wz_[j] = StoltTaper(taper_, j, nt_);
     }
 }
@@ -401,14 +395,15 @@ void StoltMigrator::RemapRow(int64_t i) {
         im = 0.0;
         if (j < insideEnd_) {
             const double* b = x + 2 * bins_[j];
-            re = g_[j] * b[0] + f_[j] * b[2];
-            im = g_[j] * b[1] + f_[j] * b[3];
+            const double g = 1.0 - f_[j];
+            re = g * b[0] + f_[j] * b[2];
+            im = g * b[1] + f_[j] * b[3];
         }
         re *= scale_[j];
         im *= scale_[j];
     };
     const int64_t inside = insideEnd_ < half ? insideEnd_ : half;
-    HWY_DYNAMIC_DISPATCH(InterpolateRows)(static_cast<size_t>(inside), bins_.get(), f_, g_, scale_, x, y);
+    HWY_DYNAMIC_DISPATCH(InterpolateRows)(static_cast<size_t>(inside), bins_.get(), f_, scale_, x, y);
     for (int64_t j = inside; j < half; ++j) {
         y[2 * j] = scale_[j] * 0.0;
         y[2 * j + 1] = scale_[j] * 0.0;
@@ -440,13 +435,13 @@ double StoltMigrator::PairSteps(int64_t i) {
     // one set of positions and scales serves both.
     const double kx = static_cast<double>(i) * dk_;
     const int64_t half = nt_ / 2;
-    const double largest = HWY_DYNAMIC_DISPATCH(RowPositions)(
-        static_cast<size_t>(half + 1), kx * kx, StoltTaper(taper_, i, nx_), v_, 2.0 * df_, kz_, kz2_, wz_,
-        phi_, scale_, bins_.get(), f_, g_);
     // Correctly rounded operations keep the positions in the order of kz, so
     // the rows within the spectrum come first.
-    insideEnd_ = half + 1;
-    while (insideEnd_ > 0 && !(phi_[insideEnd_ - 1] < static_cast<double>(half))) --insideEnd_;
+    size_t inside = 0;
+    const double largest = HWY_DYNAMIC_DISPATCH(RowPositions)(static_cast<size_t>(half + 1), kx * kx,
+                                                             StoltTaper(taper_, i, nx_), v_, 2.0 * df_, kz_, wz_,
+                                                             scale_, bins_.get(), f_, &inside);
+    insideEnd_ = static_cast<int64_t>(inside);
     RemapRow(i);
     if (j != i) RemapRow(j);
     fft_->SplitPair(grid_, speqOut_, static_cast<size_t>(i), -1);
