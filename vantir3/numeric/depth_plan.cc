@@ -307,30 +307,32 @@ HWY_INLINE VB StepBand(D d, VB p, VB c, hn::Vec<D> f) {
 // floor(V / 2^16) unless V lies within 2^-21 of a multiple of 2^16. Both
 // hold when the low half s of A is in [4, 65531]: then no multiple of 2^16
 // lies in [A - 2, A + 4], which holds V and its margin. Lanes with s outside
-// are unsure, and so are lanes with |m| > 32766 (the 16-bit difference
-// wraps, or the scalar limit of the step to +-32767 may apply). Elsewhere
-// |m high| and |m low| stay below 2^30, so H, 2 floor(m low / 2^16) and
-// H + carry are exact in 16 bits, and q + floor(0.5 + m g) lies between p and c.
+// are unsure, and so are lanes whose difference m, limited to the 16-bit
+// range, reaches 32767 or -32768 (it may have been limited, or the scalar
+// limit of the step to +-32767 may apply). Elsewhere |m high| and |m low|
+// stay below 2^30, so H, 2 floor(m low / 2^16) and H + carry are exact in
+// 16 bits, and q + floor(0.5 + m g) lies between p and c.
 template <class DB>
 HWY_INLINE hn::Vec<DB> RoundStepFixed(DB d16, hn::Vec<DB> p, hn::Vec<DB> c, const FixedFactor& k,
                                       hn::Mask<DB>& unsure) {
     const hn::RebindToUnsigned<DB> du;
     const auto q = k.complement ? c : p;
-    const auto o = k.complement ? p : c;
-    const auto m = hn::Sub(o, q);
-    const auto limited = hn::SaturatedSub(o, q);
-    unsure = hn::Or(hn::Gt(limited, hn::Set(d16, 32766)), hn::Lt(limited, hn::Set(d16, -32766)));
+    const auto m = k.complement ? hn::SaturatedSub(p, c) : hn::SaturatedSub(c, p);
     const auto high = hn::Set(d16, k.high);
     const auto e = hn::MulHigh(m, hn::Set(d16, k.low));
-    // Low halves: m high mod 2^16 plus 2 e + 2^15 (as an unsigned 16-bit
-    // number); their sum s carries into the high half when it comes out
-    // below the first of them.
+    // The low halves: l = m high mod 2^16 and 2 e + 2^15 (as unsigned 16-bit
+    // numbers). Their sum s, kept as s - 2^15 = l + 2 e, carries into the
+    // high half when it comes out below l (compared with both offset by
+    // 2^15, as signed numbers).
     const auto l = hn::Mul(m, high);
-    const auto s = hn::Add(l, hn::Xor(hn::Add(e, e), hn::Set(d16, static_cast<int16_t>(-32768))));
-    const auto noCarry = hn::RebindMask(d16, hn::Eq(hn::Min(hn::BitCast(du, s), hn::BitCast(du, l)), hn::BitCast(du, l)));
-    const auto t = hn::Sub(hn::MulHigh(m, high), hn::VecFromMask(d16, hn::Not(noCarry)));
-    const auto edge = hn::And(hn::Add(s, hn::Set(d16, 4)), hn::Set(d16, static_cast<int16_t>(-8)));
-    unsure = hn::Or(unsure, hn::Eq(edge, hn::Zero(d16)));
+    const auto sLess = hn::Add(l, hn::Add(e, e));
+    const auto carry = hn::Gt(hn::Xor(l, hn::Set(d16, static_cast<int16_t>(-32768))), sLess);
+    const auto t = hn::Sub(hn::MulHigh(m, high), hn::VecFromMask(d16, carry));
+    // s in [65532, 65535] or [0, 3]: (s + 4) mod 2^16 below 8; m = 32767 or
+    // -32768: (m + 32769) mod 2^16 below 2.
+    const auto edge = hn::And(hn::Add(sLess, hn::Set(d16, static_cast<int16_t>(-32764))), hn::Set(d16, int16_t{-8}));
+    const auto limit = hn::And(hn::Add(m, hn::Set(d16, int16_t{-32767})), hn::Set(d16, int16_t{-2}));
+    unsure = hn::RebindMask(d16, hn::Eq(hn::Min(hn::BitCast(du, edge), hn::BitCast(du, limit)), hn::Zero(du)));
     return hn::Add(q, t);
 }
 #endif
