@@ -19,6 +19,12 @@ void BindSurvey(pybind11::module_& m);       // survey_binding.cc: files, acquis
 vantir3::survey::Format FormatFromName(const std::string& name);
 vantir3::survey::SampleType SampleTypeFromName(const std::string& name);
 
+// Reading options from the keyword arguments that read() and
+// Chain.run_file() share: a format name or None, and facts (NaN: the file's).
+vantir3::survey::ReadOptions ReadOptionsOf(const pybind11::object& format, double sampleIntervalNs,
+                                           double antennaFrequencyMHz, double antennaSeparationM,
+                                           double traceSpacingM);
+
 }  // namespace vantir3_py
 
 #endif  // VANTIR3_PYTHON_MODULE_H_

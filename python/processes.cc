@@ -146,13 +146,16 @@ public:
     // a step needs it). With an output path the result is written block by
     // block as a one-channel survey file and a summary returned; without,
     // (samples, acquisition) is returned.
-    py::object RunFile(const std::string& path, const py::object& outPath, int32_t channel,
-                       int64_t blockTraces) const {
+    py::object RunFile(const std::string& path, const py::object& outPath, int32_t channel, int64_t blockTraces,
+                       const py::object& format, double sampleIntervalNs, double antennaFrequencyMHz,
+                       double antennaSeparationM, double traceSpacingM) const {
         if (blockTraces < 1) throw py::value_error("Chain.run_file: block_traces must be at least 1");
+        const vantir3::survey::ReadOptions options =
+            ReadOptionsOf(format, sampleIntervalNs, antennaFrequencyMHz, antennaSeparationM, traceSpacingM);
         std::unique_ptr<vantir3::survey::SurveyFile> file;
         {
             py::gil_scoped_release nogil;
-            file = vantir3::survey::SurveyFile::Open(path);
+            file = vantir3::survey::SurveyFile::Open(path, options);
         }
         Acquisition acq = file->acquisition(channel);
         CheckFacts(acq);
@@ -197,7 +200,13 @@ private:
     // ValueError when the acquisition lacks a fact that a step needs.
     void CheckFacts(const Acquisition& acq) const {
         try {
-            vantir3_cli::CheckStepFacts(steps_, acq);
+            // The facts by the keyword names of run(), run_file() and read().
+            vantir3_cli::FactOptions names;
+            names.sampleInterval = "sample_interval_ns=";
+            names.frequency = "antenna_frequency_mhz=";
+            names.spacing = "trace_spacing_m=";
+            names.separation = "antenna_separation_m=";
+            vantir3_cli::CheckStepFacts(steps_, acq, names);
         } catch (const std::runtime_error& e) {
             throw py::value_error(e.what());
         }
@@ -291,7 +300,9 @@ void BindProcesses(py::module_& m) {
         .def_property_readonly("whole_section", &Chain::WholeSection)
         .def("run", &Chain::Run, "data"_a, "acquisition"_a)
         .def("run_file", &Chain::RunFile, "path"_a, "out_path"_a = py::none(), "channel"_a = 0,
-             "block_traces"_a = 4096);
+             "block_traces"_a = 4096, py::kw_only(), "format"_a = py::none(),
+             "sample_interval_ns"_a = vantir3::survey::kUnknown, "antenna_frequency_mhz"_a = vantir3::survey::kUnknown,
+             "antenna_separation_m"_a = vantir3::survey::kUnknown, "trace_spacing_m"_a = vantir3::survey::kUnknown);
 }
 
 }  // namespace vantir3_py

@@ -163,19 +163,6 @@ std::string Repr(const Acquisition& a) {
     return s + ", ...)";
 }
 
-vantir3::survey::ReadOptions Options(const py::object& format, double sampleIntervalNs,
-                                     double antennaFrequencyMHz, double antennaSeparationM, double traceSpacingM) {
-    vantir3::survey::ReadOptions o;
-    if (!format.is_none()) {
-        o.formatGiven = true;
-        o.format = FormatFromName(format.cast<std::string>());
-    }
-    o.sampleIntervalNs = sampleIntervalNs;
-    o.antennaFrequencyMHz = antennaFrequencyMHz;
-    o.antennaSeparationM = antennaSeparationM;
-    o.traceSpacingM = traceSpacingM;
-    return o;
-}
 
 // A path given as str or os.PathLike.
 std::string PathArg(const py::object& path) {
@@ -186,7 +173,7 @@ py::tuple Read(const py::object& pathArg, int32_t channel, const py::object& for
                double antennaFrequencyMHz, double antennaSeparationM, double traceSpacingM) {
     const std::string path = PathArg(pathArg);
     const vantir3::survey::ReadOptions options =
-        Options(format, sampleIntervalNs, antennaFrequencyMHz, antennaSeparationM, traceSpacingM);
+        ReadOptionsOf(format, sampleIntervalNs, antennaFrequencyMHz, antennaSeparationM, traceSpacingM);
     std::unique_ptr<vantir3::survey::SurveyFile> file;
     {
         py::gil_scoped_release nogil;
@@ -231,6 +218,21 @@ void Write(const py::object& pathArg, const py::object& dataArg, const Acquisiti
 }
 
 }  // namespace
+
+vantir3::survey::ReadOptions ReadOptionsOf(const py::object& format, double sampleIntervalNs,
+                                           double antennaFrequencyMHz, double antennaSeparationM,
+                                           double traceSpacingM) {
+    vantir3::survey::ReadOptions o;
+    if (!format.is_none()) {
+        o.formatGiven = true;
+        o.format = FormatFromName(format.cast<std::string>());
+    }
+    o.sampleIntervalNs = sampleIntervalNs;
+    o.antennaFrequencyMHz = antennaFrequencyMHz;
+    o.antennaSeparationM = antennaSeparationM;
+    o.traceSpacingM = traceSpacingM;
+    return o;
+}
 
 Format FormatFromName(const std::string& name) {
     for (Format f : kFormats) {

@@ -399,28 +399,27 @@ const int16_t* TraceSamples(const MeboDataPtr& in, std::vector<int16_t>& copy) {
     return copy.data();
 }
 
-void CheckStepFacts(const std::vector<Step>& steps, const vantir3::survey::Acquisition& acquisition) {
+void CheckStepFacts(const std::vector<Step>& steps, const vantir3::survey::Acquisition& acquisition,
+                    const FactOptions& options) {
     const ICdpDataSource::SEGprParam gpr = acquisition.GprParam();
     for (const Step& step : steps) {
-        const std::string where = "step '" + step.text + "': ";
+        auto lacks = [&](const std::string& fact, const char* option) {
+            return std::runtime_error("step '" + step.text + "': needs the " + fact +
+                                      ", which the file does not give (give it with " + option + ")");
+        };
         // Every step but the background subtraction and the envelope works in
         // time; the dewow, AGC and SEC2 windows in transmit pulse widths.
         if (step.kind != StepKind::kBackground && step.kind != StepKind::kEnvelope && !(gpr.sampleInterval > 0.0))
-            throw std::runtime_error(where + "needs the sample interval, which the file does not give "
-                                             "(give it with --sample-interval)");
+            throw lacks("sample interval", options.sampleInterval);
         const bool pulseWidths = step.uid == KOL::Str2UID("DEWOW@") || step.uid == KOL::Str2UID("SECCGN") ||
                                  step.uid == KOL::Str2UID("AGC@@@");
-        if (pulseWidths && !(gpr.antennaFrequency > 0.0))
-            throw std::runtime_error(where + "needs the antenna frequency, which the file does not give "
-                                             "(give it with --frequency)");
+        if (pulseWidths && !(gpr.antennaFrequency > 0.0)) throw lacks("antenna frequency", options.frequency);
         if (step.kind == StepKind::kMigrate && !(acquisition.traceSpacingM > 0.0))
-            throw std::runtime_error(where + "needs the trace spacing, which the file does not give "
-                                             "(give it with --spacing)");
+            throw lacks("trace spacing", options.spacing);
         if ((step.kind == StepKind::kDeseparate || step.kind == StepKind::kTopo) && !std::isfinite(gpr.antennaSeparation))
-            throw std::runtime_error(where + "needs the antenna separation, which the file does not give "
-                                             "(give it with --separation)");
+            throw lacks("antenna separation", options.separation);
         if (step.kind == StepKind::kTopo && acquisition.elevationsM.size() != static_cast<size_t>(acquisition.traces))
-            throw std::runtime_error(where + "needs an elevation for every trace, which the file does not give");
+            throw std::runtime_error("step '" + step.text + "': needs an elevation for every trace, which the file does not give");
     }
 }
 

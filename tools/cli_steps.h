@@ -64,10 +64,19 @@ std::string DescribeSteps(const std::vector<Step>& steps);
 // The velocity (m/ns) the steps use for depth, or `fallback`.
 double StepsVelocity(const std::vector<Step>& steps, double fallback);
 
+// How a host lets its user give each fact a file may lack, for messages.
+struct FactOptions {
+    const char* sampleInterval = "--sample-interval";
+    const char* frequency = "--frequency";
+    const char* spacing = "--spacing";
+    const char* separation = "--separation";
+};
+
 // Throws std::runtime_error naming the step when the acquisition lacks a
 // fact that a step needs (sample interval, antenna frequency or separation,
-// trace spacing, elevations).
-void CheckStepFacts(const std::vector<Step>& steps, const vantir3::survey::Acquisition& acquisition);
+// trace spacing, elevations), and how to give it.
+void CheckStepFacts(const std::vector<Step>& steps, const vantir3::survey::Acquisition& acquisition,
+                    const FactOptions& options = FactOptions());
 
 // The catalogue: categories, processes, parameters, and the program's
 // operations, as text for `vantir3 list`.

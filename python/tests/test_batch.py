@@ -41,3 +41,15 @@ def test_batch_refuses_bad_steps_before_scheduling(tmp_path):
         vantir3.batch(["a.DZT"], ["nope"], tmp_path)
     with pytest.raises(ValueError, match="same file name"):
         vantir3.batch(["a/x.DZT", "b/x.DZT"], ["dewow"], tmp_path)
+
+
+def test_batch_gives_every_file_the_facts_it_lacks(tmp_path, profile, acquisition):
+    path = tmp_path / "lacking.sgy"
+    vantir3.write(path, profile, acquisition.replace(antenna_frequency_mhz=float("nan")))
+    steps = ["dewow", "agc"]
+    rows = vantir3.batch([path], steps, tmp_path / "out")
+    assert not rows[0]["ok"] and "antenna_frequency_mhz=" in rows[0]["error"]
+    rows = vantir3.batch([path], steps, tmp_path / "out", antenna_frequency_mhz=250)
+    assert rows[0]["ok"], rows[0]["error"]
+    data, acq = vantir3.read(path, antenna_frequency_mhz=250)
+    assert np.array_equal(vantir3.read(rows[0]["output"])[0], vantir3.Chain(steps).run(data, acq))

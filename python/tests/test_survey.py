@@ -100,6 +100,20 @@ def test_chain_over_a_file(tmp_path):
         vantir3.Chain("dewow").run_file(path, path)
 
 
+def test_facts_a_file_lacks_are_given_to_run_file(tmp_path, profile, acquisition):
+    # A SEG-Y without the antenna frequency, which the dewow needs.
+    lacking = acquisition.replace(antenna_frequency_mhz=float("nan"))
+    path = tmp_path / "lacking.sgy"
+    vantir3.write(path, profile, lacking)
+    chain = vantir3.Chain(["dewow", "agc"])
+    with pytest.raises(ValueError, match="give it with antenna_frequency_mhz="):
+        chain.run_file(path)
+    data, acq = vantir3.read(path, antenna_frequency_mhz=250)
+    expected = chain.run(data, acq)
+    got, got_acq = chain.run_file(path, antenna_frequency_mhz=250, block_traces=5)
+    assert np.array_equal(got, expected) and got_acq.antenna_frequency_mhz == 250
+
+
 def test_chain_refusals(profile):
     with pytest.raises(ValueError, match="unknown step 'wobble'"):
         vantir3.Chain(["wobble"])
@@ -108,7 +122,7 @@ def test_chain_refusals(profile):
     with pytest.raises(ValueError, match="no steps"):
         vantir3.Chain([])
     # A step lacking an acquisition fact it needs is refused before running.
-    with pytest.raises(ValueError, match="step 'dewow'"):
+    with pytest.raises(ValueError, match="step 'dewow'.*give it with antenna_frequency_mhz="):
         vantir3.Chain("dewow").run(profile, vantir3.Acquisition(sample_interval_ns=0.4))
     chain = vantir3.Chain(["DEWOW@:WINDOW=1.50", "const:GAIN@@=2"])
     assert chain.steps == ["dewow WINDOW=1.50", "const GAIN@@=2"]

@@ -82,20 +82,23 @@ class Chain:
             acq = acq.replace(**facts)
         return self._chain.run(data, acq)
 
-    def run_file(self, path, out_path=None, channel=0, block_traces=4096):
+    def run_file(self, path, out_path=None, channel=0, block_traces=4096, **read_options):
         """The steps over one channel of a survey file, read in blocks of
         ``block_traces`` traces through the file-backed source (the whole
         section at once when a step needs it: background subtraction,
         migration; and a ``sec2:auto`` step reads the channel once more to
         gather its statistics). With ``out_path`` the result is written there
         (format from its extension) and a summary dict returned; otherwise
-        ``(array, acquisition)``."""
+        ``(array, acquisition)``. The keyword arguments of ``read()``
+        (``format``, ``sample_interval_ns``, ``antenna_frequency_mhz``,
+        ``antenna_separation_m``, ``trace_spacing_m``) replace facts the file
+        lacks or gets wrong."""
         path = os.fspath(path)
         if out_path is not None:
             out_path = os.fspath(out_path)
             if os.path.realpath(out_path) == os.path.realpath(path):
                 raise ValueError("Chain.run_file: the output %s would replace its input" % out_path)
-        return self._chain.run_file(path, out_path, channel, block_traces)
+        return self._chain.run_file(path, out_path, channel, block_traces, **read_options)
 
     def __reduce__(self):
         return (Chain, (self._texts,))

@@ -4,7 +4,7 @@ import os
 import time
 
 
-def _process_file(path, steps, out_path, channel, block_traces):
+def _process_file(path, steps, out_path, channel, block_traces, read_options):
     """One task: the chain over one file, written to out_path. Never raises:
     a failure is reported in the returned row with its error."""
     from . import Chain  # imported on the worker
@@ -13,7 +13,8 @@ def _process_file(path, steps, out_path, channel, block_traces):
            "traces": None, "samples": None, "seconds": None}
     start = time.perf_counter()
     try:
-        summary = Chain(steps).run_file(path, out_path, channel=channel, block_traces=block_traces)
+        summary = Chain(steps).run_file(path, out_path, channel=channel, block_traces=block_traces,
+                                        **read_options)
         row.update(ok=True, traces=summary["traces"], samples=summary["samples"])
     except Exception as error:  # reported per file; the other files go on
         row["error"] = "%s: %s" % (type(error).__name__, error)
@@ -21,14 +22,16 @@ def _process_file(path, steps, out_path, channel, block_traces):
     return row
 
 
-def batch(paths, steps, out_dir, client=None, *, channel=0, block_traces=4096):
+def batch(paths, steps, out_dir, client=None, *, channel=0, block_traces=4096, **read_options):
     """Processes survey files with a chain of steps on Dask, one task per file.
 
     ``client`` is a ``distributed.Client`` of any cluster; without one a local
     cluster is started for the call (two single-threaded workers in this
     process) and closed afterwards. Each output goes to ``out_dir`` under the
-    input's file name, in its format. The steps are checked before anything is
-    scheduled (ValueError). A file that fails does not stop the others.
+    input's file name, in its format. The keyword arguments of ``read()``
+    (e.g. ``antenna_frequency_mhz=250``) apply to every file. The steps are
+    checked before anything is scheduled (ValueError). A file that fails does
+    not stop the others.
 
     Returns a list of dicts, one per path in the given order: ``path``,
     ``output``, ``ok``, ``error`` (None or "Type: message"), ``traces``,
@@ -54,7 +57,7 @@ def batch(paths, steps, out_dir, client=None, *, channel=0, block_traces=4096):
         own = (cluster, Client(cluster))
         client = own[1]
     try:
-        futures = [client.submit(_process_file, p, steps, o, channel, block_traces,
+        futures = [client.submit(_process_file, p, steps, o, channel, block_traces, read_options,
                                  key="vantir3-%d-%s" % (i, n), pure=False)
                    for i, (p, o, n) in enumerate(zip(paths, outputs, names))]
         rows = []
