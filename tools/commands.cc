@@ -311,11 +311,11 @@ std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& 
     if (!out.picture.empty()) CheckOutput(out.picture, inputPath);
     ResolveSec2Auto(in, steps, run);
     std::unique_ptr<vs::SurveyWriter> writer;
-    std::vector<vs::Acquisition> records;  // one copy of the record, with its trace words
+    std::vector<vs::Acquisition> records;  // the output's record, its facts kept for the check after writing
     if (!out.survey.empty()) {
         records.push_back(OutputRecord(in));
         writer = vs::SurveyWriter::Create(out.survey, records, WriteSettings());
-        records.front().native.traceHeaders = {};  // the writer has them; its facts are kept for the check
+        records.front().native.traceHeaders = {};  // the writer has its own copy of the trace words
     }
     std::vector<std::unique_ptr<Panel>> panels;
     const int count = out.compare ? 2 : 1;
