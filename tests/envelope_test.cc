@@ -90,10 +90,12 @@ TEST(Envelope, WorkedExamples) {
 // Contiguous traces (vector interior) and strided ones (one sample at a time)
 // both give the rule's bits, for windows from none to longer than the trace.
 // The input holds one more trace on either side: the output's traces are read
-// at their own indices. Mode 0 gathers no statistics.
+// at their own indices. Mode 0 gathers no statistics. Contiguous traces are
+// widened into the row partly by the kernel's steps, some way ahead of them:
+// the longer traces end in every part of a step after that lead.
 TEST(Envelope, EveryLayoutAndWindowMatchesTheRule) {
     uint32_t h = 7;
-    for (int32_t s : {1, 2, 3, 9, 16, 33, 40, 257}) {
+    for (int32_t s : {1, 2, 3, 9, 16, 33, 40, 257, 159, 160, 161, 170, 175, 176, 190, 1001}) {
         std::vector<std::vector<int16_t>> x(5, std::vector<int16_t>(s));  // traces -1 ... 3
         for (auto& trace : x)
             for (int16_t& v : trace) {

@@ -52,6 +52,22 @@ inline int16_t RoundEnvelope(double v) {
     return static_cast<int16_t>(static_cast<int32_t>(c + 0.5));
 }
 
+// The mirrored entries of a trace's padded row (see PaddedTrace), from the
+// trace x itself: row[-k] = x[k], row[count - 1 + k] = x[count - 1 - k] for
+// k = 1 ... lag (lag <= count - 1).
+inline void MirrorEnds(const int16_t* x, ptrdiff_t step, double* row, int32_t count, int32_t lag) {
+    for (int32_t k = 1; k <= lag; ++k) {
+        row[-k] = x[k * step];
+        row[count - 1 + k] = x[(count - 1 - k) * step];
+    }
+}
+
+// The whole padded row of a trace, one sample at a time.
+inline void FillPaddedRow(const int16_t* x, ptrdiff_t step, double* row, int32_t count, int32_t lag) {
+    for (int32_t j = 0; j < count; ++j) row[j] = x[j * step];
+    MirrorEnds(x, step, row, count, lag);
+}
+
 // The output sample at row[0] with lags up to `lag`.
 inline int16_t EnvelopeAt(const double* row, int32_t lag) {
     double h = 0.0;
@@ -156,16 +172,52 @@ HWY_INLINE void StoreEnvelopes(D d, const double* p, hn::Vec<D> h0, hn::Vec<D> h
     hn::StoreU(LimitToSamples(d, Envelopes(d, p, h0), Envelopes(d, p + lanes, h1)), SampleTag<D>(), out);
 }
 
-// Four vectors a step (independent sums in flight together), then pairs;
-// the last samples from the padding's whole pair of vectors.
-template <int kLag, bool kSplit = true>
-void EnvelopeVectors(const double* row, int16_t* out, int32_t count, int32_t lag,
-                     const SplitReciprocal* reciprocal) {
+// 2N samples x[0 ...] into row[0 ...]. Widened to 32 bits, then converted:
+// the row is read from the cache many times over, so its one conversion
+// costs little, and this form needs fewer instructions than
+// LoadWidenSamples where conversions are cheap (AVX-512: 0.13 -> 0.15 of
+// the envelope's time the other way).
+template <class D>
+HWY_INLINE void WidenBlock(D d, const int16_t* x, double* row) {
+    const hn::Repartition<int32_t, D> d32;
+    const hn::Half<decltype(d32)> dh;
+    const auto w = hn::PromoteTo(d32, hn::LoadU(SampleTag<D>(), x));
+    hn::StoreU(hn::PromoteTo(d, hn::LowerHalf(dh, w)), d, row);
+    hn::StoreU(hn::PromoteTo(d, hn::UpperHalf(dh, w)), d, row + hn::Lanes(d));
+}
+
+// row[j] = x[j] for j = from ... to - 1.
+HWY_INLINE void FillRow(const int16_t* x, double* row, int32_t from, int32_t to) {
     const hn::ScalableTag<double> d;
     const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
+    for (; from + 2 * lanes <= to; from += 2 * lanes) WidenBlock(d, x + from, row + from);
+    for (; from < to; ++from) row[from] = x[from];
+}
+
+// The first row entry that the four-vector steps of EnvelopeVectors widen
+// from x, `lead` (>= lag + 4N) samples ahead of the step's own.
+static_assert(4 * HWY_MAX_BYTES / sizeof(double) <= 128, "a step's 4N samples fit in the lead");
+HWY_INLINE int32_t RowLead(int32_t lag) { return lag + 128; }
+
+// Four vectors a step (independent sums in flight together), then pairs;
+// the last samples from the padding's whole pair of vectors. With x (the
+// contiguous trace), each four-vector step n also widens x[n + lead ...
+// + 4N - 1] into the row while that lies inside the trace, so that the
+// conversion overlaps the square roots instead of stalling them before the
+// trace starts (EnvelopeRow fills the rest).
+template <int kLag, bool kSplit = true>
+void EnvelopeVectors(double* row, int16_t* out, int32_t count, int32_t lag, const SplitReciprocal* reciprocal,
+                     const int16_t* x) {
+    const hn::ScalableTag<double> d;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
+    const int32_t lead = RowLead(lag);
     int32_t n = 0;
     for (; n + 4 * lanes <= count; n += 4 * lanes) {
         const double* p = row + n;
+        if (x != nullptr && n + lead + 4 * lanes <= count) {
+            WidenBlock(d, x + n + lead, row + n + lead);
+            WidenBlock(d, x + n + lead + 2 * lanes, row + n + lead + 2 * lanes);
+        }
         const auto h0 = Quadrature<kLag, kSplit>(d, p, lag, reciprocal);
         const auto h1 = Quadrature<kLag, kSplit>(d, p + lanes, lag, reciprocal);
         const auto h2 = Quadrature<kLag, kSplit>(d, p + 2 * lanes, lag, reciprocal);
@@ -189,45 +241,37 @@ void EnvelopeVectors(const double* row, int16_t* out, int32_t count, int32_t lag
 
 // Output samples 0 ... count - 1 of a padded row (reciprocal[i]: 1 / (2i + 1)
 // split, its hi part alone the rounded reciprocal when lag >= kSplitLagLimit).
-void EnvelopeRow(const double* row, int16_t* out, int32_t count, int32_t lag, const SplitReciprocal* reciprocal) {
+// With x (a contiguous trace of count samples) the row is filled from it
+// here, as PaddedTrace::Load would; without, it has been filled.
+void EnvelopeRow(const int16_t* x, double* row, int16_t* out, int32_t count, int32_t lag,
+                 const SplitReciprocal* reciprocal) {
 #if VANTIR3_SAMPLE_VECTORS
-    if (lag >= kSplitLagLimit) return EnvelopeVectors<-1, false>(row, out, count, lag, reciprocal);
+    if (x != nullptr) {
+        // The entries before the steps' first widening and after their
+        // last: the steps widen whole 4N blocks from lead on, one for each
+        // step n with n + lead + 4N <= count.
+        const int32_t step = static_cast<int32_t>(4 * hn::Lanes(hn::ScalableTag<double>()));
+        const int32_t lead = RowLead(lag), head = std::min(lead, count);
+        const int32_t tail = count >= lead + step ? lead + step * ((count - lead) / step) : head;
+        FillRow(x, row, 0, head);
+        FillRow(x, row, tail, count);
+        MirrorEnds(x, 1, row, count, lag);
+    }
+    if (lag >= kSplitLagLimit) return EnvelopeVectors<-1, false>(row, out, count, lag, reciprocal, x);
     switch (lag) {
-        case 0: return EnvelopeVectors<0>(row, out, count, lag, reciprocal);
-        case 1: return EnvelopeVectors<1>(row, out, count, lag, reciprocal);
-        case 3: return EnvelopeVectors<3>(row, out, count, lag, reciprocal);
-        case 5: return EnvelopeVectors<5>(row, out, count, lag, reciprocal);
-        case 7: return EnvelopeVectors<7>(row, out, count, lag, reciprocal);
-        case 9: return EnvelopeVectors<9>(row, out, count, lag, reciprocal);
-        default: return EnvelopeVectors<-1>(row, out, count, lag, reciprocal);
+        case 0: return EnvelopeVectors<0>(row, out, count, lag, reciprocal, x);
+        case 1: return EnvelopeVectors<1>(row, out, count, lag, reciprocal, x);
+        case 3: return EnvelopeVectors<3>(row, out, count, lag, reciprocal, x);
+        case 5: return EnvelopeVectors<5>(row, out, count, lag, reciprocal, x);
+        case 7: return EnvelopeVectors<7>(row, out, count, lag, reciprocal, x);
+        case 9: return EnvelopeVectors<9>(row, out, count, lag, reciprocal, x);
+        default: return EnvelopeVectors<-1>(row, out, count, lag, reciprocal, x);
     }
 #else
     (void)reciprocal;
+    if (x != nullptr) FillPaddedRow(x, 1, row, count, lag);
     for (int32_t n = 0; n < count; ++n) out[n] = EnvelopeAt(row + n, lag);
 #endif
-}
-
-// row[j] = x[j] for the whole blocks of contiguous samples; returns the
-// number done. Widened to 32 bits, then converted: the row is read from the
-// cache many times over, so its one conversion costs little, and this form
-// needs fewer instructions than LoadWidenSamples where conversions are
-// cheap (AVX-512: 0.13 -> 0.15 of the envelope's time the other way).
-int32_t WidenRow(const int16_t* x, double* row, int32_t count) {
-    int32_t j = 0;
-#if VANTIR3_SAMPLE_VECTORS
-    const hn::ScalableTag<double> d;
-    const hn::Repartition<int32_t, decltype(d)> d32;
-    const hn::Half<decltype(d32)> dh;
-    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
-    for (; j + 2 * lanes <= count; j += 2 * lanes) {
-        const auto w = hn::PromoteTo(d32, hn::LoadU(SampleTag<decltype(d)>(), x + j));
-        hn::StoreU(hn::PromoteTo(d, hn::LowerHalf(dh, w)), d, row + j);
-        hn::StoreU(hn::PromoteTo(d, hn::UpperHalf(dh, w)), d, row + j + lanes);
-    }
-#else
-    (void)x, (void)row, (void)count;
-#endif
-    return j;
 }
 
 // DivideByLag over whole vectors; returns the number done.
@@ -257,7 +301,6 @@ HWY_AFTER_NAMESPACE();
 namespace vantir3 {
 
 HWY_EXPORT(EnvelopeRow);
-HWY_EXPORT(WidenRow);
 HWY_EXPORT(DivideValues);
 
 int32_t EnvelopeLag(int32_t window) {
@@ -277,7 +320,6 @@ namespace {
 class PaddedTrace {
 public:
     bool Reserve(int32_t samples, int32_t lag) {
-        s_ = samples;
         lag_ = lag;
         const int64_t size = int64_t{samples} + 2 * int64_t{lag} + kPad;
         data_.reset(new (std::nothrow) double[size]);
@@ -289,15 +331,6 @@ public:
             reciprocal_[i] = lag < kSplitLagLimit ? SplitReciprocalOf(2 * i + 1) : SplitReciprocal{1.0 / (2 * i + 1), 0.0};
         return true;
     }
-    void Load(const int16_t* x, ptrdiff_t step) {
-        double* row = Row();
-        int32_t j = step == 1 ? HWY_DYNAMIC_DISPATCH(WidenRow)(x, row, s_) : 0;
-        for (; j < s_; ++j) row[j] = x[j * step];
-        for (int32_t k = 1; k <= lag_; ++k) {
-            row[-k] = row[k];
-            row[s_ - 1 + k] = row[s_ - 1 - k];
-        }
-    }
     const double* Row() const { return data_.get() + lag_; }
     double* Row() { return data_.get() + lag_; }
     int16_t* Out() { return out_.get(); }
@@ -308,16 +341,17 @@ private:
     std::unique_ptr<double[]> data_;
     std::unique_ptr<int16_t[]> out_;
     std::unique_ptr<SplitReciprocal[]> reciprocal_;
-    int32_t s_ = 0;
     int32_t lag_ = 0;
 };
 
-// One trace of the common region, through the padded row: straight into a
-// contiguous output, through pad.Out() into a strided one.
+// One trace of the common region, through the padded row (filled by the
+// kernel itself from a contiguous trace): straight into a contiguous output,
+// through pad.Out() into a strided one.
 void EnvelopeTrace(const TraceSpan& t, int32_t lag, PaddedTrace& pad) {
-    pad.Load(t.in, t.inStep);
+    if (t.inStep != 1) FillPaddedRow(t.in, t.inStep, pad.Row(), t.count, lag);
     int16_t* out = t.outStep == 1 ? t.out : pad.Out();
-    HWY_DYNAMIC_DISPATCH(EnvelopeRow)(pad.Row(), out, t.count, lag, pad.Reciprocals());
+    HWY_DYNAMIC_DISPATCH(EnvelopeRow)(t.inStep == 1 ? t.in : nullptr, pad.Row(), out, t.count, lag,
+                                      pad.Reciprocals());
     if (t.outStep == 1) return;
     for (int32_t n = 0; n < t.count; ++n) t.out[n * t.outStep] = out[n];
 }
