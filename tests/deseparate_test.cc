@@ -144,7 +144,8 @@ TEST(DepthPlan, RoundedStepsAtEveryDifference) {
         for (int64_t r = 0; r < plan.Size(); ++r) {
             const int64_t place = r + shifts[t];
             if (place < 0 || place >= places) continue;
-            want[t][place] = static_cast<int16_t>(prevs[t] + FloorSaturate16(0.5 + (curs[t] - prevs[t]) * plan.frac[r]));
+            const int32_t step = FloorSaturate16(0.5 + (curs[t] - prevs[t]) * plan.frac[r]);
+            want[t][place] = static_cast<int16_t>(prevs[t] + step);
         }
     }
     const TraceValue input = [&](int32_t t, int32_t i, int32_t) { return i == 0 ? prevs[t] : curs[t]; };
