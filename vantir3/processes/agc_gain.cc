@@ -144,7 +144,9 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
         // One less where the remainder is negative (all ones in its sign bits).
         return hn::Add(k, hn::ShiftRight<31>(rem));
     };
-    const V lowest = hn::Set(d, -32767);
+    // The lower limit after narrowing: the pack saturates at -32768, and one
+    // 16-bit maximum then lifts both halves to -32767.
+    const auto lowest = hn::Set(dOut, int16_t{-32767});
     ForEachWindowBlock(d, window, x, y, true, [&](int32_t i0, const int16_t* xb, int16_t* yb) {
         V s0, x0, rem0, s1, x1, rem1;
         const V k0 = estimate(i0, xb, s0, x0, rem0);
@@ -155,7 +157,7 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
                                    hn::Lt(s1, hn::LoadU(d, uncappedFrom + i0 + lanes)));
         const auto whole = hn::Or(hn::Eq(rem0, hn::Zero(d)), hn::Eq(rem1, hn::Zero(d)));
         if (HWY_LIKELY(hn::AllFalse(d, hn::Or(capped, whole)))) {
-            hn::StoreU(DemoteInOrder(d, hn::Max(k0, lowest), hn::Max(k1, lowest)), dOut, yb);
+            hn::StoreU(hn::Max(DemoteInOrder(d, k0, k1), lowest), dOut, yb);
             return;
         }
         FinishBlock(d, kernel, i0, s0, x0, rem0, k0, yb);
