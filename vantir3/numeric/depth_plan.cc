@@ -335,6 +335,13 @@ HWY_INLINE hn::Vec<DB> RoundStepFixed(DB d16, hn::Vec<DB> p, hn::Vec<DB> c, cons
     unsure = hn::RebindMask(d16, hn::Eq(hn::Min(hn::BitCast(du, edge), hn::BitCast(du, limit)), hn::Zero(du)));
     return hn::Add(q, t);
 }
+
+// StepBand out of line, for the rare blocks that the 16-bit rounded step
+// cannot vouch for (it keeps the doubles' registers out of the common loop).
+template <DepthRule kRule, class D, class VB>
+HWY_NOINLINE VB StepBandApart(D d, VB p, VB c, hn::Vec<D> f) {
+    return StepBand<kRule>(d, p, c, f);
+}
 #endif
 
 // DepthSample over n steps side by side: p[k] (zeros for kZeroPrev), c[k]
@@ -628,7 +635,7 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
         if (kRule == DepthRule::kRound && kFixedRound && fixed.usable) {
             hn::Mask<decltype(d16)> unsure;
             y = RoundStepFixed(d16, pv, cv, fixed, unsure);
-            if (HWY_UNLIKELY(!hn::AllFalse(d16, unsure))) y = StepBand<kRule>(d, pv, cv, f);
+            if (HWY_UNLIKELY(!hn::AllFalse(d16, unsure))) y = StepBandApart<kRule>(d, pv, cv, f);
         } else {
             y = StepBand<kRule>(d, pv, cv, f);
         }
