@@ -155,7 +155,16 @@ void AgcTraceVectors(const AgcKernel& kernel, const int16_t* x, int16_t* y) {
         // of T, in either half, leave the fast path.
         const auto capped = hn::Or(hn::Lt(s0, hn::LoadU(d, uncappedFrom + i0)),
                                    hn::Lt(s1, hn::LoadU(d, uncappedFrom + i0 + lanes)));
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+        // (Comparisons write mask registers here, joined in one step.)
         const auto whole = hn::Or(hn::Eq(rem0, hn::Zero(d)), hn::Eq(rem1, hn::Zero(d)));
+#else
+        // (A remainder of 0 in either half: the smaller of the two taken as
+        // unsigned is 0, one comparison of vectors instead of two and an Or.)
+        const hn::RebindToUnsigned<decltype(d)> du;
+        const auto smaller = hn::Min(hn::BitCast(du, rem0), hn::BitCast(du, rem1));
+        const auto whole = hn::RebindMask(d, hn::Eq(smaller, hn::Zero(du)));
+#endif
         if (HWY_LIKELY(hn::AllFalse(d, hn::Or(capped, whole)))) {
             hn::StoreU(hn::Max(DemoteInOrder(d, k0, k1), lowest), dOut, yb);
             return;
