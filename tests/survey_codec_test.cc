@@ -78,11 +78,15 @@ TEST(SurveyCodec, ValuesOutsideTheTypeAreRefusedNotClipped) {
     EXPECT_FALSE(EncodeValues(&over32, 1, SampleType::kI32, false, b));
     EXPECT_FALSE(EncodeValues(&nan, 1, SampleType::kI16, false, b));
     EXPECT_FALSE(EncodeValues(&huge, 1, SampleType::kF32, false, b));
-    // Floats keep NaN; integers round half up.
+    // Floats keep NaN; integers take whole values only, never rounded.
     EXPECT_TRUE(EncodeValues(&nan, 1, SampleType::kF32, false, b));
-    const double half = -2.5;
-    ASSERT_TRUE(EncodeValues(&half, 1, SampleType::kI16, false, b));
-    EXPECT_EQ(static_cast<int16_t>(b[0] | b[1] << 8), -2);
+    for (double fraction : {-2.5, 0.25, 32766.999}) {
+        for (SampleType type : {SampleType::kU8, SampleType::kI16, SampleType::kU16, SampleType::kI32})
+            EXPECT_FALSE(EncodeValues(&fraction, 1, type, false, b)) << fraction;
+    }
+    const double whole = -32768;
+    ASSERT_TRUE(EncodeValues(&whole, 1, SampleType::kI16, false, b));
+    EXPECT_EQ(static_cast<int16_t>(b[0] | b[1] << 8), -32768);
 }
 
 TEST(SurveyCodec, ScaleIsThePowerOfTwoThatFitsTheLargestMagnitude) {
