@@ -242,7 +242,7 @@ void EnvelopeVectors(double* row, int16_t* out, int32_t count, int32_t lag, cons
 // Output samples 0 ... count - 1 of a padded row (reciprocal[i]: 1 / (2i + 1)
 // split, its hi part alone the rounded reciprocal when lag >= kSplitLagLimit).
 // With x (a contiguous trace of count samples) the row is filled from it
-// here, as PaddedTrace::Load would; without, it has been filled.
+// here (its samples, then the mirrored ends); without, it has been filled.
 void EnvelopeRow(const int16_t* x, double* row, int16_t* out, int32_t count, int32_t lag,
                  const SplitReciprocal* reciprocal) {
 #if VANTIR3_SAMPLE_VECTORS
