@@ -375,7 +375,7 @@ TEST(SurveyDzt, RecordsOfOtherFormatsKeepTheirFacts) {
     EXPECT_EQ(b.traceSpacingSource, "scans per second");
 }
 
-// Scans written at their place, in any order and from two threads at once,
+// Scans written at their place, in any order and from four threads at once,
 // make the same bytes as one append: two channels of which one is scaled
 // (DZT, with its words and marks), and trace headers (DT1). A scan written
 // twice, outside the declared ones or left out is refused, and so is a
@@ -384,7 +384,7 @@ TEST(SurveyDzt, PlacedWritesInAnyOrderMakeTheAppendedFile) {
 #if defined(VANTIR3_TEST_UNDER_EMULATOR)
     GTEST_SKIP() << "the emulator cannot start threads";
 #endif
-    const int64_t traces = 300, block = 7;
+    const int64_t traces = 300, block = 3;
     const int32_t samples = 64;
     for (const std::string ext : {"DZT", "DT1"}) {
         SCOPED_TRACE(ext);
@@ -415,12 +415,17 @@ TEST(SurveyDzt, PlacedWritesInAnyOrderMakeTheAppendedFile) {
                 const int64_t first = k * block;
                 w->WriteScans16At(first, s16.data() + first * scan, std::min(block, traces - first));
             };
-            // Even blocks from the last, odd ones from the first.
-            std::thread other([&] {
-                for (int64_t k = 1; k < blocks; k += 2) write(k);
-            });
-            for (int64_t k = (blocks - 1) / 2 * 2; k >= 0; k -= 2) write(k);
-            other.join();
+            // Four threads, each every fourth block, one of them from the
+            // last: writes meet, so some wait to be written by another
+            // thread or by the commit.
+            std::vector<std::thread> others;
+            for (int64_t t = 1; t < 4; ++t) {
+                others.emplace_back([&, t] {
+                    for (int64_t k = t; k < blocks; k += 4) write(k);
+                });
+            }
+            for (int64_t k = (blocks - 1) / 4 * 4; k >= 0; k -= 4) write(k);
+            for (std::thread& t : others) t.join();
             w->Commit();
         }
         EXPECT_EQ(ReadBytes(placed), ReadBytes(appended));

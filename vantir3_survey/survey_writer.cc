@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "vantir3_survey/format_io.h"
@@ -178,6 +179,10 @@ public:
     }
 
     void Commit() override {
+        {
+            std::lock_guard<std::mutex> io(ioMutex_);
+            WriteDeferred();
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         if (failed_) throw SurveyError(path_, "", "a write failed; the file is incomplete");
         if (written_ != scans_) {
@@ -205,9 +210,13 @@ private:
 
     // Encoding space of one write in progress; kept for the next write.
     struct Scratch {
+        std::thread::id owner;  // the thread that used it last
         std::vector<uint8_t> bytes;
         std::vector<double> values;
+        int64_t offset = 0;  // where a kept write goes, and its size
+        size_t size = 0;
     };
+    static constexpr std::ptrdiff_t kDeferredPerThread = 2;
 
     // Claims scans [first, first + count) for one write: each scan once.
     void Claim(int64_t first, int64_t count) {
@@ -237,11 +246,22 @@ private:
         written_ += count;
     }
 
+    // A scratch for the calling thread: its own when one is spare (its bytes
+    // are still in this core's cache, where another thread's would first
+    // come over from the other core's), else any spare one, else a new one.
     std::unique_ptr<Scratch> TakeScratch() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (spare_.empty()) return std::make_unique<Scratch>();
-        std::unique_ptr<Scratch> s = std::move(spare_.back());
-        spare_.pop_back();
+        const std::thread::id self = std::this_thread::get_id();
+        auto it = std::find_if(spare_.begin(), spare_.end(), [&](const auto& s) { return s->owner == self; });
+        if (it == spare_.end() && !spare_.empty()) it = std::prev(spare_.end());
+        std::unique_ptr<Scratch> s;
+        if (it == spare_.end()) {
+            s = std::make_unique<Scratch>();
+        } else {
+            s = std::move(*it);
+            spare_.erase(it);
+        }
+        s->owner = self;
         return s;
     }
 
@@ -249,6 +269,51 @@ private:
         std::lock_guard<std::mutex> lock(mutex_);
         spare_.push_back(std::move(s));
     }
+
+    // Writes an encoded scratch (its bytes' first `size` at `offset`), or,
+    // when another thread is writing, keeps it for later (up to
+    // kDeferredPerThread per thread) so that this thread goes on with its
+    // next traces: the system lets one write into a file at a time, and a
+    // thread that waits for it spins on a core that could be computing.
+    // Whoever writes next writes the kept ones too.
+    void WriteOrDefer(std::unique_ptr<Scratch> scratch, int64_t offset, size_t size) {
+        scratch->offset = offset;
+        scratch->size = size;
+        std::unique_lock<std::mutex> io(ioMutex_, std::try_to_lock);
+        if (!io.owns_lock()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                const std::thread::id self = scratch->owner;
+                const auto mine = std::count_if(deferred_.begin(), deferred_.end(),
+                                                 [&](const auto& d) { return d->owner == self; });
+                if (mine < kDeferredPerThread) {
+                    deferred_.push_back(std::move(scratch));
+                    return;
+                }
+            }
+            io.lock();
+        }
+        WriteScratch(*scratch);
+        GiveScratch(std::move(scratch));
+        WriteDeferred();
+    }
+
+    // Writes the kept scratches; the caller holds ioMutex_.
+    void WriteDeferred() {
+        for (;;) {
+            std::unique_ptr<Scratch> next;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (deferred_.empty()) return;
+                next = std::move(deferred_.front());
+                deferred_.erase(deferred_.begin());
+            }
+            WriteScratch(*next);
+            GiveScratch(std::move(next));
+        }
+    }
+
+    void WriteScratch(const Scratch& s) { main_.WriteAt(s.offset, s.bytes.data(), s.size); }
 
     // Encodes scans [first, first + count) into whole records, in writes of
     // about kWriteBytes at the scans' place in the file. words: the scans'
@@ -287,14 +352,15 @@ private:
                         fw_->PatchSamples(scan, c, out, recorded ? words + at : nullptr);
                     }
                 }
-                main_.WriteAt(layout_.dataOffset + (first + k) * scanBytes_, scratch->bytes.data(), bytes);
+                WriteOrDefer(std::move(scratch), layout_.dataOffset + (first + k) * scanBytes_, bytes);
+                if (k + perWrite < count) scratch = TakeScratch();
             }
         } catch (...) {
             std::lock_guard<std::mutex> lock(mutex_);
             failed_ = true;
             throw;
         }
-        GiveScratch(std::move(scratch));
+        if (scratch) GiveScratch(std::move(scratch));
     }
 
     const std::string path_;
@@ -317,6 +383,9 @@ private:
     std::map<int64_t, int64_t> claimed_;
     bool failed_ = false;
     std::vector<std::unique_ptr<Scratch>> spare_;
+    std::vector<std::unique_ptr<Scratch>> deferred_;  // encoded, waiting for ioMutex_
+
+    std::mutex ioMutex_;  // held while writing samples into the file
 };
 
 }  // namespace
