@@ -5,6 +5,7 @@
 #include <complex>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <numeric>
 #include <random>
 #include <string>
@@ -231,6 +232,51 @@ TEST(RealFft2D, SplitPairGivesTheLowestTargetsBits) {
                 ASSERT_EQ(std::memcmp(got.data(), want.data(), want.size() * sizeof(double)), 0)
                     << "length " << length << " sign " << isign;
             });
+        }
+    }
+}
+
+// The column transforms of blocks of columns (copied into the block
+// buffer a run of rows at a time when the first stages run on shorter
+// runs than the whole column) give, column by column, the bits of a single
+// transform of that column, also with the input limited to a run of rows
+// that starts and ends within the buffer's runs (the other rows NaN, taken
+// as +0) and the output limited to a run of rows (the others left as they
+// were): columns of 64 to 2048 rows, 16 to 64 side by side, both directions.
+TEST(RealFft2D, ColumnBlocksGiveEachColumnsBits) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (size_t rows : {64, 512, 2048}) {
+        for (size_t columns : {16, 64}) {
+            const size_t length = 2 * columns, lo = rows / 8 + 3, hi = rows - rows / 4 - 5;
+            const std::vector<double> values = RandomValues(rows * length, static_cast<unsigned>(rows + columns));
+            for (int isign : {1, -1}) {
+                // Each column alone, rows outside lo ... hi - 1 as 0.
+                std::vector<double> want(values.size());
+                for (size_t c = 0; c < columns; ++c) {
+                    std::vector<double> column(2 * rows, 0.0);
+                    for (size_t r = lo; r < hi; ++r) std::copy_n(&values[r * length + 2 * c], 2, &column[2 * r]);
+                    unsigned long nn[2] = {0, rows};
+                    fourn(column.data() - 1, nn, 1, isign);
+                    for (size_t r = 0; r < rows; ++r) std::copy_n(&column[2 * r], 2, &want[r * length + 2 * c]);
+                }
+                ForEachSimdTarget([&] {
+                    RealFft2D fft(rows, length);
+                    std::vector<double> got = values;
+                    for (size_t r = 0; r < rows; ++r) {
+                        if (r < lo || r >= hi) std::fill_n(&got[r * length], length, nan);
+                    }
+                    const std::vector<double> before = got;
+                    ColumnPass pass;
+                    pass.input = GridRows{lo, hi - lo};
+                    pass.output = GridRows{1, rows - 2};
+                    fft.ColumnTransforms(got.data(), isign, pass);
+                    for (size_t r = 0; r < rows; ++r) {
+                        const std::vector<double>& from = r >= 1 && r + 1 < rows ? want : before;
+                        ASSERT_EQ(std::memcmp(&got[r * length], &from[r * length], length * sizeof(double)), 0)
+                            << rows << " rows, " << columns << " columns, sign " << isign << ", row " << r;
+                    }
+                });
+            }
         }
     }
 }

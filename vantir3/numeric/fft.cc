@@ -628,6 +628,66 @@ void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, si
     }
 }
 
+// k with its bits reversed, k < n (a power of two).
+inline size_t Reversed(size_t k, size_t n) {
+    size_t r = 0;
+    for (size_t bit = 1; bit < n; bit <<= 1) r = (r << 1) | ((k & bit) != 0 ? 1 : 0);
+    return r;
+}
+
+// For blocks of several columns (whose rows lie far apart in the source):
+// copies into buf only the `local` rows run0 ... run0 + local - 1 (local a
+// power of two dividing n, run0 a multiple of it), on which the first
+// stages then run while they are still in the first-level cache, instead of
+// the whole block before those stages (a block of columns of a long
+// dimension is larger than the second-level cache). Buffer row run0 + i
+// holds source element Reversed(run0 + i) = Reversed(run0) + (n / local) *
+// Reversed(i, local): the run's source rows are evenly spaced, taken here in
+// source order, `kTile` at a time. Elements outside lo ... hi - 1 are +0, not
+// read. Also asks for the source rows of the run starting at `next` (if
+// below n) to be fetched into the cache.
+void CopyRunIn(const double* first, size_t n, size_t inner, const Blocking& blk, size_t line, size_t local,
+               double* buf, size_t run0, size_t next, size_t lo, size_t hi) {
+    const size_t spacing = n / local;
+    const size_t bytes = blk.cols * 2 * sizeof(double);
+    if (next < n) {
+        constexpr size_t kLineBytes = 64;
+        const size_t k0 = Reversed(next, n);
+        for (size_t q = 0; q < blk.reps; ++q) {
+            for (size_t i = 0; i < local; ++i) {
+                const size_t k = k0 + spacing * i;
+                if (k < lo || k >= hi) continue;
+                const char* row = reinterpret_cast<const char*>(first + 2 * (q * n + k) * inner);
+                for (size_t b = 0; b < bytes; b += kLineBytes) __builtin_prefetch(row + b);
+            }
+        }
+    }
+    const size_t k0 = Reversed(run0, n);
+    size_t rev = 0;  // Reversed(i, local)
+    size_t at[kTile];
+    for (size_t i0 = 0; i0 < local; i0 += kTile) {
+        const size_t count = local - i0 < kTile ? local - i0 : kTile;
+        size_t in0 = count, in1 = 0;  // the tile's rows within lo ... hi - 1
+        for (size_t t = 0; t < count; ++t) {
+            at[t] = run0 + rev;
+            rev = NextReversed(rev, local);
+            const size_t k = k0 + spacing * (i0 + t);
+            if (k < lo || k >= hi) {
+                std::fill_n(buf + at[t] * line, 2 * blk.width, 0.0);
+            } else {
+                in0 = t < in0 ? t : in0;
+                in1 = t + 1;
+            }
+        }
+        if (in1 <= in0) continue;
+        for (size_t q = 0; q < blk.reps; ++q) {
+            const double* src = first + 2 * (q * n + k0 + spacing * (i0 + in0)) * inner;
+            HWY_DYNAMIC_DISPATCH(MoveColumns)(true, const_cast<double*>(src), 2 * inner * spacing, in1 - in0,
+                                              blk.cols, at + in0, buf + q * blk.cols, line, blk.width);
+        }
+    }
+}
+
 // Copies buf back to the block whose first transform starts at `out`, in the
 // same tiles as CopyIn: only the elements k in lo ... hi - 1, the others are
 // not wanted. With a sink (only for blocks of one run of columns, blk.reps
@@ -724,16 +784,20 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
             const size_t w = blk.width;
             const double* first = d + 2 * (r0 * n * inner + p0);
 
-            if (blk.cols == 1) {
+            // The first stages combine neighbouring rows only: they run on
+            // runs of `local` rows that stay in the first-level cache, the
+            // rest over the whole buffer. Blocks of columns are copied in a
+            // run at a time just before its stages.
+            const bool byRun = blk.cols > 1 && local < n;
+            if (byRun) {
+                // Copied below, a run at a time.
+            } else if (blk.cols == 1) {
                 CopyIn<true>(first, n, inner, blk, line, buf, prune.inLo, prune.inHi);
             } else {
                 CopyIn<false>(first, n, inner, blk, line, buf, prune.inLo, prune.inHi);
             }
-
-            // The first stages combine neighbouring rows only: they run on
-            // runs of `local` rows that stay in the first-level cache, the
-            // rest over the whole buffer.
             for (size_t g0 = 0; g0 < n; g0 += local) {
+                if (byRun) CopyRunIn(first, n, inner, blk, line, local, buf, g0, g0 + local, prune.inLo, prune.inHi);
                 HWY_DYNAMIC_DISPATCH(RunStages)(buf + g0 * line, line, w, tw, local, 1, local);
             }
             HWY_DYNAMIC_DISPATCH(RunStages)(buf, line, w, tw, n, local, n);
