@@ -258,6 +258,36 @@ HWY_INLINE hn::Vec<hn::Repartition<int16_t, D32>> DemoteInOrder(D32 d, hn::Vec<D
 #endif
 }
 
+// Runs the blocks of `step` samples at k = 0, step, ... of a trace of n
+// samples in two stages, a whole number of rounds of kDepth blocks:
+// start(k, a, b) sets a block's two vectors of type V (its quotients, say),
+// finish(a, b, k) stores its results. The start of a block runs kDepth
+// blocks before its finish, so that kDepth blocks' long-latency steps
+// (divisions) are in flight at once, ahead of the work that waits for them:
+// written block by block, the waiting steps fill the processor's queues and
+// the division unit idles between blocks. (Two arrays of vectors, not an
+// array of pairs: GCC keeps those in registers.) Returns the first sample
+// not done, a multiple of step: the caller ends the trace block by block.
+template <int kDepth, class V, class Start, class Finish>
+HWY_INLINE int32_t PipelineSampleBlocks(int32_t step, int32_t n, Start&& start, Finish&& finish) {
+    const int32_t round = kDepth * step;
+    if (n < round) return 0;
+    V a[kDepth], b[kDepth];
+    for (int j = 0; j < kDepth; ++j) start(j * step, a[j], b[j]);
+    int32_t k = round;
+    for (; k + round <= n; k += round) {
+        for (int j = 0; j < kDepth; ++j) {
+            V nextA, nextB;
+            start(k + j * step, nextA, nextB);
+            finish(a[j], b[j], k - round + j * step);
+            a[j] = nextA;
+            b[j] = nextB;
+        }
+    }
+    for (int j = 0; j < kDepth; ++j) finish(a[j], b[j], k - round + j * step);
+    return k;
+}
+
 }  // namespace HWY_NAMESPACE
 }  // namespace vantir3
 HWY_AFTER_NAMESPACE();

@@ -25,27 +25,40 @@ HWY_INLINE V Curve(V g, V x, V p, V q) {
 }
 #endif
 
-// DvlSample of x[k], gains[k] for k = from ... n - 1, 2N samples at a time.
-// A bounded curve keeps every y as RoundHalfUp needs; otherwise 0.5 + y is
-// limited as FloorSaturate16 does.
+// DvlSample of x[k], gains[k] for k = from ... n - 1, 2N samples a block,
+// the divisions of several blocks in flight at once. A bounded curve keeps
+// every y as RoundHalfUp needs; otherwise 0.5 + y is limited as
+// FloorSaturate16 does.
 template <bool kBounded>
 void CurveBlocks(const int16_t* x, int16_t* y, int32_t from, int32_t n, const double* gains,
                  const DvlCurve& curve) {
 #if VANTIR3_SAMPLE_VECTORS
     const hn::ScalableTag<double> d;
     using D = decltype(d);
+    using V = hn::Vec<D>;
     const size_t lanes = hn::Lanes(d);
     const auto half = hn::Set(d, 0.5);
     const auto p = hn::Set(d, curve.p);
     const auto q = hn::Set(d, curve.q);
-    ForEachSampleBlock(d, x, gains, y, from, n, [&](const int16_t* xs, const double* g, int16_t* ys) {
-        hn::Vec<D> lo, hi;
+    // The curve values of the 2N samples at xs, and their rounding into ys.
+    auto values = [&](const int16_t* xs, const double* g, V& lo, V& hi) {
         PrefetchAhead(xs);
         LoadWidenSamples(d, xs, lo, hi);
         lo = Curve<D>(hn::LoadU(d, g), lo, p, q);
         hi = Curve<D>(hn::LoadU(d, g + lanes), hi, p, q);
+    };
+    auto store = [&](V lo, V hi, int16_t* ys) {
         const auto r = kBounded ? RoundHalfUp(d, lo, hi) : FloorSaturate(d, hn::Add(half, lo), hn::Add(half, hi));
         hn::StoreU(r, SampleTag<D>(), ys);
+    };
+    x += from, y += from, gains += from;
+    const int32_t done = PipelineSampleBlocks<4, V>(
+        static_cast<int32_t>(2 * lanes), n - from, [&](int32_t k, V& lo, V& hi) { values(x + k, gains + k, lo, hi); },
+        [&](V lo, V hi, int32_t k) { store(lo, hi, y + k); });
+    ForEachSampleBlock(d, x, gains, y, done, n - from, [&](const int16_t* xs, const double* g, int16_t* ys) {
+        V lo, hi;
+        values(xs, g, lo, hi);
+        store(lo, hi, ys);
     });
 #else
     for (int32_t k = from; k < n; ++k) y[k] = DvlSample(gains[k], x[k], curve);
