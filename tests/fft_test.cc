@@ -238,21 +238,23 @@ TEST(RealFft2D, SplitPairGivesTheLowestTargetsBits) {
 
 // The column transforms of blocks of columns (copied into the block
 // buffer a run of rows at a time when the first stages run on shorter
-// runs than the whole column) give, column by column, the bits of a single
-// transform of that column, also with the input limited to a run of rows
-// that starts and ends within the buffer's runs (the other rows NaN, taken
-// as +0) and the output limited to a run of rows (the others left as they
-// were): columns of 64 to 2048 rows, 16 to 64 side by side, both directions.
+// runs than the whole column, the last stages' results going straight out)
+// give, column by column, the bits of a single transform of that column,
+// also with the input limited to a run of rows that starts and ends within
+// the buffer's runs (the other rows NaN, taken as +0), the output limited to
+// a run of rows and the transforms to the first columns (the rest left as
+// they were): columns of 64 to 2048 rows, 13 to 61 of 16 to 64 side by side
+// (blocks that end in part of a vector), both directions.
 TEST(RealFft2D, ColumnBlocksGiveEachColumnsBits) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (size_t rows : {64, 512, 2048}) {
         for (size_t columns : {16, 64}) {
-            const size_t length = 2 * columns, lo = rows / 8 + 3, hi = rows - rows / 4 - 5;
+            const size_t length = 2 * columns, lo = rows / 8 + 3, hi = rows - rows / 4 - 5, taken = columns - 3;
             const std::vector<double> values = RandomValues(rows * length, static_cast<unsigned>(rows + columns));
             for (int isign : {1, -1}) {
                 // Each column alone, rows outside lo ... hi - 1 as 0.
                 std::vector<double> want(values.size());
-                for (size_t c = 0; c < columns; ++c) {
+                for (size_t c = 0; c < taken; ++c) {
                     std::vector<double> column(2 * rows, 0.0);
                     for (size_t r = lo; r < hi; ++r) std::copy_n(&values[r * length + 2 * c], 2, &column[2 * r]);
                     unsigned long nn[2] = {0, rows};
@@ -269,14 +271,48 @@ TEST(RealFft2D, ColumnBlocksGiveEachColumnsBits) {
                     ColumnPass pass;
                     pass.input = GridRows{lo, hi - lo};
                     pass.output = GridRows{1, rows - 2};
+                    pass.columns = taken;
                     fft.ColumnTransforms(got.data(), isign, pass);
                     for (size_t r = 0; r < rows; ++r) {
                         const std::vector<double>& from = r >= 1 && r + 1 < rows ? want : before;
-                        ASSERT_EQ(std::memcmp(&got[r * length], &from[r * length], length * sizeof(double)), 0)
+                        const size_t at = r * length;
+                        ASSERT_EQ(std::memcmp(&got[at], &from[at], 2 * taken * sizeof(double)), 0)
                             << rows << " rows, " << columns << " columns, sign " << isign << ", row " << r;
+                        ASSERT_EQ(std::memcmp(&got[at + 2 * taken], &before[at + 2 * taken], 6 * sizeof(double)), 0);
                     }
                 });
             }
+        }
+    }
+}
+
+// A three-dimensional transform gives the bits of one-dimensional
+// transforms along each dimension in turn, the last first: the middle
+// dimension's blocks take several neighbouring columns of several slabs.
+TEST(Fourn, ThreeDimensionsGiveTheirLinesBits) {
+    for (unsigned long rows : {8ul, 512ul, 2048ul}) {
+        const unsigned long nn[4] = {0, 2, rows, 4};
+        const size_t total = 2 * 4 * rows, stride[4] = {0, 4 * rows, 4, 1};
+        const std::vector<double> values = RandomValues(2 * total, static_cast<unsigned>(rows));
+        for (int isign : {1, -1}) {
+            std::vector<double> want = values;
+            for (int dim = 3; dim >= 1; --dim) {
+                // Every line along dim: the values whose index along dim varies.
+                for (size_t start = 0; start < total; ++start) {
+                    if (start / stride[dim] % nn[dim] != 0) continue;
+                    std::vector<double> line(2 * nn[dim]);
+                    for (size_t k = 0; k < nn[dim]; ++k) std::copy_n(&want[2 * (start + k * stride[dim])], 2, &line[2 * k]);
+                    unsigned long n1[2] = {0, nn[dim]};
+                    fourn(line.data() - 1, n1, 1, isign);
+                    for (size_t k = 0; k < nn[dim]; ++k) std::copy_n(&line[2 * k], 2, &want[2 * (start + k * stride[dim])]);
+                }
+            }
+            ForEachSimdTarget([&] {
+                std::vector<double> got = values;
+                unsigned long dims[4] = {nn[0], nn[1], nn[2], nn[3]};
+                fourn(got.data() - 1, dims, 3, isign);
+                ASSERT_EQ(std::memcmp(got.data(), want.data(), want.size() * sizeof(double)), 0) << rows << " " << isign;
+            });
         }
     }
 }

@@ -97,11 +97,13 @@ void ButterflyRun(double* HWY_RESTRICT ar, double* HWY_RESTRICT ai, double* HWY_
 // imaginary parts) that are `half` apart: first the pairs (a, b) and (c, d)
 // with twiddle w1, then (a, c) with w2 and (b, d) with w3, exactly the
 // butterflies ButterflyRun would do in two passes, with one load and store of
-// each value.
+// each value. kOut: the results of row r (a, b, c, d) go to out[r] instead,
+// real and imaginary parts interleaved, where out[r] is not null.
+template <bool kOut = false>
 void ButterflyRun2(double* HWY_RESTRICT ar, double* HWY_RESTRICT ai, double* HWY_RESTRICT br,
                    double* HWY_RESTRICT bi, double* HWY_RESTRICT cr, double* HWY_RESTRICT ci,
                    double* HWY_RESTRICT dr, double* HWY_RESTRICT di, size_t count, const double* w1,
-                   const double* w2, const double* w3) {
+                   const double* w2, const double* w3, double* const* out = nullptr) {
     const hn::ScalableTag<double> d;
     const size_t lanes = hn::Lanes(d);
     const auto v1r = hn::Set(d, w1[0]), v1i = hn::Set(d, w1[1]);
@@ -117,20 +119,35 @@ void ButterflyRun2(double* HWY_RESTRICT ar, double* HWY_RESTRICT ai, double* HWY
         Butterfly(v1r, v1i, xcr, xci, xdr, xdi);
         Butterfly(v2r, v2i, xar, xai, xcr, xci);
         Butterfly(v3r, v3i, xbr, xbi, xdr, xdi);
-        hn::StoreU(xar, d, ar + p);
-        hn::StoreU(xai, d, ai + p);
-        hn::StoreU(xbr, d, br + p);
-        hn::StoreU(xbi, d, bi + p);
-        hn::StoreU(xcr, d, cr + p);
-        hn::StoreU(xci, d, ci + p);
-        hn::StoreU(xdr, d, dr + p);
-        hn::StoreU(xdi, d, di + p);
+        const auto store = [&](size_t r, decltype(xar) re, decltype(xar) im, double* HWY_RESTRICT toRe,
+                               double* HWY_RESTRICT toIm) {
+            if (kOut && out[r] != nullptr) {
+                hn::StoreInterleaved2(re, im, d, out[r] + 2 * p);
+            } else {
+                hn::StoreU(re, d, toRe + p);
+                hn::StoreU(im, d, toIm + p);
+            }
+        };
+        store(0, xar, xai, ar, ai);
+        store(1, xbr, xbi, br, bi);
+        store(2, xcr, xci, cr, ci);
+        store(3, xdr, xdi, dr, di);
     }
+    const size_t rest = p;
     for (; p < count; ++p) {
         Butterfly(w1[0], w1[1], ar[p], ai[p], br[p], bi[p]);
         Butterfly(w1[0], w1[1], cr[p], ci[p], dr[p], di[p]);
         Butterfly(w2[0], w2[1], ar[p], ai[p], cr[p], ci[p]);
         Butterfly(w3[0], w3[1], br[p], bi[p], dr[p], di[p]);
+    }
+    if (kOut) {
+        const double* const from[4][2] = {{ar, ai}, {br, bi}, {cr, ci}, {dr, di}};
+        for (size_t r = 0; r < 4; ++r) {
+            for (size_t q = rest; q < count && out[r] != nullptr; ++q) {
+                out[r][2 * q] = from[r][0][q];
+                out[r][2 * q + 1] = from[r][1][q];
+            }
+        }
     }
 }
 
@@ -262,6 +279,45 @@ void RunStages(double* buf, size_t line, size_t w, const double* tw, size_t rows
                                                    t3 + 2 * (m + 3 * half)};
                 ButterflyRun3(buf + (g + m) * line, half * line, w, twiddles);
             }
+        }
+    }
+}
+
+// Whether this instruction set runs the stages two per sweep (see
+// kThreeStageSweeps), so that LastStagesOut can take the last two.
+bool TwoStageSweeps() { return !kThreeStageSweeps; }
+
+// The last two stages of a block of transforms of length `rows` (at least
+// 4) on the block buffer, pairing rows rows/4 and rows/2 apart (twiddles as
+// in RunStages), with the results going out as they are made instead of
+// back to the buffer and then out in a separate pass: buffer column q * cols
+// + p (q < reps) of row k goes to out + q * repStride + k * rowStride, complex
+// value p, for the rows k in lo ... hi - 1 (the others are not wanted). With
+// a sink (reps 1), row k's results stay in the buffer and go to the sink
+// (complex columns p0 onwards) right after they are made.
+void LastStagesOut(double* buf, size_t line, size_t w, const double* tw, size_t rows, size_t reps, size_t cols,
+                   double* out, size_t repStride, size_t rowStride, size_t lo, size_t hi, RowSink* sink,
+                   size_t p0) {
+    const size_t half = rows / 4;
+    for (size_t m = 0; m < half; ++m) {
+        double* row[4];
+        size_t k[4];
+        for (size_t r = 0; r < 4; ++r) {
+            k[r] = m + r * half;
+            row[r] = buf + k[r] * line;
+        }
+        for (size_t q = 0; q < reps; ++q) {
+            double* to[4];
+            for (size_t r = 0; r < 4; ++r) {
+                to[r] = sink == nullptr && k[r] >= lo && k[r] < hi ? out + q * repStride + k[r] * rowStride : nullptr;
+            }
+            const size_t c = q * cols;
+            ButterflyRun2<true>(row[0] + c, row[0] + w + c, row[1] + c, row[1] + w + c, row[2] + c,
+                                row[2] + w + c, row[3] + c, row[3] + w + c, cols, tw + 2 * (half + m),
+                                tw + 4 * half + 2 * m, tw + 4 * half + 2 * (m + half), to);
+        }
+        for (size_t r = 0; r < 4 && sink != nullptr; ++r) {
+            if (k[r] >= lo && k[r] < hi) sink->Take(k[r], p0, cols, row[r], row[r] + w);
         }
     }
 }
@@ -436,6 +492,8 @@ HWY_AFTER_NAMESPACE();
 namespace numeric {
 
 HWY_EXPORT(RunStages);
+HWY_EXPORT(TwoStageSweeps);
+HWY_EXPORT(LastStagesOut);
 HWY_EXPORT(SplitRow);
 HWY_EXPORT(TransposeTileIn);
 HWY_EXPORT(TransposeTileOut);
@@ -800,10 +858,15 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
                 if (byRun) CopyRunIn(first, n, inner, blk, line, local, buf, g0, g0 + local, prune.inLo, prune.inHi);
                 HWY_DYNAMIC_DISPATCH(RunStages)(buf + g0 * line, line, w, tw, local, 1, local);
             }
-            HWY_DYNAMIC_DISPATCH(RunStages)(buf, line, w, tw, n, local, n);
-
+            // Blocks of columns take their last two stages straight to the
+            // output where the stages go two per sweep.
             double* out = d + 2 * (r0 * n * inner + p0);
-            if (blk.cols == 1) {
+            const bool lastOut = byRun && n / local >= 4 && HWY_DYNAMIC_DISPATCH(TwoStageSweeps)();
+            HWY_DYNAMIC_DISPATCH(RunStages)(buf, line, w, tw, n, local, lastOut ? n / 4 : n);
+            if (lastOut) {
+                HWY_DYNAMIC_DISPATCH(LastStagesOut)(buf, line, w, tw, n, blk.reps, blk.cols, out, 2 * n * inner, 2 * inner,
+                                                    prune.outLo, prune.outHi, prune.sink, p0);
+            } else if (blk.cols == 1) {
                 CopyOut<true>(out, n, inner, blk, line, buf, prune.outLo, prune.outHi, prune.sink, p0);
             } else {
                 CopyOut<false>(out, n, inner, blk, line, buf, prune.outLo, prune.outHi, prune.sink, p0);
