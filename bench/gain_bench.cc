@@ -1,7 +1,7 @@
 // Time-dependent gains over the benchmark profile (the processes through
 // RunProcess), and the bounds that the division unit sets on DVL and AGC
-// gains: one division per output sample, the profile's count, from rows in
-// the cache, on the same instruction set.
+// gains and on background subtraction: one division per output sample, the
+// profile's count, from rows in the cache, on the same instruction set.
 #include <vector>
 
 #include "bench/bench_profile.h"
@@ -92,11 +92,15 @@ BENCHMARK(BM_DvlGain)->Unit(benchmark::kMillisecond);
 
 // The division unit's bound: one division per output sample (in doubles for
 // DVL gain and background subtraction, in floats for AGC), the profile's
-// count, from rows in the cache.
+// count, from rows in the cache. Every divisor is `divisor` if given (the
+// window that background subtraction divides by), otherwise they differ.
 template <typename T, class Divide>
-void DivideBound(benchmark::State& state, Divide divide) {
+void DivideBound(benchmark::State& state, Divide divide, T divisor = T(0)) {
     std::vector<T> a(kSamples), b(kSamples), out(kSamples);
-    for (int32_t n = 0; n < kSamples; ++n) a[n] = T(1) + T(n) * T(12345), b[n] = T(32767) + T(n) * T(7);
+    for (int32_t n = 0; n < kSamples; ++n) {
+        a[n] = T(1) + T(n) * T(12345);
+        b[n] = divisor != T(0) ? divisor : T(32767) + T(n) * T(7);
+    }
     for (auto _ : state) {
         for (int32_t t = 0; t < kTraces; ++t) divide(a.data(), b.data(), out.data(), kSamples);
         benchmark::DoNotOptimize(out.data());
@@ -107,6 +111,13 @@ void DivideBound(benchmark::State& state, Divide divide) {
 
 void BM_DvlDivideBound(benchmark::State& state) { DivideBound<double>(state, HWY_DYNAMIC_DISPATCH(Quotients)); }
 BENCHMARK(BM_DvlDivideBound)->Unit(benchmark::kMillisecond);
+
+// Background subtraction's running average divides by its window (10, as in
+// BM_BackgroundRunningNarrow).
+void BM_BackgroundDivideBound(benchmark::State& state) {
+    DivideBound<double>(state, HWY_DYNAMIC_DISPATCH(Quotients), 10.0);
+}
+BENCHMARK(BM_BackgroundDivideBound)->Unit(benchmark::kMillisecond);
 
 void BM_AgcDivideBound(benchmark::State& state) { DivideBound<float>(state, HWY_DYNAMIC_DISPATCH(FloatQuotients)); }
 BENCHMARK(BM_AgcDivideBound)->Unit(benchmark::kMillisecond);

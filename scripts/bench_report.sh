@@ -32,6 +32,7 @@ AGC (1.5 ns)|BM_AgcGainNarrow|BM_AgcGainFetched
 dewow|BM_DewowNarrow|BM_DewowFetched
 dewow, averaged trace|BM_DewowAveraged|-
 background subtraction|BM_BackgroundRunningNarrow|BM_BackgroundFetched
+background: divide bound|BM_BackgroundDivideBound|-
 background, given trace|BM_BackgroundGivenTrace|-
 envelope|BM_Envelope|BM_EnvelopeFreshOutput
 envelope: sqrt bound|BM_EnvelopeSqrtBound|-

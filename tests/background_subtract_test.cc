@@ -79,9 +79,10 @@ TEST(BackgroundSubtract, RunningAverage) {
 // average: lengths shorter than a vector and odd ones, extreme samples.
 TEST(BackgroundSubtract, EveryTargetGivesTheScalarBits) {
     std::mt19937 random(3);
-    // Blocks are a whole vector of samples (4N): 31 ... 65 end in every
-    // part of one on AVX2 and AVX-512.
-    for (int32_t n : {1, 3, 7, 15, 16, 17, 31, 32, 33, 48, 63, 65, 1000}) {
+    // Blocks are a whole vector of samples (4N), taken two at a time while
+    // two are left: 31 ... 65 end in every part of a block on AVX2 and
+    // AVX-512, 64 ... 129 at and just past whole pairs.
+    for (int32_t n : {1, 3, 7, 15, 16, 17, 31, 32, 33, 48, 63, 64, 65, 96, 97, 128, 129, 1000}) {
         for (double window : {2.0, 3.0, 10.0, 77.0}) {
             std::vector<double> start(static_cast<size_t>(n) + vantir3::kBackgroundPadding);
             for (double& v : start) v = static_cast<double>(random() % 65536) - 32768.0;

@@ -30,15 +30,17 @@ void SubtractTraceVectors(const int16_t* x, const int16_t* b, int16_t* y, int32_
 #endif
 }
 
-// 4N samples (a whole vector of them) at a time: widened, folded into the
+// 4N samples (a whole vector of them) a block: widened, folded into the
 // average in doubles (the division as written), the average truncated by
-// conversion, the halves narrowed in one pack, subtracted as one vector.
+// conversion, the halves narrowed in one pack, subtracted as one vector. The
+// divisions of two blocks are in flight together (PipelineSampleBlocks).
 void RunningBackgroundVectors(const int16_t* x, double* average, double window, int16_t* y, int32_t n) {
 #if VANTIR3_SAMPLE_VECTORS
     const hn::ScalableTag<double> d;
     using D = decltype(d);
     const hn::Repartition<int32_t, D> d32;
     const hn::Repartition<int16_t, D> d16;
+    using V32 = hn::Vec<decltype(d32)>;
     const size_t lanes = hn::Lanes(d);
     const auto w = hn::Set(d, window);
     // The truncated new averages of the 2N samples at xb, a as 32-bit lanes.
@@ -52,11 +54,23 @@ void RunningBackgroundVectors(const int16_t* x, double* average, double window, 
         hn::StoreU(b1, d, a + lanes);
         return TruncateWithin31Bits(d, b0, b1);
     };
+    // A block's averages updated into m0, m1; then its samples less them.
+    auto start = [&](const int16_t* xb, double* a, V32& m0, V32& m1) {
+        PrefetchAhead(xb);
+        m0 = update(xb, a);
+        m1 = update(xb + 2 * lanes, a + 2 * lanes);
+    };
+    auto finish = [&](V32 m0, V32 m1, const int16_t* xb, int16_t* yb) {
+        hn::StoreU(SubtractSaturated(d16, hn::LoadU(d16, xb), DemoteInOrder(d32, m0, m1)), d16, yb);
+    };
     const int32_t step = static_cast<int32_t>(4 * lanes);
-    ForEachSampleBlockAt(step, x, y, n, [&](int32_t k, const int16_t* xb, int16_t* yb) {
-        PrefetchAhead(x + k);
-        const auto means = DemoteInOrder(d32, update(xb, average + k), update(xb + 2 * lanes, average + k + 2 * lanes));
-        hn::StoreU(SubtractSaturated(d16, hn::LoadU(d16, xb), means), d16, yb);
+    const int32_t done = PipelineSampleBlocks<2, V32>(
+        step, n, [&](int32_t k, V32& m0, V32& m1) { start(x + k, average + k, m0, m1); },
+        [&](V32 m0, V32 m1, int32_t k) { finish(m0, m1, x + k, y + k); });
+    ForEachSampleBlockAt(step, x + done, y + done, n - done, [&](int32_t k, const int16_t* xb, int16_t* yb) {
+        V32 m0, m1;
+        start(xb, average + done + k, m0, m1);
+        finish(m0, m1, xb, yb);
     });
 #else
     RunningBackgroundTraceScalar(x, average, window, y, n);
