@@ -64,10 +64,11 @@ TEST(DvlGain, EveryInstructionSetGivesTheScalarBits) {
     std::vector<double> flat(all.size(), 1.0);
     for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int16_t>(static_cast<int>(i % 65536) - 32768);
     for (double alpha : {0.01, 1.0, 100.0}) check(all, flat, static_cast<int32_t>(all.size()), alpha, true);
-    // The samples after the first n / 3 end in every part of a round of four
+    // The samples after the first n / 3 end in every part of a round of six
     // blocks of 2N (the divisions in flight together) on AVX2 and AVX-512:
-    // 64 and 128 are whole rounds, one sample more leaves a block's tail.
-    for (int32_t n : {1, 15, 16, 17, 96, 97, 100, 192, 193, 1024}) {
+    // 48, 96 and 128 are whole rounds or blocks, one sample more leaves a
+    // block's tail.
+    for (int32_t n : {1, 15, 16, 17, 72, 73, 100, 144, 145, 192, 193, 1024}) {
         std::vector<int16_t> x(static_cast<size_t>(n));
         std::vector<double> g(x.size());
         for (int32_t k = 0; k < n; ++k) {
