@@ -209,14 +209,15 @@ TEST(Fourn, EveryLengthGivesTheLowestTargetsBits) {
 // values at a time, the mirror's reversed) give the bits of the lowest
 // instruction set (value by value) on every target: rows shorter than a
 // vector and rows with a remainder, rows that are their own mirrors and
-// mirror pairs, both directions.
+// mirror pairs, both directions, with and without the next pair's rows
+// asked for along the way.
 TEST(RealFft2D, SplitPairGivesTheLowestTargetsBits) {
     const size_t rows = 4;
     auto split = [&](size_t length, int isign) {
         std::vector<double> x = RandomValues(rows * length, static_cast<unsigned>(length) + 3 * (isign + 1));
         std::vector<double> speq = RandomValues(2 * rows, 17);
         RealFft2D fft(rows, length);
-        for (size_t i = 0; i <= rows / 2; ++i) fft.SplitPair(x.data(), speq.data(), i, isign);
+        for (size_t i = 0; i <= rows / 2; ++i) fft.SplitPair(x.data(), speq.data(), i, isign, i % 2 == 0 ? i + 1 : SIZE_MAX);
         x.insert(x.end(), speq.begin(), speq.end());
         return x;
     };

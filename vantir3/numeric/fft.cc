@@ -328,8 +328,11 @@ void LastStagesOut(double* buf, size_t line, size_t w, const double* tw, size_t 
 // (frequencies negated along the slower dimensions; b may be a itself), the
 // pair at k = 0 with the mirror's Nyquist value s[0], s[1]. Each pair of
 // mirror rows takes two calls, one per row, lower row first: both update the
-// self-paired middle column k = n3/4.
-void SplitRow(double* a, double* b, double* s, size_t n3, const double* tw, int isign) {
+// self-paired middle column k = n3/4. With aheadA and aheadB (rows that come
+// next), asks for their values at the places of a and b read here to be
+// fetched into the cache as the loop goes, at the pace they are taken in.
+void SplitRow(double* a, double* b, double* s, size_t n3, const double* tw, int isign, const double* aheadA,
+              const double* aheadB) {
     const double c1 = 0.5;
     const double c2 = -0.5 * isign;
     {
@@ -363,6 +366,10 @@ void SplitRow(double* a, double* b, double* s, size_t n3, const double* tw, int 
             const auto vc1 = hn::Set(d, c1);
             const auto vc2 = hn::OddEven(hn::Set(d, c2), hn::Set(d, -c2));  // (-c2, c2)
             for (; k + per <= n3 / 4; k += per) {
+                if (aheadA != nullptr) {
+                    __builtin_prefetch(aheadA + 2 * k);
+                    __builtin_prefetch(aheadB + (n3 - 2 * k));
+                }
                 double* qlow = b + (n3 - 2 * (k + per - 1));
                 const auto p = hn::LoadU(d, a + 2 * k);
                 const auto q = hn::ReverseBlocks(d, hn::LoadU(d, qlow));
@@ -379,6 +386,10 @@ void SplitRow(double* a, double* b, double* s, size_t n3, const double* tw, int 
     }
 #endif
     for (; k < nk; ++k) {
+        if (aheadA != nullptr) {
+            __builtin_prefetch(aheadA + 2 * k);
+            __builtin_prefetch(aheadB + (n3 - 2 * k));
+        }
         double* p = a + 2 * k;
         double* q = b + (n3 - 2 * k);
         const double wr = tw[2 * k];
@@ -984,7 +995,7 @@ void rlft3(double*** data, double** speq, unsigned long nn1, unsigned long nn2,
         for (size_t i2 = 0; i2 < n2; ++i2) {
             const size_t j2 = (n2 - i2) % n2;
             HWY_DYNAMIC_DISPATCH(SplitRow)(x + (i1 * n2 + i2) * n3, x + (j1 * n2 + j2) * n3, speq[j1 + 1] + 1 + 2 * j2, n3,
-                     tw, isign);
+                                           tw, isign, nullptr, nullptr);
         }
     }
     std::free(tw);
@@ -1072,12 +1083,23 @@ void RealFft2D::KeepNyquist(const double* x, double* speq, size_t i) const {
     speq[2 * i + 1] = x[i * length_ + 1];
 }
 
-void RealFft2D::SplitPair(double* x, double* speq, size_t i, int isign) const {
+void RealFft2D::SplitPair(double* x, double* speq, size_t i, int isign, size_t ahead) const {
     const size_t j = Mirror(i);
     const double* tw = splitTw_[SignSlot(isign)];
     const size_t lo = i < j ? i : j, hi = i < j ? j : i;
-    HWY_DYNAMIC_DISPATCH(SplitRow)(x + lo * length_, x + hi * length_, speq + 2 * hi, length_, tw, isign);
-    if (hi != lo) HWY_DYNAMIC_DISPATCH(SplitRow)(x + hi * length_, x + lo * length_, speq + 2 * lo, length_, tw, isign);
+    // The rows of pair `ahead`, lower one first.
+    const double* next[2] = {nullptr, nullptr};
+    if (ahead < rows_) {
+        const size_t m = Mirror(ahead);
+        next[0] = x + (ahead < m ? ahead : m) * length_;
+        next[1] = x + (ahead < m ? m : ahead) * length_;
+    }
+    HWY_DYNAMIC_DISPATCH(SplitRow)(x + lo * length_, x + hi * length_, speq + 2 * hi, length_, tw, isign, next[0],
+                                   next[1]);
+    if (hi != lo) {
+        HWY_DYNAMIC_DISPATCH(SplitRow)(x + hi * length_, x + lo * length_, speq + 2 * lo, length_, tw, isign, next[1],
+                                       next[0]);
+    }
 }
 
 }  // namespace numeric

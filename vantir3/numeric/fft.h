@@ -108,8 +108,10 @@ public:
     // forward separation overwrites it.
     void KeepNyquist(const double* x, double* speq, size_t i) const;
     // Separates (isign +1) or merges (isign -1) the two real transforms
-    // packed in rows i and Mirror(i): both rows, the lower one first.
-    void SplitPair(double* x, double* speq, size_t i, int isign) const;
+    // packed in rows i and Mirror(i): both rows, the lower one first. With
+    // `ahead` (a row), asks for the rows ahead and Mirror(ahead) to be
+    // fetched into the cache along the way.
+    void SplitPair(double* x, double* speq, size_t i, int isign, size_t ahead = SIZE_MAX) const;
 
 private:
     size_t rows_, length_;

@@ -210,7 +210,6 @@ private:
     // Steps of SpectralPass for row i and its mirror row, up to the inverse
     // row transforms.
     double PairSteps(int64_t i);
-    void PrefetchRow(int64_t i) const;
     // Replaces the forward spectrum of grid row i / speqIn_ by the migrated
     // one in grid row i / speqOut_, with the positions and scales that
     // RowPositions left in bins_ / f_ / scale_ for the row's wavenumber.
@@ -411,25 +410,17 @@ void StoltMigrator::RemapRow(int64_t i) {
     value(half, speqOut_[2 * i], speqOut_[2 * i + 1]);
 }
 
-// Asks for grid row i to be fetched into the cache: rows are visited in
-// pairs whose halves go in opposite directions, which the processor's own
-// prefetching follows poorly, and a pair's steps take long enough for the
-// next pair's rows to arrive.
-void StoltMigrator::PrefetchRow(int64_t i) const {
-    constexpr size_t kLineBytes = 64;
-    const char* row = reinterpret_cast<const char*>(grid_ + i * nt_);
-    for (size_t b = 0; b < static_cast<size_t>(nt_) * sizeof(double); b += kLineBytes) __builtin_prefetch(row + b);
-}
-
 double StoltMigrator::PairSteps(int64_t i) {
     const int64_t j = static_cast<int64_t>(fft_->Mirror(static_cast<size_t>(i)));
-    if (i >= 1 && i + 1 < nx_ / 2) {  // the next pair, i + 1 and j - 1
-        PrefetchRow(i + 1);
-        PrefetchRow(j - 1);
-    }
+    // The next pair's rows, i + 1 and j - 1, are asked for along the
+    // separation: rows are visited in pairs whose halves go in opposite
+    // directions, which the processor's own prefetching follows poorly, and
+    // asked for all at once they would hold up the separation until most
+    // had arrived.
+    const size_t next = i >= 1 && i + 1 < nx_ / 2 ? static_cast<size_t>(i + 1) : SIZE_MAX;
     fft_->KeepNyquist(grid_, speqIn_, static_cast<size_t>(i));
     fft_->KeepNyquist(grid_, speqIn_, static_cast<size_t>(j));
-    fft_->SplitPair(grid_, speqIn_, static_cast<size_t>(i), 1);
+    fft_->SplitPair(grid_, speqIn_, static_cast<size_t>(i), 1, next);
     // Row i has wavenumber index n = i, its mirror -n (n = nx/2 is its own
     // mirror): the same kx^2 and, the taper being even, the same weight, so
     // one set of positions and scales serves both.
