@@ -61,12 +61,24 @@ bool RunningWindow::Reserve(int32_t n, int32_t half) {
     prefix_ = prefixStorage_.get() + lead;
     std::memset(prefix_, 0, sizeof(int32_t) * h);
     // Past the trace (the padding), windows of one sample: any value serves.
+    // The inverses are worked out once per window size (the sizes inside the
+    // trace are all one): a division per sample cost as much as the window
+    // pass itself on the short runs of traces a host asks for at a time.
+    int32_t last = 0;
+    double inverse = 0.0;
+    float floatInverse = 0.0f;
     for (size_t i = 0; i < size; ++i) {
         const int64_t upper = std::min<int64_t>(static_cast<int64_t>(i) + h_ + 1, n_);
         const int64_t lower = std::max<int64_t>(static_cast<int64_t>(i) - h_, 0);
-        counts_[i] = i < static_cast<size_t>(n_) ? static_cast<int32_t>(upper - lower) : 1;
-        inverse_[i] = (1.0 / counts_[i]) * kTruncationNudge;
-        if (floatInverse_) floatInverse_[i] = RoundedUpInverse(counts_[i]);
+        const int32_t c = i < static_cast<size_t>(n_) ? static_cast<int32_t>(upper - lower) : 1;
+        if (c != last) {
+            last = c;
+            inverse = (1.0 / c) * kTruncationNudge;
+            if (floatInverse_) floatInverse = RoundedUpInverse(c);
+        }
+        counts_[i] = c;
+        inverse_[i] = inverse;
+        if (floatInverse_) floatInverse_[i] = floatInverse;
     }
     return true;
 }
