@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "kol_utils/kol_utils.h"
@@ -106,6 +107,30 @@ TEST(Sec2Gain, ProcessMatchesTheEntryPoint) {
     ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(expect.b, raw.b, 12.5, 0.25, 2000.0, g.timeZeroSample, g.sampleInterval,
                                               g.antennaFrequency, nullptr), 0);
     ExpectProcessOutput(*p, source, expect.b);
+
+    // The process keeps its last gain table: asked again for other samples,
+    // with other parameters or again for the same, it gives what the entry
+    // point gives for each.
+    struct Ask {
+        int32_t s0, s1;
+        const char* params;
+        double attenuation, start, max;
+    };
+    for (const Ask& a : {Ask{40, 200, "ATTENU=12.5\nSTRTGN=0.25\nMAXGN@=2000", 12.5, 0.25, 2000.0},
+                         Ask{0, 299, "ATTENU=12.5\nSTRTGN=0.25\nMAXGN@=2000", 12.5, 0.25, 2000.0},
+                         Ask{0, 299, "ATTENU=3.00\nSTRTGN=2.00\nMAXGN@=50", 3.0, 2.0, 50.0},
+                         Ask{0, 299, "ATTENU=3.00\nSTRTGN=2.00\nMAXGN@=50", 3.0, 2.0, 50.0},
+                         Ask{100, 101, "ATTENU=3.00\nSTRTGN=2.00\nMAXGN@=50", 3.0, 2.0, 50.0}}) {
+        SCOPED_TRACE(std::to_string(a.s0) + ".." + std::to_string(a.s1) + " " + a.params);
+        ASSERT_EQ(p->SetParams(a.params), 0);
+        Owned want, got;
+        ASSERT_EQ(MeboDataPtrAllocate(&want.b, 2, a.s0, a.s1, 0, 4, 0, 1, 0), 1);
+        ASSERT_EQ(MeboDataPtrAllocate(&got.b, 2, a.s0, a.s1, 0, 4, 0, 1, 0), 1);
+        ASSERT_EQ(CCdpProcessToolbox::CdpSec2Gain(want.b, raw.b, a.attenuation, a.start, a.max, g.timeZeroSample,
+                                                  g.sampleInterval, g.antennaFrequency, nullptr), 0);
+        ASSERT_EQ(p->GetDataCdp(got.b, nullptr, nullptr), 0);
+        ExpectSameSamples(want.b, got.b);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "vantir3/processes/sec2_gain.h"
 
 #include <cmath>
+#include <cstring>
+#include <new>
 
 #include "vantir3/framework/buffer_walk.h"
 #include "vantir3/framework/status.h"
@@ -80,33 +82,73 @@ void Sec2GainTable(const Sec2GainParam& params, double timeZeroSample, double sa
     if (lastSample != nullptr) *lastSample = last;
 }
 
-int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
-             double timeZeroSample, double sampleInterval, double antennaFrequency,
-             int* lastSample) {
+struct Sec2TableCache {
+    // What the table was worked out from, as bits.
+    double key[6] = {};
+    int32_t first = 0, count = -1;
+    int last = 0;
     Scratch<double> gains;
     FactorTable table;
+};
+
+void DeleteSec2TableCache(Sec2TableCache* cache) { delete cache; }
+
+namespace {
+
+// The walk of Sec2Gain, its table from `cache` (null: worked out for this
+// call alone).
+int Sec2GainWalk(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
+                 double timeZeroSample, double sampleInterval, double antennaFrequency,
+                 int* lastSample, Sec2TableCache* cache) {
+    Sec2TableCache own;
+    Sec2TableCache& t = cache != nullptr ? *cache : own;
     return WalkTraces(
         out, in,
         [&](const CommonRegion& region) {
             const MeboAxisDim& d = region.InAxis().dim[0];
             const int32_t count = d.max - d.min + 1;
-            gains = NewScratch<double>(static_cast<size_t>(count));
-            if (!gains) return kStatusAllocationFailed;
+            const double key[6] = {params.attenuation, params.startGain, params.maxGain,
+                                   timeZeroSample,     sampleInterval,   antennaFrequency};
+            if (t.gains && t.first == d.min && t.count == count && std::memcmp(t.key, key, sizeof key) == 0) {
+                if (lastSample != nullptr) *lastSample = t.last;
+                return 0;
+            }
+            t.count = -1;
+            t.gains = NewScratch<double>(static_cast<size_t>(count));
+            if (!t.gains) return kStatusAllocationFailed;
             Sec2GainTable(params, timeZeroSample, sampleInterval, antennaFrequency, d.min, count,
-                          gains.get(), lastSample);
-            table = PrepareFactorTable(gains.get(), count);
+                          t.gains.get(), &t.last);
+            if (lastSample != nullptr) *lastSample = t.last;
+            t.table = PrepareFactorTable(t.gains.get(), count);
+            std::memcpy(t.key, key, sizeof key);
+            t.first = d.min;
+            t.count = count;
             return 0;
         },
         [&](const TraceSpan& s) {
-            const double* g = gains.get();
+            const double* g = t.gains.get();
             if (s.Contiguous()) {
-                ScaleSamplesByTable(s.in, s.out, s.count, table);
+                ScaleSamplesByTable(s.in, s.out, s.count, t.table);
             } else {
                 MapTraceIndexed(s, [g](int16_t x, int32_t k) {
                     return FloorSaturate16(0.5 + g[k] * static_cast<double>(x));
                 });
             }
         });
+}
+
+}  // namespace
+
+int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
+             double timeZeroSample, double sampleInterval, double antennaFrequency,
+             int* lastSample) {
+    return Sec2GainWalk(out, in, params, timeZeroSample, sampleInterval, antennaFrequency, lastSample, nullptr);
+}
+
+int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
+             double timeZeroSample, double sampleInterval, double antennaFrequency,
+             int* lastSample, Sec2TableCache& cache) {
+    return Sec2GainWalk(out, in, params, timeZeroSample, sampleInterval, antennaFrequency, lastSample, &cache);
 }
 
 }  // namespace vantir3
@@ -127,8 +169,12 @@ double* CCdpPrcSec2Gain::ParamSlot(uint32_t index) {
 int CCdpPrcSec2Gain::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr*) {
     const SEGprParam* gpr = GprParamPtr();
     if (gpr == nullptr) return vantir3::kStatusNoGprParam;
+    if (!table_) {
+        table_.reset(new (std::nothrow) vantir3::Sec2TableCache());
+        if (!table_) return vantir3::kStatusAllocationFailed;
+    }
     return vantir3::Sec2Gain(out, in, *params_, gpr->timeZeroSample, gpr->sampleInterval,
-                             gpr->antennaFrequency, nullptr);
+                             gpr->antennaFrequency, nullptr, *table_);
 }
 
 int CCdpProcessToolbox::CdpSec2Gain(MeboDataPtr& out, MeboDataPtr& in, double attenuation,

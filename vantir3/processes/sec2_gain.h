@@ -50,6 +50,21 @@ void Sec2GainTable(const Sec2GainParam& params, double timeZeroSample, double sa
 int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
              double timeZeroSample, double sampleInterval, double antennaFrequency,
              int* lastSample);
+
+// The last gain table a process worked out and what it was worked out from:
+// a host that asks for its traces a block at a time asks again and again for
+// the same samples, and the table's exponentials then cost as much as the
+// gain itself.
+struct Sec2TableCache;
+// Sec2Gain with the table taken from `cache` when it was worked out from the
+// same values (compared bit for bit), and kept there otherwise.
+int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
+             double timeZeroSample, double sampleInterval, double antennaFrequency,
+             int* lastSample, Sec2TableCache& cache);
+void DeleteSec2TableCache(Sec2TableCache* cache);
+struct Sec2TableCacheDelete {
+    void operator()(Sec2TableCache* cache) const { DeleteSec2TableCache(cache); }
+};
 }  // namespace vantir3
 
 // The SEC2 gain process ("SECCGN"). Its parameters live in a Sec2GainParam on
@@ -65,6 +80,7 @@ private:
     double* ParamSlot(uint32_t index) override;
 
     std::unique_ptr<Sec2GainParam> params_;
+    std::unique_ptr<vantir3::Sec2TableCache, vantir3::Sec2TableCacheDelete> table_;
 };
 
 #endif  // VANTIR3_PROCESSES_SEC2_GAIN_H_
