@@ -486,6 +486,43 @@ void MoveColumns(bool in, double* grid, size_t stride, size_t count, size_t cols
         }
     }
 }
+// The first butterfly stage of a block of columns on its way into the
+// block buffer: for t < count, the `cols` complex values of source rows a[t]
+// and b[t] (real and imaginary parts interleaved; a null row is +0, not
+// read) through the butterfly with twiddle (wr, wi) to buffer rows at[t]
+// and at[t] + 1 (real parts at buf + row * line, imaginary parts `width`
+// further): the very butterflies ButterflyRun would do on the copied rows,
+// a vector at a time, the rest one by one.
+void MovePairsIn(const double* const* a, const double* const* b, size_t count, size_t cols, const size_t* at,
+                 double* buf, size_t line, size_t width, double wr, double wi) {
+    const hn::ScalableTag<double> d;
+    const size_t lanes = hn::Lanes(d);
+    const auto vwr = hn::Set(d, wr), vwi = hn::Set(d, wi);
+    for (size_t t = 0; t < count; ++t) {
+        double* xre = buf + at[t] * line;
+        double* xim = xre + width;
+        double* yre = xre + line;
+        double* yim = yre + width;
+        size_t p = 0;
+        for (; p + lanes <= cols; p += lanes) {
+            auto xr = hn::Zero(d), xi = hn::Zero(d), yr = hn::Zero(d), yi = hn::Zero(d);
+            if (a[t] != nullptr) hn::LoadInterleaved2(d, a[t] + 2 * p, xr, xi);
+            if (b[t] != nullptr) hn::LoadInterleaved2(d, b[t] + 2 * p, yr, yi);
+            Butterfly(vwr, vwi, xr, xi, yr, yi);
+            hn::StoreU(xr, d, xre + p);
+            hn::StoreU(xi, d, xim + p);
+            hn::StoreU(yr, d, yre + p);
+            hn::StoreU(yi, d, yim + p);
+        }
+        for (; p < cols; ++p) {
+            xre[p] = a[t] != nullptr ? a[t][2 * p] : 0.0;
+            xim[p] = a[t] != nullptr ? a[t][2 * p + 1] : 0.0;
+            yre[p] = b[t] != nullptr ? b[t][2 * p] : 0.0;
+            yim[p] = b[t] != nullptr ? b[t][2 * p + 1] : 0.0;
+            Butterfly(wr, wi, xre[p], xim[p], yre[p], yim[p]);
+        }
+    }
+}
 void TransposeTileIn(double* grid, size_t stride, size_t rows, size_t count, const size_t* at, double* buf,
                      size_t line, size_t width) {
     TransposeTile<true>(grid, stride, rows, count, at, buf, line, width);
@@ -509,6 +546,7 @@ HWY_EXPORT(SplitRow);
 HWY_EXPORT(TransposeTileIn);
 HWY_EXPORT(TransposeTileOut);
 HWY_EXPORT(MoveColumns);
+HWY_EXPORT(MovePairsIn);
 
 namespace {
 
@@ -706,20 +744,21 @@ inline size_t Reversed(size_t k, size_t n) {
 
 // For blocks of several columns (whose rows lie far apart in the source):
 // copies into buf only the `local` rows run0 ... run0 + local - 1 (local a
-// power of two dividing n, run0 a multiple of it), on which the first
-// stages then run while they are still in the first-level cache, instead of
-// the whole block before those stages (a block of columns of a long
-// dimension is larger than the second-level cache). Buffer row run0 + i
-// holds source element Reversed(run0 + i) = Reversed(run0) + (n / local) *
-// Reversed(i, local): the run's source rows are evenly spaced, taken here in
-// source order, `kTile` at a time. Elements outside lo ... hi - 1 are +0, not
-// read. Also asks for the source rows of the run starting at `next` (if
-// below n) to be fetched into the cache.
+// power of two dividing n, at least 2, run0 a multiple of it), on which the
+// first stages then run while they are still in the first-level cache,
+// instead of the whole block before those stages (a block of columns of a
+// long dimension is larger than the second-level cache). The first stage
+// (twiddle tw[2], tw[3]) is done on the way in: buffer rows run0 + 2r and
+// run0 + 2r + 1, which it pairs, hold source elements k = Reversed(run0 +
+// 2r, n) and k + n / 2. Elements outside lo ... hi - 1 are +0, not read.
+// Also asks for the source rows of the run starting at `next` (if below n)
+// to be fetched into the cache.
 void CopyRunIn(const double* first, size_t n, size_t inner, const Blocking& blk, size_t line, size_t local,
-               double* buf, size_t run0, size_t next, size_t lo, size_t hi) {
+               double* buf, size_t run0, size_t next, size_t lo, size_t hi, const double* tw) {
     const size_t spacing = n / local;
     const size_t bytes = blk.cols * 2 * sizeof(double);
     if (next < n) {
+        // The next run's source elements are Reversed(next, n) + spacing * i.
         constexpr size_t kLineBytes = 64;
         const size_t k0 = Reversed(next, n);
         for (size_t q = 0; q < blk.reps; ++q) {
@@ -731,28 +770,22 @@ void CopyRunIn(const double* first, size_t n, size_t inner, const Blocking& blk,
             }
         }
     }
-    const size_t k0 = Reversed(run0, n);
-    size_t rev = 0;  // Reversed(i, local)
+    const auto source = [&](const double* src, size_t k) { return k >= lo && k < hi ? src + 2 * k * inner : nullptr; };
+    const double* a[kTile];
+    const double* b[kTile];
     size_t at[kTile];
-    for (size_t i0 = 0; i0 < local; i0 += kTile) {
-        const size_t count = local - i0 < kTile ? local - i0 : kTile;
-        size_t in0 = count, in1 = 0;  // the tile's rows within lo ... hi - 1
-        for (size_t t = 0; t < count; ++t) {
-            at[t] = run0 + rev;
-            rev = NextReversed(rev, local);
-            const size_t k = k0 + spacing * (i0 + t);
-            if (k < lo || k >= hi) {
-                std::fill_n(buf + at[t] * line, 2 * blk.width, 0.0);
-            } else {
-                in0 = t < in0 ? t : in0;
-                in1 = t + 1;
+    for (size_t q = 0; q < blk.reps; ++q) {
+        const double* src = first + 2 * q * n * inner;
+        for (size_t r0 = 0; r0 < local / 2; r0 += kTile) {
+            const size_t count = local / 2 - r0 < kTile ? local / 2 - r0 : kTile;
+            for (size_t t = 0; t < count; ++t) {
+                at[t] = run0 + 2 * (r0 + t);
+                const size_t k = Reversed(at[t], n);
+                a[t] = source(src, k);
+                b[t] = source(src, k + n / 2);
             }
-        }
-        if (in1 <= in0) continue;
-        for (size_t q = 0; q < blk.reps; ++q) {
-            const double* src = first + 2 * (q * n + k0 + spacing * (i0 + in0)) * inner;
-            HWY_DYNAMIC_DISPATCH(MoveColumns)(true, const_cast<double*>(src), 2 * inner * spacing, in1 - in0,
-                                              blk.cols, at + in0, buf + q * blk.cols, line, blk.width);
+            HWY_DYNAMIC_DISPATCH(MovePairsIn)(a, b, count, blk.cols, at, buf + q * blk.cols, line, blk.width, tw[2],
+                                              tw[3]);
         }
     }
 }
@@ -856,7 +889,7 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
             // The first stages combine neighbouring rows only: they run on
             // runs of `local` rows that stay in the first-level cache, the
             // rest over the whole buffer. Blocks of columns are copied in a
-            // run at a time just before its stages.
+            // run at a time just before its stages, the first on the way in.
             const bool byRun = blk.cols > 1 && local < n;
             if (byRun) {
                 // Copied below, a run at a time.
@@ -866,8 +899,8 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
                 CopyIn<false>(first, n, inner, blk, line, buf, prune.inLo, prune.inHi);
             }
             for (size_t g0 = 0; g0 < n; g0 += local) {
-                if (byRun) CopyRunIn(first, n, inner, blk, line, local, buf, g0, g0 + local, prune.inLo, prune.inHi);
-                HWY_DYNAMIC_DISPATCH(RunStages)(buf + g0 * line, line, w, tw, local, 1, local);
+                if (byRun) CopyRunIn(first, n, inner, blk, line, local, buf, g0, g0 + local, prune.inLo, prune.inHi, tw);
+                HWY_DYNAMIC_DISPATCH(RunStages)(buf + g0 * line, line, w, tw, local, byRun ? 2 : 1, local);
             }
             // Blocks of columns take their last two stages straight to the
             // output where the stages go two per sweep.
