@@ -268,8 +268,14 @@ HWY_INLINE hn::Vec<hn::Repartition<int16_t, D32>> DemoteInOrder(D32 d, hn::Vec<D
 // the division unit idles between blocks. (Two arrays of vectors, not an
 // array of pairs: GCC keeps those in registers.) Returns the first sample
 // not done, a multiple of step: the caller ends the trace block by block.
+// SVE's vectors have no size known when compiling and cannot be held in
+// arrays: there nothing is done here.
 template <int kDepth, class V, class Start, class Finish>
 HWY_INLINE int32_t PipelineSampleBlocks(int32_t step, int32_t n, Start&& start, Finish&& finish) {
+#if HWY_HAVE_SCALABLE
+    (void)step, (void)n, (void)start, (void)finish;
+    return 0;
+#else
     const int32_t round = kDepth * step;
     if (n < round) return 0;
     V a[kDepth], b[kDepth];
@@ -286,6 +292,7 @@ HWY_INLINE int32_t PipelineSampleBlocks(int32_t step, int32_t n, Start&& start, 
     }
     for (int j = 0; j < kDepth; ++j) finish(a[j], b[j], k - round + j * step);
     return k;
+#endif
 }
 
 }  // namespace HWY_NAMESPACE
