@@ -287,6 +287,38 @@ TEST(RealFft2D, ColumnBlocksGiveEachColumnsBits) {
     }
 }
 
+// The row transforms (the first stage done as the rows are copied in) give
+// each row's own transform bits, with the values from `input` on NaN and
+// taken as +0: input at a tile's start and within one, below and above half
+// the row, and the whole row; 32 (whole vectors of rows) and 7 rows, rows
+// of 16 to 512 values, both directions.
+TEST(RealFft2D, RowTransformsGiveEachRowsBits) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (size_t n : {16, 32, 512}) {
+        for (size_t rows : {7, 32}) {
+            for (size_t input : {size_t{3}, n / 2, n / 2 + 5, n}) {
+                const std::vector<double> values = RandomValues(2 * n * rows, static_cast<unsigned>(n + input));
+                for (int isign : {1, -1}) {
+                    std::vector<double> want = values, got = values;
+                    for (size_t r = 0; r < rows; ++r) {
+                        std::fill(want.begin() + 2 * (r * n + input), want.begin() + 2 * (r + 1) * n, 0.0);
+                        std::fill(got.begin() + 2 * (r * n + input), got.begin() + 2 * (r + 1) * n, nan);
+                        unsigned long nn[2] = {0, n};
+                        fourn(&want[2 * r * n] - 1, nn, 1, isign);
+                    }
+                    ForEachSimdTarget([&] {
+                        std::vector<double> x = got;
+                        RealFft2D fft(32, 2 * n);  // rows 0 ... rows - 1 of a grid of 32
+                        fft.RowTransforms(x.data(), 0, rows, isign, RowValues{input});
+                        ASSERT_EQ(std::memcmp(x.data(), want.data(), want.size() * sizeof(double)), 0)
+                            << n << " values, " << rows << " rows, input " << input << ", sign " << isign;
+                    });
+                }
+            }
+        }
+    }
+}
+
 // A three-dimensional transform gives the bits of one-dimensional
 // transforms along each dimension in turn, the last first: the middle
 // dimension's blocks take several neighbouring columns of several slabs.

@@ -523,6 +523,78 @@ void MovePairsIn(const double* const* a, const double* const* b, size_t count, s
         }
     }
 }
+// The first butterfly stage of a block of row transforms on its way into
+// the block buffer: for `rows` rows (row q at gx + q * stride and gy + q *
+// stride, complex values interleaved) and t < count, value t of the x rows
+// (+0, not read, outside xLo ... xHi - 1) and value t of the y rows (the
+// same outside yLo ... yHi - 1) through the butterfly with twiddle (wr, wi)
+// to buffer rows at[t] and at[t] + 1, column q (imaginary parts `width`
+// further): the very butterflies ButterflyRun would do on the copied rows.
+// Where the processor has 4-double vectors and the tiles are whole (each of
+// x and y all read or all +0), 4 rows and 2 values at a time through 4 x 4
+// transposes; else value by value.
+void TransposePairsIn(const double* gx, const double* gy, size_t stride, size_t rows, size_t count, size_t xLo,
+                      size_t xHi, size_t yLo, size_t yHi, const size_t* at, double* buf, size_t line, size_t width,
+                      double wr, double wi) {
+#if HWY_ARCH_X86 && HWY_TARGET <= HWY_AVX2
+    const bool xNone = xHi <= xLo, yNone = yHi <= yLo;
+    if ((xNone || (xLo == 0 && xHi == count)) && (yNone || (yLo == 0 && yHi == count)) && rows % 4 == 0 &&
+        count % 2 == 0) {
+        const hn::CappedTag<double, 4> d;
+        const auto vwr = hn::Set(d, wr), vwi = hn::Set(d, wi);
+        using V = hn::Vec<decltype(d)>;
+        // Values t and t + 1 of rows g, g + stride, g + 2 stride, g + 3 stride:
+        // real and imaginary parts of value t, then of value t + 1.
+        const auto transpose = [&](const double* g, bool none, V& re0, V& im0, V& re1, V& im1) {
+            if (none) {
+                re0 = im0 = re1 = im1 = hn::Zero(d);
+                return;
+            }
+            const auto r0 = hn::LoadU(d, g), r1 = hn::LoadU(d, g + stride);
+            const auto r2 = hn::LoadU(d, g + 2 * stride), r3 = hn::LoadU(d, g + 3 * stride);
+            const auto t0 = hn::InterleaveLower(d, r0, r1), t1 = hn::InterleaveUpper(d, r0, r1);
+            const auto t2 = hn::InterleaveLower(d, r2, r3), t3 = hn::InterleaveUpper(d, r2, r3);
+            re0 = hn::ConcatLowerLower(d, t2, t0);
+            im0 = hn::ConcatLowerLower(d, t3, t1);
+            re1 = hn::ConcatUpperUpper(d, t2, t0);
+            im1 = hn::ConcatUpperUpper(d, t3, t1);
+        };
+        for (size_t q = 0; q < rows; q += 4) {
+            for (size_t t = 0; t < count; t += 2) {
+                V xr0, xi0, xr1, xi1, yr0, yi0, yr1, yi1;
+                transpose(gx + q * stride + 2 * t, xNone, xr0, xi0, xr1, xi1);
+                transpose(gy + q * stride + 2 * t, yNone, yr0, yi0, yr1, yi1);
+                Butterfly(vwr, vwi, xr0, xi0, yr0, yi0);
+                Butterfly(vwr, vwi, xr1, xi1, yr1, yi1);
+                double* b0 = buf + at[t] * line + q;
+                double* b1 = buf + at[t + 1] * line + q;
+                hn::StoreU(xr0, d, b0);
+                hn::StoreU(xi0, d, b0 + width);
+                hn::StoreU(yr0, d, b0 + line);
+                hn::StoreU(yi0, d, b0 + line + width);
+                hn::StoreU(xr1, d, b1);
+                hn::StoreU(xi1, d, b1 + width);
+                hn::StoreU(yr1, d, b1 + line);
+                hn::StoreU(yi1, d, b1 + line + width);
+            }
+        }
+        return;
+    }
+#endif
+    for (size_t q = 0; q < rows; ++q) {
+        for (size_t t = 0; t < count; ++t) {
+            const bool xIn = t >= xLo && t < xHi, yIn = t >= yLo && t < yHi;
+            double xr = xIn ? gx[q * stride + 2 * t] : 0.0, xi = xIn ? gx[q * stride + 2 * t + 1] : 0.0;
+            double yr = yIn ? gy[q * stride + 2 * t] : 0.0, yi = yIn ? gy[q * stride + 2 * t + 1] : 0.0;
+            Butterfly(wr, wi, xr, xi, yr, yi);
+            double* b = buf + at[t] * line + q;
+            b[0] = xr;
+            b[width] = xi;
+            b[line] = yr;
+            b[line + width] = yi;
+        }
+    }
+}
 void TransposeTileIn(double* grid, size_t stride, size_t rows, size_t count, const size_t* at, double* buf,
                      size_t line, size_t width) {
     TransposeTile<true>(grid, stride, rows, count, at, buf, line, width);
@@ -547,6 +619,7 @@ HWY_EXPORT(TransposeTileIn);
 HWY_EXPORT(TransposeTileOut);
 HWY_EXPORT(MoveColumns);
 HWY_EXPORT(MovePairsIn);
+HWY_EXPORT(TransposePairsIn);
 
 namespace {
 
@@ -628,6 +701,16 @@ inline size_t NextReversed(size_t rev, size_t n) {
     return rev | bit;
 }
 
+// rev[t] = the bit reversals (in n) of count consecutive indices, the first
+// one's being `next`; returns the one after them.
+inline size_t ReversedRun(size_t* rev, size_t count, size_t next, size_t n) {
+    for (size_t t = 0; t < count; ++t) {
+        rev[t] = next;
+        next = NextReversed(next, n);
+    }
+    return next;
+}
+
 // How one dimension's independent 1-D transforms are taken in blocks. The
 // transforms are indexed by (r, p), r < outer (slower dimensions), p < inner
 // (faster dimensions); element k of transform (r, p) is complex value
@@ -694,10 +777,7 @@ void CopyIn(const double* first, size_t n, size_t inner, const Blocking& blk, si
     size_t rev[kTile];
     size_t next = 0;
     for (size_t k0 = 0; k0 < n; k0 += tile) {
-        for (size_t t = 0; t < tile; ++t) {
-            rev[t] = next;
-            next = NextReversed(next, n);
-        }
+        next = ReversedRun(rev, tile, next, n);
         // The rows of the tile outside lo ... hi - 1: +0 for every transform
         // of the block, real and imaginary parts (one run of each buffer row).
         const size_t tLo = TileRow(lo, k0, tile), tHi = TileRow(hi, k0, tile);
@@ -787,6 +867,26 @@ void CopyRunIn(const double* first, size_t n, size_t inner, const Blocking& blk,
             HWY_DYNAMIC_DISPATCH(MovePairsIn)(a, b, count, blk.cols, at, buf + q * blk.cols, line, blk.width, tw[2],
                                               tw[3]);
         }
+    }
+}
+
+// For blocks of whole rows (one value per transform and row of buf, inner
+// 1, n at least 2 kTile): copies the block into buf with the first stage
+// (twiddle tw[2], tw[3]) done on the way in. The stage pairs buffer rows
+// 2r and 2r + 1, which hold elements k and k + n / 2 (k = Reversed(2r, n)),
+// so tiles of elements k0 ... and k0 + n / 2 ... are taken together.
+// Elements outside lo ... hi - 1 are +0, not read.
+void CopyPairsIn(const double* first, size_t n, const Blocking& blk, size_t line, double* buf, size_t lo, size_t hi,
+                 const double* tw) {
+    const size_t half = n / 2;
+    size_t rev[kTile];
+    size_t next = 0;
+    for (size_t k0 = 0; k0 < half; k0 += kTile) {
+        next = ReversedRun(rev, kTile, next, n);
+        HWY_DYNAMIC_DISPATCH(TransposePairsIn)(first + 2 * k0, first + 2 * (k0 + half), 2 * n, blk.reps, kTile,
+                                               TileRow(lo, k0, kTile), TileRow(hi, k0, kTile),
+                                               TileRow(lo, k0 + half, kTile), TileRow(hi, k0 + half, kTile), rev, buf,
+                                               line, blk.width, tw[2], tw[3]);
     }
 }
 
@@ -889,10 +989,14 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
             // The first stages combine neighbouring rows only: they run on
             // runs of `local` rows that stay in the first-level cache, the
             // rest over the whole buffer. Blocks of columns are copied in a
-            // run at a time just before its stages, the first on the way in.
+            // run at a time just before its stages; they and blocks of whole
+            // rows do the first stage on the way in.
             const bool byRun = blk.cols > 1 && local < n;
+            const bool pairsIn = blk.cols == 1 && inner == 1 && n >= 2 * kTile;
             if (byRun) {
                 // Copied below, a run at a time.
+            } else if (pairsIn) {
+                CopyPairsIn(first, n, blk, line, buf, prune.inLo, prune.inHi, tw);
             } else if (blk.cols == 1) {
                 CopyIn<true>(first, n, inner, blk, line, buf, prune.inLo, prune.inHi);
             } else {
@@ -900,7 +1004,7 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
             }
             for (size_t g0 = 0; g0 < n; g0 += local) {
                 if (byRun) CopyRunIn(first, n, inner, blk, line, local, buf, g0, g0 + local, prune.inLo, prune.inHi, tw);
-                HWY_DYNAMIC_DISPATCH(RunStages)(buf + g0 * line, line, w, tw, local, byRun ? 2 : 1, local);
+                HWY_DYNAMIC_DISPATCH(RunStages)(buf + g0 * line, line, w, tw, local, byRun || pairsIn ? 2 : 1, local);
             }
             // Blocks of columns take their last two stages straight to the
             // output where the stages go two per sweep.
