@@ -73,8 +73,11 @@ double RowPositions(size_t rows, double kx2, double wx, double v, double twoDf, 
 // within the spectrum X (X(m) = (x[2m], x[2m+1])): (y[2j], y[2j+1]) =
 // scale[j] ((1 - f) X(b) + f X(b + 1)) with the bin and weight of
 // RowPositions, the real and imaginary parts side by side in one vector.
+// With x2 (the spectrum of the mirror wavenumber row, which has the same
+// positions), the same into y2 in the same loop, so that the weights are
+// loaded and formed once for both rows.
 void InterpolateRows(size_t count, const int32_t* bin, const double* f, const double* scale, const double* x,
-                     double* y) {
+                     double* y, const double* x2, double* y2) {
     const hn::CappedTag<double, 2> d;
     const size_t lanes = hn::Lanes(d);
     size_t j = 0;
@@ -87,22 +90,29 @@ void InterpolateRows(size_t count, const int32_t* bin, const double* f, const do
     const hn::FixedTag<double, 2> d2;
     const auto pairOf = [d4](const double* v) { return hn::ConcatUpperLower(d4, hn::Set(d4, v[1]), hn::Set(d4, v[0])); };
     for (; j + 2 <= count; j += 2) {
-        const double* b0 = x + 2 * static_cast<ptrdiff_t>(bin[j]);
-        const double* b1 = x + 2 * static_cast<ptrdiff_t>(bin[j + 1]);
-        const auto at = hn::Combine(d4, hn::LoadU(d2, b1), hn::LoadU(d2, b0));
-        const auto next = hn::Combine(d4, hn::LoadU(d2, b1 + 2), hn::LoadU(d2, b0 + 2));
-        const auto vf = pairOf(f + j);
-        const auto sum = hn::Add(hn::Mul(hn::Sub(hn::Set(d4, 1.0), vf), at), hn::Mul(vf, next));
-        hn::StoreU(hn::Mul(pairOf(scale + j), sum), d4, y + 2 * j);
+        const ptrdiff_t o0 = 2 * static_cast<ptrdiff_t>(bin[j]), o1 = 2 * static_cast<ptrdiff_t>(bin[j + 1]);
+        const auto vf = pairOf(f + j), vs = pairOf(scale + j);
+        const auto vg = hn::Sub(hn::Set(d4, 1.0), vf);
+        const auto row = [&](const double* from, double* to) {
+            const auto at = hn::Combine(d4, hn::LoadU(d2, from + o1), hn::LoadU(d2, from + o0));
+            const auto next = hn::Combine(d4, hn::LoadU(d2, from + o1 + 2), hn::LoadU(d2, from + o0 + 2));
+            hn::StoreU(hn::Mul(vs, hn::Add(hn::Mul(vg, at), hn::Mul(vf, next))), d4, to + 2 * j);
+        };
+        row(x, y);
+        if (x2 != nullptr) row(x2, y2);
     }
 #endif
     for (; j < count; ++j) {
-        const double* b = x + 2 * static_cast<ptrdiff_t>(bin[j]);
+        const ptrdiff_t o = 2 * static_cast<ptrdiff_t>(bin[j]);
         const auto vg = hn::Set(d, 1.0 - f[j]), vf = hn::Set(d, f[j]), vs = hn::Set(d, scale[j]);
-        for (size_t c = 0; c < 2; c += lanes) {
-            const auto sum = hn::Add(hn::Mul(vg, hn::LoadU(d, b + c)), hn::Mul(vf, hn::LoadU(d, b + 2 + c)));
-            hn::StoreU(hn::Mul(vs, sum), d, y + 2 * j + c);
-        }
+        const auto row = [&](const double* from, double* to) {
+            for (size_t c = 0; c < 2; c += lanes) {
+                const auto sum = hn::Add(hn::Mul(vg, hn::LoadU(d, from + o + c)), hn::Mul(vf, hn::LoadU(d, from + o + 2 + c)));
+                hn::StoreU(hn::Mul(vs, sum), d, to + 2 * j + c);
+            }
+        };
+        row(x, y);
+        if (x2 != nullptr) row(x2, y2);
     }
 }
 
@@ -212,8 +222,9 @@ private:
     double PairSteps(int64_t i);
     // Replaces the forward spectrum of grid row i / speqIn_ by the migrated
     // one in grid row i / speqOut_, with the positions and scales that
-    // RowPositions left in bins_ / f_ / scale_ for the row's wavenumber.
-    void RemapRow(int64_t i);
+    // RowPositions left in bins_ / f_ / scale_ for the row's wavenumber; the
+    // same for row `mirror` (which has the same positions) unless it is i.
+    void RemapPair(int64_t i, int64_t mirror);
     void Store(const SectionAccess& out, double gain);
     size_t GridBytes() const { return static_cast<size_t>(nx_ * nt_) * sizeof(double); }
 
@@ -244,8 +255,8 @@ private:
     // Per output row j = 0 ... nt/2: kz and the taper weight, the values
     // that do not depend on the column, computed once per call with the very
     // expressions the per-point formulas use; per column scratch: the scale
-    // of every row, and the column's forward spectrum (nt + 2 values, the
-    // Nyquist pair last).
+    // of every row, and the forward spectra of a column and its mirror
+    // (nt + 2 values each, the Nyquist pair last).
     // The tables are padded to whole vectors and live in one block (bins
     // in one of their own); per wavenumber row the bin and weights of the
     // interpolation, and the end of the rows whose position lies within the
@@ -312,7 +323,7 @@ StoltMigrator::StoltMigrator(int32_t traces, int32_t samples, double startSample
     speqOut_ = numeric::dvector(0, 2 * nx - 1);
     fft_.reset(new (std::nothrow) numeric::RealFft2D(static_cast<size_t>(nx_), static_cast<size_t>(nt_)));
     if (fft_ == nullptr) numeric::nrerror("allocation failure in StoltMigrate()");
-    column_ = numeric::dvector(0, nt + 1);
+    column_ = numeric::dvector(0, 2 * nt + 3);
     const int32_t rows = static_cast<int32_t>(half) + 1;
     const size_t padded = static_cast<size_t>(rows) + kVectorPad;
     tables_ = NewScratch<double>(4 * padded);
@@ -335,7 +346,7 @@ StoltMigrator::~StoltMigrator() {
     FreeSamples(reinterpret_cast<uint8_t*>(grid_), GridBytes());
     numeric::free_dvector(speqIn_, 0, 2 * nx - 1);
     numeric::free_dvector(speqOut_, 0, 2 * nx - 1);
-    numeric::free_dvector(column_, 0, nt + 1);
+    numeric::free_dvector(column_, 0, 2 * nt + 3);
 }
 
 // grid row offset + t, value s - s0 = sample (t, s) for s >= s0, the rest of
@@ -375,21 +386,28 @@ void StoltMigrator::LoadAndTransformRows(const SectionAccess& in) {
     }
 }
 
-// Pass 2: interpolates the forward spectrum X of the row between the bins
+// Pass 2: interpolates the forward spectrum X of each row between the bins
 // around each position: out(j) = scale[j] ((1 - f) X(b) + f X(b + 1)) with the
 // bin and weights of RowPositions, 0 scaled for positions at or beyond nt/2
 // (rows insideEnd_ onwards). out(j) goes to the row's (y[2j], y[2j+1]) for
 // j < nt/2, out(nt/2) to speqOut_. The row is copied first, with X(nt/2)
 // from the Nyquist values after it, so that X(m) is (x[2m], x[2m+1]) for every
-// m <= nt/2 and the row itself can take the result.
-void StoltMigrator::RemapRow(int64_t i) {
+// m <= nt/2 and the row itself can take the result (the two rows of a
+// pair to two copies, column_ and the nt + 2 values after it).
+void StoltMigrator::RemapPair(int64_t i, int64_t mirror) {
     const int64_t nt = nt_, half = nt / 2;
-    double* y = grid_ + i * nt;
-    double* x = column_;
-    std::memcpy(x, y, static_cast<size_t>(nt) * sizeof(double));
-    x[nt] = speqIn_[2 * i];
-    x[nt + 1] = speqIn_[2 * i + 1];
-    auto value = [&](int64_t j, double& re, double& im) {
+    const int64_t row[2] = {i, mirror};
+    const int count = mirror != i ? 2 : 1;
+    double* x[2] = {nullptr, nullptr};
+    double* y[2] = {nullptr, nullptr};
+    for (int r = 0; r < count; ++r) {
+        y[r] = grid_ + row[r] * nt;
+        x[r] = column_ + r * (nt + 2);
+        std::memcpy(x[r], y[r], static_cast<size_t>(nt) * sizeof(double));
+        x[r][nt] = speqIn_[2 * row[r]];
+        x[r][nt + 1] = speqIn_[2 * row[r] + 1];
+    }
+    auto value = [&](const double* x, int64_t j, double& re, double& im) {
         re = 0.0;
         im = 0.0;
         if (j < insideEnd_) {
@@ -402,12 +420,14 @@ void StoltMigrator::RemapRow(int64_t i) {
         im *= scale_[j];
     };
     const int64_t inside = insideEnd_ < half ? insideEnd_ : half;
-    HWY_DYNAMIC_DISPATCH(InterpolateRows)(static_cast<size_t>(inside), bins_.get(), f_, scale_, x, y);
-    for (int64_t j = inside; j < half; ++j) {
-        y[2 * j] = scale_[j] * 0.0;
-        y[2 * j + 1] = scale_[j] * 0.0;
+    HWY_DYNAMIC_DISPATCH(InterpolateRows)(static_cast<size_t>(inside), bins_.get(), f_, scale_, x[0], y[0], x[1], y[1]);
+    for (int r = 0; r < count; ++r) {
+        for (int64_t j = inside; j < half; ++j) {
+            y[r][2 * j] = scale_[j] * 0.0;
+            y[r][2 * j + 1] = scale_[j] * 0.0;
+        }
+        value(x[r], half, speqOut_[2 * row[r]], speqOut_[2 * row[r] + 1]);
     }
-    value(half, speqOut_[2 * i], speqOut_[2 * i + 1]);
 }
 
 double StoltMigrator::PairSteps(int64_t i) {
@@ -433,8 +453,7 @@ double StoltMigrator::PairSteps(int64_t i) {
                                                              StoltTaper(taper_, i, nx_), v_, 2.0 * df_, kz_, wz_,
                                                              scale_, bins_.get(), f_, &inside);
     insideEnd_ = static_cast<int64_t>(inside);
-    RemapRow(i);
-    if (j != i) RemapRow(j);
+    RemapPair(i, j);
     fft_->SplitPair(grid_, speqOut_, static_cast<size_t>(i), -1);
     return largest;
 }
