@@ -968,6 +968,22 @@ void TransformDimension(double* d, size_t n, size_t inner, size_t outer, const d
     const size_t innerHi = prune.innerHi < inner ? prune.innerHi : inner;
     size_t local = n;
     while (local > 2 && local * line * sizeof(double) > kLocalBytes) local >>= 1;
+    // Where the stages go two per sweep, an odd number of them in both
+    // phases would take a sweep of one stage in each: one stage fewer in
+    // the local phase makes both even (for the 16-row blocks of the
+    // migration's inverse row transforms, 4 and 4 stages instead of 5 and
+    // 3). The first stage of blocks of columns copied a run at a time, and
+    // of blocks of whole rows, is done as they are copied in (see below).
+    const bool firstOnTheWay = (full.cols > 1 && local < n) || (full.cols == 1 && inner == 1 && n >= 2 * kTile);
+    const auto stagesOf = [](size_t span) {
+        size_t stages = 0;
+        while ((size_t{1} << stages) < span) ++stages;
+        return stages;
+    };
+    if (local > 2 && HWY_DYNAMIC_DISPATCH(TwoStageSweeps)() && (stagesOf(local) - (firstOnTheWay ? 1 : 0)) % 2 == 1 &&
+        stagesOf(n / local) % 2 == 1) {
+        local >>= 1;
+    }
     for (size_t r0 = 0; r0 < outer; r0 += full.reps) {
         // The last block may hold fewer transforms when `outer` is not a
         // multiple of the block's (a run of rows of any count), or when the
