@@ -280,25 +280,20 @@ private:
         scratch->offset = offset;
         scratch->size = size;
         std::unique_lock<std::mutex> io(ioMutex_, std::try_to_lock);
-        if (!io.owns_lock()) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                const std::thread::id self = scratch->owner;
-                const auto mine = std::count_if(deferred_.begin(), deferred_.end(),
-                                                 [&](const auto& d) { return d->owner == self; });
-                if (mine < kDeferredPerThread) {
-                    deferred_.push_back(std::move(scratch));
-                    return;
-                }
-            }
-            io.lock();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            const std::thread::id self = scratch->owner;
+            const bool keep = !io.owns_lock() && std::count_if(deferred_.begin(), deferred_.end(), [&](const auto& d) {
+                                                     return d->owner == self;
+                                                 }) < kDeferredPerThread;
+            deferred_.push_back(std::move(scratch));
+            if (keep) return;
         }
-        WriteScratch(*scratch);
-        GiveScratch(std::move(scratch));
+        if (!io.owns_lock()) io.lock();
         WriteDeferred();
     }
 
-    // Writes the kept scratches; the caller holds ioMutex_.
+    // Writes the kept scratches, oldest first; the caller holds ioMutex_.
     void WriteDeferred() {
         for (;;) {
             std::unique_ptr<Scratch> next;
@@ -308,12 +303,10 @@ private:
                 next = std::move(deferred_.front());
                 deferred_.erase(deferred_.begin());
             }
-            WriteScratch(*next);
+            main_.WriteAt(next->offset, next->bytes.data(), next->size);
             GiveScratch(std::move(next));
         }
     }
-
-    void WriteScratch(const Scratch& s) { main_.WriteAt(s.offset, s.bytes.data(), s.size); }
 
     // Encodes scans [first, first + count) into whole records, in writes of
     // about kWriteBytes at the scans' place in the file. words: the scans'

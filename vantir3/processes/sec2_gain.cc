@@ -85,21 +85,15 @@ void Sec2GainTable(const Sec2GainParam& params, double timeZeroSample, double sa
 struct Sec2TableCache {
     // What the table was worked out from, as bits.
     double key[6] = {};
-    int32_t first = 0, count = -1;
+    int32_t first = 0, count = 0;  // valid while gains is set
     int last = 0;
     Scratch<double> gains;
     FactorTable table;
 };
 
-void DeleteSec2TableCache(Sec2TableCache* cache) { delete cache; }
-
-namespace {
-
-// The walk of Sec2Gain, its table from `cache` (null: worked out for this
-// call alone).
-int Sec2GainWalk(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
-                 double timeZeroSample, double sampleInterval, double antennaFrequency,
-                 int* lastSample, Sec2TableCache* cache) {
+int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
+             double timeZeroSample, double sampleInterval, double antennaFrequency,
+             int* lastSample, Sec2TableCache* cache) {
     Sec2TableCache own;
     Sec2TableCache& t = cache != nullptr ? *cache : own;
     return WalkTraces(
@@ -113,7 +107,6 @@ int Sec2GainWalk(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& p
                 if (lastSample != nullptr) *lastSample = t.last;
                 return 0;
             }
-            t.count = -1;
             t.gains = NewScratch<double>(static_cast<size_t>(count));
             if (!t.gains) return kStatusAllocationFailed;
             Sec2GainTable(params, timeZeroSample, sampleInterval, antennaFrequency, d.min, count,
@@ -137,26 +130,14 @@ int Sec2GainWalk(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& p
         });
 }
 
-}  // namespace
-
-int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
-             double timeZeroSample, double sampleInterval, double antennaFrequency,
-             int* lastSample) {
-    return Sec2GainWalk(out, in, params, timeZeroSample, sampleInterval, antennaFrequency, lastSample, nullptr);
-}
-
-int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
-             double timeZeroSample, double sampleInterval, double antennaFrequency,
-             int* lastSample, Sec2TableCache& cache) {
-    return Sec2GainWalk(out, in, params, timeZeroSample, sampleInterval, antennaFrequency, lastSample, &cache);
-}
-
 }  // namespace vantir3
 
 CCdpPrcSec2Gain::CCdpPrcSec2Gain()
     : CTableProcess(vantir3::kSec2GainDecl), params_(new Sec2GainParam()) {
     SetDefaults();
 }
+
+CCdpPrcSec2Gain::~CCdpPrcSec2Gain() = default;
 
 double* CCdpPrcSec2Gain::ParamSlot(uint32_t index) {
     switch (index) {
@@ -174,7 +155,7 @@ int CCdpPrcSec2Gain::ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr*
         if (!table_) return vantir3::kStatusAllocationFailed;
     }
     return vantir3::Sec2Gain(out, in, *params_, gpr->timeZeroSample, gpr->sampleInterval,
-                             gpr->antennaFrequency, nullptr, *table_);
+                             gpr->antennaFrequency, nullptr, table_.get());
 }
 
 int CCdpProcessToolbox::CdpSec2Gain(MeboDataPtr& out, MeboDataPtr& in, double attenuation,

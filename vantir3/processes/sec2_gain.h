@@ -41,30 +41,23 @@ void Sec2GainTable(const Sec2GainParam& params, double timeZeroSample, double sa
                    double antennaFrequency, int32_t first, int32_t count, double* gains,
                    int* lastSample);
 
-// out = floor(0.5 + g(i) * in) saturated to -32767 ... 32767 over the common
-// region of in and out, g(i) as in Sec2GainTable over the common axis-0 range.
-// lastSample (may be null) receives that table's last sample below the
-// maximum; it is left unchanged when the walk fails before the region is
-// known. Results as for every buffer walk (0, 1, -1, -2, -3, -6); -1 also
-// when the per-call gain table cannot be allocated.
-int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
-             double timeZeroSample, double sampleInterval, double antennaFrequency,
-             int* lastSample);
-
 // The last gain table a process worked out and what it was worked out from:
 // a host that asks for its traces a block at a time asks again and again for
 // the same samples, and the table's exponentials then cost as much as the
 // gain itself.
 struct Sec2TableCache;
-// Sec2Gain with the table taken from `cache` when it was worked out from the
-// same values (compared bit for bit), and kept there otherwise.
+
+// out = floor(0.5 + g(i) * in) saturated to -32767 ... 32767 over the common
+// region of in and out, g(i) as in Sec2GainTable over the common axis-0 range.
+// lastSample (may be null) receives that table's last sample below the
+// maximum; it is left unchanged when the walk fails before the region is
+// known. Results as for every buffer walk (0, 1, -1, -2, -3, -6); -1 also
+// when the per-call gain table cannot be allocated. With a cache, the table
+// is taken from it when it was worked out from the same values (compared bit
+// for bit), and kept there otherwise.
 int Sec2Gain(MeboDataPtr& out, const MeboDataPtr& in, const Sec2GainParam& params,
              double timeZeroSample, double sampleInterval, double antennaFrequency,
-             int* lastSample, Sec2TableCache& cache);
-void DeleteSec2TableCache(Sec2TableCache* cache);
-struct Sec2TableCacheDelete {
-    void operator()(Sec2TableCache* cache) const { DeleteSec2TableCache(cache); }
-};
+             int* lastSample, Sec2TableCache* cache = nullptr);
 }  // namespace vantir3
 
 // The SEC2 gain process ("SECCGN"). Its parameters live in a Sec2GainParam on
@@ -72,6 +65,7 @@ struct Sec2TableCacheDelete {
 class CCdpPrcSec2Gain : public vantir3::CTableProcess {
 public:
     CCdpPrcSec2Gain();
+    ~CCdpPrcSec2Gain() override;
     int ProcessData(MeboDataPtr& out, MeboDataPtr& in, MeboDataPtr* aux) override;
     // The current parameters (the automatic set-up writes them here).
     Sec2GainParam& Params() { return *params_; }
@@ -80,7 +74,7 @@ private:
     double* ParamSlot(uint32_t index) override;
 
     std::unique_ptr<Sec2GainParam> params_;
-    std::unique_ptr<vantir3::Sec2TableCache, vantir3::Sec2TableCacheDelete> table_;
+    std::unique_ptr<vantir3::Sec2TableCache> table_;
 };
 
 #endif  // VANTIR3_PROCESSES_SEC2_GAIN_H_
