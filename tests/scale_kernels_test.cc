@@ -67,13 +67,20 @@ TEST(ScaleKernels, EveryInstructionSetGivesTheScalarBitsForEverySample) {
         vantir3::ScaleSamplesByTable(in.data(), vec.data(), n, gains.data(), false);
         EXPECT_EQ(vec, scalar);
     });
-    // Short and odd lengths leave the samples after n alone, in place too.
+    // Short and odd lengths leave the samples after n alone, in place too,
+    // for the integer, the moderate and the table paths.
     ForEachSimdTarget([&] {
-        for (int32_t len : {0, 1, 7, 21, 33}) {
-            std::vector<int16_t> buf(in.begin(), in.begin() + 40);
-            vantir3::ScaleSamples(buf.data(), buf.data(), len, 2.0);
-            for (int k = 0; k < len; ++k) EXPECT_EQ(buf[k], Reference(in[k], 2.0)) << len;
-            for (int k = len; k < 40; ++k) EXPECT_EQ(buf[k], in[k]) << len;
+        for (int32_t len : {0, 1, 7, 15, 17, 21, 33}) {
+            for (double g : {2.0, 1.37, -1.0}) {
+                std::vector<int16_t> buf(in.begin(), in.begin() + 40);
+                if (g < 0) {
+                    vantir3::ScaleSamplesByTable(buf.data(), buf.data(), len, gains.data() + 100, true);
+                } else {
+                    vantir3::ScaleSamples(buf.data(), buf.data(), len, g);
+                }
+                for (int k = 0; k < len; ++k) EXPECT_EQ(buf[k], Reference(in[k], g < 0 ? gains[100 + k] : g)) << len;
+                for (int k = len; k < 40; ++k) EXPECT_EQ(buf[k], in[k]) << len;
+            }
         }
     });
 }

@@ -48,8 +48,22 @@ using SampleTag = hn::Rebind<int16_t, hn::Repartition<int32_t, D>>;
 // is the pattern of 1.5 * 2^52 + x, from which one exact subtraction leaves
 // x. AVX-512 and AVX2 sign-extend 16 to 64 bits in one step as they load,
 // which Highway does in two.
+#if HWY_TARGET == HWY_AVX2
+// The four samples p[0 ... 3] as doubles, as LoadWidenSamples widens them.
+HWY_INLINE __m256d LoadWidenFourSamples(const int16_t* p) {
+    const __m256i x = _mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+    const __m256i bias = _mm256_set1_epi64x(0x4338000000000000);
+    return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_add_epi64(x, bias)), _mm256_set1_pd(0x1.8p52));
+}
+#endif
+
 template <class D>
 HWY_INLINE void LoadWidenSamples(D d, const int16_t* p, hn::Vec<D>& lo, hn::Vec<D>& hi) {
+#if HWY_TARGET == HWY_AVX2
+    (void)d;
+    lo = hn::Vec<D>{LoadWidenFourSamples(p)};
+    hi = hn::Vec<D>{LoadWidenFourSamples(p + 4)};
+#else
     const hn::RebindToSigned<D> d64;
     using V64 = hn::Vec<decltype(d64)>;
 #if defined(VANTIR3_AVX512_ROUNDING)
@@ -57,9 +71,6 @@ HWY_INLINE void LoadWidenSamples(D d, const int16_t* p, hn::Vec<D>& lo, hn::Vec<
     // an undefined vector, which GCC 12 reports as maybe uninitialised.)
     const V64 a{_mm512_maskz_cvtepi16_epi64(0xFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)))};
     const V64 b{_mm512_maskz_cvtepi16_epi64(0xFF, _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)))};
-#elif HWY_TARGET == HWY_AVX2
-    const V64 a{_mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)))};
-    const V64 b{_mm256_cvtepi16_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 4)))};
 #else
     const hn::Rebind<int32_t, D> d32;
     const hn::Rebind<int16_t, D> d16;
@@ -70,6 +81,7 @@ HWY_INLINE void LoadWidenSamples(D d, const int16_t* p, hn::Vec<D>& lo, hn::Vec<
     const auto offset = hn::Set(d, 0x1.8p52);
     lo = hn::Sub(hn::BitCast(d, hn::Add(a, bias)), offset);
     hi = hn::Sub(hn::BitCast(d, hn::Add(b, bias)), offset);
+#endif
 }
 
 // FloorSaturate16 of 2N doubles that are finite and below 2^31 in magnitude
@@ -203,17 +215,17 @@ HWY_INLINE void ForEachSampleBlockAt(int32_t step, const int16_t* in, int16_t* o
 }
 
 // Runs block(x, g, y) over the samples from ... n - 1 of in (factors
-// gains[k] when gains is not null), out receiving the results, 2N samples
-// per call, as ForEachSampleBlockAt: x, g and y address the block's first
-// sample, and the tail's factors are a zero-filled copy too.
-template <class D, class Block>
+// gains[k] when gains is not null), out receiving the results, 2N kBlocks
+// samples per call, as ForEachSampleBlockAt: x, g and y address the block's
+// first sample, and the tail's factors are a zero-filled copy too.
+template <int kBlocks = 1, class D, class Block>
 HWY_INLINE void ForEachSampleBlock(D d, const int16_t* in, const double* gains, int16_t* out, int32_t from,
                                    int32_t n, Block&& block) {
-    const int32_t step = 2 * static_cast<int32_t>(hn::Lanes(d));
+    const int32_t step = 2 * kBlocks * static_cast<int32_t>(hn::Lanes(d));
     if (gains != nullptr) gains += from;
     ForEachSampleBlockAt(step, in + from, out + from, n - from, [&](int32_t k, const int16_t* x, int16_t* y) {
         if (gains == nullptr || k + step <= n - from) return block(x, gains != nullptr ? gains + k : nullptr, y);
-        double g[2 * HWY_MAX_BYTES / sizeof(double)] = {};
+        double g[2 * kBlocks * HWY_MAX_BYTES / sizeof(double)] = {};
         std::copy(gains + k, gains + (n - from), g);
         block(x, static_cast<const double*>(g), y);
     });
