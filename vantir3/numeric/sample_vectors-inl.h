@@ -221,6 +221,9 @@ HWY_INLINE void ForEachSampleBlockAt(int32_t step, const int16_t* in, int16_t* o
 template <int kBlocks = 1, class D, class Block>
 HWY_INLINE void ForEachSampleBlock(D d, const int16_t* in, const double* gains, int16_t* out, int32_t from,
                                    int32_t n, Block&& block) {
+    // (ForEachSampleBlockAt's copies of the tail hold a vector of 16-bit
+    // lanes: four vectors of doubles.)
+    static_assert(kBlocks >= 1 && kBlocks <= 2, "at most a vector of samples per call");
     const int32_t step = 2 * kBlocks * static_cast<int32_t>(hn::Lanes(d));
     if (gains != nullptr) gains += from;
     ForEachSampleBlockAt(step, in + from, out + from, n - from, [&](int32_t k, const int16_t* x, int16_t* y) {
