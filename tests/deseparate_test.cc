@@ -41,11 +41,18 @@ TEST(DepthPlan, SameSamplesInEveryLayoutAndInstructionSet) {
         if (t % 5 != 2) return TraceProfile(t, i, p);
         return (i + t) % 3 == 0 ? -32768 : i % 2 != 0 ? 32767 : -32767;
     };
-    // Shifts in runs of neighbouring traces, a few far outside the output.
+    // Shifts in runs of neighbouring traces, a few far outside the output,
+    // and runs of 20 (starting inside vector blocks) moved just far enough
+    // that their first or last step lands on the output's last or first
+    // place, or no step does.
+    const int64_t steps = plan.Size();
+    const int64_t edges[] = {-steps - 1, -steps, -steps + 1, places - 1, places, places + 1};
     std::vector<int64_t> shifts;
     for (int32_t i = 0, h = 0; i < traces * planes; ++i) {
         if (rng() % 9 == 0) h += static_cast<int32_t>(rng() % 5) - 2;
-        shifts.push_back(i % 400 == 17 ? (i % 800 == 17 ? kBigCount : -kBigCount) : h % 12);
+        shifts.push_back(i % 400 == 17    ? (i % 800 == 17 ? kBigCount : -kBigCount)
+                         : i % 400 >= 117 && i % 400 < 137 ? edges[(i / 400) % 6]
+                                                            : h % 12);
     }
     // Working views (axis 0 samples, axis 1 traces, axis 2 sections) with
     // samples or traces innermost in memory, or sections innermost and then

@@ -466,6 +466,7 @@ void WalkByRow(PlanWalk& pw, const int16_t* in, int16_t* out) {
 template <DepthRule kRule>
 void WalkByStep(PlanWalk& pw, const int16_t* in, int16_t* out) {
     const DepthPlan& plan = *pw.plan;
+    pw.row.resize(static_cast<size_t>(pw.traces));
     int16_t* row = pw.row.data();
     const ShiftRun* runs = pw.runs.data();
     const size_t runCount = pw.runs.size();
@@ -516,9 +517,14 @@ void WalkByStep(PlanWalk& pw, const int16_t* in, int16_t* out) {
 #if VANTIR3_SAMPLE_VECTORS
 // The lanes of every run in every block of `width` (at most 64) traces,
 // block by block; a block of a single run gets a second entry without lanes.
+// Shifts are limited to -count ... places: a run moved further lands none of
+// its steps on an output place either way, so the places it writes (none)
+// and leaves (all) are the same, and the walk's steps stay within
+// -places ... places + count.
 void SplitRunsIntoBlocks(PlanWalk& pw, int32_t width) {
     const int32_t blocks = (pw.traces + width - 1) / width;
     pw.blockLanes.clear();
+    pw.blockLanes.reserve(pw.runs.size() + 2 * static_cast<size_t>(blocks));  // the most it takes
     pw.blockStart.assign(static_cast<size_t>(blocks) + 1, 0);
     size_t k = 0;   // the run that trace t belongs to
     int32_t t = 0;  // runs cover the traces 0 ... traces - 1 in order
@@ -529,8 +535,9 @@ void SplitRunsIntoBlocks(PlanWalk& pw, int32_t width) {
             const ShiftRun& run = pw.runs[k];
             const int32_t end = std::min(run.first + run.count, blockEnd);
             const uint64_t bits = end - t == 64 ? ~uint64_t{0} : (uint64_t{1} << (end - t)) - 1u;
-            pw.blockLanes.push_back({run.shift, bits << (t - b * width),
-                                     static_cast<ptrdiff_t>(run.shift) * pw.outSample + ptrdiff_t{b} * width});
+            const int64_t shift = std::clamp<int64_t>(run.shift, -pw.count, pw.places);
+            pw.blockLanes.push_back({shift, bits << (t - b * width),
+                                     static_cast<ptrdiff_t>(shift) * pw.outSample + ptrdiff_t{b} * width});
             if (end == run.first + run.count) ++k;
             t = end;
         }
@@ -546,8 +553,12 @@ void SplitRunsIntoBlocks(PlanWalk& pw, int32_t width) {
 // rows of the step and stored straight into the output rows of their runs
 // (under each run's lanes), without a scratch row. kInside: every run of the
 // band lands on an output place at this step, so the stores need no check.
-template <DepthRule kRule, bool kInside>
-HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, int64_t r, int64_t rHi, int32_t b0,
+// kZeroStep: r is no step of the plan (before the first or after the last),
+// and zeros are stored instead, which clears the places that the plan leaves
+// in the same sweep as the others are written. rAhead: the step whose input
+// row is fetched ahead.
+template <DepthRule kRule, bool kInside, bool kZeroStep>
+HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, int64_t r, int64_t rAhead, int32_t b0,
                          int32_t b1) {
     const hn::ScalableTag<double> d;
     const BandTag<decltype(d)> d16;
@@ -571,14 +582,16 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
 #endif
     };
     // The input row a few steps ahead, fetched block by block.
-    const int16_t* ahead = in + plan.cur[std::min(r + kReadAhead, rHi - 1)] * pw.inSample;
+    const int16_t* ahead = kZeroStep ? nullptr : in + plan.cur[rAhead] * pw.inSample;
     const ptrdiff_t writeAhead = kWriteAhead * pw.outSample;
-    const int16_t* c = in + plan.cur[r] * pw.inSample;
-    const int16_t* p = plan.prev[r] < 0 ? nullptr : in + plan.prev[r] * pw.inSample;
-    int16_t* row = out + r * pw.outSample;
-    const auto f = hn::Set(d, plan.frac[r]);
-    const FixedFactor fixed =
-        kRule == DepthRule::kRound && kFixedRound ? FixedFactorOf(plan.frac[r]) : FixedFactor{false, false, 0, 0};
+    const int16_t* c = kZeroStep ? nullptr : in + plan.cur[r] * pw.inSample;
+    const int16_t* p = kZeroStep || plan.prev[r] < 0 ? nullptr : in + plan.prev[r] * pw.inSample;
+    // Row r's offset in samples (r may lie outside the output; only the
+    // places of the runs are formed into addresses).
+    const ptrdiff_t row = static_cast<ptrdiff_t>(r) * pw.outSample;
+    const auto f = hn::Set(d, kZeroStep ? 0.0 : plan.frac[r]);
+    const FixedFactor fixed = !kZeroStep && kRule == DepthRule::kRound && kFixedRound ? FixedFactorOf(plan.frac[r])
+                                                                                       : FixedFactor{false, false, 0, 0};
     const uint64_t allLanes = width == 64 ? ~uint64_t{0} : (uint64_t{1} << width) - 1u;
     // Stores the lanes of one run. With single-instruction masked stores
     // always under the run's mask (a run without lanes stores nothing).
@@ -591,7 +604,7 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
         int16_t* dst;
         const uint64_t* lanesOf = &run.lanes;
         if (kInside) {
-            dst = row + run.offset;
+            dst = out + (row + run.offset);
         } else {
             // (A run far outside gets a place of row 0 and no lanes: its
             // offset is not formed into an address.)
@@ -622,22 +635,26 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
     };
     for (int32_t b = b0; b < b1; ++b) {
         const ptrdiff_t column = ptrdiff_t{b} * width;
-        __builtin_prefetch(ahead + column, 0);
         const bool full = b < fullBlocks;
         const auto zero = hn::Zero(d16);
-        const auto pv = p == nullptr ? zero : full ? hn::LoadU(d16, p + column) : loadRest(p + column);
-        const auto cv = full ? hn::LoadU(d16, c + column) : loadRest(c + column);
-        // Without AVX-512 the rounded step in 16-bit arithmetic where that
-        // is exact (AVX-512's doubles, eight a vector with a rounding
-        // conversion, are faster); the few blocks with an unsure lane take
-        // the doubles.
         hn::Vec<decltype(d16)> y;
-        if (kRule == DepthRule::kRound && kFixedRound && fixed.usable) {
-            hn::Mask<decltype(d16)> unsure;
-            y = RoundStepFixed(d16, pv, cv, fixed, unsure);
-            if (HWY_UNLIKELY(!hn::AllFalse(d16, unsure))) y = StepBandApart<kRule>(d, pv, cv, f);
+        if constexpr (kZeroStep) {
+            y = zero;
         } else {
-            y = StepBand<kRule>(d, pv, cv, f);
+            __builtin_prefetch(ahead + column, 0);
+            const auto pv = p == nullptr ? zero : full ? hn::LoadU(d16, p + column) : loadRest(p + column);
+            const auto cv = full ? hn::LoadU(d16, c + column) : loadRest(c + column);
+            // Without AVX-512 the rounded step in 16-bit arithmetic where
+            // that is exact (AVX-512's doubles, eight a vector with a
+            // rounding conversion, are faster); the few blocks with an
+            // unsure lane take the doubles.
+            if (kRule == DepthRule::kRound && kFixedRound && fixed.usable) {
+                hn::Mask<decltype(d16)> unsure;
+                y = RoundStepFixed(d16, pv, cv, fixed, unsure);
+                if (HWY_UNLIKELY(!hn::AllFalse(d16, unsure))) y = StepBandApart<kRule>(d, pv, cv, f);
+            } else {
+                y = StepBand<kRule>(d, pv, cv, f);
+            }
         }
         // Every block has at least two entries (the second may have no
         // lanes), so the common blocks of one or two runs store without a
@@ -648,10 +665,26 @@ HWY_INLINE void BandStep(const PlanWalk& pw, const int16_t* in, int16_t* out, in
     }
 }
 
-// The shifted row-by-row walk where the traces lie next to each other in
-// input and output: band by band and step by step (BandStep).
+// The steps from ... to - 1 of a band that lie before or after the plan's
+// steps: BandStep storing zeros (out of line; they are few).
 template <DepthRule kRule>
-void WalkByStepMasked(PlanWalk& pw, const int16_t* in, int16_t* out) {
+HWY_NOINLINE void ZeroSteps(const PlanWalk& pw, int16_t* out, int64_t from, int64_t to, int64_t lowest,
+                            int64_t highest, int32_t b0, int32_t b1) {
+    for (int64_t r = from; r < to; ++r) {
+        if (r + lowest >= 0 && r + highest < pw.places) {
+            BandStep<kRule, true, true>(pw, nullptr, out, r, 0, b0, b1);
+        } else {
+            BandStep<kRule, false, true>(pw, nullptr, out, r, 0, b0, b1);
+        }
+    }
+}
+
+// The shifted row-by-row walk where the traces lie next to each other in
+// input and output: band by band and step by step (BandStep). With `zero`
+// the walk goes on before the plan's first step and after its last as far as
+// any of the band's runs lands on an output place, storing zeros there.
+template <DepthRule kRule>
+void WalkByStepMasked(PlanWalk& pw, const int16_t* in, int16_t* out, bool zero) {
     const int32_t width = static_cast<int32_t>(hn::Lanes(BandTag<hn::ScalableTag<double>>()));
     SplitRunsIntoBlocks(pw, width);
     const BlockLanes* lanes = pw.blockLanes.data();
@@ -665,15 +698,19 @@ void WalkByStepMasked(PlanWalk& pw, const int16_t* in, int16_t* out) {
             lowest = std::min(lowest, lanes[e].shift);
             highest = std::max(highest, lanes[e].shift);
         }
+        // Steps r of the plan land on places r + shift.
         const int64_t rLo = std::max<int64_t>(0, -highest);
         const int64_t rHi = std::min(pw.count, pw.places - lowest);
+        if (zero) ZeroSteps<kRule>(pw, out, -highest, rLo, lowest, highest, b0, b1);
         for (int64_t r = rLo; r < rHi; ++r) {
+            const int64_t ahead = std::min(r + kReadAhead, rHi - 1);
             if (r + lowest >= 0 && r + highest < pw.places) {
-                BandStep<kRule, true>(pw, in, out, r, rHi, b0, b1);
+                BandStep<kRule, true, false>(pw, in, out, r, ahead, b0, b1);
             } else {
-                BandStep<kRule, false>(pw, in, out, r, rHi, b0, b1);
+                BandStep<kRule, false, false>(pw, in, out, r, ahead, b0, b1);
             }
         }
+        if (zero) ZeroSteps<kRule>(pw, out, std::max(rLo, rHi), pw.places - lowest, lowest, highest, b0, b1);
     }
 }
 #endif
@@ -693,15 +730,15 @@ void WalkPlan(PlanWalk& pw) {
             if (w.unwritten == Unwritten::kZero) ZeroOutside(pw, out, 0, pw.traces, 0);
         } else {
             FindShiftRuns(pw, shifts);
-            if (w.unwritten == Unwritten::kZero) {
-                for (const ShiftRun& run : pw.runs) ZeroOutside(pw, out, run.first, run.count, run.shift);
-            }
 #if VANTIR3_SAMPLE_VECTORS
             if (pw.inTrace == 1 && pw.outTrace == 1) {
-                WalkByStepMasked<kRule>(pw, in, out);
+                WalkByStepMasked<kRule>(pw, in, out, w.unwritten == Unwritten::kZero);
                 continue;
             }
 #endif
+            if (w.unwritten == Unwritten::kZero) {
+                for (const ShiftRun& run : pw.runs) ZeroOutside(pw, out, run.first, run.count, run.shift);
+            }
             WalkByStep<kRule>(pw, in, out);
         }
     }
@@ -790,14 +827,7 @@ void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk) {
     // than neighbouring samples (storage whose innermost axis is the trace):
     // each output row is then written in one sweep. Otherwise trace by trace.
     pw.rowWise = std::llabs(pw.outTrace) < std::llabs(pw.outSample);
-    if (pw.rowWise) {
-        if (walk.shifts != nullptr) {
-            pw.runs.reserve(static_cast<size_t>(pw.traces));
-            pw.row.resize(static_cast<size_t>(pw.traces));
-        }
-    } else {
-        PrepareTraceWalk(pw);
-    }
+    if (!pw.rowWise) PrepareTraceWalk(pw);
     HWY_DYNAMIC_DISPATCH(WalkPlanVectors)(pw);
 }
 

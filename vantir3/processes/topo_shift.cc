@@ -66,6 +66,7 @@ void BuildTopoPlan(DepthPlan& plan, const TopoGeometry& g, int64_t n, int64_t sp
                    double s, double t0, double dt) {
     plan.rule = DepthRule::kRound;
     plan.Clear();
+    plan.Reserve(span + 1);  // as a rule the steps fill the output (more only when many are copied)
     const int64_t copyEnd = std::min(g.groundZero, n + 1);
     for (int64_t r = g.skip; r < copyEnd; ++r) {
         plan.Add(r, r, 0.0);
