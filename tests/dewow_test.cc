@@ -164,6 +164,43 @@ TEST(Dewow, AveragedTrace) {
     EXPECT_EQ(Samples(avg.b), (std::vector<int16_t>{32767, -32768, 2, 99}));
 }
 
+// The averaged trace on every target against the scalar formula's outputs
+// summed trace by trace: the traces' sums are added two at a time, so odd and
+// even trace counts (the last trace alone), lengths that end inside a vector,
+// strided outputs (the pairs wait in copies), in-place runs, and more traces
+// than one 32-bit partial sum holds (the carry adds a waiting trace first).
+TEST(Dewow, AveragedTraceOnEveryTarget) {
+    const std::pair<int32_t, int32_t> shapes[] = {{37, 5}, {64, 6}, {1, 3}, {31, 1}, {33, 65538}};
+    for (const auto& [n, traces] : shapes) {
+        // Loud noise, the traces' signs alternating in runs of three (their
+        // sums climb far from 0 and back).
+        const auto value = [](int32_t i, int32_t t, int32_t) {
+            const uint32_t h = (static_cast<uint32_t>(i) * 2654435761u) ^ (static_cast<uint32_t>(t) * 40503u);
+            const int32_t v = 20000 + static_cast<int32_t>(h % 12000);
+            return static_cast<int16_t>((t / 3) % 2 == 0 ? v : -v - 1);
+        };
+        int64_t total[64] = {};
+        for (int32_t t = 0; t < traces; ++t) {
+            std::vector<int16_t> x(static_cast<size_t>(n));
+            for (int32_t i = 0; i < n; ++i) x[i] = value(i, t, 0);
+            const std::vector<int16_t> y = DewowOf(x, 9, true);  // the window of 1.33 at 250 MHz, 0.4 ns
+            for (int32_t i = 0; i < n; ++i) total[i] += y[i];
+        }
+        std::vector<int16_t> expect(static_cast<size_t>(n));
+        for (int32_t i = 0; i < n; ++i) expect[i] = static_cast<int16_t>(total[i] / traces);
+        ForEachSimdTarget([&] {
+            for (int way = 0; way < 3; ++way) {  // contiguous, strided output, in place
+                SCOPED_TRACE(testing::Message() << n << " x " << traces << " way " << way);
+                Owned in = MakeBuffer(0, n - 1, 0, traces - 1, 0, 0, value), avg = Filled(n, 1, 1, 99);
+                Owned out = way == 1 ? Transposed(in.b) : Filled(n, traces, 1, 0);
+                MeboDataPtr& o = way == 2 ? in.b : out.b;
+                ASSERT_EQ(CCdpProcessToolbox::CdpDewow(o, in.b, &avg.b, 1.33, 250.0, 0.4), 0);
+                ASSERT_EQ(Samples(avg.b), expect);
+            }
+        });
+    }
+}
+
 // Strided views and in-place runs give the samples of contiguous buffers;
 // the process gives those of the entry point on its source.
 TEST(Dewow, StridedInPlaceAndThroughTheProcess) {

@@ -89,6 +89,45 @@ void DewowBlocks(const RunningWindow& window, const int16_t* x, int16_t* y, int3
 }
 #endif
 
+// sums[i] += a[i] + b[i] for i < n (b null: a[i] alone), for the averaged
+// trace: two traces' outputs at a time, added in 32-bit lanes (the sum of two
+// 16-bit values is exact there), so that the sums are loaded and stored once
+// for both.
+void AddOutputSums(const int16_t* a, const int16_t* b, int32_t* sums, int32_t n) {
+    int32_t i = 0;
+#if VANTIR3_SAMPLE_VECTORS
+    const hn::ScalableTag<int32_t> d;
+    const hn::Repartition<int16_t, decltype(d)> d16;
+    const hn::Half<decltype(d16)> dh16;
+    const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
+    for (; i + 2 * lanes <= n; i += 2 * lanes) {
+        const auto va = hn::LoadU(d16, a + i);
+        auto lo = hn::PromoteTo(d, hn::LowerHalf(dh16, va));
+        auto hi = hn::PromoteTo(d, hn::UpperHalf(dh16, va));
+        if (b != nullptr) {
+            const auto vb = hn::LoadU(d16, b + i);
+#if HWY_TARGET == HWY_AVX2
+            // AVX2 adds the pairs of interleaved samples by a multiply-add
+            // by 1 (within 128-bit halves: samples 0-3 and 8-11, 4-7 and
+            // 12-15) and puts the halves back in order, where widening both
+            // traces takes twice the conversions.
+            const __m256i one = _mm256_set1_epi16(1);
+            const __m256i l = _mm256_madd_epi16(_mm256_unpacklo_epi16(va.raw, vb.raw), one);
+            const __m256i h = _mm256_madd_epi16(_mm256_unpackhi_epi16(va.raw, vb.raw), one);
+            lo = hn::Vec<decltype(d)>{_mm256_permute2x128_si256(l, h, 0x20)};
+            hi = hn::Vec<decltype(d)>{_mm256_permute2x128_si256(l, h, 0x31)};
+#else
+            lo = hn::Add(lo, hn::PromoteTo(d, hn::LowerHalf(dh16, vb)));
+            hi = hn::Add(hi, hn::PromoteTo(d, hn::UpperHalf(dh16, vb)));
+#endif
+        }
+        hn::StoreU(hn::Add(hn::LoadU(d, sums + i), lo), d, sums + i);
+        hn::StoreU(hn::Add(hn::LoadU(d, sums + i + lanes), hi), d, sums + i + lanes);
+    }
+#endif
+    for (; i < n; ++i) sums[i] += a[i] + (b != nullptr ? b[i] : 0);
+}
+
 void DewowTraceVectors(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
 #if VANTIR3_SAMPLE_VECTORS
     sums != nullptr ? DewowBlocks<true>(window, x, y, sums) : DewowBlocks<false>(window, x, y, nullptr);
@@ -105,6 +144,7 @@ HWY_AFTER_NAMESPACE();
 namespace vantir3 {
 
 HWY_EXPORT(DewowTraceVectors);
+HWY_EXPORT(AddOutputSums);
 
 namespace {
 constexpr ParamDecl kDewowParams[] = {
@@ -160,14 +200,24 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
     // The averaged trace: the outputs of up to kTracesPerPartial traces are
     // added in 32-bit partial sums (they cannot overflow), which are carried
     // into 64-bit totals. All are exact whole numbers, as the sums of the
-    // outputs are.
+    // outputs are. A trace's outputs wait (pending) for the next trace's, and
+    // the two are added together (AddOutputSums); they are in the output, or
+    // in one half of outCopy while the next trace takes the other.
     constexpr int64_t kTracesPerPartial = 65535;
     Scratch<int32_t> partial;
     Scratch<int64_t> totals;
     int64_t inPartial = 0;
     int32_t n = 0;
     int64_t traces = 0;
+    const auto addSums = HWY_DYNAMIC_DISPATCH(AddOutputSums);
+    const int16_t* pending = nullptr;
+    ptrdiff_t nextCopy = 0;  // the half of outCopy that the next trace takes
+    auto addPending = [&] {
+        if (pending != nullptr) addSums(pending, nullptr, partial.get(), n);
+        pending = nullptr;
+    };
     auto carry = [&] {
+        addPending();
         for (int32_t k = 0; k < n; ++k) {
             totals[k] += partial[k];
             partial[k] = 0;
@@ -181,7 +231,7 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
             n = d.max - d.min + 1;
             if (average != nullptr && !HoldsSamplesFromCursor(*average, n)) return kAuxTooSmall;
             inCopy = NewScratch<int16_t>(static_cast<size_t>(n));
-            outCopy = NewScratch<int16_t>(static_cast<size_t>(n));
+            outCopy = NewScratch<int16_t>(2 * static_cast<size_t>(n));
             if (!inCopy || !outCopy || !run.Reserve(n, half)) return kStatusAllocationFailed;
             if (average != nullptr) {
                 partial = NewScratch<int32_t>(static_cast<size_t>(n));
@@ -195,9 +245,23 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
         },
         [&](const TraceSpan& s) {
             if (partial && inPartial == kTracesPerPartial) carry();
+            // (Output traces that share samples would overwrite the waiting
+            // outputs: those are added alone first.)
+            if (pending != nullptr && s.outStep == 1 && pending < s.out + n && s.out < pending + n) addPending();
             OnContiguousTrace(
-                s, inCopy.get(), outCopy.get(),
-                [&](const int16_t* x, int16_t* y) { DewowTrace(run, x, y, partial.get()); }, true);
+                s, inCopy.get(), outCopy.get() + nextCopy * n,
+                [&](const int16_t* x, int16_t* y) {
+                    DewowTrace(run, x, y);
+                    if (!partial) return;
+                    if (pending == nullptr) {
+                        pending = y;
+                        nextCopy ^= 1;
+                    } else {
+                        addSums(pending, y, partial.get(), n);
+                        pending = nullptr;
+                    }
+                },
+                true);
             ++inPartial;
         });
     if (partial) {
