@@ -107,6 +107,37 @@ TEST(DepthPlan, SameSamplesInEveryLayoutAndInstructionSet) {
     }
 }
 
+// A plan without steps (a geometry that leaves no input sample to convert)
+// writes nothing, and with Unwritten::kZero clears the walk's places, in
+// every layout, shifted or not, on every target.
+TEST(DepthPlan, PlanWithoutStepsClearsUnderZero) {
+    const int32_t traces = 70, places = 9;
+    std::vector<int64_t> shifts(traces);
+    for (int32_t t = 0; t < traces; ++t) shifts[t] = t / 7 - 3;
+    DepthPlan plan;
+    plan.rule = DepthRule::kRound;
+    ForEachSimdTarget([&] {
+        for (bool traceMajor : {true, false}) {
+            for (bool shifted : {false, true}) {
+                for (Unwritten unwritten : {Unwritten::kKeep, Unwritten::kZero}) {
+                    SCOPED_TRACE(testing::Message() << traceMajor << shifted << (unwritten == Unwritten::kZero));
+                    Owned in = TraceBuffer(0, traces - 1, 0, 3, 1, traceMajor, TraceProfile);
+                    Owned out = TraceBuffer(0, traces - 1, 0, places - 1, 1, traceMajor,
+                                            [](int32_t, int32_t, int32_t) { return 999; });
+                    MeboDataPtrSwapAxes(&in.b, 0, 1);
+                    MeboDataPtrSwapAxes(&out.b, 0, 1);
+                    const DepthWalk walk{&in.b.axis, &out.b.axis, 0, traces - 1, 0, 0,
+                                         shifted ? shifts.data() : nullptr, unwritten};
+                    ApplyDepthPlan(plan, walk);
+                    const int16_t want = unwritten == Unwritten::kZero ? 0 : 999;
+                    for (int32_t t = 0; t < traces; ++t)
+                        ASSERT_EQ(Samples(out.b, t, 0), std::vector<int16_t>(places, want)) << "trace " << t;
+                }
+            }
+        }
+    });
+}
+
 // The rounded step at every difference c - p of two 16-bit samples, for
 // fractions where the double formula's own rounding decides (products at or
 // within a few units of the last place of a half), the 16-bit extremes, and

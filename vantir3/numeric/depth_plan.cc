@@ -817,7 +817,10 @@ void ApplyDepthPlan(const DepthPlan& plan, const DepthWalk& walk) {
     pw.count = plan.Size();
     pw.places = int64_t{walk.out->dim[0].max} - walk.out->dim[0].min + 1;
     pw.traces = walk.lastTrace - walk.firstTrace + 1;
-    if (pw.count == 0 || pw.traces <= 0 || walk.lastPlane < walk.firstPlane) return;
+    if (pw.traces <= 0 || walk.lastPlane < walk.firstPlane) return;
+    // A plan without steps still clears the walk's places for kZero (the
+    // walks below then write no step and zero every place).
+    if (pw.count == 0 && walk.unwritten == Unwritten::kKeep) return;
     constexpr ptrdiff_t kSize = static_cast<ptrdiff_t>(sizeof(int16_t));
     pw.inSample = walk.in->dim[0].stride / kSize;
     pw.inTrace = walk.in->dim[1].stride / kSize;
