@@ -59,32 +59,19 @@ HWY_INLINE hn::Vec<D32> TruncatedMeans(D32 d, hn::Vec<D32> s, const float* float
 
 // Dewow of a trace a block of 2N samples at a time from its window sums S:
 // the truncated means S / c, narrowed in order, subtracted from a whole
-// vector of samples with SubtractSaturated; with kSums, the outputs added
-// to sums.
-template <bool kSums>
-void DewowBlocks(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
+// vector of samples with SubtractSaturated.
+void DewowBlocks(const RunningWindow& window, const int16_t* x, int16_t* y) {
     const hn::ScalableTag<int32_t> d;
     const hn::Repartition<int16_t, decltype(d)> d16;
-    const hn::Half<decltype(d16)> dh16;
     const int32_t lanes = static_cast<int32_t>(hn::Lanes(d));
     const float* floatInverse = kFloatMeans ? window.RoundedUpInverses() : nullptr;
     const double* inverse = window.TruncatingInverses();
-    const int32_t n = window.Size();
     const int32_t* lower = window.Prefix();
     const int32_t* upper = lower + 2 * window.Half() + 1;
     ForEachWindowBlock(d, window, x, y, false, [=](int32_t i0, const int16_t* xb, int16_t* yb) {
         const auto m0 = TruncatedMeans(d, WindowSums(d, lower, upper, i0), floatInverse, inverse, i0);
         const auto m1 = TruncatedMeans(d, WindowSums(d, lower, upper, i0 + lanes), floatInverse, inverse, i0 + lanes);
-        const auto out = SubtractSaturated(d16, hn::LoadU(d16, xb), DemoteInOrder(d, m0, m1));
-        hn::StoreU(out, d16, yb);
-        if (!kSums) return;
-        if (i0 + 2 * lanes <= n) {
-            hn::StoreU(hn::Add(hn::LoadU(d, sums + i0), hn::PromoteTo(d, hn::LowerHalf(dh16, out))), d, sums + i0);
-            hn::StoreU(hn::Add(hn::LoadU(d, sums + i0 + lanes), hn::PromoteTo(d, hn::UpperHalf(dh16, out))), d,
-                       sums + i0 + lanes);
-        } else {
-            for (int32_t j = 0; i0 + j < n; ++j) sums[i0 + j] += yb[j];
-        }
+        hn::StoreU(SubtractSaturated(d16, hn::LoadU(d16, xb), DemoteInOrder(d, m0, m1)), d16, yb);
     });
 }
 #endif
@@ -128,11 +115,11 @@ void AddOutputSums(const int16_t* a, const int16_t* b, int32_t* sums, int32_t n)
     for (; i < n; ++i) sums[i] += a[i] + (b != nullptr ? b[i] : 0);
 }
 
-void DewowTraceVectors(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
+void DewowTraceVectors(const RunningWindow& window, const int16_t* x, int16_t* y) {
 #if VANTIR3_SAMPLE_VECTORS
-    sums != nullptr ? DewowBlocks<true>(window, x, y, sums) : DewowBlocks<false>(window, x, y, nullptr);
+    DewowBlocks(window, x, y);
 #else
-    DewowTraceScalar(window, x, y, sums);
+    DewowTraceScalar(window, x, y);
 #endif
 }
 
@@ -176,19 +163,18 @@ int32_t RunningMeanHalf(double window, double antennaFrequency, double sampleInt
     return half < 0 ? 0 : half;
 }
 
-void DewowTraceScalar(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
-    window.ForEach<false>(x, [x, y, sums](int32_t i, double sum, double count) {
+void DewowTraceScalar(const RunningWindow& window, const int16_t* x, int16_t* y) {
+    window.ForEach<false>(x, [x, y](int32_t i, double sum, double count) {
         const double mean = sum / count;
         y[i] = SubtractSaturated16(x[i], static_cast<int16_t>(static_cast<int32_t>(mean)));
-        if (sums != nullptr) sums[i] += y[i];
     });
 }
 
-void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums) {
+void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y) {
     if (window.Vector()) {
-        HWY_DYNAMIC_DISPATCH(DewowTraceVectors)(window, x, y, sums);
+        HWY_DYNAMIC_DISPATCH(DewowTraceVectors)(window, x, y);
     } else {
-        DewowTraceScalar(window, x, y, sums);
+        DewowTraceScalar(window, x, y);
     }
 }
 

@@ -26,13 +26,12 @@ int32_t RunningMeanHalf(double window, double antennaFrequency, double sampleInt
 
 // Dewow of one trace of window.Size() samples (x and y must not overlap):
 // y[i] = SubtractSaturated16(x[i], m) with m the mean of the window of
-// sample i truncated toward zero. With sums (may be null), y[i] is also
-// added to sums[i]; 32-bit sums hold the outputs of up to 65535 traces.
-// Vectorised for every instruction set where the window allows
-// (RunningWindow::Vector), with the bits of DewowTraceScalar.
-void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums = nullptr);
+// sample i truncated toward zero. Vectorised for every instruction set where
+// the window allows (RunningWindow::Vector), with the bits of
+// DewowTraceScalar.
+void DewowTrace(const RunningWindow& window, const int16_t* x, int16_t* y);
 // The same by the scalar formula (the running window's incremental walk).
-void DewowTraceScalar(const RunningWindow& window, const int16_t* x, int16_t* y, int32_t* sums = nullptr);
+void DewowTraceScalar(const RunningWindow& window, const int16_t* x, int16_t* y);
 
 // Dewow over the common region of in and out, with a window `window`
 // transmit pulse widths wide (only the product of frequency and interval
