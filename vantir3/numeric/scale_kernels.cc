@@ -35,14 +35,15 @@ void ScaleBlocks(const int16_t* in, int16_t* out, int32_t n, double gain, const 
         // 16 samples a step, each floor made a whole number in doubles and
         // added to 1.5 * 2^52, which leaves it in the low 32 bits: one
         // shuffle per 128-bit block gathers the low halves of two vectors of
-        // sums and one pack narrows 16 of them. That takes a third fewer
+        // them and one pack narrows 16 of them. That takes a third fewer
         // instructions than converting each vector of floors to integers (two
         // steps each on AVX2) and packing by halves.
-        const __m256d grid = _mm256_set1_pd(0x1.8p52), factor = _mm256_set1_pd(gain), half = _mm256_set1_pd(0.5);
+        const __m256d grid = _mm256_set1_pd(0x1.8p52);
         const __m256i lowest = _mm256_set1_epi16(-32767);
-        auto sums = [&](__m256d x, const double* g) {
-            const __m256d y = _mm256_mul_pd(kTable ? _mm256_loadu_pd(g) : factor, x);
-            const __m256d f = _mm256_round_pd(_mm256_add_pd(half, y), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+        // floor(0.5 + g x) + 1.5 * 2^52 of four samples x (factors at g).
+        auto floors = [&](__m256d x, const double* g) {
+            const __m256d y = _mm256_mul_pd(kTable ? _mm256_loadu_pd(g) : factor.raw, x);
+            const __m256d f = _mm256_round_pd(_mm256_add_pd(half.raw, y), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
             return _mm256_castps_si256(_mm256_castpd_ps(_mm256_add_pd(f, grid)));
         };
         // The pack of the low halves of a and b, then of c and e.
@@ -56,9 +57,9 @@ void ScaleBlocks(const int16_t* in, int16_t* out, int32_t n, double gain, const 
             // loaded; a permutation restores the order after the pack.
             const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
             ForEachSampleBlock<2>(d, in, gains, out, 0, n, [&](const int16_t* x, const double* g, int16_t* y) {
-                const __m256i r = narrow(sums(LoadWidenFourSamples(x), g), sums(LoadWidenFourSamples(x + 4), g + 4),
-                                         sums(LoadWidenFourSamples(x + 8), g + 8),
-                                         sums(LoadWidenFourSamples(x + 12), g + 12));
+                const __m256i r = narrow(floors(LoadWidenFourSamples(x), g), floors(LoadWidenFourSamples(x + 4), g + 4),
+                                         floors(LoadWidenFourSamples(x + 8), g + 8),
+                                         floors(LoadWidenFourSamples(x + 12), g + 12));
                 const __m256i ordered = _mm256_permutevar8x32_epi32(r, order);
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(y), _mm256_max_epi16(ordered, lowest));
             });
@@ -75,10 +76,10 @@ void ScaleBlocks(const int16_t* in, int16_t* out, int32_t n, double gain, const 
             ForEachSampleBlockAt(16, in, out, n, [&](int32_t, const int16_t* x, int16_t* y) {
                 const __m256i v = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)), flip);
                 const __m256i lo = _mm256_unpacklo_epi16(v, zero), hi = _mm256_unpackhi_epi16(v, zero);
-                const __m256i r = narrow(sums(widen(_mm256_unpacklo_epi32(lo, high)), nullptr),
-                                         sums(widen(_mm256_unpackhi_epi32(lo, high)), nullptr),
-                                         sums(widen(_mm256_unpacklo_epi32(hi, high)), nullptr),
-                                         sums(widen(_mm256_unpackhi_epi32(hi, high)), nullptr));
+                const __m256i r = narrow(floors(widen(_mm256_unpacklo_epi32(lo, high)), nullptr),
+                                         floors(widen(_mm256_unpackhi_epi32(lo, high)), nullptr),
+                                         floors(widen(_mm256_unpacklo_epi32(hi, high)), nullptr),
+                                         floors(widen(_mm256_unpackhi_epi32(hi, high)), nullptr));
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(y), _mm256_max_epi16(r, lowest));
             });
         }

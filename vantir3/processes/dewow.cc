@@ -217,7 +217,8 @@ int Dewow(MeboDataPtr& out, const MeboDataPtr& in, MeboDataPtr* average, double 
             n = d.max - d.min + 1;
             if (average != nullptr && !HoldsSamplesFromCursor(*average, n)) return kAuxTooSmall;
             inCopy = NewScratch<int16_t>(static_cast<size_t>(n));
-            outCopy = NewScratch<int16_t>(2 * static_cast<size_t>(n));
+            // (Two traces' room where a trace's outputs wait for the next's.)
+            outCopy = NewScratch<int16_t>((average != nullptr ? 2 : 1) * static_cast<size_t>(n));
             if (!inCopy || !outCopy || !run.Reserve(n, half)) return kStatusAllocationFailed;
             if (average != nullptr) {
                 partial = NewScratch<int32_t>(static_cast<size_t>(n));
