@@ -85,6 +85,38 @@ TEST(ScaleKernels, EveryInstructionSetGivesTheScalarBitsForEverySample) {
     });
 }
 
+// Factors with two decimals, whose products are often exact halves in
+// decimal but not quite in binary (1.37 * 50 = 68.5), on every instruction
+// set, for every sample: the moderate rounding must agree with the rounded
+// sum 0.5 + g x and its floor even there.
+TEST(ScaleKernels, DecimalFactorsGiveTheScalarBitsForEverySample) {
+    std::vector<int16_t> in(65536);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(static_cast<int>(i) - 32768);
+    const int32_t n = static_cast<int32_t>(in.size());
+    std::vector<double> factors;
+    for (int k = 50; k <= 300; ++k) factors.push_back(k / 100.0);
+    for (int k = 301; k <= 819200; k += 16411) factors.push_back(-k / 100.0);
+    std::vector<std::vector<int16_t>> want;
+    std::vector<int16_t> scalar(in.size()), vec(in.size());
+    for (double g : factors) {
+        ASSERT_TRUE(vantir3::ModerateGain(g)) << g;
+        vantir3::ScaleSamplesScalar(in.data(), scalar.data(), n, g, nullptr);
+        want.push_back(scalar);
+    }
+    ForEachSimdTarget([&] {
+        for (size_t i = 0; i < factors.size(); ++i) {
+            vantir3::ScaleSamples(in.data(), vec.data(), n, factors[i]);
+            ASSERT_EQ(vec, want[i]) << factors[i];
+        }
+        // The same factors from a table, a run of each.
+        std::vector<double> gains(in.size());
+        for (size_t i = 0; i < gains.size(); ++i) gains[i] = factors[i % factors.size()];
+        vantir3::ScaleSamplesScalar(in.data(), scalar.data(), n, 0.0, gains.data());
+        vantir3::ScaleSamplesByTable(in.data(), vec.data(), n, gains.data(), true);
+        ASSERT_EQ(vec, scalar);
+    });
+}
+
 // Factors G / 2^k take the integer path: its edges (|G| = 16383, k = 0 and
 // 14, the largest product 16383 * -32768 and the sums 2^k + 2G x next to
 // 2^31) give the scalar bits on every instruction set for every sample, and

@@ -32,34 +32,44 @@ void ScaleBlocks(const int16_t* in, int16_t* out, int32_t n, double gain, const 
     const auto factor = hn::Set(d, gain);
 #if HWY_TARGET == HWY_AVX2
     if (kModerate) {
-        // 16 samples a step, each floor made a whole number in doubles and
-        // added to 1.5 * 2^52, which leaves it in the low 32 bits: one
-        // shuffle per 128-bit block gathers the low halves of two vectors of
-        // them and one pack narrows 16 of them. That takes a third fewer
-        // instructions than converting each vector of floors to integers (two
-        // steps each on AVX2) and packing by halves.
-        const __m256d grid = _mm256_set1_pd(0x1.8p52);
+        // 16 samples a step, in two additions and a shift instead of the
+        // sum, the floor and a conversion. With y = g x (0 or at least 1/2
+        // in magnitude, so that floor(0.5 + y) is the floor of the rounded
+        // sum too): for every real v, the nearest whole number to v, ties to
+        // even, halved and rounded down is floor(v / 2 + 1/4), since its one
+        // tie that matters, v = 2m - 1/2, goes to 2m. So floor(0.5 + y) is
+        // that of v = 2y + 1/2. Adding y + 1/4 to 1.5 * 2^51, whose last
+        // place is worth 1/2, rounds it to the nearest multiple of 1/2, ties
+        // to an even one, and leaves the nearest whole number to v in the
+        // low 32 bits. y + 1/4 itself is exact but where it enters the next
+        // binade up, at least 1/4 from every tie (y is then within 1/4
+        // below a power of two), where its rounding, below 2^-24, decides
+        // nothing. One shuffle per 128-bit block gathers the low halves of
+        // two vectors, a shift halves them, and one pack narrows 16.
+        const __m256d grid = _mm256_set1_pd(0x1.8p51);
+        const __m256d quarter = _mm256_set1_pd(0.25);
         const __m256i lowest = _mm256_set1_epi16(-32767);
-        // floor(0.5 + g x) + 1.5 * 2^52 of four samples x (factors at g).
-        auto floors = [&](__m256d x, const double* g) {
+        // 2y + 1/2 rounded to a whole number in the low 32 bits, for four
+        // samples x (factors at g).
+        auto onGrid = [&](__m256d x, const double* g) {
             const __m256d y = _mm256_mul_pd(kTable ? _mm256_loadu_pd(g) : factor.raw, x);
-            const __m256d f = _mm256_round_pd(_mm256_add_pd(half.raw, y), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-            return _mm256_castps_si256(_mm256_castpd_ps(_mm256_add_pd(f, grid)));
+            return _mm256_castpd_si256(_mm256_add_pd(_mm256_add_pd(y, quarter), grid));
         };
-        // The pack of the low halves of a and b, then of c and e.
+        // The pack of the halved low halves of a and b, then of c and e.
         auto narrow = [](__m256i a, __m256i b, __m256i c, __m256i e) {
             const __m256 ab = _mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), 0x88);
             const __m256 ce = _mm256_shuffle_ps(_mm256_castsi256_ps(c), _mm256_castsi256_ps(e), 0x88);
-            return _mm256_packs_epi32(_mm256_castps_si256(ab), _mm256_castps_si256(ce));
+            return _mm256_packs_epi32(_mm256_srai_epi32(_mm256_castps_si256(ab), 1),
+                                      _mm256_srai_epi32(_mm256_castps_si256(ce), 1));
         };
         if (kTable) {
             // Samples widened four at a time in order, as the factors are
             // loaded; a permutation restores the order after the pack.
             const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
             ForEachSampleBlock<2>(d, in, gains, out, 0, n, [&](const int16_t* x, const double* g, int16_t* y) {
-                const __m256i r = narrow(floors(LoadWidenFourSamples(x), g), floors(LoadWidenFourSamples(x + 4), g + 4),
-                                         floors(LoadWidenFourSamples(x + 8), g + 8),
-                                         floors(LoadWidenFourSamples(x + 12), g + 12));
+                const __m256i r = narrow(onGrid(LoadWidenFourSamples(x), g), onGrid(LoadWidenFourSamples(x + 4), g + 4),
+                                         onGrid(LoadWidenFourSamples(x + 8), g + 8),
+                                         onGrid(LoadWidenFourSamples(x + 12), g + 12));
                 const __m256i ordered = _mm256_permutevar8x32_epi32(r, order);
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(y), _mm256_max_epi16(ordered, lowest));
             });
@@ -76,10 +86,10 @@ void ScaleBlocks(const int16_t* in, int16_t* out, int32_t n, double gain, const 
             ForEachSampleBlockAt(16, in, out, n, [&](int32_t, const int16_t* x, int16_t* y) {
                 const __m256i v = _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(x)), flip);
                 const __m256i lo = _mm256_unpacklo_epi16(v, zero), hi = _mm256_unpackhi_epi16(v, zero);
-                const __m256i r = narrow(floors(widen(_mm256_unpacklo_epi32(lo, high)), nullptr),
-                                         floors(widen(_mm256_unpackhi_epi32(lo, high)), nullptr),
-                                         floors(widen(_mm256_unpacklo_epi32(hi, high)), nullptr),
-                                         floors(widen(_mm256_unpackhi_epi32(hi, high)), nullptr));
+                const __m256i r = narrow(onGrid(widen(_mm256_unpacklo_epi32(lo, high)), nullptr),
+                                         onGrid(widen(_mm256_unpackhi_epi32(lo, high)), nullptr),
+                                         onGrid(widen(_mm256_unpacklo_epi32(hi, high)), nullptr),
+                                         onGrid(widen(_mm256_unpackhi_epi32(hi, high)), nullptr));
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(y), _mm256_max_epi16(r, lowest));
             });
         }
