@@ -92,6 +92,31 @@ TEST(TopoShift, PlanGivesTheRecordedSamplesInEveryLayout) {
         }
 }
 
+// More traces than the walk takes at a time, in runs of one elevation and
+// of changing ones across its boundaries, two sections, both layouts: every
+// trace comes out as it does converted alone.
+TEST(TopoShift, LongSurveysShiftEveryTraceByItsOwnElevation) {
+    const double v = 0.1, s = 0.5, t0 = 10.5, dt = 0.4, datum = 0.05;
+    const int32_t last = 2100;
+    const auto height = [](int32_t t, int32_t p) {
+        return t / 300 % 2 == 0 ? 0.01 * p : 0.02 * ((t * 7 + p * 3) % 23) - 0.2;
+    };
+    const TraceValue unwritten = [](int32_t t, int32_t i, int32_t) { return static_cast<int16_t>(t + i); };
+    Owned elev = Elevations(0, last, 2, height);
+    for (bool traceMajor : {true, false}) {
+        Owned in = TraceBuffer(0, last, 0, 79, 2, traceMajor, TraceProfile);
+        Owned out = TraceBuffer(0, last, 0, 89, 2, traceMajor, unwritten);
+        ASSERT_EQ(Toolbox::CdpTopoShift(out.b, in.b, elev.b, v, datum, 0.0, s, t0, dt), 0);
+        for (int32_t t = 0; t <= last; ++t) {
+            Owned one = TraceBuffer(t, t, 0, 79, 2, true, TraceProfile);
+            Owned alone = TraceBuffer(t, t, 0, 89, 2, true, unwritten);
+            Owned e = Elevations(t, t, 2, height);
+            ASSERT_EQ(Toolbox::CdpTopoShift(alone.b, one.b, e.b, v, datum, 0.0, s, t0, dt), 0);
+            for (int32_t p : {0, 1}) ASSERT_EQ(TraceOf(out.b, t, p), TraceOf(alone.b, t, p)) << t << " " << traceMajor;
+        }
+    }
+}
+
 TEST(TopoShift, ElevationCoverageAndRefusals) {
     Owned in = TraceBuffer(0, 9, 0, 59, 1, true, TraceProfile), out = FilledTraces(0, 9, 0, 59, -9);
     Owned out2 = FilledTraces(0, 9, 0, 59, -9);

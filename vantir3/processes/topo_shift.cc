@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
-#include <vector>
 
 #include "kol_utils/kol_utils.h"
 #include "vantir3/framework/status.h"
@@ -150,23 +149,33 @@ int TopoShift(MeboDataPtr& out, const MeboDataPtr& in, const TopoShiftParams& p,
     DepthPlan plan;
     BuildTopoPlan(plan, TopoConstants(span, n, v, s, t0, dt), n, span, v, s, t0, dt);
 
-    std::vector<int64_t> shifts;
-    if (elevations) {
-        const int32_t traces = walk.lastTrace - walk.firstTrace + 1;
-        shifts.resize(static_cast<size_t>(traces) * static_cast<size_t>(walk.lastPlane - walk.firstPlane + 1));
-        int64_t* shift = shifts.data();
-        for (int32_t plane = walk.firstPlane; plane <= walk.lastPlane; ++plane) {
-            for (int32_t trace = walk.firstTrace; trace <= walk.lastTrace; ++trace) {
+    rest.Ready(walk);
+    if (!elevations) {
+        ApplyDepthPlan(plan, walk);
+        return 0;
+    }
+    // With elevations the walk goes a section and a run of traces at a time,
+    // their shifts on the stack: a per-call array for every trace (128 KiB
+    // for 16384 traces) made the heap grow and shrink back on every call,
+    // and the pages of every per-call buffer were faulted in anew.
+    constexpr int32_t kChunk = 1024;
+    int64_t shifts[kChunk];
+    DepthWalk part = walk;
+    part.shifts = shifts;
+    for (int32_t plane = walk.firstPlane; plane <= walk.lastPlane; ++plane) {
+        part.firstPlane = part.lastPlane = plane;
+        for (int32_t first = walk.firstTrace; first <= walk.lastTrace; first += kChunk) {
+            part.firstTrace = first;
+            part.lastTrace = std::min(walk.lastTrace, first + (kChunk - 1));
+            for (int32_t trace = first; trace <= part.lastTrace; ++trace) {
                 const double h = p.datum - ElevationAt(elevView.axis, trace, plane);
                 const double samples = KOL::FlightTime2SampleIdx(2.0 * h / v, 0.0, dt, 0.0);
                 // Not a number: far below the output, so nothing is written.
-                *shift++ = std::isnan(samples) ? kBigCount : TruncClamp(samples, -kBigCount, kBigCount);
+                shifts[trace - first] = std::isnan(samples) ? kBigCount : TruncClamp(samples, -kBigCount, kBigCount);
             }
+            ApplyDepthPlan(plan, part);
         }
-        walk.shifts = shifts.data();
     }
-    rest.Ready(walk);
-    ApplyDepthPlan(plan, walk);
     return 0;
 }
 
