@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -156,7 +157,8 @@ TEST(Dewow, AveragedTrace) {
 // The averaged trace on every target against the scalar formula's outputs
 // summed trace by trace: the traces' sums are added two at a time, so odd and
 // even trace counts (the last trace alone), lengths that end inside a vector,
-// strided outputs (the pairs wait in copies), in-place runs, and more traces
+// strided outputs (the pairs wait in copies), in-place runs, overlapping
+// output traces, and more traces
 // than one 32-bit partial sum holds (the carry adds a waiting trace first).
 TEST(Dewow, AveragedTraceOnEveryTarget) {
     const std::pair<int32_t, int32_t> shapes[] = {{37, 5}, {64, 6}, {1, 3}, {31, 1}, {33, 65538}};
@@ -178,10 +180,14 @@ TEST(Dewow, AveragedTraceOnEveryTarget) {
         std::vector<int16_t> expect(static_cast<size_t>(n));
         for (int32_t i = 0; i < n; ++i) expect[i] = static_cast<int16_t>(total[i] / traces);
         ForEachSimdTarget([&] {
-            for (int way = 0; way < 3; ++way) {  // contiguous, strided output, in place
+            // Contiguous, strided output, in place, and output traces that
+            // overlap by half (each trace's outputs are overwritten by the
+            // next trace's before they would be added with them).
+            for (int way = 0; way < 4; ++way) {
                 SCOPED_TRACE(testing::Message() << n << " x " << traces << " way " << way);
                 Owned in = MakeBuffer(0, n - 1, 0, traces - 1, 0, 0, value), avg = Filled(n, 1, 1, 99);
                 Owned out = way == 1 ? Transposed(in.b) : Filled(n, traces, 1, 0);
+                if (way == 3) out.b.axis.dim[1].stride = static_cast<int32_t>(sizeof(int16_t)) * std::max(1, n / 2);
                 MeboDataPtr& o = way == 2 ? in.b : out.b;
                 ASSERT_EQ(CCdpProcessToolbox::CdpDewow(o, in.b, &avg.b, 1.33, 250.0, 0.4), 0);
                 ASSERT_EQ(Samples(avg.b), expect);
