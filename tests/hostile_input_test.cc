@@ -117,7 +117,19 @@ TEST(HostileInput, SourcesHandingBackOddBuffers) {
     const Case cases[] = {{Empty, 0, -1}, {Empty, 5, -1}, {[] { return Zeroed(2, 8, 8); }, -77, -77},
                           {[] { return Zeroed(4, 32, 6); }, 0, kAny}, {[] { return Zeroed(1, 32, 6); }, 0, kAny},
                           {TransposedProfile, 0, kAny}, {NarrowedProfile, 0, kAny},
-                          {[] { return MakeBuffer(3, 0, 0, 2, 0, 0, ProfileSample); }, 0, kAny}};
+                          {[] { return MakeBuffer(3, 0, 0, 2, 0, 0, ProfileSample); }, 0, kAny},
+                          // Trace and section indices that end at the largest
+                          // 32-bit value or start at the smallest.
+                          {[] { return MakeBuffer(0, 40, INT32_MAX - 6, INT32_MAX, INT32_MAX - 1, INT32_MAX,
+                                                  ProfileSample); }, 0, kAny},
+                          {[] {
+                               MeboDataPtr b = MakeBuffer(INT32_MAX - 6, INT32_MAX, 0, 40, INT32_MAX - 1,
+                                                          INT32_MAX, ProfileSample);
+                               MeboDataPtrSwapAxes(&b, 0, 1);
+                               return b;
+                           }, 0, kAny},
+                          {[] { return MakeBuffer(0, 40, INT32_MIN, INT32_MIN + 6, INT32_MIN, INT32_MIN + 1,
+                                                  ProfileSample); }, 0, kAny}};
     for (const Case& c : cases) {
         OddSource source(c.make, c.status);
         Owned expected = c.make();
@@ -188,13 +200,28 @@ void ForEveryBufferPair(const std::function<void(MeboDataPtr&, MeboDataPtr&)>& c
     MeboDataPtr tin = profile(48, 6, 1), tout = Zeroed(2, 48, 6);
     MeboDataPtrSwapAxes(&tin, 0, 1);
     MeboDataPtrSwapAxes(&tout, 0, 1);
+    // Traces and sections whose indices end at the largest 32-bit value, or
+    // start at the smallest (samples, traces innermost in the second pair).
+    const int32_t top = INT32_MAX, bottom = INT32_MIN;
+    auto at = [](int32_t s0, int32_t s1, int32_t t0, int32_t t1, int32_t p0, int32_t p1, bool zero) {
+        return MakeBuffer(s0, s1, t0, t1, p0, p1,
+                          zero ? [](int32_t, int32_t, int32_t) { return int16_t{0}; } : std::function<int16_t(int32_t, int32_t, int32_t)>(ProfileSample));
+    };
+    MeboDataPtr rowIn = at(top - 5, top, 0, 47, top - 1, top, false), rowOut = at(top - 5, top, 0, 47, top - 1, top, true);
+    MeboDataPtrSwapAxes(&rowIn, 0, 1);
+    MeboDataPtrSwapAxes(&rowOut, 0, 1);
     struct Case { const char* name; MeboDataPtr in, out; };
     for (Case c : {Case{"ordinary", profile(48, 6, 1), Zeroed(2, 48, 6)}, Case{"both empty", Empty(), Empty()},
                    Case{"empty output", profile(48, 6, 1), Empty()}, Case{"empty input", Empty(), Zeroed(2, 48, 6)},
                    Case{"32-bit", Zeroed(4, 48, 6), Zeroed(4, 48, 6)},
                    Case{"32-bit output", profile(48, 6, 1), Zeroed(4, 48, 6)},
                    Case{"one sample", profile(1, 1, 1), Zeroed(2, 1)},
-                   Case{"two planes", profile(2, 1, 2), Zeroed(2, 2, 1, 2)}, Case{"transposed", tin, tout}}) {
+                   Case{"two planes", profile(2, 1, 2), Zeroed(2, 2, 1, 2)}, Case{"transposed", tin, tout},
+                   Case{"indices at the top", at(0, 47, top - 5, top, top - 1, top, false),
+                        at(0, 47, top - 5, top, top - 1, top, true)},
+                   Case{"transposed, indices at the top", rowIn, rowOut},
+                   Case{"indices at the bottom", at(0, 47, bottom, bottom + 5, bottom, bottom + 1, false),
+                        at(0, 47, bottom, bottom + 5, bottom, bottom + 1, true)}}) {
         SCOPED_TRACE(c.name);
         const MeboDataPtr inRecord = c.in;
         const std::vector<uint8_t> inBytes = StorageBytes(c.in);

@@ -36,9 +36,11 @@ MeboDataPtr MakeBuffer(int32_t min0, int32_t max0, int32_t min1, int32_t max1, i
     MeboDataPtr buf = Empty();
     if (!MeboDataPtrAllocate(&buf, 2, min0, max0, min1, max1, min2, max2, 1)) return buf;
     int16_t* p = reinterpret_cast<int16_t*>(buf.storage->data);
-    for (int32_t i2 = min2; i2 <= max2; ++i2)
-        for (int32_t i1 = min1; i1 <= max1; ++i1)
-            for (int32_t i0 = min0; i0 <= max0; ++i0) *p++ = value(i0, i1, i2);
+    // (64-bit counters: a range may end at the largest 32-bit value.)
+    for (int64_t i2 = min2; i2 <= max2; ++i2)
+        for (int64_t i1 = min1; i1 <= max1; ++i1)
+            for (int64_t i0 = min0; i0 <= max0; ++i0)
+                *p++ = value(static_cast<int32_t>(i0), static_cast<int32_t>(i1), static_cast<int32_t>(i2));
     return buf;
 }
 

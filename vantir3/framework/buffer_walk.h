@@ -72,9 +72,10 @@ int WalkTraces(MeboDataPtr& out, const MeboDataPtr& in, Prepare&& prepare, Kerne
     const int ready = prepare(static_cast<const CommonRegion&>(region));
     if (ready < 0) return ready;
     const Mebo3DDataAxis& a = region.InAxis();
-    for (int32_t p = a.dim[2].min; p <= a.dim[2].max; ++p) {
-        for (int32_t t = a.dim[1].min; t <= a.dim[1].max; ++t) {
-            kernel(region.Trace(t, p));
+    // (64-bit counters: an index range may end at the largest 32-bit value.)
+    for (int64_t p = a.dim[2].min; p <= a.dim[2].max; ++p) {
+        for (int64_t t = a.dim[1].min; t <= a.dim[1].max; ++t) {
+            kernel(region.Trace(static_cast<int32_t>(t), static_cast<int32_t>(p)));
         }
     }
     return region.Finish();

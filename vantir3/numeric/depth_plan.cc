@@ -718,7 +718,8 @@ void WalkByStepMasked(PlanWalk& pw, const int16_t* in, int16_t* out, bool zero) 
 template <DepthRule kRule>
 void WalkPlan(PlanWalk& pw) {
     const DepthWalk& w = *pw.walk;
-    for (int32_t plane = w.firstPlane; plane <= w.lastPlane; ++plane) {
+    for (int64_t p = w.firstPlane; p <= w.lastPlane; ++p) {  // (the range may end at INT32_MAX)
+        const int32_t plane = static_cast<int32_t>(p);
         const int16_t* in = SampleAddress(*w.in, w.in->dim[0].min, w.firstTrace, plane);
         int16_t* out = const_cast<int16_t*>(SampleAddress(*w.out, w.out->dim[0].min, w.firstTrace, plane));
         const int64_t* shifts =

@@ -169,8 +169,8 @@ int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPt
                 // A new plane: the mean of its first w traces.
                 double* b = average.get();
                 for (int32_t k = 0; k < n; ++k) b[k] = 0.0;
-                for (int32_t t = firstTrace; t < firstTrace + w; ++t) {
-                    const TraceSpan u = region->Trace(t, s.plane);
+                for (int32_t j = 0; j < w; ++j) {  // (counted: the indices may end at INT32_MAX)
+                    const TraceSpan u = region->Trace(firstTrace + j, s.plane);
                     const int16_t* p = u.in;
                     if (u.inStep == 1) {
                         for (int32_t k = 0; k < n; ++k) b[k] += static_cast<double>(p[k]);
@@ -184,7 +184,7 @@ int BackgroundSubtract(MeboDataPtr& out, const MeboDataPtr& in, const MeboDataPt
                 }
             }
             OnContiguousTrace(s, inCopy.get(), outCopy.get(), [&](const int16_t* x, int16_t* y) {
-                if (!running || s.trace < firstTrace + w) {
+                if (!running || int64_t{s.trace} < int64_t{firstTrace} + w) {
                     SubtractTrace(x, subtrahend.get(), y, n);
                 } else {
                     RunningBackgroundTrace(x, average.get(), static_cast<double>(w), y, n);

@@ -645,7 +645,7 @@ int CCdpProcessToolbox::CdpMigrate(MeboDataPtr& out, const MeboDataPtr& in, doub
                                     startSample, traceSpacing, sampleInterval * 1000.0,
                                     velocity * 1000.0, vantir3::kTaperHann, true);
     if (migrator.Status() < 0) return migrator.Status();
-    for (int32_t p = o.dim[2].min; p <= o.dim[2].max; ++p) {
+    for (int64_t p = o.dim[2].min; p <= o.dim[2].max; ++p) {  // (the range may end at INT32_MAX)
         const ptrdiff_t plane = (static_cast<ptrdiff_t>(p) - o.dim[2].min) * o.dim[2].stride;
         const vantir3::SectionAccess src{a.base + plane, a.dim[1].stride, a.dim[0].stride};
         const vantir3::SectionAccess dst{o.base + plane, o.dim[1].stride, o.dim[0].stride};

@@ -162,16 +162,19 @@ int TopoShift(MeboDataPtr& out, const MeboDataPtr& in, const TopoShiftParams& p,
     int64_t shifts[kChunk];
     DepthWalk part = walk;
     part.shifts = shifts;
-    for (int32_t plane = walk.firstPlane; plane <= walk.lastPlane; ++plane) {
+    // (64-bit counters: the index ranges may end at the largest 32-bit value.)
+    for (int64_t section = walk.firstPlane; section <= walk.lastPlane; ++section) {
+        const int32_t plane = static_cast<int32_t>(section);
         part.firstPlane = part.lastPlane = plane;
-        for (int32_t first = walk.firstTrace; first <= walk.lastTrace; first += kChunk) {
-            part.firstTrace = first;
-            part.lastTrace = std::min(walk.lastTrace, first + (kChunk - 1));
-            for (int32_t trace = first; trace <= part.lastTrace; ++trace) {
-                const double h = p.datum - ElevationAt(elevView.axis, trace, plane);
+        for (int64_t first = walk.firstTrace; first <= walk.lastTrace; first += kChunk) {
+            const int32_t count = static_cast<int32_t>(std::min<int64_t>(kChunk, walk.lastTrace - first + 1));
+            part.firstTrace = static_cast<int32_t>(first);
+            part.lastTrace = static_cast<int32_t>(first + (count - 1));
+            for (int32_t k = 0; k < count; ++k) {
+                const double h = p.datum - ElevationAt(elevView.axis, part.firstTrace + k, plane);
                 const double samples = KOL::FlightTime2SampleIdx(2.0 * h / v, 0.0, dt, 0.0);
                 // Not a number: far below the output, so nothing is written.
-                shifts[trace - first] = std::isnan(samples) ? kBigCount : TruncClamp(samples, -kBigCount, kBigCount);
+                shifts[k] = std::isnan(samples) ? kBigCount : TruncClamp(samples, -kBigCount, kBigCount);
             }
             ApplyDepthPlan(plan, part);
         }
