@@ -204,10 +204,12 @@ void ForEveryBufferPair(const std::function<void(MeboDataPtr&, MeboDataPtr&)>& c
     // start at the smallest (samples, traces innermost in the second pair).
     const int32_t top = INT32_MAX, bottom = INT32_MIN;
     auto at = [](int32_t s0, int32_t s1, int32_t t0, int32_t t1, int32_t p0, int32_t p1, bool zero) {
-        return MakeBuffer(s0, s1, t0, t1, p0, p1,
-                          zero ? [](int32_t, int32_t, int32_t) { return int16_t{0}; } : std::function<int16_t(int32_t, int32_t, int32_t)>(ProfileSample));
+        return MakeBuffer(s0, s1, t0, t1, p0, p1, [zero](int32_t s, int32_t t, int32_t p) {
+            return zero ? int16_t{0} : ProfileSample(s, t, p);
+        });
     };
-    MeboDataPtr rowIn = at(top - 5, top, 0, 47, top - 1, top, false), rowOut = at(top - 5, top, 0, 47, top - 1, top, true);
+    MeboDataPtr rowIn = at(top - 5, top, 0, 47, top - 1, top, false);
+    MeboDataPtr rowOut = at(top - 5, top, 0, 47, top - 1, top, true);
     MeboDataPtrSwapAxes(&rowIn, 0, 1);
     MeboDataPtrSwapAxes(&rowOut, 0, 1);
     struct Case { const char* name; MeboDataPtr in, out; };
