@@ -118,18 +118,24 @@ TEST(TopoShift, LongSurveysShiftEveryTraceByItsOwnElevation) {
 }
 
 // Traces and sections indexed up to the end of the 32-bit range: the walks
-// end there (the elevations are all 0, so every trace is converted alike).
+// end there (the elevations are all 0, so every trace is converted alike),
+// for the topographic shift and for deseparation alone.
 TEST(TopoShift, IndicesAtTheEndOfTheRange) {
     const int32_t top = INT32_MAX;
-    Owned in, out, elev;
+    Owned in, elev;
     ASSERT_NE(MeboDataPtrAllocate(&in.b, sizeof(int16_t), top - 2, top, 0, 79, top - 1, top, 1), 0);
-    ASSERT_NE(MeboDataPtrAllocate(&out.b, sizeof(int16_t), top - 2, top, 0, 89, top - 1, top, 1), 0);
     ASSERT_NE(MeboDataPtrAllocate(&elev.b, sizeof(double), top - 2, top, 0, 0, top - 1, top, 1), 0);
     for (int32_t i = 0; i < 80; ++i) PutSample(in.b, top, i, top, static_cast<int16_t>(100 + i));
-    ASSERT_EQ(Toolbox::CdpTopoShift(out.b, in.b, elev.b, 0.1, 0.0, 0.0, 0.5, 10.5, 0.4), 0);
-    ASSERT_EQ(Toolbox::CdpDeseparate(out.b, in.b, 0.1, 0.5, 10.5, 0.4), 0);
-    EXPECT_NE(SampleAt(out.b, top, 60, top), 0);
-    EXPECT_EQ(SampleAt(out.b, top - 1, 60, top), 0);
+    for (bool shift : {true, false}) {
+        SCOPED_TRACE(shift);
+        Owned out;
+        ASSERT_NE(MeboDataPtrAllocate(&out.b, sizeof(int16_t), top - 2, top, 0, 89, top - 1, top, 1), 0);
+        ASSERT_EQ(shift ? Toolbox::CdpTopoShift(out.b, in.b, elev.b, 0.1, 0.0, 0.0, 0.5, 10.5, 0.4)
+                        : Toolbox::CdpDeseparate(out.b, in.b, 0.1, 0.5, 10.5, 0.4),
+                  0);
+        EXPECT_NE(SampleAt(out.b, top, 60, top), 0);
+        EXPECT_EQ(SampleAt(out.b, top - 1, 60, top), 0);
+    }
 }
 
 TEST(TopoShift, ElevationCoverageAndRefusals) {
