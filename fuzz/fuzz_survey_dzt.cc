@@ -99,9 +99,16 @@ void CheckGps(const uint8_t* data, size_t size) {
         FUZZ_REQUIRE(std::fabs(c.x) <= 180.0 && std::fabs(c.y) <= 90.0);
         FUZZ_REQUIRE(track.hasElevation == !std::isnan(c.z));
     }
+    FUZZ_REQUIRE(track.times.empty() || static_cast<int64_t>(track.times.size()) == traces);
     const internal::GpsTrack back =
-        internal::ParseScanFixes(internal::FormatScanFixes(track.coordinates, traces), traces);
+        internal::ParseScanFixes(internal::FormatScanFixes(track.coordinates, track.times, traces), traces);
     FUZZ_REQUIRE(back.coordinates.size() == track.coordinates.size());
+    // Times return exactly: dates, and seconds to the microsecond.
+    FUZZ_REQUIRE(back.times.size() == track.times.size());
+    for (size_t t = 0; t < back.times.size(); ++t) {
+        FUZZ_REQUIRE(back.times[t].date == track.times[t].date);
+        FUZZ_REQUIRE(Close(back.times[t].secondOfDay, track.times[t].secondOfDay, 0.0));
+    }
     for (size_t t = 0; t < back.coordinates.size(); ++t) {
         FUZZ_REQUIRE(Close(back.coordinates[t].x, track.coordinates[t].x, 1e-12));
         FUZZ_REQUIRE(Close(back.coordinates[t].y, track.coordinates[t].y, 1e-12));

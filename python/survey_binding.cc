@@ -100,6 +100,13 @@ const std::vector<Field>& Fields() {
                     return vantir3::survey::Coordinate{t[0].cast<double>(), t[1].cast<double>(), t[2].cast<double>()};
                 }),
         Member("geographic", &Acquisition::geographic, "Coordinates are longitude/latitude (degrees)."),
+        Records("trace_times", &Acquisition::traceTimes,
+                "Per trace (date, seconds): when it was recorded, in UTC, as the GPS log or trace headers give "
+                "it; date as yyyymmdd (0: no day recorded), seconds since midnight (NaN: unknown). Empty: none.",
+                [](const vantir3::survey::TraceTime& t) { return py::make_tuple(t.date, t.secondOfDay); },
+                [](const py::tuple& t) {
+                    return vantir3::survey::TraceTime{t[0].cast<int32_t>(), t[1].cast<double>()};
+                }),
         Records("range_gain", &Acquisition::rangeGain, "Recorded range gain: (sample, gain dB) break points.",
                 [](const vantir3::survey::RangeGainPoint& p) { return py::make_tuple(p.sample, p.gainDb); },
                 [](const py::tuple& t) {

@@ -283,6 +283,15 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
         const Result list = RunCli({"info", dir + "/" + pattern});
         if (list.output.find("not available yet") != std::string::npos) continue;  // reader still to come
         EXPECT_EQ(list.status, 0) << list.output;
+        // The GPS logs' times: the .COR's one fix, the DZG's fixes of every scan.
+        if (std::string(pattern) == "rd3/*.rd3") {
+            EXPECT_NE(list.output.find("1 trace timed, 2019-07-26 16:58:43 to 2019-07-26 16:58:43 UTC"),
+                      std::string::npos) << list.output;
+        }
+        if (std::string(pattern) == "dzt/*.DZT") {
+            EXPECT_NE(list.output.find("345 traces timed, 00:03:20 to 00:03:33 UTC"), std::string::npos)
+                << list.output;
+        }
         const std::string ext = std::string(pattern).substr(std::string(pattern).find('.'));
         std::vector<std::string> args = {"process", dir + "/" + pattern, "-s", "dewow", "-s", "sec2:auto",
                                          "-s", "bgsub:30", "-O", out, "--png", out + "/p.png"};

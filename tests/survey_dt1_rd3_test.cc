@@ -343,6 +343,11 @@ TEST_F(TextFormatsTest, RealRd3FileOpensWithItsFactsAndWritesBackUnchanged) {
     EXPECT_DOUBLE_EQ(a.coordinates[6].z, 2663.65);
     EXPECT_TRUE(std::isnan(a.coordinates[0].x));
     EXPECT_TRUE(HasWarning(a, "beyond"));
+    // Its time, 2019-07-26 16:58:43 UTC; the other traces have none.
+    ASSERT_EQ(a.traceTimes.size(), 10u);
+    EXPECT_EQ(a.traceTimes[6].date, 20190726);
+    EXPECT_EQ(a.traceTimes[6].secondOfDay, 16 * 3600 + 58 * 60 + 43);
+    EXPECT_TRUE(std::isnan(a.traceTimes[0].secondOfDay));
     // The DC offset of the raw samples.
     const std::vector<double> v = AllValues(*f);
     double mean = 0.0;
@@ -358,6 +363,7 @@ TEST_F(TextFormatsTest, RealRd3FileOpensWithItsFactsAndWritesBackUnchanged) {
     std::unique_ptr<SurveyFile> g = ExpectRewriteKeeps(*f, "ten.rd3");
     EXPECT_EQ(Slurp(g->path()), Slurp(path));
     EXPECT_EQ(Slurp(Path("ten.rad")), a.native.text);
+    EXPECT_EQ(Slurp(Path("ten.cor")).rfind("7\t2019-07-26\t16:58:43\t75.63203\tN\t35.98767333333\tW\t", 0), 0u);
 }
 
 Acquisition Rd3Record(SampleType type) {
@@ -371,6 +377,10 @@ Acquisition Rd3Record(SampleType type) {
     a.coordinates[2] = {10.25, -45.5, 100.0};
     a.coordinates[5] = {-3.125, 60.0, -2.5};
     a.geographic = true;
+    // A dated time with a fraction, and a time of day alone.
+    a.traceTimes.resize(static_cast<size_t>(a.traces));
+    a.traceTimes[2] = {20240229, 13 * 3600 + 5 * 60 + 59.25};
+    a.traceTimes[5] = {0, 86399.5};
     return a;
 }
 
@@ -396,6 +406,11 @@ TEST_F(TextFormatsTest, Rd3AndRd7RoundTrip) {
         EXPECT_EQ(b.coordinates[2].y, -45.5);
         EXPECT_EQ(b.coordinates[5].z, -2.5);
         EXPECT_TRUE(std::isnan(b.coordinates[0].y));
+        ASSERT_EQ(b.traceTimes.size(), a.traceTimes.size());
+        EXPECT_EQ(b.traceTimes[2].date, 20240229);
+        EXPECT_EQ(b.traceTimes[2].secondOfDay, a.traceTimes[2].secondOfDay);
+        EXPECT_EQ(b.traceTimes[5].date, 0);
+        EXPECT_EQ(b.traceTimes[5].secondOfDay, 86399.5);
         EXPECT_TRUE(b.warnings.empty()) << b.warnings.front();
         ExpectRewriteKeeps(*f, "again" + name.substr(1));
         if (type == SampleType::kI16) {
@@ -484,6 +499,17 @@ TEST_F(TextFormatsTest, HostileRd3InputsFailOrWarn) {
     b = SurveyFile::Open(Path("h.rd3"))->acquisition();
     EXPECT_TRUE(HasWarning(b, "3 unreadable line(s) skipped, the first is line 1"));
     EXPECT_EQ(b.coordinates[2].x, 10.25);
+    // A date that is no day keeps the position and the time of day; the
+    // zeros of a log without a clock give no time.
+    Spit(Path("h.cor"), "3\t2019-02-29\t12:00:00.5\t45.5\tS\t10.25\tE\t100\tM\t1\r\n"
+                        "6\t0000-00-00\t00:00:00\t60\tN\t3.125\tW\t-2.5\tM\t1\r\n");
+    b = SurveyFile::Open(Path("h.rd3"))->acquisition();
+    EXPECT_EQ(b.coordinates[5].z, -2.5);
+    ASSERT_EQ(b.traceTimes.size(), static_cast<size_t>(b.traces));
+    EXPECT_EQ(b.traceTimes[2].date, 0);
+    EXPECT_EQ(b.traceTimes[2].secondOfDay, 43200.5);
+    EXPECT_TRUE(std::isnan(b.traceTimes[5].secondOfDay));
+    Spit(Path("h.cor"), cor);
 
     // A partial last trace and a LAST TRACE that disagrees: warnings.
     Spit(Path("h.rd3"), rd3.substr(0, rd3.size() - 3));

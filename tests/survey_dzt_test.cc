@@ -791,7 +791,7 @@ TEST(SurveyDzt, FuzzSeeds) {
     }
     // GPS text as the writer makes it, for the target's GPS reading.
     const std::vector<Coordinate> track = {{-122.3, 47.65, 10.5}, {-122.31, 47.66, 11.0}};
-    WriteText(std::string(dir) + "/gps.dzg", internal::FormatScanFixes(track, 2));
+    WriteText(std::string(dir) + "/gps.dzg", internal::FormatScanFixes(track, {{20240229, 3599.5}}, 2));
 }
 
 }  // namespace

@@ -364,6 +364,67 @@ TEST(SurveySegy, RoundTripsKeepSamplesAndFacts) {
     EXPECT_THROW(SurveyWriter::Create(dir.File("x.sgy"), {a}, asU8), SurveyError);
 }
 
+// Sets trace t's recording-time fields (trace bytes 157-168) in a built file.
+void PutTime(std::vector<uint8_t>& b, const FileShape& s, int t, const std::vector<uint32_t>& fields) {
+    const size_t record = 240 + static_cast<size_t>(s.samples * (s.format == 1 ? 4 : 2));
+    const size_t at = 3600 + 3200 * static_cast<size_t>(s.extended) + record * static_cast<size_t>(t) + 156;
+    for (size_t k = 0; k < fields.size(); ++k) Put(b, at + 2 * k, fields[k], 2, s.big);
+}
+
+TEST(SurveySegy, TraceTimesRoundTripAndBadOnesAreReported) {
+    TempDir dir;
+    Acquisition a;
+    a.format = Format::kDzt;
+    a.traces = 4;
+    a.samples = 2;
+    a.sampleIntervalNs = 0.1;
+    a.traceTimes = {{20240229, 13 * 3600 + 5 * 60 + 59.75}, {20231231, 86399.0}, {}, {20190726, 0.0}};
+    const std::string path = dir.File("times.sgy");
+    std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {a});
+    const std::vector<double> v(8, 1.0);
+    w->WriteScans(v.data(), 4);
+    w->Commit();
+    const std::vector<uint8_t> bytes = vantir3_test::ReadBytes(path);
+    EXPECT_EQ(bytes[3600 + 159], 60) << "29 February is day 60";
+    EXPECT_EQ(bytes[3600 + 167], 4) << "UTC";
+    const Acquisition b = SurveyFile::Open(path)->acquisition();
+    ASSERT_EQ(b.traceTimes.size(), 4u);
+    const int32_t dates[4] = {20240229, 20231231, 0, 20190726};
+    const double seconds[4] = {13 * 3600 + 5 * 60 + 59, 86399, std::nan(""), 0};
+    for (int t = 0; t < 4; ++t) {
+        EXPECT_EQ(b.traceTimes[t].date, dates[t]) << t;
+        EXPECT_TRUE(vantir3_test::SameNumber(b.traceTimes[t].secondOfDay, seconds[t])) << t;
+    }
+    EXPECT_FALSE(HasWarning(b, "recording times"));
+    // Times no format can state are refused, whatever the format.
+    a.traceTimes[1].date = 20230229;
+    EXPECT_THROW(SurveyWriter::Create(dir.File("x.sgy"), {a}), SurveyError);
+    a.traceTimes[1] = {20231231, 86401.0};
+    EXPECT_THROW(SurveyWriter::Create(dir.File("x.rd3"), {a}), SurveyError);
+
+    // Built files of either byte order: none without times; local times kept
+    // with a warning; out-of-range fields reported and left out.
+    EXPECT_TRUE(SurveyFile::Open(Written(dir, "none.sgy", Build(FileShape())))->acquisition().traceTimes.empty());
+    for (bool big : {true, false}) {
+        SCOPED_TRACE(big ? "big" : "little");
+        FileShape s;
+        s.big = big;
+        std::vector<uint8_t> f = Build(s);
+        PutTime(f, s, 0, {2023, 60, 23, 59, 60, 1});
+        PutTime(f, s, 1, {2024, 400, 1, 2, 3, 1});
+        PutTime(f, s, 2, {2023, 366, 0, 0, 0, 1});
+        const Acquisition c = SurveyFile::Open(Written(dir, "local.sgy", f))->acquisition();
+        ASSERT_EQ(c.traceTimes.size(), 3u);
+        EXPECT_EQ(c.traceTimes[0].date, 20230301);
+        EXPECT_EQ(c.traceTimes[0].secondOfDay, 86400.0);
+        EXPECT_EQ(c.traceTimes[1].date, 0);
+        EXPECT_TRUE(std::isnan(c.traceTimes[2].secondOfDay));
+        EXPECT_TRUE(HasWarning(c, "local time, not UTC"));
+        EXPECT_TRUE(HasWarning(c, "2 traces have recording times out of range"));
+        EXPECT_TRUE(HasWarning(c, "day of year 400"));
+    }
+}
+
 TEST(SurveySegy, HostileHeadersAreRefusedNamingTheField) {
     TempDir dir;
     auto expectError = [&](const std::vector<uint8_t>& bytes, const std::string& field, int64_t offset) {

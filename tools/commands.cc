@@ -152,6 +152,11 @@ std::vector<std::string> FactsNotKept(const std::vector<vs::Acquisition>& given,
                 return std::isfinite(p.x) && std::isfinite(p.y);
             }));
         };
+        auto timed = [](const std::vector<vs::TraceTime>& t) {
+            return static_cast<size_t>(std::count_if(t.begin(), t.end(), [](const vs::TraceTime& x) {
+                return std::isfinite(x.secondOfDay);
+            }));
+        };
         auto elevated = [](const std::vector<double>& z) {
             return static_cast<size_t>(std::count_if(z.begin(), z.end(), [](double v) { return std::isfinite(v); }));
         };
@@ -159,6 +164,7 @@ std::vector<std::string> FactsNotKept(const std::vector<vs::Acquisition>& given,
         if (back->TraceWordBytes() == 0) count("marks", a.marks.size(), b.marks.size());
         count("coordinates", located(a.coordinates), located(b.coordinates));
         count("elevations", elevated(a.elevationsM), elevated(b.elevationsM));
+        count("recording times", timed(a.traceTimes), timed(b.traceTimes));
         if (a.stacks > 0 && b.stacks != a.stacks) lost.push_back("stacks " + std::to_string(a.stacks) + channel);
     }
     return lost;
@@ -426,6 +432,14 @@ std::string InfoText(const vs::SurveyFile& f) {
             o << "    elevations " << Num(*mm.first) << " to " << Num(*mm.second) << " m\n";
         }
         if (!a.coordinates.empty()) o << "    " << a.coordinates.size() << (a.geographic ? " geographic" : " projected") << " coordinates\n";
+        const auto known = [](const vs::TraceTime& t) { return std::isfinite(t.secondOfDay); };
+        const auto first = std::find_if(a.traceTimes.begin(), a.traceTimes.end(), known);
+        if (first != a.traceTimes.end()) {
+            const auto last = std::find_if(a.traceTimes.rbegin(), a.traceTimes.rend(), known);
+            const auto n = std::count_if(first, a.traceTimes.end(), known);
+            o << "    " << n << (n == 1 ? " trace" : " traces") << " timed, "
+              << vs::FormatTraceTime(*first) << " to " << vs::FormatTraceTime(*last) << " UTC\n";
+        }
         if (a.stacks > 0) o << "    stacks " << a.stacks << "\n";
         if (!a.marks.empty()) o << "    marks " << a.marks.size() << "\n";
         for (const std::string& w : a.warnings) o << "    warning: " << w << "\n";
@@ -452,6 +466,7 @@ std::string InfoJson(const vs::SurveyFile& f) {
           << ", \"firstPositionM\": " << JsonNum(a.tracePositionsM.empty() ? NAN : a.tracePositionsM.front())
           << ", \"lastPositionM\": " << JsonNum(a.tracePositionsM.empty() ? NAN : a.tracePositionsM.back())
           << ", \"elevations\": " << a.elevationsM.size() << ", \"coordinates\": " << a.coordinates.size()
+          << ", \"traceTimes\": " << a.traceTimes.size()
           << ", \"marks\": " << a.marks.size() << ", \"stacks\": " << a.stacks << ", \"warnings\": [";
         for (size_t i = 0; i < a.warnings.size(); ++i) o << (i ? ", " : "") << Json(a.warnings[i]);
         o << "]}";

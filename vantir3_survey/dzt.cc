@@ -417,6 +417,7 @@ Parsed ParseDzt(const InputFile& file, const ReadOptions& options) {
         a.rangeGain = ReadRangeGain(file, b, h.nsamp, a.warnings);
         if (!gps.coordinates.empty()) {
             a.coordinates = gps.coordinates;
+            a.traceTimes = gps.times;
             a.geographic = true;
             if (gps.hasElevation) {
                 for (const Coordinate& g : gps.coordinates) a.elevationsM.push_back(g.z);
@@ -445,7 +446,10 @@ public:
         : type_(type), samples_(channels.front().samples) {
         const Acquisition& a0 = channels.front();
         if (a0.native.format == Format::kDzt) dzx_ = a0.native.text;
-        if (a0.geographic) coordinates_ = a0.coordinates;
+        if (a0.geographic) {
+            coordinates_ = a0.coordinates;
+            times_ = a0.traceTimes;
+        }
         if (!ReuseHeader(channels)) BuildHeader(channels);
         const int64_t wordBytes = 2 * SampleTypeBytes(type);
         for (const Acquisition& a : channels) {
@@ -498,7 +502,7 @@ public:
     std::vector<Companion> Companions(int64_t scans) override {
         std::vector<Companion> out;
         if (!dzx_.empty()) out.push_back({".DZX", dzx_});
-        const std::string fixes = FormatScanFixes(coordinates_, scans);
+        const std::string fixes = FormatScanFixes(coordinates_, times_, scans);
         if (!fixes.empty()) out.push_back({".DZG", fixes});
         return out;
     }
@@ -603,6 +607,7 @@ private:
     int32_t samples_;
     std::string dzx_;
     std::vector<Coordinate> coordinates_;
+    std::vector<TraceTime> times_;
     std::vector<uint8_t> header_;
     std::vector<bool> recordedFits_;           // per channel: its recorded words are of this file's size
     std::vector<std::vector<uint8_t>> words_;  // per channel: the recorded words of every trace

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "vantir3_survey/format_io.h"
+#include "vantir3_survey/trace_time.h"
 
 namespace vantir3 {
 namespace survey {
@@ -18,7 +19,18 @@ namespace {
 struct Fix {
     int64_t scan;
     double lon, lat, z;
+    TraceTime time;
 };
+
+// An RMC date "ddmmyy" as yyyymmdd (years 80 to 99 taken as 1980 to 1999,
+// the others as 20yy); 0 when it is not a valid date.
+int32_t NmeaDate(const std::string& text) {
+    if (text.size() != 6 || text.find_first_not_of("0123456789") != std::string::npos) return 0;
+    const int32_t d = std::atoi(text.substr(0, 2).c_str()), m = std::atoi(text.substr(2, 2).c_str());
+    const int32_t yy = std::atoi(text.substr(4, 2).c_str());
+    const int32_t date = (yy >= 80 ? 1900 + yy : 2000 + yy) * 10000 + m * 100 + d;
+    return ValidDate(date) ? date : 0;
+}
 
 // The comma-separated fields of the sentence on a line (from '$' to '*'),
 // its checksum verified when it has one. False for a broken sentence.
@@ -113,6 +125,10 @@ GpsTrack ParseScanFixes(const std::string& text, int64_t traces) {
     std::vector<Fix> fixes;
     std::vector<std::string> f;
     int64_t pending = -1, broken = 0, unpaired = 0, noFix = 0, outside = 0;
+    // The fix paired with the last scan sentence: a further GGA or RMC
+    // sentence before the next scan sentence adds what it lacks (the date of
+    // an RMC, the elevation of a GGA).
+    int64_t paired = -1;
     for (const std::string& line : SplitLines(text)) {
         if (Trim(line).empty()) continue;
         if (!SplitSentence(line, f)) {
@@ -122,25 +138,37 @@ GpsTrack ParseScanFixes(const std::string& text, int64_t traces) {
         const std::string& name = f[0];
         const std::string kind = name.size() == 5 ? name.substr(2) : "";
         if (kind == "GGA" || kind == "RMC") {
-            if (pending < 0) continue;  // a fix of no scan: nothing to pair
+            if (pending < 0 && paired < 0) continue;  // a fix of no scan: nothing to pair
             const bool gga = kind == "GGA";
             const size_t at = gga ? 2 : 3;  // latitude field
             if (f.size() < at + 4) {
-                ++broken;
+                if (pending >= 0) ++broken;
                 pending = -1;
                 continue;
             }
             const double lat = Degrees(f[at], f[at + 1], 90.0);
             const double lon = Degrees(f[at + 2], f[at + 3], 180.0);
             if (std::isnan(lat) || std::isnan(lon)) {
-                ++broken;
+                if (pending >= 0) ++broken;
                 pending = -1;
+                continue;
+            }
+            const double z = gga && f.size() > 9 ? ParseNumber(f[9]) : kUnknown;
+            // A day counts only with a clock reading.
+            TraceTime time;
+            time.secondOfDay = ParseClock(f[1], 0);
+            if (!gga && f.size() > 9 && HasClock(time)) time.date = NmeaDate(f[9]);
+            if (pending < 0) {
+                Fix& p = fixes[static_cast<size_t>(paired)];
+                if (std::isnan(p.z)) p.z = z;
+                if (!HasClock(p.time)) p.time = time;
+                if (p.time.date == 0 && time.secondOfDay == p.time.secondOfDay) p.time.date = time.date;
                 continue;
             }
             const bool valid = gga ? (f.size() > 6 && f[6] != "" && f[6] != "0") : f[2] == "A";
             if (!valid) ++noFix;
-            const double z = gga && f.size() > 9 ? ParseNumber(f[9]) : kUnknown;
-            fixes.push_back({pending, lon, lat, z});
+            paired = static_cast<int64_t>(fixes.size());
+            fixes.push_back({pending, lon, lat, z, time});
             pending = -1;
         } else if (name == "GSSIS" || name[0] == 'P') {
             const int64_t scan = f.size() >= 2 ? ScanNumber(f[1]) : -1;
@@ -150,6 +178,7 @@ GpsTrack ParseScanFixes(const std::string& text, int64_t traces) {
             }
             if (pending >= 0) ++unpaired;
             pending = scan;
+            paired = -1;
         }
         // Other standard sentences (satellites, course) carry no position for a scan.
     }
@@ -173,36 +202,54 @@ GpsTrack ParseScanFixes(const std::string& text, int64_t traces) {
         return track;
     }
     track.hasElevation = std::all_of(kept.begin(), kept.end(), [](const Fix& x) { return !std::isnan(x.z); });
+    const bool timed = std::any_of(kept.begin(), kept.end(), [](const Fix& x) { return HasClock(x.time); });
     track.coordinates.resize(static_cast<size_t>(traces));
+    if (timed) track.times.resize(static_cast<size_t>(traces));
     size_t i = 0;
     for (int64_t t = 0; t < traces; ++t) {
         while (i + 1 < kept.size() && kept[i + 1].scan <= t) ++i;
         const Fix& a = kept[i];
         Coordinate& c = track.coordinates[static_cast<size_t>(t)];
+        TraceTime time = a.time;
         if (t <= a.scan || i + 1 == kept.size()) {
             c = {a.lon, a.lat, a.z};
         } else {
             const Fix& b = kept[i + 1];
             const double w = static_cast<double>(t - a.scan) / static_cast<double>(b.scan - a.scan);
             c = {a.lon + (b.lon - a.lon) * w, a.lat + (b.lat - a.lat) * w, a.z + (b.z - a.z) * w};
+            if (HasClock(a.time) && HasClock(b.time)) time = Interpolate(a.time, b.time, w);
         }
+        if (timed) track.times[static_cast<size_t>(t)] = time;
         if (!track.hasElevation) c.z = kUnknown;
     }
     return track;
 }
 
-std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, int64_t traces) {
+std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, const std::vector<TraceTime>& times,
+                            int64_t traces) {
     std::string out;
     const int64_t n = std::min<int64_t>(traces, static_cast<int64_t>(coordinates.size()));
     for (int64_t t = 0; t < n; ++t) {
         const Coordinate& c = coordinates[static_cast<size_t>(t)];
         if (!(std::fabs(c.y) <= 90.0) || !(std::fabs(c.x) <= 180.0)) continue;
+        TraceTime time;
+        if (static_cast<size_t>(t) < times.size()) time = times[static_cast<size_t>(t)];
+        // (An empty field where the time is unknown.)
+        const std::string clock = HasClock(time) ? FormatClock(time.secondOfDay, "") : "";
+        const std::string position = Minutes(std::fabs(c.y), 2) + (c.y < 0 ? ",S," : ",N,") +
+                                     Minutes(std::fabs(c.x), 3) + (c.x < 0 ? ",W" : ",E");
         char z[40] = "";
         if (std::isfinite(c.z)) std::snprintf(z, sizeof z, "%.17g", c.z);
         out += WithChecksum("GSSIS," + std::to_string(t) + ",-1");
-        out += WithChecksum("GPGGA,000000," + Minutes(std::fabs(c.y), 2) + (c.y < 0 ? ",S," : ",N,") +
-                            Minutes(std::fabs(c.x), 3) + (c.x < 0 ? ",W," : ",E,") + "1,00,," + z +
-                            ",M,,M,,");
+        out += WithChecksum("GPGGA," + clock + "," + position + ",1,00,," + z + ",M,,M,,");
+        // The day, where known, in an RMC sentence of the same fix (whose
+        // two-digit years name 1980 to 2079).
+        if (HasClock(time) && ValidDate(time.date) && time.date >= 19800101 && time.date < 20800101) {
+            char date[16];
+            std::snprintf(date, sizeof date, "%02d%02d%02d", static_cast<int>(time.date % 100),
+                          static_cast<int>(time.date / 100 % 100), static_cast<int>(time.date / 10000 % 100));
+            out += WithChecksum("GPRMC," + clock + ",A," + position + ",,," + date + ",,");
+        }
     }
     return out;
 }

@@ -20,6 +20,9 @@ struct GpsTrack {
     // give none) of every trace; empty when the text pairs no fix with a scan.
     std::vector<Coordinate> coordinates;
     bool hasElevation = false;
+    // The time of every trace where the fixes give clock readings (the
+    // date from RMC sentences); empty when none does.
+    std::vector<TraceTime> times;
     std::vector<std::string> warnings;
 };
 
@@ -30,8 +33,11 @@ struct GpsTrack {
 GpsTrack ParseScanFixes(const std::string& text, int64_t traces);
 
 // NMEA text pairing every trace with a GGA fix of its coordinate
-// (longitude, latitude, elevation when not NaN).
-std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, int64_t traces);
+// (longitude, latitude, elevation when not NaN) at its time (times may be
+// shorter than the traces), followed by an RMC sentence of the same fix
+// where the time has a date that RMC can name (1980 to 2079).
+std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, const std::vector<TraceTime>& times,
+                            int64_t traces);
 
 }  // namespace internal
 }  // namespace survey

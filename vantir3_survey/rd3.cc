@@ -3,10 +3,12 @@
 // when recorded, a .COR companion with one GPS position per line.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "vantir3_survey/format_io.h"
 #include "vantir3_survey/text_header.h"
+#include "vantir3_survey/trace_time.h"
 
 namespace vantir3 {
 namespace survey {
@@ -26,9 +28,23 @@ std::vector<std::string> SplitTabs(const std::string& line) {
     }
 }
 
+// A .COR date "yyyy-mm-dd" as yyyymmdd; 0 when it is not a valid date
+// ("0000-00-00" marks a fix without one).
+int32_t ParseCorDate(const std::string& text) {
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-') return 0;
+    int32_t date = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (i == 4 || i == 7) continue;
+        if (text[i] < '0' || text[i] > '9') return 0;
+        date = date * 10 + (text[i] - '0');
+    }
+    return ValidDate(date) ? date : 0;
+}
+
 // One .COR line: trace no., date, time, lat, N/S, lon, E/W, elevation, "M",
-// quality. False when it is not such a line.
-bool ParseCorLine(const std::string& line, int64_t& trace, Coordinate& c) {
+// quality. False when it is not such a line. A date or time that does not
+// read leaves the time unknown and keeps the position.
+bool ParseCorLine(const std::string& line, int64_t& trace, Coordinate& c, TraceTime& time) {
     const std::vector<std::string> f = SplitTabs(line);
     if (f.size() < 8) return false;
     const double number = ParseNumber(f[0]);
@@ -41,6 +57,10 @@ bool ParseCorLine(const std::string& line, int64_t& trace, Coordinate& c) {
     c.y = f[4] == "S" ? -lat : lat;
     c.x = f[6] == "W" ? -lon : lon;
     c.z = z;
+    time.date = ParseCorDate(f[1]);
+    time.secondOfDay = ParseClock(f[2], ':');
+    // A zero date at midnight is the mark of a log without times.
+    if (time.date == 0 && time.secondOfDay == 0.0 && f[1] == "0000-00-00") time.secondOfDay = kUnknown;
     return true;
 }
 
@@ -49,13 +69,15 @@ void ReadCor(const std::string& path, Acquisition& a) {
     const std::string text = ReadTextFile(path);
     // Sized on the first good line: a .COR without one costs nothing.
     std::vector<Coordinate> coordinates;
+    std::vector<TraceTime> times;
     int64_t bad = 0, firstBad = 0, beyond = 0, lineNo = 0, found = 0;
     for (const std::string& line : SplitLines(text)) {
         ++lineNo;
         if (Trim(line).empty()) continue;
         int64_t trace = 0;
         Coordinate c;
-        if (!ParseCorLine(line, trace, c)) {
+        TraceTime time;
+        if (!ParseCorLine(line, trace, c, time)) {
             if (bad++ == 0) firstBad = lineNo;
             continue;
         }
@@ -65,6 +87,10 @@ void ReadCor(const std::string& path, Acquisition& a) {
         }
         if (coordinates.empty()) coordinates.resize(static_cast<size_t>(a.traces));
         coordinates[static_cast<size_t>(trace - 1)] = c;
+        if (HasClock(time)) {
+            if (times.empty()) times.resize(static_cast<size_t>(a.traces));
+            times[static_cast<size_t>(trace - 1)] = time;
+        }
         ++found;
     }
     if (bad > 0) {
@@ -77,6 +103,7 @@ void ReadCor(const std::string& path, Acquisition& a) {
     }
     if (found > 0) {
         a.coordinates = std::move(coordinates);
+        a.traceTimes = std::move(times);
         a.geographic = true;
     }
 }
@@ -263,15 +290,22 @@ private:
         return rad;
     }
 
-    // Positions of the traces that have one. The record keeps no time of
-    // day, so date and time are written as zeros.
+    // Positions of the traces that have one, with the trace's date and time
+    // where known (zeros where not, as logs without a clock write them).
     std::string BuildCor(int64_t scans) const {
         std::string cor;
         const int64_t n = std::min<int64_t>(scans, static_cast<int64_t>(a_.coordinates.size()));
         for (int64_t t = 0; t < n; ++t) {
             const Coordinate& c = a_.coordinates[static_cast<size_t>(t)];
             if (!std::isfinite(c.x) || !std::isfinite(c.y)) continue;
-            cor += std::to_string(t + 1) + "\t0000-00-00\t00:00:00\t" + FormatNumber(std::fabs(c.y)) +
+            TraceTime time;
+            if (static_cast<size_t>(t) < a_.traceTimes.size()) time = a_.traceTimes[static_cast<size_t>(t)];
+            // "date time", or the time alone; zeros for what is unknown.
+            std::string when = FormatTraceTime(time);
+            if (when.empty()) when = "00:00:00";
+            if (when.size() < 10 || when[4] != '-') when = "0000-00-00 " + when;
+            when[10] = '\t';
+            cor += std::to_string(t + 1) + "\t" + when + "\t" + FormatNumber(std::fabs(c.y)) +
                    (c.y < 0.0 ? "\tS\t" : "\tN\t") + FormatNumber(std::fabs(c.x)) + (c.x < 0.0 ? "\tW\t" : "\tE\t") +
                    FormatNumber(std::isfinite(c.z) ? c.z : 0.0) + "\tM\t0\r\n";
         }

@@ -24,6 +24,7 @@
 
 #include "vantir3_survey/format_io.h"
 #include "vantir3_survey/text_header.h"
+#include "vantir3_survey/trace_time.h"
 
 namespace vantir3 {
 namespace survey {
@@ -298,10 +299,36 @@ double Distance(const Coordinate& a, const Coordinate& b, bool geographic) {
     return kRadiusM * std::hypot(dLat, dLon);
 }
 
+// ---- recording times -------------------------------------------------------
+
+// Day 1 of a year (1 .. 9999), as days from 1970-01-01.
+int64_t NewYear(int year) { return DaysFromDate(year * 10000 + 101); }
+int DaysInYear(int year) { return static_cast<int>(DaysFromDate(year * 10000 + 1231) - NewYear(year)) + 1; }
+
+// The recording-time fields of a trace header (trace bytes 157-168).
+struct TimeFields {
+    int16_t year, day, hour, minute, second, basis;
+};
+
+// What makes a trace's recorded time unusable ("" when it is usable or
+// the trace records none: year 0).
+std::string TimeFault(const TimeFields& f) {
+    if (f.year == 0) return "";
+    if (f.year < 0 || f.year > 9999) return "year " + std::to_string(f.year);
+    if (f.day < 1 || f.day > DaysInYear(f.year)) {
+        return "day of year " + std::to_string(f.day) + " in " + std::to_string(f.year);
+    }
+    if (f.hour < 0 || f.hour > 23) return "hour " + std::to_string(f.hour);
+    if (f.minute < 0 || f.minute > 59) return "minute " + std::to_string(f.minute);
+    if (f.second < 0 || f.second > 60) return "second " + std::to_string(f.second);
+    return "";
+}
+
 struct TraceFields {
     int32_t x[2], y[2];  // source x/y, CDP x/y
     int32_t coordinateScalar;
     int32_t elevation, elevationScalar;
+    TimeFields time;
 };
 
 // ---- reader -----------------------------------------------------------------
@@ -327,6 +354,7 @@ public:
         ReadTimeZero();
         ReadTextFacts();
         ReadPositions(bin);
+        ReadTraceTimes();
         a_.native.format = Format::kSegy;
         a_.native.fileHeader = std::move(header_);
         a_.native.traceHeaderBytes = static_cast<int32_t>(kTraceHeaderBytes);
@@ -476,6 +504,12 @@ private:
                 f.coordinateScalar = h.Get(SEGY_TR_SOURCE_GROUP_SCALAR);
                 f.elevation = h.Get(SEGY_TR_RECV_GROUP_ELEV);
                 f.elevationScalar = h.Get(SEGY_TR_ELEV_SCALAR);
+                f.time = {static_cast<int16_t>(h.Get(SEGY_TR_YEAR_DATA_REC)),
+                          static_cast<int16_t>(h.Get(SEGY_TR_DAY_OF_YEAR)),
+                          static_cast<int16_t>(h.Get(SEGY_TR_HOUR_OF_DAY)),
+                          static_cast<int16_t>(h.Get(SEGY_TR_MIN_OF_HOUR)),
+                          static_cast<int16_t>(h.Get(SEGY_TR_SEC_OF_MIN)),
+                          static_cast<int16_t>(h.Get(SEGY_TR_TIME_BASE_CODE))};
                 if (t + k == 0) {
                     intervalInTrace_ = h.Unsigned(SEGY_TR_SAMPLE_INTER);
                     delay_ = ApplyScalar(h.Get(SEGY_TR_DELAY_REC_TIME), h.Get(SEGY_TR_SCALAR_TRACE_HEADER));
@@ -634,6 +668,47 @@ private:
                                 " coordinates";
     }
 
+    // Each trace's recording time from its year, day of year, hour, minute
+    // and second, when any trace has one. Traces without one, or with
+    // fields out of range, get no time; the latter are reported, as are
+    // times that the time basis code says are not UTC.
+    void ReadTraceTimes() {
+        std::vector<TraceTime> times(fields_.size());
+        bool any = false, local = false, other = false;
+        int64_t faulty = 0, firstFaulty = 0;
+        std::string fault;
+        for (size_t t = 0; t < fields_.size(); ++t) {
+            const TimeFields& f = fields_[t].time;
+            if (f.year == 0) continue;
+            const std::string what = TimeFault(f);
+            if (!what.empty()) {
+                if (faulty++ == 0) {
+                    firstFaulty = static_cast<int64_t>(t);
+                    fault = what;
+                }
+                continue;
+            }
+            times[t].date = DateFromDays(NewYear(f.year) + f.day - 1);
+            times[t].secondOfDay = f.hour * 3600.0 + f.minute * 60.0 + f.second;
+            any = true;
+            local = local || f.basis == 1;
+            other = other || f.basis == 3;
+        }
+        if (faulty > 0) {
+            a_.warnings.push_back(std::to_string(faulty) +
+                                  (faulty == 1 ? " trace has a recording time" : " traces have recording times") +
+                                  " out of range (trace bytes 157-166; trace " + std::to_string(firstFaulty) +
+                                  " gives " + fault + "); " + (faulty == 1 ? "it has" : "they have") + " no time");
+        }
+        if (!any) return;
+        if (local) a_.warnings.push_back("trace recording times are local time, not UTC (trace bytes 167-168)");
+        if (other) {
+            a_.warnings.push_back("trace recording times are of an unnamed time basis (code 3), not UTC "
+                                  "(trace bytes 167-168)");
+        }
+        a_.traceTimes = std::move(times);
+    }
+
     // Facts this library's writer states in the text header.
     void ReadTextFacts() {
         const KeyValueText& text = *text_;
@@ -678,6 +753,9 @@ int32_t ChooseScalar(double maxAbs, double limit, bool finest) {
     return 0;
 }
 
+// Time basis code of trace bytes 167-168 for UTC.
+constexpr int16_t kUtcCode = 4;
+
 int32_t Scaled(double v, int32_t scalar) { return static_cast<int32_t>(UnapplyScalar(v, scalar)); }
 
 class SegyWriter : public FormatWriter {
@@ -720,6 +798,7 @@ public:
             fail("extended textual header count", "more extended textual headers than SEG-Y can count");
         }
         ChoosePositions();
+        ChooseTimes();
     }
 
     TraceLayout Layout() const override {
@@ -859,6 +938,27 @@ private:
         }
     }
 
+    // Recording-time fields for headers built from the facts, when every
+    // trace has an entry: whole seconds (the header has no finer field), UTC.
+    // Entries without a date or a time stay all zero ("not recorded"); the
+    // writer's caller has checked that dates are days and times within one.
+    void ChooseTimes() {
+        times_.clear();
+        if (static_cast<int64_t>(a_.traceTimes.size()) != a_.traces) return;
+        times_.resize(a_.traceTimes.size(), TimeFields{0, 0, 0, 0, 0, 0});
+        for (size_t t = 0; t < times_.size(); ++t) {
+            const TraceTime& time = a_.traceTimes[t];
+            if (!ValidDate(time.date) || !(time.secondOfDay >= 0.0 && time.secondOfDay < 86401.0)) continue;
+            const int year = time.date / 10000;
+            const int day = static_cast<int>(DaysFromDate(time.date) - NewYear(year)) + 1;
+            // 86400 up to 86401 is a leap second, 23:59:60.
+            const int whole = std::min(static_cast<int>(time.secondOfDay), 86399);
+            const int second = whole % 60 + static_cast<int>(time.secondOfDay) - whole;
+            times_[t] = {static_cast<int16_t>(year), static_cast<int16_t>(day), static_cast<int16_t>(whole / 3600),
+                         static_cast<int16_t>(whole / 60 % 60), static_cast<int16_t>(second), kUtcCode};
+        }
+    }
+
     void FillTraceHeader(int64_t scan, uint8_t* out) const {
         const int32_t seq = static_cast<int32_t>(std::min<int64_t>(scan + 1, 2147483647));
         SetTrace(out, SEGY_TR_SEQ_LINE, seq);
@@ -878,6 +978,15 @@ private:
             SetTrace(out, SEGY_TR_ELEV_SCALAR, elevationScalar_);
             SetTrace(out, SEGY_TR_RECV_GROUP_ELEV, std::isfinite(z) ? Scaled(z, elevationScalar_) : 0);
         }
+        if (t < times_.size() && times_[t].year != 0) {
+            const TimeFields& f = times_[t];
+            SetTrace(out, SEGY_TR_YEAR_DATA_REC, f.year);
+            SetTrace(out, SEGY_TR_DAY_OF_YEAR, f.day);
+            SetTrace(out, SEGY_TR_HOUR_OF_DAY, f.hour);
+            SetTrace(out, SEGY_TR_MIN_OF_HOUR, f.minute);
+            SetTrace(out, SEGY_TR_SEC_OF_MIN, f.second);
+            SetTrace(out, SEGY_TR_TIME_BASE_CODE, f.basis);
+        }
     }
 
     const Acquisition a_;
@@ -894,6 +1003,7 @@ private:
     int32_t coordinateScalar_ = 0;
     int32_t elevationScalar_ = 0;
     double zUnit_ = 1.0;  // metres to the header's length unit
+    std::vector<TimeFields> times_;  // per trace, or empty
 };
 
 }  // namespace

@@ -84,6 +84,20 @@ struct Coordinate {
     double z = kUnknown;  // elevation, m
 };
 
+// When a trace was recorded, in UTC, as the survey's GPS log or its trace
+// headers state it: the day where the record gives one, and the time of
+// day. Traces between two logged fixes get a time interpolated between
+// theirs, as they get a position.
+struct TraceTime {
+    int32_t date = 0;                // yyyymmdd, e.g. 20190726; 0 when the record gives no day
+    double secondOfDay = kUnknown;   // seconds since midnight, fractional; NaN when unknown
+};
+
+// A trace time as text: "2019-07-26 16:58:43" (with the fraction of the
+// second when there is one, to the microsecond), the time of day alone when
+// the day is unknown, "" when the time is.
+VANTIR3_SURVEY_API std::string FormatTraceTime(const TraceTime& time);
+
 // One break point of the range gain that the unit applied while recording.
 struct RangeGainPoint {
     double sample = 0.0;  // 0-based sample index of the point
@@ -132,6 +146,7 @@ struct VANTIR3_SURVEY_API Acquisition {
     std::vector<double> elevationsM;        // elevation per trace; empty when none
     std::vector<Coordinate> coordinates;    // per trace; empty when none
     bool geographic = false;                // coordinates are longitude/latitude
+    std::vector<TraceTime> traceTimes;      // per trace; empty when none
     std::vector<RangeGainPoint> rangeGain;  // empty when none recorded
     std::vector<std::string> warnings;
 

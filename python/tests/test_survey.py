@@ -67,6 +67,16 @@ def test_write_and_read_back(tmp_path):
     assert not (tmp_path / "x.DZT").exists()
 
 
+def test_gps_times_travel_with_positions(tmp_path):
+    data, acq = vantir3.read(real_file("rd3/impdar_ten_col.rd3"))
+    # Trace 7 of the .COR: 2019-07-26 16:58:43 UTC.
+    assert acq.trace_times[6] == (20190726, 16 * 3600 + 58 * 60 + 43)
+    timed = acq.replace(trace_times=[(20240229, 45959.25) if t == 6 else (0, float("nan")) for t in range(10)])
+    for name in ("again.rd3", "again.DZT"):
+        vantir3.write(tmp_path / name, data, timed)
+        assert vantir3.read(tmp_path / name)[1].trace_times[6] == (20240229, 45959.25), name
+
+
 def test_bad_files_raise_survey_errors(tmp_path, broken_copy):
     with pytest.raises(vantir3.SurveyError) as e:
         vantir3.read(tmp_path / "missing.DZT")
