@@ -125,7 +125,7 @@ std::string FormatTraceTime(const TraceTime& time) {
     if (!internal::HasClock(time)) return "";
     const std::string clock = internal::FormatClock(time.secondOfDay, ":");
     if (!internal::ValidDate(time.date)) return clock;
-    char date[16];
+    char date[40];
     std::snprintf(date, sizeof date, "%04d-%02d-%02d ", static_cast<int>(time.date / 10000),
                   static_cast<int>(time.date / 100 % 100), static_cast<int>(time.date % 100));
     return date + clock;
