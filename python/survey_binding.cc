@@ -101,8 +101,9 @@ const std::vector<Field>& Fields() {
                 }),
         Member("geographic", &Acquisition::geographic, "Coordinates are longitude/latitude (degrees)."),
         Records("trace_times", &Acquisition::traceTimes,
-                "Per trace (date, seconds): when it was recorded, in UTC, as the GPS log or trace headers give "
-                "it; date as yyyymmdd (0: no day recorded), seconds since midnight (NaN: unknown). Empty: none.",
+                "Per trace (date, seconds): when it was recorded, as the GPS log (UTC) or the trace headers "
+                "(the recorder's clock) give it; date as yyyymmdd (0: no day recorded), seconds since midnight "
+                "(NaN: unknown). Empty: none.",
                 [](const vantir3::survey::TraceTime& t) { return py::make_tuple(t.date, t.secondOfDay); },
                 [](const py::tuple& t) {
                     return vantir3::survey::TraceTime{t[0].cast<int32_t>(), t[1].cast<double>()};

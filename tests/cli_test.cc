@@ -283,13 +283,20 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
         const Result list = RunCli({"info", dir + "/" + pattern});
         if (list.output.find("not available yet") != std::string::npos) continue;  // reader still to come
         EXPECT_EQ(list.status, 0) << list.output;
-        // The GPS logs' times: the .COR's one fix, the DZG's fixes of every scan.
+        // The recording times: the .COR's one fix, the DZG's fixes of every
+        // scan, the DT1 headers' clock on the .HD's day.
         if (std::string(pattern) == "rd3/*.rd3") {
-            EXPECT_NE(list.output.find("1 trace timed, 2019-07-26 16:58:43 to 2019-07-26 16:58:43 UTC"),
+            EXPECT_NE(list.output.find("1 trace timed, 2019-07-26 16:58:43 to 2019-07-26 16:58:43\n"),
                       std::string::npos) << list.output;
         }
+        if (std::string(pattern) == "dt1/*.DT1") {
+            EXPECT_NE(list.output.find("391 traces timed, 2012-10-06 09:54:32.953125 to 2012-10-06 09:58:33.636719\n"),
+                      std::string::npos) << list.output;
+            EXPECT_NE(list.output.find("\"10/06/2011\" may be day/month or month/day"), std::string::npos)
+                << list.output;
+        }
         if (std::string(pattern) == "dzt/*.DZT") {
-            EXPECT_NE(list.output.find("345 traces timed, 00:03:20 to 00:03:33 UTC"), std::string::npos)
+            EXPECT_NE(list.output.find("345 traces timed, 00:03:20 to 00:03:33\n"), std::string::npos)
                 << list.output;
         }
         const std::string ext = std::string(pattern).substr(std::string(pattern).find('.'));

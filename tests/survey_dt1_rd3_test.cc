@@ -84,16 +84,19 @@ struct Dt1Facts {
     double windowNs, timeZero, step, frequency, separation;
     const char* unit;
     int32_t stacks;
+    int32_t date;      // of the .HD (0: its order of day and month cannot be told)
+    double firstTime;  // the first trace header's time of day, s
 };
 
 TEST_F(TextFormatsTest, RealDt1FilesOpenWithTheirFactsAndWriteBackUnchanged) {
     const double ft = 0.3048;
     const Dt1Facts facts[] = {
-        {"gprpy_ComOffs_XLINE00", 531, 1500, 1200.0, 3.18, 2.0 * ft, 50.0, 3.0 * ft, "ft", 8},
-        {"gprpy_WARR_XLINE00", 164, 1900, 760.0, 34.07, 0.1, 100.0, 0.75, "m", 8},
-        {"rgpr_2012_10_06_cornino_yyline3", 391, 500, 400.0, 64.889999, 0.25, 100.0, 1.0, "m", 32},
-        {"rgpr_2012_10_06_cornino_cmp", 51, 500, 400.0, 59.150002, 0.5, 100.0, 1.0, "m", 32},
-        {"rgpr_flagogna_raw_XLINE000", 198, 425, 340.0, 61.630001, 0.25, 100.0, 1.0, "m", 32},
+        {"gprpy_ComOffs_XLINE00", 531, 1500, 1200.0, 3.18, 2.0 * ft, 50.0, 3.0 * ft, "ft", 8, 20170410, 38177.2265625},
+        {"gprpy_WARR_XLINE00", 164, 1900, 760.0, 34.07, 0.1, 100.0, 0.75, "m", 8, 20170411, 31863.322265625},
+        {"rgpr_2012_10_06_cornino_yyline3", 391, 500, 400.0, 64.889999, 0.25, 100.0, 1.0, "m", 32, 20121006,
+         35672.953125},
+        {"rgpr_2012_10_06_cornino_cmp", 51, 500, 400.0, 59.150002, 0.5, 100.0, 1.0, "m", 32, 20121005, 51150.19140625},
+        {"rgpr_flagogna_raw_XLINE000", 198, 425, 340.0, 61.630001, 0.25, 100.0, 1.0, "m", 32, 0, 46606.91796875},
     };
     for (const Dt1Facts& e : facts) {
         SCOPED_TRACE(e.file);
@@ -117,7 +120,13 @@ TEST_F(TextFormatsTest, RealDt1FilesOpenWithTheirFactsAndWriteBackUnchanged) {
         EXPECT_DOUBLE_EQ(a.antennaSeparationM, e.separation);
         EXPECT_EQ(a.positionUnit, e.unit);
         EXPECT_EQ(a.stacks, e.stacks);
-        EXPECT_TRUE(a.warnings.empty()) << a.warnings.front();
+        // The trace headers' clock, on the .HD's day where it can be told.
+        ASSERT_EQ(a.traceTimes.size(), static_cast<size_t>(e.traces));
+        EXPECT_EQ(a.traceTimes[0].date, e.date);
+        EXPECT_EQ(a.traceTimes[0].secondOfDay, e.firstTime);
+        EXPECT_EQ(a.traceTimes.back().date, e.date);
+        EXPECT_EQ(a.warnings.size(), e.date == 0 ? 1u : 0u);
+        EXPECT_EQ(HasWarning(a, "may be day/month or month/day"), e.date == 0);
         // Per-trace positions from the trace headers, in metres; these
         // files record no elevation.
         ASSERT_EQ(a.tracePositionsM.size(), static_cast<size_t>(e.traces));
@@ -166,6 +175,9 @@ Acquisition Dt1Record(SampleType type) {
         a.tracePositionsM.push_back(1.0 + 0.05 * t);
         a.elevationsM.push_back(t == 3 ? 12.5 : 0.0);
     }
+    // Recorded across midnight at the end of a leap day.
+    a.traceTimes = {{20240229, 86398.5}, {20240229, 86399.75}, {20240301, 0.25}, {20240301, 1.0},
+                    {20240301, 2.0},     {20240301, 3.0},      {20240301, 4.0}};
     return a;
 }
 
@@ -200,6 +212,12 @@ TEST_F(TextFormatsTest, Dt1RoundTripsI16AndF32) {
             EXPECT_EQ(b.tracePositionsM[t], static_cast<double>(static_cast<float>(a.tracePositionsM[t])));
         }
         EXPECT_EQ(b.elevationsM, a.elevationsM);
+        // The times: the clock in the trace headers, the first day in the .HD.
+        ASSERT_EQ(b.traceTimes.size(), a.traceTimes.size());
+        for (size_t t = 0; t < a.traceTimes.size(); ++t) {
+            EXPECT_EQ(b.traceTimes[t].date, a.traceTimes[t].date) << t;
+            EXPECT_EQ(b.traceTimes[t].secondOfDay, a.traceTimes[t].secondOfDay) << t;
+        }
         // Written again from the DT1 record itself (native headers reused).
         ExpectRewriteKeeps(*f, "again.DT1");
         // 16-bit samples through the scale come back the same.
@@ -241,6 +259,9 @@ TEST_F(TextFormatsTest, Dt1HeaderIsReadByKeyWhateverTheLineEnds) {
     EXPECT_EQ(b.antennaFrequencyMHz, 200.0);
     EXPECT_DOUBLE_EQ(b.tracePositionsM[2], static_cast<float>(1.1) * 0.3048);
     EXPECT_DOUBLE_EQ(b.elevationsM[3], 12.5 * 0.3048);
+    // The trace headers' clock on the .HD's day, the next after midnight.
+    EXPECT_EQ(b.traceTimes[1].date, 20200101);
+    EXPECT_EQ(b.traceTimes[2].date, 20200102);
 
     // Writing back keeps every line and line end, only the counts change.
     std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(Path("k2.DT1"), {b});
@@ -252,6 +273,22 @@ TEST_F(TextFormatsTest, Dt1HeaderIsReadByKeyWhateverTheLineEnds) {
     EXPECT_NE(hd.find("NUMBER OF TRACES   = 7\r\n"), std::string::npos);
     EXPECT_NE(hd.find("NOMINAL FREQUENCY  =  200 \rSERIAL"), std::string::npos);
     ExpectSameFacts(b, SurveyFile::Open(Path("k2.DT1"))->acquisition());
+
+    // Other forms of the date line: day and month in either order where one
+    // is above 12; an order that cannot be told, or no date, gives no day.
+    const std::string text = Slurp(Path("k.HD"));
+    const std::pair<const char*, int32_t> forms[] = {
+        {"2011/06/13", 20110613}, {"13/06/2011", 20110613}, {"06-13-2011", 20110613}, {"10.06.2011", 0}, {"", 0}};
+    for (const auto& form : forms) {
+        SCOPED_TRACE(form.first);
+        std::string changed = text;
+        changed.replace(changed.find("2020-01-01"), 10, form.first);
+        Spit(Path("k.HD"), changed);
+        const Acquisition c = SurveyFile::Open(Path("k.DT1"))->acquisition();
+        EXPECT_EQ(c.traceTimes[0].date, form.second);
+        EXPECT_EQ(c.traceTimes[0].secondOfDay, 86398.5);
+        EXPECT_EQ(HasWarning(c, "may be day/month or month/day"), std::string(form.first) == "10.06.2011");
+    }
 }
 
 TEST_F(TextFormatsTest, HostileDt1InputsFailNamingTheField) {
@@ -378,7 +415,7 @@ Acquisition Rd3Record(SampleType type) {
     a.coordinates[5] = {-3.125, 60.0, -2.5};
     a.geographic = true;
     // A dated time with a fraction, and a time of day alone.
-    a.traceTimes.resize(static_cast<size_t>(a.traces));
+    a.traceTimes.assign(static_cast<size_t>(a.traces), TraceTime());
     a.traceTimes[2] = {20240229, 13 * 3600 + 5 * 60 + 59.25};
     a.traceTimes[5] = {0, 86399.5};
     return a;

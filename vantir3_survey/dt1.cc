@@ -3,12 +3,14 @@
 // acquisition facts ("KEY = value" lines).
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <limits>
 
 #include "vantir3_survey/format_io.h"
 #include "vantir3_survey/text_header.h"
+#include "vantir3_survey/trace_time.h"
 
 namespace vantir3 {
 namespace survey {
@@ -20,7 +22,7 @@ constexpr int64_t kTraceHeaderBytes = 128;
 constexpr double kMetresPerFoot = 0.3048;
 // Trace header words.
 constexpr int kWordTrace = 0, kWordPosition = 1, kWordPoints = 2, kWordElevation = 3,
-              kWordBytesPerPoint = 5, kWordWindow = 6, kWordStacks = 7;
+              kWordBytesPerPoint = 5, kWordWindow = 6, kWordStacks = 7, kWordTimeOfDay = 23;
 // Bytes of trace headers gathered per read at open.
 constexpr int64_t kChunkBytes = 8 << 20;
 
@@ -108,6 +110,69 @@ int BytesPerPoint(const InputFile& file, const uint8_t* header, int64_t trace, i
                                      " bytes per point (2 or 4 expected)", offset + 4 * kWordBytesPerPoint);
 }
 
+// The survey's day from the .HD's date line (the third line; the first
+// lines are searched, as blank ones may come between): "yyyy-mm-dd" or
+// "yyyy/mm/dd", or day, month and year in either order of the first two
+// where one of them is above 12. 0 when there is none; a date whose order
+// cannot be told is named in `ambiguous`.
+int32_t HdDate(const std::string& text, std::string& ambiguous) {
+    int nonEmpty = 0;
+    for (const std::string& raw : SplitLines(text.substr(0, 1024))) {
+        const std::string line = Trim(raw);
+        if (line.empty()) continue;
+        if (++nonEmpty > 3) break;
+        int a = 0, b = 0, c = 0;
+        char s1 = 0, s2 = 0, end = 0;
+        if (std::sscanf(line.c_str(), "%d%c%d%c%d%c", &a, &s1, &b, &s2, &c, &end) != 5 || s1 != s2 ||
+            (s1 != '-' && s1 != '/' && s1 != '.')) {
+            continue;
+        }
+        if (a >= 1000) return ValidDate(a * 10000 + b * 100 + c) ? a * 10000 + b * 100 + c : 0;
+        if (c < 1000) continue;
+        const int32_t dayFirst = c * 10000 + b * 100 + a, monthFirst = c * 10000 + a * 100 + b;
+        const bool dm = ValidDate(dayFirst), md = ValidDate(monthFirst);
+        if (dm && md && a != b) {
+            ambiguous = line;
+            return 0;
+        }
+        return dm ? dayFirst : md ? monthFirst : 0;
+    }
+    return 0;
+}
+
+// The times of day of trace headers (word 23, seconds after midnight) on
+// the .HD's day, a day later after each fall of more than half a day (the
+// recording went past midnight). None when every word is 0 (not recorded);
+// words that are not a time of day are counted in a warning.
+std::vector<TraceTime> TraceTimes(const std::vector<float>& words, const std::string& hdText, Acquisition& a) {
+    std::vector<TraceTime> times;
+    if (std::all_of(words.begin(), words.end(), [](float w) { return w == 0.0f; })) return times;
+    std::string ambiguous;
+    const int32_t date = HdDate(hdText, ambiguous);
+    if (!ambiguous.empty()) {
+        a.warnings.push_back("the .HD date \"" + ambiguous + "\" may be day/month or month/day: the trace times " +
+                             "have no day");
+    }
+    times.resize(words.size());
+    int64_t day = date != 0 ? DaysFromDate(date) : 0, bad = 0;
+    double previous = kUnknown;
+    for (size_t t = 0; t < words.size(); ++t) {
+        const double w = words[t];
+        if (!(w >= 0.0 && w < 86401.0)) {
+            ++bad;
+            continue;
+        }
+        if (w < previous - 43200.0) ++day;
+        previous = w;
+        times[t] = {date != 0 ? DateFromDays(day) : 0, w};
+    }
+    if (bad > 0) {
+        a.warnings.push_back(std::to_string(bad) + " trace header(s) give a time of day (word 23) that is none; " +
+                             "those traces have no time");
+    }
+    return times;
+}
+
 }  // namespace
 
 Parsed ParseDt1(const InputFile& file, const ReadOptions&) {
@@ -154,6 +219,7 @@ Parsed ParseDt1(const InputFile& file, const ReadOptions&) {
     a.native.traceHeaders.resize(static_cast<size_t>(a.traces * kTraceHeaderBytes));
     a.tracePositionsM.resize(static_cast<size_t>(a.traces));
     std::vector<double> elevations(static_cast<size_t>(a.traces));
+    std::vector<float> clock(static_cast<size_t>(a.traces));
     bool anyElevation = false;
     const int64_t perRead = std::max<int64_t>(1, kChunkBytes / record);
     std::vector<uint8_t> chunk;
@@ -175,9 +241,11 @@ Parsed ParseDt1(const InputFile& file, const ReadOptions&) {
             a.tracePositionsM[static_cast<size_t>(trace)] = Word(h, kWordPosition) * factor;
             elevations[static_cast<size_t>(trace)] = Word(h, kWordElevation) * factor;
             anyElevation = anyElevation || Word(h, kWordElevation) != 0.0f;
+            clock[static_cast<size_t>(trace)] = Word(h, kWordTimeOfDay);
         }
     }
     if (anyElevation) a.elevationsM = std::move(elevations);
+    a.traceTimes = TraceTimes(clock, text, a);
 
     Parsed p;
     p.channels.push_back(std::move(a));
@@ -228,6 +296,9 @@ public:
             }
             if (a_.sampleIntervalNs > 0.0) SetWord(out, kWordWindow, a_.sampleIntervalNs * a_.samples);
             SetWord(out, kWordStacks, a_.stacks);
+            if (static_cast<size_t>(scan) < a_.traceTimes.size() && HasClock(a_.traceTimes[static_cast<size_t>(scan)])) {
+                SetWord(out, kWordTimeOfDay, a_.traceTimes[static_cast<size_t>(scan)].secondOfDay);
+            }
         }
         SetWord(out, kWordPoints, a_.samples);
         SetWord(out, kWordBytesPerPoint, SampleTypeBytes(type_));
@@ -270,10 +341,18 @@ private:
             key.resize(std::max<size_t>(key.size(), 18), ' ');
             line(key + " = " + value);
         };
+        // The day of the first trace that has one, else today.
         char date[32] = "";
+        const auto dated = std::find_if(a_.traceTimes.begin(), a_.traceTimes.end(),
+                                        [](const TraceTime& t) { return HasClock(t) && ValidDate(t.date); });
         const std::time_t now = std::time(nullptr);
         std::tm tm{};
-        if (gmtime_r(&now, &tm) != nullptr) std::strftime(date, sizeof date, "%Y-%m-%d", &tm);
+        if (dated != a_.traceTimes.end()) {
+            std::snprintf(date, sizeof date, "%04d-%02d-%02d", static_cast<int>(dated->date / 10000),
+                          static_cast<int>(dated->date / 100 % 100), static_cast<int>(dated->date % 100));
+        } else if (gmtime_r(&now, &tm) != nullptr) {
+            std::strftime(date, sizeof date, "%Y-%m-%d", &tm);
+        }
         line("1234");
         line("Data written by VANTIR3");
         line(date);

@@ -84,10 +84,11 @@ struct Coordinate {
     double z = kUnknown;  // elevation, m
 };
 
-// When a trace was recorded, in UTC, as the survey's GPS log or its trace
-// headers state it: the day where the record gives one, and the time of
-// day. Traces between two logged fixes get a time interpolated between
-// theirs, as they get a position.
+// When a trace was recorded, as the survey states it: GPS logs (.COR,
+// .DZG) give UTC, trace headers the recorder's clock (SEG-Y headers say
+// which, DT1 headers do not). The day where the record gives one, and the
+// time of day. Traces between two logged fixes get a time interpolated
+// between theirs, as they get a position.
 struct TraceTime {
     int32_t date = 0;                // yyyymmdd, e.g. 20190726; 0 when the record gives no day
     double secondOfDay = kUnknown;   // seconds since midnight, fractional; NaN when unknown
