@@ -218,6 +218,12 @@ TEST_F(TextFormatsTest, Dt1RoundTripsI16AndF32) {
             EXPECT_EQ(b.traceTimes[t].date, a.traceTimes[t].date) << t;
             EXPECT_EQ(b.traceTimes[t].secondOfDay, a.traceTimes[t].secondOfDay) << t;
         }
+        // Times without a day stay without one (the .HD states none).
+        Acquisition undated = a;
+        for (TraceTime& t : undated.traceTimes) t.date = 0;
+        const Acquisition c = Write(Path("undated.DT1"), undated, values)->acquisition();
+        EXPECT_EQ(c.traceTimes[6].date, 0);
+        EXPECT_EQ(c.traceTimes[6].secondOfDay, 4.0);
         // Written again from the DT1 record itself (native headers reused).
         ExpectRewriteKeeps(*f, "again.DT1");
         // 16-bit samples through the scale come back the same.

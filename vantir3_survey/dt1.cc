@@ -341,8 +341,10 @@ private:
             key.resize(std::max<size_t>(key.size(), 18), ' ');
             line(key + " = " + value);
         };
-        // The day of the first trace that has one, else today.
-        char date[32] = "";
+        // The day of the first trace that has one; zeros when the traces
+        // have times without a day (which a day would be given to on
+        // reading); else today.
+        char date[32] = "0000-00-00";
         const auto dated = std::find_if(a_.traceTimes.begin(), a_.traceTimes.end(),
                                         [](const TraceTime& t) { return HasClock(t) && ValidDate(t.date); });
         const std::time_t now = std::time(nullptr);
@@ -350,7 +352,8 @@ private:
         if (dated != a_.traceTimes.end()) {
             std::snprintf(date, sizeof date, "%04d-%02d-%02d", static_cast<int>(dated->date / 10000),
                           static_cast<int>(dated->date / 100 % 100), static_cast<int>(dated->date % 100));
-        } else if (gmtime_r(&now, &tm) != nullptr) {
+        } else if (std::none_of(a_.traceTimes.begin(), a_.traceTimes.end(), HasClock) &&
+                   gmtime_r(&now, &tm) != nullptr) {
             std::strftime(date, sizeof date, "%Y-%m-%d", &tm);
         }
         line("1234");
