@@ -721,13 +721,7 @@ TEST(SurveyDzt, CompanionsGivePositionsAndSpacingOrWarnings) {
     WriteBytes(path, bytes);
     const std::string dzx = dir.File("line.DZX"), dzg = dir.File("line.DZG");
     WriteText(dzx, "<DZX><GlobalProperties><unitsPerScan>0.5</unitsPerScan></GlobalProperties></DZX>");
-    auto nmea = [](const std::string& body) {
-        unsigned sum = 0;
-        for (char c : body) sum ^= static_cast<unsigned char>(c);
-        char tail[8];
-        std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-        return "$" + body + tail;
-    };
+    const auto nmea = internal::WithChecksum;
     // Scans 0 and 3 fixed; a sentence with a wrong checksum and an empty one.
     WriteText(dzg, nmea("GSSIS,0,-1") + nmea("GPGGA,000320,4739.2552,N,12218.5815,W,1,05,,100.5,M,,M,,") + "\r\n" +
                  nmea("GSSIS,1,-1") + "$GPGGA,garbage*00\r\n" + nmea("GSSIS,3,-1") +

@@ -65,13 +65,7 @@ TEST(TraceTime, ClockTextsReadAndWriteBack) {
     }
 }
 
-std::string Sentence(const std::string& body) {
-    unsigned sum = 0;
-    for (char c : body) sum ^= static_cast<unsigned char>(c);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
-}
+std::string Sentence(const std::string& body) { return internal::WithChecksum(body); }
 
 TEST(TraceTime, GpsFixTimesAreInterpolatedAcrossMidnightAndWrittenBack) {
     // Scans 0 and 3 fixed: each with a GGA and an RMC of the same fix, the

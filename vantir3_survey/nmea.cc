@@ -110,6 +110,8 @@ std::string Minutes(double degrees, int degreeDigits) {
     return buf;
 }
 
+}  // namespace
+
 std::string WithChecksum(const std::string& body) {
     unsigned sum = 0;
     for (char c : body) sum ^= static_cast<unsigned char>(c);
@@ -117,8 +119,6 @@ std::string WithChecksum(const std::string& body) {
     std::snprintf(buf, sizeof buf, "*%02X\r\n", sum);
     return "$" + body + buf;
 }
-
-}  // namespace
 
 GpsTrack ParseScanFixes(const std::string& text, int64_t traces) {
     GpsTrack track;

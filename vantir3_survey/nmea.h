@@ -26,6 +26,9 @@ struct GpsTrack {
     std::vector<std::string> warnings;
 };
 
+// The line of an NMEA sentence: "$", the body, "*", its checksum, CRLF.
+std::string WithChecksum(const std::string& body);
+
 // Positions of traces 0 .. traces-1 from NMEA text. Traces between paired
 // scans are interpolated linearly, traces before the first or after the last
 // take that fix. Never throws on bad text: broken, empty or unpaired
