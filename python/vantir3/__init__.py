@@ -16,6 +16,8 @@ operation and the reason; unreadable survey files raise SurveyError.
 
 import os
 
+import numpy as np
+
 from ._vantir3 import (  # noqa: F401  (the public names of the module)
     FORMATS,
     STATS_EXTREMES,
@@ -50,6 +52,25 @@ from ._vantir3 import (  # noqa: F401  (the public names of the module)
 )
 from ._vantir3 import _Chain
 from .batch import batch  # noqa: F401
+
+
+def trace_datetimes(acquisition):
+    """The acquisition's trace times (``Acquisition.trace_times``) as a numpy
+    ``datetime64[us]`` array, one entry per listed trace: NaT where a trace
+    has no time, or a time of day without a day. Empty when the file
+    records no times."""
+    times = acquisition.trace_times
+    out = np.full(len(times), np.datetime64("NaT"), dtype="datetime64[us]")
+    if not times:
+        return out
+    dates = np.array([t[0] for t in times], dtype=np.int64)
+    seconds = np.array([t[1] for t in times], dtype=np.float64)
+    known = (dates > 0) & np.isfinite(seconds)
+    for date in np.unique(dates[known]):
+        day = np.datetime64("%04d-%02d-%02d" % (date // 10000, date // 100 % 100, date % 100), "us")
+        on = known & (dates == date)
+        out[on] = day + np.round(seconds[on] * 1e6).astype(np.int64).astype("timedelta64[us]")
+    return out
 
 
 class Chain:
