@@ -100,6 +100,8 @@ const std::vector<Field>& Fields() {
                     return vantir3::survey::Coordinate{t[0].cast<double>(), t[1].cast<double>(), t[2].cast<double>()};
                 }),
         Member("geographic", &Acquisition::geographic, "Coordinates are longitude/latitude (degrees)."),
+        Member("trace_time_basis", &Acquisition::traceTimeBasis,
+               "Clock of trace_times: 'UTC' (GPS logs, SEG-Y headers that say so), 'local', or '' (not stated)."),
         Records("trace_times", &Acquisition::traceTimes,
                 "Per trace (date, seconds): when it was recorded, as the GPS log (UTC) or the trace headers "
                 "(the recorder's clock) give it; date as yyyymmdd (0: no day recorded), seconds since midnight "

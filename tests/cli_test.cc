@@ -286,7 +286,7 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
         // The recording times: the .COR's one fix, the DZG's fixes of every
         // scan, the DT1 headers' clock on the .HD's day.
         if (std::string(pattern) == "rd3/*.rd3") {
-            EXPECT_NE(list.output.find("1 trace timed, 2019-07-26 16:58:43 to 2019-07-26 16:58:43\n"),
+            EXPECT_NE(list.output.find("1 trace timed, 2019-07-26 16:58:43 to 2019-07-26 16:58:43 UTC\n"),
                       std::string::npos) << list.output;
         }
         if (std::string(pattern) == "dt1/*.DT1") {
@@ -296,7 +296,7 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
                 << list.output;
         }
         if (std::string(pattern) == "dzt/*.DZT") {
-            EXPECT_NE(list.output.find("345 traces timed, 00:03:20 to 00:03:33\n"), std::string::npos)
+            EXPECT_NE(list.output.find("345 traces timed, 00:03:20 to 00:03:33 UTC\n"), std::string::npos)
                 << list.output;
         }
         const std::string ext = std::string(pattern).substr(std::string(pattern).find('.'));

@@ -379,6 +379,7 @@ TEST(SurveySegy, TraceTimesRoundTripAndBadOnesAreReported) {
     a.samples = 2;
     a.sampleIntervalNs = 0.1;
     a.traceTimes = {{20240229, 13 * 3600 + 5 * 60 + 59.75}, {20231231, 86399.0}, {}, {20190726, 0.0}};
+    a.traceTimeBasis = "UTC";
     const std::string path = dir.File("times.sgy");
     std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {a});
     const std::vector<double> v(8, 1.0);
@@ -388,6 +389,7 @@ TEST(SurveySegy, TraceTimesRoundTripAndBadOnesAreReported) {
     EXPECT_EQ(bytes[3600 + 159], 60) << "29 February is day 60";
     EXPECT_EQ(bytes[3600 + 167], 4) << "UTC";
     const Acquisition b = SurveyFile::Open(path)->acquisition();
+    EXPECT_EQ(b.traceTimeBasis, "UTC");
     ASSERT_EQ(b.traceTimes.size(), 4u);
     const int32_t dates[4] = {20240229, 20231231, 0, 20190726};
     const double seconds[4] = {13 * 3600 + 5 * 60 + 59, 86399, std::nan(""), 0};
@@ -396,6 +398,15 @@ TEST(SurveySegy, TraceTimesRoundTripAndBadOnesAreReported) {
         EXPECT_TRUE(vantir3_test::SameNumber(b.traceTimes[t].secondOfDay, seconds[t])) << t;
     }
     EXPECT_FALSE(HasWarning(b, "recording times"));
+    // A clock of unstated basis (a DT1's) stays unstated.
+    Acquisition unstated = a;
+    unstated.traceTimeBasis = "";
+    w = SurveyWriter::Create(dir.File("unstated.sgy"), {unstated});
+    w->WriteScans(v.data(), 4);
+    w->Commit();
+    EXPECT_EQ(vantir3_test::ReadBytes(dir.File("unstated.sgy"))[3600 + 167], 0);
+    EXPECT_EQ(SurveyFile::Open(dir.File("unstated.sgy"))->acquisition().traceTimeBasis, "");
+    EXPECT_EQ(SurveyFile::Open(dir.File("unstated.sgy"))->acquisition().traceTimes[0].date, 20240229);
     // Times no format can state are refused, whatever the format.
     a.traceTimes[1].date = 20230229;
     EXPECT_THROW(SurveyWriter::Create(dir.File("x.sgy"), {a}), SurveyError);
@@ -420,6 +431,7 @@ TEST(SurveySegy, TraceTimesRoundTripAndBadOnesAreReported) {
         EXPECT_EQ(c.traceTimes[1].date, 0);
         EXPECT_TRUE(std::isnan(c.traceTimes[2].secondOfDay));
         EXPECT_TRUE(HasWarning(c, "local time, not UTC"));
+        EXPECT_EQ(c.traceTimeBasis, "local");
         EXPECT_TRUE(HasWarning(c, "2 traces have recording times out of range"));
         EXPECT_TRUE(HasWarning(c, "day of year 400"));
     }

@@ -438,7 +438,8 @@ std::string InfoText(const vs::SurveyFile& f) {
             const auto last = std::find_if(a.traceTimes.rbegin(), a.traceTimes.rend(), known);
             const auto n = std::count_if(first, a.traceTimes.end(), known);
             o << "    " << n << (n == 1 ? " trace" : " traces") << " timed, "
-              << vs::FormatTraceTime(*first) << " to " << vs::FormatTraceTime(*last) << "\n";
+              << vs::FormatTraceTime(*first) << " to " << vs::FormatTraceTime(*last)
+              << (a.traceTimeBasis.empty() ? "" : " " + a.traceTimeBasis) << "\n";
         }
         if (a.stacks > 0) o << "    stacks " << a.stacks << "\n";
         if (!a.marks.empty()) o << "    marks " << a.marks.size() << "\n";

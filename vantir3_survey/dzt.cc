@@ -418,6 +418,7 @@ Parsed ParseDzt(const InputFile& file, const ReadOptions& options) {
         if (!gps.coordinates.empty()) {
             a.coordinates = gps.coordinates;
             a.traceTimes = gps.times;
+            if (!gps.times.empty()) a.traceTimeBasis = "UTC";
             a.geographic = true;
             if (gps.hasElevation) {
                 for (const Coordinate& g : gps.coordinates) a.elevationsM.push_back(g.z);

@@ -103,6 +103,7 @@ void ReadCor(const std::string& path, Acquisition& a) {
     }
     if (found > 0) {
         a.coordinates = std::move(coordinates);
+        if (!times.empty()) a.traceTimeBasis = "UTC";
         a.traceTimes = std::move(times);
         a.geographic = true;
     }

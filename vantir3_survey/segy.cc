@@ -674,7 +674,7 @@ private:
     // times that the time basis code says are not UTC.
     void ReadTraceTimes() {
         std::vector<TraceTime> times(fields_.size());
-        bool any = false, local = false, other = false;
+        bool any = false, local = false, other = false, utc = false;
         int64_t faulty = 0, firstFaulty = 0;
         std::string fault;
         for (size_t t = 0; t < fields_.size(); ++t) {
@@ -693,6 +693,7 @@ private:
             any = true;
             local = local || f.basis == 1;
             other = other || f.basis == 3;
+            utc = utc || f.basis == 2 || f.basis == 4;
         }
         if (faulty > 0) {
             a_.warnings.push_back(std::to_string(faulty) +
@@ -707,6 +708,8 @@ private:
                                   "(trace bytes 167-168)");
         }
         a_.traceTimes = std::move(times);
+        // One basis for the record, where the traces agree on one.
+        a_.traceTimeBasis = utc && !local && !other ? "UTC" : local && !utc && !other ? "local" : "";
     }
 
     // Facts this library's writer states in the text header.
@@ -753,8 +756,8 @@ int32_t ChooseScalar(double maxAbs, double limit, bool finest) {
     return 0;
 }
 
-// Time basis code of trace bytes 167-168 for UTC.
-constexpr int16_t kUtcCode = 4;
+// Time basis code of trace bytes 167-168: UTC, local, or not stated.
+int16_t TimeBasisCode(const std::string& basis) { return basis == "UTC" ? 4 : basis == "local" ? 1 : 0; }
 
 int32_t Scaled(double v, int32_t scalar) { return static_cast<int32_t>(UnapplyScalar(v, scalar)); }
 
@@ -939,7 +942,8 @@ private:
     }
 
     // Recording-time fields for headers built from the facts, when every
-    // trace has an entry: whole seconds (the header has no finer field), UTC.
+    // trace has an entry: whole seconds (the header has no finer field), with
+    // the record's time basis (none stated where it has none).
     // Entries without a date or a time stay all zero ("not recorded"); the
     // writer's caller has checked that dates are days and times within one.
     void ChooseTimes() {
@@ -955,7 +959,7 @@ private:
             const int whole = std::min(static_cast<int>(time.secondOfDay), 86399);
             const int second = whole % 60 + static_cast<int>(time.secondOfDay) - whole;
             times_[t] = {static_cast<int16_t>(year), static_cast<int16_t>(day), static_cast<int16_t>(whole / 3600),
-                         static_cast<int16_t>(whole / 60 % 60), static_cast<int16_t>(second), kUtcCode};
+                         static_cast<int16_t>(whole / 60 % 60), static_cast<int16_t>(second), TimeBasisCode(a_.traceTimeBasis)};
         }
     }
 

@@ -148,6 +148,7 @@ struct VANTIR3_SURVEY_API Acquisition {
     std::vector<Coordinate> coordinates;    // per trace; empty when none
     bool geographic = false;                // coordinates are longitude/latitude
     std::vector<TraceTime> traceTimes;      // per trace; empty when none
+    std::string traceTimeBasis;             // "UTC" or "local" where the record says which, else ""
     std::vector<RangeGainPoint> rangeGain;  // empty when none recorded
     std::vector<std::string> warnings;
 

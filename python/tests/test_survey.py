@@ -70,7 +70,7 @@ def test_write_and_read_back(tmp_path):
 def test_gps_times_travel_with_positions(tmp_path):
     data, acq = vantir3.read(real_file("rd3/impdar_ten_col.rd3"))
     # Trace 7 of the .COR: 2019-07-26 16:58:43 UTC.
-    assert acq.trace_times[6] == (20190726, 16 * 3600 + 58 * 60 + 43)
+    assert acq.trace_times[6] == (20190726, 16 * 3600 + 58 * 60 + 43) and acq.trace_time_basis == "UTC"
     stamps = vantir3.trace_datetimes(acq)
     assert stamps[6] == np.datetime64("2019-07-26T16:58:43") and np.isnat(stamps[0]) and len(stamps) == 10
     timed = acq.replace(trace_times=[(20240229, 45959.25) if t == 6 else (0, float("nan")) for t in range(10)])

@@ -73,6 +73,7 @@ inline void ExpectSameFacts(const vantir3::survey::Acquisition& a, const vantir3
                     SameNumber(a.coordinates[t].z, b.coordinates[t].z))
             << "trace " << t;
     }
+    EXPECT_EQ(a.traceTimeBasis, b.traceTimeBasis);
     ASSERT_EQ(a.traceTimes.size(), b.traceTimes.size());
     for (size_t t = 0; t < a.traceTimes.size(); ++t) {
         EXPECT_EQ(a.traceTimes[t].date, b.traceTimes[t].date) << "trace " << t;
