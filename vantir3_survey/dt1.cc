@@ -113,7 +113,7 @@ int BytesPerPoint(const InputFile& file, const uint8_t* header, int64_t trace, i
 // The survey's day from the .HD's date line (the third line; the first
 // lines are searched, as blank ones may come between): "yyyy-mm-dd" or
 // "yyyy/mm/dd", or day, month and year in either order of the first two
-// where one of them is above 12. 0 when there is none; a date whose order
+// where one of them is above 12, perhaps followed by a time. 0 when there is none; a date whose order
 // cannot be told is named in `ambiguous`.
 int32_t HdDate(const std::string& text, std::string& ambiguous) {
     int nonEmpty = 0;
@@ -123,7 +123,9 @@ int32_t HdDate(const std::string& text, std::string& ambiguous) {
         if (++nonEmpty > 3) break;
         int a = 0, b = 0, c = 0;
         char s1 = 0, s2 = 0, end = 0;
-        if (std::sscanf(line.c_str(), "%d%c%d%c%d%c", &a, &s1, &b, &s2, &c, &end) != 5 || s1 != s2 ||
+        // (A time of day may follow the date.)
+        const int n = std::sscanf(line.c_str(), "%d%c%d%c%d%c", &a, &s1, &b, &s2, &c, &end);
+        if (!(n == 5 || (n == 6 && (end == ' ' || end == 'T'))) || s1 != s2 ||
             (s1 != '-' && s1 != '/' && s1 != '.')) {
             continue;
         }
@@ -350,8 +352,7 @@ private:
         const std::time_t now = std::time(nullptr);
         std::tm tm{};
         if (dated != a_.traceTimes.end()) {
-            std::snprintf(date, sizeof date, "%04d-%02d-%02d", static_cast<int>(dated->date / 10000),
-                          static_cast<int>(dated->date / 100 % 100), static_cast<int>(dated->date % 100));
+            FormatTraceTime(*dated).copy(date, 10);  // its "yyyy-mm-dd"
         } else if (std::none_of(a_.traceTimes.begin(), a_.traceTimes.end(), HasClock) &&
                    gmtime_r(&now, &tm) != nullptr) {
             std::strftime(date, sizeof date, "%Y-%m-%d", &tm);
