@@ -289,6 +289,14 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
             EXPECT_NE(list.output.find("1 trace timed, 2019-07-26 16:58:43 to 2019-07-26 16:58:43 UTC\n"),
                       std::string::npos) << list.output;
         }
+        if (std::string(pattern) == "rd3/*.rd3") {
+            const Result table = RunCli({"info", "--traces", dir + "/" + pattern});
+            EXPECT_EQ(table.status, 0);
+            EXPECT_EQ(table.output.rfind("file,channel,trace,position_m,x,y,elevation_m,time\n", 0), 0u);
+            EXPECT_NE(table.output.find(",0,7,,-35.98767333333,75.63203,2663.65,2019-07-26 16:58:43\n"),
+                      std::string::npos) << table.output;
+            EXPECT_NE(table.output.find(",0,10,,,,,\n"), std::string::npos) << table.output;
+        }
         if (std::string(pattern) == "dt1/*.DT1") {
             EXPECT_NE(list.output.find("391 traces timed, 2012-10-06 09:54:32.953125 to 2012-10-06 09:58:33.636719\n"),
                       std::string::npos) << list.output;

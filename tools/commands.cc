@@ -407,6 +407,49 @@ std::string JsonNum(double v) {
     return buf;
 }
 
+// A number for a table: the fewest of 15 to 17 significant digits that read
+// back as the same value; empty when unknown.
+std::string CsvNum(double v) {
+    if (!std::isfinite(v)) return "";
+    char buf[64];
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+        if (std::strtod(buf, nullptr) == v) break;
+    }
+    return buf;
+}
+
+// A table cell, quoted when it holds a comma, a quote or a line end.
+std::string CsvText(const std::string& s) {
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string out = "\"";
+    for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+constexpr const char* kTraceTableHeader = "file,channel,trace,position_m,x,y,elevation_m,time\n";
+
+// One row per trace of every channel (traces counted from 1): distance
+// along the line, coordinates as the file gives them (easting and northing
+// in m, or longitude and latitude in degrees), elevation and recording time;
+// empty cells where the file records none.
+std::string TraceTable(const vs::SurveyFile& f) {
+    std::ostringstream o;
+    const std::string file = CsvText(f.path());
+    for (const vs::Acquisition& a : f.acquisitions()) {
+        for (int64_t t = 0; t < a.traces; ++t) {
+            const size_t i = static_cast<size_t>(t);
+            const vs::Coordinate c = i < a.coordinates.size() ? a.coordinates[i] : vs::Coordinate();
+            const double z = i < a.elevationsM.size() ? a.elevationsM[i] : c.z;
+            o << file << ',' << a.channel << ',' << t + 1 << ','
+              << (i < a.tracePositionsM.size() ? CsvNum(a.tracePositionsM[i]) : "") << ',' << CsvNum(c.x) << ','
+              << CsvNum(c.y) << ',' << CsvNum(z) << ','
+              << (i < a.traceTimes.size() ? vs::FormatTraceTime(a.traceTimes[i]) : "") << '\n';
+        }
+    }
+    return o.str();
+}
+
 std::string InfoText(const vs::SurveyFile& f) {
     std::ostringstream o;
     o << f.path() << "\n  format " << vs::FormatName(f.format()) << ", " << f.channelCount() << " channel(s)\n";
@@ -480,15 +523,18 @@ std::string InfoJson(const vs::SurveyFile& f) {
 
 // ---- commands -----------------------------------------------------------------
 
-int InfoCommand(const std::vector<std::string>& args, const InputOptions& input, bool json) {
+int InfoCommand(const std::vector<std::string>& args, const InputOptions& input, bool json, bool traces) {
     int failed = 0;
     const std::vector<std::string> files = ExpandFiles(args);
     if (json && files.size() > 1) std::cout << "[";
+    if (traces) std::cout << kTraceTableHeader;
     bool first = true;
     for (const std::string& path : files) {
         try {
             const auto f = vs::SurveyFile::Open(path, input.read);
-            if (json)
+            if (traces)
+                std::cout << TraceTable(*f);
+            else if (json)
                 std::cout << (first ? "" : ",\n") << InfoJson(*f);
             else
                 std::cout << InfoText(*f);

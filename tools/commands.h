@@ -38,7 +38,9 @@ struct ProcessRequest {
     bool velocityGiven = false;
 };
 
-int InfoCommand(const std::vector<std::string>& files, const InputOptions& input, bool json);
+// Acquisition facts as text, as JSON, or (traces) as a table with a row per
+// trace (CSV).
+int InfoCommand(const std::vector<std::string>& files, const InputOptions& input, bool json, bool traces);
 int ProcessCommand(ProcessRequest request);
 int PlotCommand(const std::string& file, std::string picture, ProcessRequest request);
 int ConvertCommand(const std::string& in, const std::string& out, const InputOptions& input);

@@ -1,7 +1,7 @@
 // vantir3: survey files in, processed profiles and pictures out.
 //
 //   vantir3 demo [-o DIR]
-//   vantir3 info FILE... [--json]
+//   vantir3 info FILE... [--json | --traces]
 //   vantir3 process FILE... -s STEP [-s STEP ...] [-o OUT | -O DIR] [--png PICTURE] [--channel N] [-j N]
 //   vantir3 convert IN OUT
 //   vantir3 plot FILE [-o PICTURE]
@@ -83,6 +83,7 @@ int main(int argc, char** argv) {
     ProcessRequest req;
     req.run.workers = cores;
     bool json = false;
+    bool traceTable = false;
     std::vector<std::string> files;
     std::string out = ".", in, picture;
     uint32_t seed = 1;
@@ -98,7 +99,11 @@ int main(int argc, char** argv) {
 
     auto* info = app.add_subcommand("info", "Show the acquisition facts of survey files");
     info->add_option("files", files, "Survey files (or patterns)")->required();
-    info->add_flag("--json", json, "One JSON object per file");
+    auto* jsonFlag = info->add_flag("--json", json, "One JSON object per file");
+    info->add_flag("--traces", traceTable,
+                   "A CSV table instead, a row per trace (from 1): position, x and y as the file gives them "
+                   "(easting/northing in m or longitude/latitude in degrees), elevation, recording time")
+        ->excludes(jsonFlag);
     AddReadOptions(info, input);
 
     auto* process = app.add_subcommand("process", "Run processing steps over survey files");
@@ -157,7 +162,7 @@ int main(int argc, char** argv) {
         if (*demo)
             status = DemoCommand(out, seed, run, demoPlot);
         else if (*info)
-            status = InfoCommand(files, input, json);
+            status = InfoCommand(files, input, json, traceTable);
         else if (*process)
             status = ProcessCommand(req);
         else if (*plot)
