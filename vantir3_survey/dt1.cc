@@ -298,8 +298,9 @@ public:
             }
             if (a_.sampleIntervalNs > 0.0) SetWord(out, kWordWindow, a_.sampleIntervalNs * a_.samples);
             SetWord(out, kWordStacks, a_.stacks);
-            if (static_cast<size_t>(scan) < a_.traceTimes.size() && HasClock(a_.traceTimes[static_cast<size_t>(scan)])) {
-                SetWord(out, kWordTimeOfDay, a_.traceTimes[static_cast<size_t>(scan)].secondOfDay);
+            const size_t t = static_cast<size_t>(scan);
+            if (t < a_.traceTimes.size() && HasClock(a_.traceTimes[t])) {
+                SetWord(out, kWordTimeOfDay, a_.traceTimes[t].secondOfDay);
             }
         }
         SetWord(out, kWordPoints, a_.samples);

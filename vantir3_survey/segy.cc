@@ -958,8 +958,12 @@ private:
             // 86400 up to 86401 is a leap second, 23:59:60.
             const int whole = std::min(static_cast<int>(time.secondOfDay), 86399);
             const int second = whole % 60 + static_cast<int>(time.secondOfDay) - whole;
-            times_[t] = {static_cast<int16_t>(year), static_cast<int16_t>(day), static_cast<int16_t>(whole / 3600),
-                         static_cast<int16_t>(whole / 60 % 60), static_cast<int16_t>(second), TimeBasisCode(a_.traceTimeBasis)};
+            times_[t] = {static_cast<int16_t>(year),
+                         static_cast<int16_t>(day),
+                         static_cast<int16_t>(whole / 3600),
+                         static_cast<int16_t>(whole / 60 % 60),
+                         static_cast<int16_t>(second),
+                         TimeBasisCode(a_.traceTimeBasis)};
         }
     }
 

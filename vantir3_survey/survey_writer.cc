@@ -409,8 +409,9 @@ std::unique_ptr<SurveyWriter> SurveyWriter::Create(const std::string& path,
         for (size_t t = 0; t < a.traceTimes.size(); ++t) {
             const TraceTime& time = a.traceTimes[t];
             if (time.date != 0 && !internal::ValidDate(time.date)) {
-                throw SurveyError(path, "trace times", "trace " + std::to_string(t) + "'s date " +
-                                                           std::to_string(time.date) + " is not a yyyymmdd calendar day");
+                throw SurveyError(path, "trace times",
+                                  "trace " + std::to_string(t) + "'s date " + std::to_string(time.date) +
+                                      " is not a yyyymmdd calendar day");
             }
             if (!std::isnan(time.secondOfDay) && !(time.secondOfDay >= 0.0 && time.secondOfDay < 86401.0)) {
                 throw SurveyError(path, "trace times", "trace " + std::to_string(t) + "'s second of day " +
