@@ -349,6 +349,7 @@ TEST(SurveyDzt, RecordsOfOtherFormatsKeepTheirFacts) {
     a.timeTriggered = true;
     a.traceIntervalS = 0.05;
     a.marks = {{1, 1}};  // a format without mark words
+    a.traceTimes = {{0, 5.0}, {20190726, 16 * 3600 + 58 * 60 + 43.9}, {}};
     std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {a});
     w->WriteScans(std::vector<double>(3 * 20, 1.0).data(), 3);
     w->Commit();
@@ -356,6 +357,9 @@ TEST(SurveyDzt, RecordsOfOtherFormatsKeepTheirFacts) {
     // never samples: the samples (all 1) would read back as marks.
     const std::vector<uint8_t> bytes = vantir3_test::ReadBytes(path);
     ASSERT_EQ(bytes.size(), 1024u + 3 * 40);
+    // Created when the first dated trace was recorded: 2019-07-26 16:58:42 (seconds halved).
+    const uint32_t created = bytes[32] | bytes[33] << 8 | bytes[34] << 16 | static_cast<uint32_t>(bytes[35]) << 24;
+    EXPECT_EQ(created, 21u | 58u << 5 | 16u << 11 | 26u << 16 | 7u << 21 | 39u << 25);
     for (int t = 0; t < 3; ++t) {
         const uint8_t* words = &bytes[1024 + 40 * t];
         EXPECT_EQ(words[0] | words[1] << 8, t);

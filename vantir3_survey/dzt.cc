@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "vantir3_survey/format_io.h"
+#include "vantir3_survey/trace_time.h"
 #include "vantir3_survey/nmea.h"
 
 namespace vantir3 {
@@ -34,7 +35,7 @@ constexpr int32_t kMaxWriteChannels = 64;
 // Field offsets within a header block.
 constexpr int64_t kTagAt = 0, kDataAt = 2, kNsampAt = 4, kBitsAt = 6, kSpsAt = 10, kSpmAt = 14,
                   kPositionAt = 22, kRangeAt = 26, kRgainAt = 40, kNrgainAt = 42, kNchanAt = 52,
-                  kDtypeAt = 97, kAntennaAt = 98, kAntennaBytes = 14, kInfoAt = 128;
+                  kCreatedAt = 32, kDtypeAt = 97, kAntennaAt = 98, kAntennaBytes = 14, kInfoAt = 128;
 // The last bytes of a block hold GPS records; a written gain table stays clear of them.
 constexpr int64_t kInfoEnd = kBlockBytes - 18;
 
@@ -554,6 +555,22 @@ private:
         }
     }
 
+    // The creation date and time of a built header: the first trace time
+    // that has a day, in the header's packed form (seconds halved, years
+    // from 1980 to 2107); left zero without one.
+    static void PutCreated(uint8_t* b, const Acquisition& a) {
+        for (const TraceTime& t : a.traceTimes) {
+            if (!HasClock(t) || !ValidDate(t.date)) continue;
+            const uint32_t year = static_cast<uint32_t>(t.date / 10000);
+            if (year < 1980 || year > 2107) return;
+            const uint32_t s = static_cast<uint32_t>(std::min(t.secondOfDay, 86399.0));
+            Put32(b + kCreatedAt, (s % 60 / 2) | (s / 60 % 60) << 5 | (s / 3600) << 11 |
+                                      static_cast<uint32_t>(t.date % 100) << 16 |
+                                      static_cast<uint32_t>(t.date / 100 % 100) << 21 | (year - 1980) << 25);
+            return;
+        }
+    }
+
     // Starts from the records' own header when every channel is the
     // same-numbered channel of one DZT file: a round trip keeps every byte.
     bool ReuseHeader(const std::vector<Acquisition>& channels) {
@@ -592,6 +609,7 @@ private:
             Put16(b + kTagAt, 0x00FF);
             Put16(b + kDataAt, static_cast<uint32_t>(kBlockBytes));
             SetFacts(c, n, a);
+            PutCreated(b, a);
             const int64_t gains = static_cast<int64_t>(a.rangeGain.size());
             if (gains > 0 && kInfoAt + 2 + 4 * gains <= kInfoEnd) {
                 Put16(b + kRgainAt, static_cast<uint32_t>(c * kBlockBytes + kInfoAt));
