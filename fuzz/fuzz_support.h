@@ -7,10 +7,14 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "vantir3_survey/survey.h"
+#include "vantir3_survey/trace_time.h"
 
 namespace vantir3_fuzz {
 
@@ -46,5 +50,22 @@ private:
     do {                                                  \
         if (!(cond)) ::vantir3_fuzz::Fail(#cond);         \
     } while (0)
+
+namespace vantir3_fuzz {
+
+// The trace times a reader gives are what every writer accepts: one per
+// trace or none, each a calendar day or none and a time within the day or
+// none.
+inline void CheckTraceTimes(const vantir3::survey::SurveyFile& f) {
+    for (const vantir3::survey::Acquisition& a : f.acquisitions()) {
+        FUZZ_REQUIRE(a.traceTimes.empty() || static_cast<int64_t>(a.traceTimes.size()) == a.traces);
+        for (const vantir3::survey::TraceTime& t : a.traceTimes) {
+            FUZZ_REQUIRE(t.date == 0 || vantir3::survey::internal::ValidDate(t.date));
+            FUZZ_REQUIRE(std::isnan(t.secondOfDay) || (t.secondOfDay >= 0.0 && t.secondOfDay < 86401.0));
+        }
+    }
+}
+
+}  // namespace vantir3_fuzz
 
 #endif  // VANTIR3_FUZZ_FUZZ_SUPPORT_H_

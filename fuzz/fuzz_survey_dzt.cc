@@ -125,6 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         const MemoryFile file(data, size);
         const std::unique_ptr<SurveyFile> f = SurveyFile::Open(file.path(), options);
+        vantir3_fuzz::CheckTraceTimes(*f);
         Check(*f);
     } catch (const SurveyError&) {
     }

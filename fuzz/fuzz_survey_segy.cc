@@ -116,6 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.segyIntervalUnit = static_cast<ReadOptions::TimeUnit>(size / 3 % 4);
     try {
         const std::unique_ptr<SurveyFile> f = SurveyFile::Open(file.path(), options);
+        vantir3_fuzz::CheckTraceTimes(*f);
         Check(*f);
     } catch (const SurveyError&) {
     }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "vantir3_survey/survey.h"
 
 namespace vantir3_fuzz {
@@ -77,6 +78,7 @@ inline bool RunSurveyInput(const uint8_t* data, size_t size, const std::string& 
         std::vector<double> values(s16.size());
         f->ReadTraces16(0, 0, traces, s16.data());
         f->ReadTraces(0, 0, traces, values.data());
+        CheckTraceTimes(*f);
     } catch (const vantir3::survey::SurveyError&) {
         opened = false;
     }
