@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -292,10 +293,10 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
         if (std::string(pattern) == "rd3/*.rd3") {
             const Result table = RunCli({"info", "--traces", dir + "/" + pattern});
             EXPECT_EQ(table.status, 0);
-            EXPECT_EQ(table.output.rfind("file,channel,trace,position_m,x,y,elevation_m,time\n", 0), 0u);
-            EXPECT_NE(table.output.find(",0,7,,-35.98767333333,75.63203,2663.65,2019-07-26 16:58:43\n"),
+            EXPECT_EQ(table.output.rfind("file,channel,trace,position_m,x,y,elevation_m,time,mark\n", 0), 0u);
+            EXPECT_NE(table.output.find(",0,7,,-35.98767333333,75.63203,2663.65,2019-07-26 16:58:43,\n"),
                       std::string::npos) << table.output;
-            EXPECT_NE(table.output.find(",0,10,,,,,\n"), std::string::npos) << table.output;
+            EXPECT_NE(table.output.find(",0,10,,,,,,\n"), std::string::npos) << table.output;
         }
         if (std::string(pattern) == "dt1/*.DT1") {
             EXPECT_NE(list.output.find("391 traces timed, 2012-10-06 09:54:32.953125 to 2012-10-06 09:58:33.636719\n"),
@@ -304,6 +305,16 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
                 << list.output;
         }
         if (std::string(pattern) == "dzt/*.DZT") {
+            // The first DZT's user marks, by the word each records.
+            const Result table = RunCli({"info", "--traces", dir + "/dzt/gprpy_FILE____032.DZT"});
+            EXPECT_EQ(table.status, 0);
+            std::istringstream rows(table.output);
+            std::string row;
+            size_t marked = 0;
+            while (std::getline(rows, row)) marked += row.back() != ',' && row.back() != 'k';  // not the header
+            EXPECT_EQ(marked, 11u) << table.output.substr(0, 2000);
+            // Positions from the spacing (50 scans per metre) where the file lists none.
+            EXPECT_NE(table.output.find(",0,101,2,"), std::string::npos) << table.output.substr(0, 2000);
             EXPECT_NE(list.output.find("345 traces timed, 00:03:20 to 00:03:33 UTC\n"), std::string::npos)
                 << list.output;
         }

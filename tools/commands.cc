@@ -427,24 +427,33 @@ std::string CsvText(const std::string& s) {
     return out + "\"";
 }
 
-constexpr const char* kTraceTableHeader = "file,channel,trace,position_m,x,y,elevation_m,time\n";
+constexpr const char* kTraceTableHeader = "file,channel,trace,position_m,x,y,elevation_m,time,mark\n";
 
 // One row per trace of every channel (traces counted from 1): distance
 // along the line, coordinates as the file gives them (easting and northing
-// in m, or longitude and latitude in degrees), elevation and recording time;
-// empty cells where the file records none.
+// in m, or longitude and latitude in degrees), elevation, recording time and
+// user mark (its word as recorded); empty cells where the file records none.
+// Files that list no positions but a trace spacing get the distance from the
+// first trace.
 std::string TraceTable(const vs::SurveyFile& f) {
     std::ostringstream o;
     const std::string file = CsvText(f.path());
     for (const vs::Acquisition& a : f.acquisitions()) {
+        std::vector<std::string> marks(static_cast<size_t>(a.traces));
+        for (const vs::Mark& m : a.marks) {
+            if (m.trace >= 0 && m.trace < a.traces) marks[static_cast<size_t>(m.trace)] = std::to_string(m.value);
+        }
         for (int64_t t = 0; t < a.traces; ++t) {
             const size_t i = static_cast<size_t>(t);
             const vs::Coordinate c = i < a.coordinates.size() ? a.coordinates[i] : vs::Coordinate();
             const double z = i < a.elevationsM.size() ? a.elevationsM[i] : c.z;
             o << file << ',' << a.channel << ',' << t + 1 << ','
-              << (i < a.tracePositionsM.size() ? CsvNum(a.tracePositionsM[i]) : "") << ',' << CsvNum(c.x) << ','
+              << CsvNum(i < a.tracePositionsM.size() ? a.tracePositionsM[i]
+                        : a.tracePositionsM.empty() && a.traceSpacingM > 0.0 ? static_cast<double>(t) * a.traceSpacingM
+                                                                               : NAN)
+              << ',' << CsvNum(c.x) << ','
               << CsvNum(c.y) << ',' << CsvNum(z) << ','
-              << (i < a.traceTimes.size() ? vs::FormatTraceTime(a.traceTimes[i]) : "") << '\n';
+              << (i < a.traceTimes.size() ? vs::FormatTraceTime(a.traceTimes[i]) : "") << ',' << marks[i] << '\n';
         }
     }
     return o.str();

@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     auto* jsonFlag = info->add_flag("--json", json, "One JSON object per file");
     info->add_flag("--traces", traceTable,
                    "A CSV table instead, a row per trace (from 1): position, x and y as the file gives them "
-                   "(easting/northing in m or longitude/latitude in degrees), elevation, recording time")
+                   "(easting/northing in m or longitude/latitude in degrees), elevation, recording time, user mark")
         ->excludes(jsonFlag);
     AddReadOptions(info, input);
 
