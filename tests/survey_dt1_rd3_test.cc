@@ -488,7 +488,13 @@ TEST_F(TextFormatsTest, ChangedFactsAreWrittenOverTheNativeHeader) {
         a.antennaFrequencyMHz = 500.0;
         a.antennaSeparationM = 1.25;
         a.stacks = 64;
-        if (dt1) a.timeZeroSample = 7.0;  // an RAD has no time zero
+        if (dt1) {
+            a.timeZeroSample = 7.0;  // an RAD has no time zero
+            // Trace-header facts of one trace, written over its copied header.
+            a.tracePositionsM[1] = 9.5;
+            a.elevationsM[1] = -3.0;
+            a.traceTimes[1].secondOfDay = 4321.5;
+        }
         std::unique_ptr<SurveyFile> g = Write(Path(dt1 ? "b.DT1" : "b.rd3"), a, AllValues(*f));
         const Acquisition& b = g->acquisition();
         EXPECT_EQ(b.sampleIntervalNs, 0.125);
@@ -498,6 +504,12 @@ TEST_F(TextFormatsTest, ChangedFactsAreWrittenOverTheNativeHeader) {
         EXPECT_EQ(b.stacks, 64);
         if (dt1) {
             EXPECT_EQ(b.timeZeroSample, 7.0);
+            EXPECT_EQ(b.tracePositionsM[1], 9.5);
+            EXPECT_EQ(b.elevationsM[1], -3.0);
+            EXPECT_EQ(b.traceTimes[1].secondOfDay, 4321.5);
+            // The other traces' headers keep every bit.
+            EXPECT_EQ(std::vector<uint8_t>(b.native.traceHeaders.begin() + 256, b.native.traceHeaders.end()),
+                      std::vector<uint8_t>(a.native.traceHeaders.begin() + 256, a.native.traceHeaders.end()));
         }
         EXPECT_TRUE(b.warnings.empty()) << b.warnings.front();  // e.g. TIMEWINDOW and FREQUENCY disagreeing
         EXPECT_TRUE(SameBits(AllValues(*g), AllValues(*f)));

@@ -398,15 +398,19 @@ TEST(SurveySegy, TraceTimesRoundTripAndBadOnesAreReported) {
         EXPECT_TRUE(vantir3_test::SameNumber(b.traceTimes[t].secondOfDay, seconds[t])) << t;
     }
     EXPECT_FALSE(HasWarning(b, "recording times"));
-    // A clock of unstated basis (a DT1's) stays unstated.
+    // A clock of unstated basis (a DT1's) stays unstated; times for the
+    // first traces only are written for those.
     Acquisition unstated = a;
     unstated.traceTimeBasis = "";
+    unstated.traceTimes.resize(1);
     w = SurveyWriter::Create(dir.File("unstated.sgy"), {unstated});
     w->WriteScans(v.data(), 4);
     w->Commit();
     EXPECT_EQ(vantir3_test::ReadBytes(dir.File("unstated.sgy"))[3600 + 167], 0);
     EXPECT_EQ(SurveyFile::Open(dir.File("unstated.sgy"))->acquisition().traceTimeBasis, "");
-    EXPECT_EQ(SurveyFile::Open(dir.File("unstated.sgy"))->acquisition().traceTimes[0].date, 20240229);
+    const Acquisition u = SurveyFile::Open(dir.File("unstated.sgy"))->acquisition();
+    EXPECT_EQ(u.traceTimes[0].date, 20240229);
+    EXPECT_TRUE(std::isnan(u.traceTimes[1].secondOfDay));
     // Times no format can state are refused, whatever the format.
     a.traceTimes[1].date = 20230229;
     EXPECT_THROW(SurveyWriter::Create(dir.File("x.sgy"), {a}), SurveyError);

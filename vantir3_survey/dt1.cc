@@ -290,6 +290,7 @@ public:
         if (native_ && a_.native.traceHeaderBytes == kTraceHeaderBytes &&
             (scan + 1) * kTraceHeaderBytes <= static_cast<int64_t>(nativeHeaders.size())) {
             std::memcpy(out, &nativeHeaders[static_cast<size_t>(scan * kTraceHeaderBytes)], kTraceHeaderBytes);
+            OverwriteChangedWords(scan, out);
         } else {
             SetWord(out, kWordTrace, static_cast<double>(scan + 1));
             SetWord(out, kWordPosition, Position(scan) / factor_);
@@ -312,6 +313,25 @@ public:
     }
 
 private:
+    // In a copied native header, the words whose fact the record no longer
+    // shares with it (a caller changed the trace's position, elevation or
+    // time) are written from the record; the others keep their bits.
+    void OverwriteChangedWords(int64_t scan, uint8_t* out) const {
+        const size_t t = static_cast<size_t>(scan);
+        if (t < a_.tracePositionsM.size() &&
+            !(static_cast<double>(Word(out, kWordPosition)) * factor_ == a_.tracePositionsM[t])) {
+            SetWord(out, kWordPosition, a_.tracePositionsM[t] / factor_);
+        }
+        if (t < a_.elevationsM.size() &&
+            !(static_cast<double>(Word(out, kWordElevation)) * factor_ == a_.elevationsM[t])) {
+            SetWord(out, kWordElevation, a_.elevationsM[t] / factor_);
+        }
+        if (t < a_.traceTimes.size() && HasClock(a_.traceTimes[t]) &&
+            static_cast<double>(Word(out, kWordTimeOfDay)) != a_.traceTimes[t].secondOfDay) {
+            SetWord(out, kWordTimeOfDay, a_.traceTimes[t].secondOfDay);
+        }
+    }
+
     double Position(int64_t scan) const {
         if (static_cast<size_t>(scan) < a_.tracePositionsM.size()) return a_.tracePositionsM[static_cast<size_t>(scan)];
         return std::isfinite(a_.traceSpacingM) ? scan * a_.traceSpacingM : 0.0;

@@ -941,15 +941,15 @@ private:
         }
     }
 
-    // Recording-time fields for headers built from the facts, when every
-    // trace has an entry: whole seconds (the header has no finer field), with
+    // Recording-time fields for headers built from the facts, for the traces
+    // that have an entry: whole seconds (the header has no finer field), with
     // the record's time basis (none stated where it has none).
     // Entries without a date or a time stay all zero ("not recorded"); the
     // writer's caller has checked that dates are days and times within one.
     void ChooseTimes() {
         times_.clear();
-        if (static_cast<int64_t>(a_.traceTimes.size()) != a_.traces) return;
-        times_.resize(a_.traceTimes.size(), TimeFields{0, 0, 0, 0, 0, 0});
+        if (a_.traceTimes.empty()) return;
+        times_.resize(std::min(a_.traceTimes.size(), static_cast<size_t>(a_.traces)), TimeFields{0, 0, 0, 0, 0, 0});
         for (size_t t = 0; t < times_.size(); ++t) {
             const TraceTime& time = a_.traceTimes[t];
             if (!ValidDate(time.date) || !(time.secondOfDay >= 0.0 && time.secondOfDay < 86401.0)) continue;
