@@ -61,7 +61,7 @@ inline void CheckTraceTimes(const vantir3::survey::SurveyFile& f) {
         FUZZ_REQUIRE(a.traceTimes.empty() || static_cast<int64_t>(a.traceTimes.size()) == a.traces);
         for (const vantir3::survey::TraceTime& t : a.traceTimes) {
             FUZZ_REQUIRE(t.date == 0 || vantir3::survey::internal::ValidDate(t.date));
-            FUZZ_REQUIRE(std::isnan(t.secondOfDay) || (t.secondOfDay >= 0.0 && t.secondOfDay < 86401.0));
+            FUZZ_REQUIRE(std::isnan(t.secondOfDay) || vantir3::survey::internal::WithinDay(t.secondOfDay));
         }
     }
 }

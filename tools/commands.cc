@@ -115,6 +115,9 @@ vs::WriteOptions WriteSettings() {
     return options;
 }
 
+// Whether a trace has a recording time.
+bool Timed(const vs::TraceTime& t) { return std::isfinite(t.secondOfDay); }
+
 // The facts of the given records that a written file does not hold (its
 // format has no place for them, or a coarser one), as phrases; the file is
 // read back, so that what is reported is what a reader finds.
@@ -153,9 +156,7 @@ std::vector<std::string> FactsNotKept(const std::vector<vs::Acquisition>& given,
             }));
         };
         auto timed = [](const std::vector<vs::TraceTime>& t) {
-            return static_cast<size_t>(std::count_if(t.begin(), t.end(), [](const vs::TraceTime& x) {
-                return std::isfinite(x.secondOfDay);
-            }));
+            return static_cast<size_t>(std::count_if(t.begin(), t.end(), Timed));
         };
         auto elevated = [](const std::vector<double>& z) {
             return static_cast<size_t>(std::count_if(z.begin(), z.end(), [](double v) { return std::isfinite(v); }));
@@ -484,11 +485,10 @@ std::string InfoText(const vs::SurveyFile& f) {
             o << "    elevations " << Num(*mm.first) << " to " << Num(*mm.second) << " m\n";
         }
         if (!a.coordinates.empty()) o << "    " << a.coordinates.size() << (a.geographic ? " geographic" : " projected") << " coordinates\n";
-        const auto known = [](const vs::TraceTime& t) { return std::isfinite(t.secondOfDay); };
-        const auto first = std::find_if(a.traceTimes.begin(), a.traceTimes.end(), known);
+        const auto first = std::find_if(a.traceTimes.begin(), a.traceTimes.end(), Timed);
         if (first != a.traceTimes.end()) {
-            const auto last = std::find_if(a.traceTimes.rbegin(), a.traceTimes.rend(), known);
-            const auto n = std::count_if(first, a.traceTimes.end(), known);
+            const auto last = std::find_if(a.traceTimes.rbegin(), a.traceTimes.rend(), Timed);
+            const auto n = std::count_if(first, a.traceTimes.end(), Timed);
             o << "    " << n << (n == 1 ? " trace" : " traces") << " timed, "
               << vs::FormatTraceTime(*first) << " to " << vs::FormatTraceTime(*last)
               << (a.traceTimeBasis.empty() ? "" : " " + a.traceTimeBasis) << "\n";

@@ -160,7 +160,7 @@ std::vector<TraceTime> TraceTimes(const std::vector<float>& words, const std::st
     double previous = kUnknown;
     for (size_t t = 0; t < words.size(); ++t) {
         const double w = words[t];
-        if (!(w >= 0.0 && w < 86401.0)) {
+        if (!WithinDay(w)) {
             ++bad;
             continue;
         }
@@ -368,11 +368,10 @@ private:
         // have times without a day (which a day would be given to on
         // reading); else today.
         char date[32] = "0000-00-00";
-        const auto dated = std::find_if(a_.traceTimes.begin(), a_.traceTimes.end(),
-                                        [](const TraceTime& t) { return HasClock(t) && ValidDate(t.date); });
+        const TraceTime* dated = FirstDated(a_.traceTimes);
         const std::time_t now = std::time(nullptr);
         std::tm tm{};
-        if (dated != a_.traceTimes.end()) {
+        if (dated != nullptr) {
             FormatTraceTime(*dated).copy(date, 10);  // its "yyyy-mm-dd"
         } else if (std::none_of(a_.traceTimes.begin(), a_.traceTimes.end(), HasClock) &&
                    gmtime_r(&now, &tm) != nullptr) {

@@ -559,16 +559,14 @@ private:
     // that has a day, in the header's packed form (seconds halved, years
     // from 1980 to 2107); left zero without one.
     static void PutCreated(uint8_t* b, const Acquisition& a) {
-        for (const TraceTime& t : a.traceTimes) {
-            if (!HasClock(t) || !ValidDate(t.date)) continue;
-            const uint32_t year = static_cast<uint32_t>(t.date / 10000);
-            if (year < 1980 || year > 2107) return;
-            const uint32_t s = static_cast<uint32_t>(std::min(t.secondOfDay, 86399.0));
-            Put32(b + kCreatedAt, (s % 60 / 2) | (s / 60 % 60) << 5 | (s / 3600) << 11 |
-                                      static_cast<uint32_t>(t.date % 100) << 16 |
-                                      static_cast<uint32_t>(t.date / 100 % 100) << 21 | (year - 1980) << 25);
-            return;
-        }
+        const TraceTime* t = FirstDated(a.traceTimes);
+        if (t == nullptr) return;
+        const uint32_t year = static_cast<uint32_t>(t->date / 10000);
+        if (year < 1980 || year > 2107) return;
+        const uint32_t s = static_cast<uint32_t>(std::min(t->secondOfDay, 86399.0));
+        Put32(b + kCreatedAt, (s % 60 / 2) | (s / 60 % 60) << 5 | (s / 3600) << 11 |
+                                  static_cast<uint32_t>(t->date % 100) << 16 |
+                                  static_cast<uint32_t>(t->date / 100 % 100) << 21 | (year - 1980) << 25);
     }
 
     // Starts from the records' own header when every channel is the

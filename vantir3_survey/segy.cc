@@ -952,7 +952,7 @@ private:
         times_.resize(std::min(a_.traceTimes.size(), static_cast<size_t>(a_.traces)), TimeFields{0, 0, 0, 0, 0, 0});
         for (size_t t = 0; t < times_.size(); ++t) {
             const TraceTime& time = a_.traceTimes[t];
-            if (!ValidDate(time.date) || !(time.secondOfDay >= 0.0 && time.secondOfDay < 86401.0)) continue;
+            if (!ValidDate(time.date) || !WithinDay(time.secondOfDay)) continue;
             const int year = time.date / 10000;
             const int day = static_cast<int>(DaysFromDate(time.date) - NewYear(year)) + 1;
             // 86400 up to 86401 is a leap second, 23:59:60.

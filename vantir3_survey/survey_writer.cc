@@ -404,8 +404,8 @@ std::unique_ptr<SurveyWriter> SurveyWriter::Create(const std::string& path,
         if (!(a.scale > 0.0) || !std::isfinite(a.scale)) {
             throw SurveyError(path, "scale", "channel scale is not a positive number");
         }
-        // Times the formats can state: a calendar day or none, a second of
-        // the day (86400 up to 86401 a leap second) or none.
+        // Times the formats can state: a calendar day or none, a clock
+        // reading within a day or none.
         for (size_t t = 0; t < a.traceTimes.size(); ++t) {
             const TraceTime& time = a.traceTimes[t];
             if (time.date != 0 && !internal::ValidDate(time.date)) {
@@ -413,7 +413,7 @@ std::unique_ptr<SurveyWriter> SurveyWriter::Create(const std::string& path,
                                   "trace " + std::to_string(t) + "'s date " + std::to_string(time.date) +
                                       " is not a yyyymmdd calendar day");
             }
-            if (!std::isnan(time.secondOfDay) && !(time.secondOfDay >= 0.0 && time.secondOfDay < 86401.0)) {
+            if (!std::isnan(time.secondOfDay) && !internal::WithinDay(time.secondOfDay)) {
                 throw SurveyError(path, "trace times", "trace " + std::to_string(t) + "'s second of day " +
                                                            internal::FormatNumber(time.secondOfDay) +
                                                            " is not within a day");

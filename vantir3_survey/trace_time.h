@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vantir3_survey/survey.h"
 
@@ -25,6 +26,18 @@ bool ValidDate(int32_t date);
 
 // Whether the time has a clock reading (a finite second of the day).
 inline bool HasClock(const TraceTime& t) { return std::isfinite(t.secondOfDay); }
+
+// Whether a clock reading lies within a day: 0 up to 86400, and on to 86401
+// for a leap second (23:59:60).
+inline bool WithinDay(double secondOfDay) { return secondOfDay >= 0.0 && secondOfDay < 86401.0; }
+
+// The first of the times with a clock reading and a day; null when none has.
+inline const TraceTime* FirstDated(const std::vector<TraceTime>& times) {
+    for (const TraceTime& t : times) {
+        if (HasClock(t) && ValidDate(t.date)) return &t;
+    }
+    return nullptr;
+}
 
 // The time at fraction w (0 ... 1) of the way from a to b, both with a
 // clock reading, to the microsecond. With both dates, or neither, a later
