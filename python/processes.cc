@@ -144,7 +144,9 @@ public:
     // The steps over one channel of a survey file, read through the
     // file-backed source in blocks of traces (the whole section at once when
     // a step needs it). With an output path the result is written block by
-    // block as a one-channel survey file and a summary returned; without,
+    // block as a one-channel survey file and a summary returned (its scale:
+    // the input's, or 1 where the output's sample type cannot hold the
+    // samples through it and the samples themselves are written); without,
     // (samples, acquisition) is returned.
     py::object RunFile(const std::string& path, const py::object& outPath, int32_t channel, int64_t blockTraces,
                        const py::object& format, double sampleIntervalNs, double antennaFrequencyMHz,
@@ -177,7 +179,9 @@ public:
                 Acquisition written = acq;
                 written.channelCount = 1;
                 written.channel = 0;
-                writer = vantir3::survey::SurveyWriter::Create(outPath.cast<std::string>(), {written});
+                vantir3::survey::WriteOptions write;
+                write.fitSamples16 = true;
+                writer = vantir3::survey::SurveyWriter::Create(outPath.cast<std::string>(), {written}, write);
             }
             std::vector<int16_t> out;
             for (int64_t first = 0; first < traces; first += block) {
@@ -193,7 +197,8 @@ public:
         }
         if (dst != nullptr) return py::make_tuple(result, acq);
         return py::dict("path"_a = path, "output"_a = outPath, "traces"_a = traces, "samples"_a = acq.samples,
-                        "format"_a = vantir3::survey::FormatName(acq.format), "steps"_a = Steps());
+                        "format"_a = vantir3::survey::FormatName(acq.format), "steps"_a = Steps(),
+                        "scale"_a = writer->Scale(0));
     }
 
 private:

@@ -297,6 +297,33 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
             EXPECT_NE(table.output.find(",0,7,,-35.98767333333,75.63203,2663.65,2019-07-26 16:58:43,\n"),
                       std::string::npos) << table.output;
             EXPECT_NE(table.output.find(",0,10,,,,,,\n"), std::string::npos) << table.output;
+            // Per-trace facts that only some traces have are counted as such.
+            EXPECT_NE(list.output.find("    elevations 2663.650 to 2663.650 m (1 of 10 traces)\n"
+                                       "    geographic coordinates for 1 of 10 traces\n"),
+                      std::string::npos) << list.output;
+            // The topographic shift needs them all.
+            const Result topo = RunCli({"process", dir + "/" + pattern, "-s", "topo", "-o", out + "/t.rd3"});
+            EXPECT_EQ(topo.status, 1);
+            EXPECT_NE(topo.output.find("needs an elevation for every trace, which the file does not give (it gives 1 of 10)"),
+                      std::string::npos) << topo.output;
+        }
+        if (std::string(pattern) == "sgy/*.sgy") {
+            // An f32 file's values are fractions that DZT's integer samples
+            // cannot hold: its 16-bit samples are written instead, and the
+            // note says what that cost.
+            const std::string sgy = dir + "/sgy/rgpr_test_export.sgy";
+            Result r = RunCli({"convert", sgy, out + "/c.DZT"});
+            EXPECT_EQ(r.status, 0) << r.output;
+            EXPECT_NE(r.output.find("c.DZT (DZT) does not keep: exact values (rounded to 16-bit samples), amplitude "
+                                    "scale 0.001953125 (values written as the 16-bit samples)"),
+                      std::string::npos) << r.output;
+            r = RunCli({"info", out + "/c.DZT"});
+            EXPECT_NE(r.output.find("223 traces x 1000 samples, u16\n"), std::string::npos) << r.output;
+            r = RunCli({"process", sgy, "-s", "dewow", "--frequency", "250", "-o", out + "/p.rd3"});
+            EXPECT_EQ(r.status, 0) << r.output;
+            EXPECT_NE(r.output.find("p.rd3 (RD3) does not keep: amplitude scale 0.001953125"), std::string::npos)
+                << r.output;
+            EXPECT_EQ(r.output.find("exact values"), std::string::npos) << r.output;
         }
         if (std::string(pattern) == "dt1/*.DT1") {
             EXPECT_NE(list.output.find("391 traces timed, 2012-10-06 09:54:32.953125 to 2012-10-06 09:58:33.636719\n"),

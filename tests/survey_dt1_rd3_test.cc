@@ -385,6 +385,10 @@ TEST_F(TextFormatsTest, RealRd3FileOpensWithItsFactsAndWritesBackUnchanged) {
     EXPECT_DOUBLE_EQ(a.coordinates[6].x, -35.98767333333);
     EXPECT_DOUBLE_EQ(a.coordinates[6].z, 2663.65);
     EXPECT_TRUE(std::isnan(a.coordinates[0].x));
+    // The fix's altitude is the trace's elevation (for the topographic shift).
+    ASSERT_EQ(a.elevationsM.size(), 10u);
+    EXPECT_DOUBLE_EQ(a.elevationsM[6], 2663.65);
+    EXPECT_TRUE(std::isnan(a.elevationsM[0]));
     EXPECT_TRUE(HasWarning(a, "beyond"));
     // Its time, 2019-07-26 16:58:43 UTC; the other traces have none.
     ASSERT_EQ(a.traceTimes.size(), 10u);

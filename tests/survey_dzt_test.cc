@@ -644,6 +644,78 @@ TEST(SurveyDzt, WriterRefusesWhatTheFormatCannotHold) {
     EXPECT_NE(::stat(path.c_str(), &st), 0);
 }
 
+// With fitSamples16, 16-bit samples that the output type cannot hold through
+// a channel's scale are written as they are: the writer tells the scale it
+// used, and a reader finds the same samples again. A scale the type holds
+// is kept; without a given type the format's 16-bit type is taken.
+TEST(SurveyDzt, FittedSamplesKeepTheirBitsWhereTheScaleCannotBeKept) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<SampleType, double>> channels;  // input type and scale
+        bool typeGiven;
+        SampleType type;                                     // the given type, else the one expected
+        std::vector<double> scales;                          // expected per channel
+    };
+    const std::vector<Case> cases = {
+        {"f32 fractions into DZT", {{SampleType::kF32, 1.0 / 512}}, false, SampleType::kU16, {1.0}},
+        {"i32 times 64 kept in DZT", {{SampleType::kI32, 64.0}}, false, SampleType::kI32, {64.0}},
+        {"one channel that does not fit", {{SampleType::kI32, 64.0}, {SampleType::kI32, 0.25}}, false,
+         SampleType::kU16, {1.0, 1.0}},
+        {"given i32", {{SampleType::kF32, 1.0 / 512}, {SampleType::kI32, 4.0}}, true, SampleType::kI32, {1.0, 4.0}},
+        {"u8 input", {{SampleType::kU8, 1.0}}, false, SampleType::kU16, {1.0}},
+        {"i32 times 2^17 beyond i32", {{SampleType::kI32, 131072.0}}, false, SampleType::kU16, {1.0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.File("fit.DZT");
+        std::vector<Acquisition> records;
+        for (size_t ch = 0; ch < c.channels.size(); ++ch) {
+            Acquisition a = Synthetic(3, 16);
+            a.channel = static_cast<int32_t>(ch);
+            a.sampleType = c.channels[ch].first;
+            a.scale = c.channels[ch].second;
+            records.push_back(a);
+        }
+        WriteOptions options;
+        options.fitSamples16 = true;
+        options.sampleTypeGiven = c.typeGiven;
+        options.sampleType = c.type;
+        std::vector<int16_t> samples(3 * 16 * records.size());
+        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>(i * 2731 - 32768);
+        {
+            std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, records, options);
+            for (size_t ch = 0; ch < records.size(); ++ch) EXPECT_EQ(w->Scale(static_cast<int32_t>(ch)), c.scales[ch]);
+            EXPECT_THROW(w->Scale(static_cast<int32_t>(records.size())), SurveyError);
+            w->WriteScans16(samples.data(), 3);
+            w->Commit();
+        }
+        const std::unique_ptr<SurveyFile> f = SurveyFile::Open(path);
+        EXPECT_EQ(f->layout().type, c.type);
+        for (int32_t ch = 0; ch < f->channelCount(); ++ch) {
+            EXPECT_EQ(f->acquisition(ch).scale, c.scales[static_cast<size_t>(ch)]);
+            std::vector<double> values(3 * 16);
+            f->ReadTraces(ch, 0, 3, values.data());
+            // The first two words of a DZT trace are its scan counter and mark.
+            for (size_t t = 0; t < 3; ++t) {
+                for (size_t i = 2; i < 16; ++i) {
+                    EXPECT_EQ(values[t * 16 + i], samples[(t * records.size() + static_cast<size_t>(ch)) * 16 + i] *
+                                                      c.scales[static_cast<size_t>(ch)]);
+                }
+            }
+        }
+    }
+    // RD3 holds i16 only: a 32-bit input's scale gives way there.
+    Acquisition a = Synthetic(3, 16);
+    a.sampleType = SampleType::kI32;
+    a.scale = 64.0;
+    WriteOptions options;
+    options.fitSamples16 = true;
+    EXPECT_EQ(SurveyWriter::Create(dir.File("fit.rd3"), {a}, options)->Scale(0), 1.0);
+    options.fitSamples16 = false;
+    EXPECT_EQ(SurveyWriter::Create(dir.File("fit.rd3"), {a}, options)->Scale(0), 64.0);
+}
+
 // A small valid file to mutate: 16-bit, one channel, 4 scans of 16 samples.
 std::vector<uint8_t> SmallFile(TempDir& dir) {
     const std::string path = dir.File("small.DZT");

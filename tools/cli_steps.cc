@@ -418,8 +418,16 @@ void CheckStepFacts(const std::vector<Step>& steps, const vantir3::survey::Acqui
             throw lacks("trace spacing", options.spacing);
         if ((step.kind == StepKind::kDeseparate || step.kind == StepKind::kTopo) && !std::isfinite(gpr.antennaSeparation))
             throw lacks("antenna separation", options.separation);
-        if (step.kind == StepKind::kTopo && acquisition.elevationsM.size() != static_cast<size_t>(acquisition.traces))
-            throw std::runtime_error("step '" + step.text + "': needs an elevation for every trace, which the file does not give");
+        if (step.kind == StepKind::kTopo) {
+            // (A GPS log may give fixes for some traces only.)
+            const auto& z = acquisition.elevationsM;
+            const int64_t known = std::count_if(z.begin(), z.end(), [](double v) { return std::isfinite(v); });
+            if (z.size() != static_cast<size_t>(acquisition.traces) || known < acquisition.traces)
+                throw std::runtime_error("step '" + step.text + "': needs an elevation for every trace, which the file does not give" +
+                                         (known > 0 ? " (it gives " + std::to_string(known) + " of " +
+                                                          std::to_string(acquisition.traces) + ")"
+                                                    : std::string()));
+        }
     }
 }
 

@@ -108,20 +108,47 @@ std::string DirName(const std::string& path) {
 // How the program writes survey files: under a temporary name renamed into
 // place when complete, without waiting for the disk (as cp does); an output
 // lost to a system crash is made again from its input, which is never
-// changed.
+// changed. Processed 16-bit samples that the output's sample type cannot
+// hold through the input's scale (an f32 file's fractions into an integer
+// format) are written as the samples themselves, and the note after writing
+// says so.
 vs::WriteOptions WriteSettings() {
     vs::WriteOptions options;
     options.sync = false;
+    options.fitSamples16 = true;
     return options;
+}
+
+// The scales through which a writer writes its channels' 16-bit samples.
+std::vector<double> WrittenScales(const vs::SurveyWriter& writer, size_t channels) {
+    std::vector<double> scales;
+    for (size_t c = 0; c < channels; ++c) scales.push_back(writer.Scale(static_cast<int32_t>(c)));
+    return scales;
 }
 
 // Whether a trace has a recording time.
 bool Timed(const vs::TraceTime& t) { return std::isfinite(t.secondOfDay); }
 
+// How many traces of a record have a recording time, coordinates, an
+// elevation (the per-trace lists hold unknown entries too).
+int64_t TimedTraces(const vs::Acquisition& a) { return std::count_if(a.traceTimes.begin(), a.traceTimes.end(), Timed); }
+int64_t Located(const vs::Acquisition& a) {
+    return std::count_if(a.coordinates.begin(), a.coordinates.end(),
+                         [](const vs::Coordinate& p) { return std::isfinite(p.x) && std::isfinite(p.y); });
+}
+int64_t Elevated(const vs::Acquisition& a) {
+    return std::count_if(a.elevationsM.begin(), a.elevationsM.end(), [](double z) { return std::isfinite(z); });
+}
+
+std::string CsvNum(double v);
+
 // The facts of the given records that a written file does not hold (its
 // format has no place for them, or a coarser one), as phrases; the file is
-// read back, so that what is reported is what a reader finds.
-std::vector<std::string> FactsNotKept(const std::vector<vs::Acquisition>& given, const std::string& written) {
+// read back, so that what is reported is what a reader finds. scales: those
+// the samples were written through (empty when the values were written as
+// they are); one other than a record's means its amplitude unit is gone.
+std::vector<std::string> FactsNotKept(const std::vector<vs::Acquisition>& given, const std::string& written,
+                                      const std::vector<double>& scales) {
     vs::ReadOptions read;
     read.deferTraceWords = true;  // the facts only: no pass over the traces
     const auto back = vs::SurveyFile::Open(written, read);
@@ -146,26 +173,17 @@ std::vector<std::string> FactsNotKept(const std::vector<vs::Acquisition>& given,
         value("time zero at sample", a.timeZeroSample, b.timeZeroSample, "");
         value("sample interval", a.sampleIntervalNs, b.sampleIntervalNs, " ns");
         value("trace spacing", a.traceSpacingM, b.traceSpacingM, " m");
+        if (c < scales.size() && scales[c] != a.scale)
+            lost.push_back("amplitude scale " + CsvNum(a.scale) + " (values written as the 16-bit samples)" + channel);
         // Per-trace facts, counted where they are known.
-        auto count = [&](const std::string& what, size_t x, size_t y) {
+        auto count = [&](const std::string& what, int64_t x, int64_t y) {
             if (y < x) lost.push_back(what + " of " + std::to_string(x) + " trace" + (x == 1 ? "" : "s") + channel);
-        };
-        auto located = [](const std::vector<vs::Coordinate>& c) {
-            return static_cast<size_t>(std::count_if(c.begin(), c.end(), [](const vs::Coordinate& p) {
-                return std::isfinite(p.x) && std::isfinite(p.y);
-            }));
-        };
-        auto timed = [](const std::vector<vs::TraceTime>& t) {
-            return static_cast<size_t>(std::count_if(t.begin(), t.end(), Timed));
-        };
-        auto elevated = [](const std::vector<double>& z) {
-            return static_cast<size_t>(std::count_if(z.begin(), z.end(), [](double v) { return std::isfinite(v); }));
         };
         // A DZT's marks are in its traces' words, which the read-back skips.
         if (back->TraceWordBytes() == 0) count("marks", a.marks.size(), b.marks.size());
-        count("coordinates", located(a.coordinates), located(b.coordinates));
-        count("elevations", elevated(a.elevationsM), elevated(b.elevationsM));
-        count("recording times", timed(a.traceTimes), timed(b.traceTimes));
+        count("coordinates", Located(a), Located(b));
+        count("elevations", Elevated(a), Elevated(b));
+        count("recording times", TimedTraces(a), TimedTraces(b));
         if (a.stacks > 0 && b.stacks != a.stacks) lost.push_back("stacks " + std::to_string(a.stacks) + channel);
     }
     return lost;
@@ -173,8 +191,9 @@ std::vector<std::string> FactsNotKept(const std::vector<vs::Acquisition>& given,
 
 // Tells on standard error which facts of the input a written file does not
 // keep; the file itself is complete.
-void NoteFactsNotKept(const std::vector<vs::Acquisition>& given, const std::string& written) {
-    const std::vector<std::string> lost = FactsNotKept(given, written);
+void NoteFactsNotKept(const std::vector<vs::Acquisition>& given, const std::string& written,
+                      const std::vector<double>& scales, std::vector<std::string> lost = {}) {
+    for (const std::string& l : FactsNotKept(given, written, scales)) lost.push_back(l);
     if (lost.empty()) return;
     std::string list;
     for (const std::string& l : lost) list += (list.empty() ? "" : ", ") + l;
@@ -349,7 +368,7 @@ std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& 
     std::string done;
     if (writer) {
         writer->Commit();
-        NoteFactsNotKept(records, out.survey);
+        NoteFactsNotKept(records, out.survey, WrittenScales(*writer, records.size()));
         done += " -> " + out.survey;
     }
     if (!panels.empty()) {
@@ -480,15 +499,27 @@ std::string InfoText(const vs::SurveyFile& f) {
         if (!a.tracePositionsM.empty())
             o << "    positions " << Num(a.tracePositionsM.front()) << " to " << Num(a.tracePositionsM.back())
               << " m (file unit " << a.positionUnit << ")\n";
-        if (!a.elevationsM.empty()) {
-            const auto mm = std::minmax_element(a.elevationsM.begin(), a.elevationsM.end());
-            o << "    elevations " << Num(*mm.first) << " to " << Num(*mm.second) << " m\n";
+        // Per-trace facts that some traces lack: how many traces have them.
+        double low = INFINITY, high = -INFINITY;
+        for (double z : a.elevationsM) {
+            if (std::isfinite(z)) low = std::min(low, z), high = std::max(high, z);
         }
-        if (!a.coordinates.empty()) o << "    " << a.coordinates.size() << (a.geographic ? " geographic" : " projected") << " coordinates\n";
+        if (low <= high) {
+            o << "    elevations " << Num(low) << " to " << Num(high) << " m";
+            if (Elevated(a) < a.traces) o << " (" << Elevated(a) << " of " << a.traces << " traces)";
+            o << "\n";
+        }
+        if (Located(a) > 0) {
+            const std::string kind = a.geographic ? "geographic" : "projected";
+            if (Located(a) == a.traces)
+                o << "    " << a.traces << " " << kind << " coordinates\n";
+            else
+                o << "    " << kind << " coordinates for " << Located(a) << " of " << a.traces << " traces\n";
+        }
         const auto first = std::find_if(a.traceTimes.begin(), a.traceTimes.end(), Timed);
         if (first != a.traceTimes.end()) {
             const auto last = std::find_if(a.traceTimes.rbegin(), a.traceTimes.rend(), Timed);
-            const auto n = std::count_if(first, a.traceTimes.end(), Timed);
+            const int64_t n = TimedTraces(a);
             o << "    " << n << (n == 1 ? " trace" : " traces") << " timed, "
               << vs::FormatTraceTime(*first) << " to " << vs::FormatTraceTime(*last)
               << (a.traceTimeBasis.empty() ? "" : " " + a.traceTimeBasis) << "\n";
@@ -518,8 +549,8 @@ std::string InfoJson(const vs::SurveyFile& f) {
           << ", \"traceIntervalS\": " << JsonNum(a.traceIntervalS) << ", \"positionUnit\": " << Json(a.positionUnit)
           << ", \"firstPositionM\": " << JsonNum(a.tracePositionsM.empty() ? NAN : a.tracePositionsM.front())
           << ", \"lastPositionM\": " << JsonNum(a.tracePositionsM.empty() ? NAN : a.tracePositionsM.back())
-          << ", \"elevations\": " << a.elevationsM.size() << ", \"coordinates\": " << a.coordinates.size()
-          << ", \"traceTimes\": " << a.traceTimes.size()
+          << ", \"elevations\": " << Elevated(a) << ", \"coordinates\": " << Located(a)
+          << ", \"traceTimes\": " << TimedTraces(a)
           << ", \"marks\": " << a.marks.size() << ", \"stacks\": " << a.stacks << ", \"warnings\": [";
         for (size_t i = 0; i < a.warnings.size(); ++i) o << (i ? ", " : "") << Json(a.warnings[i]);
         o << "]}";
@@ -602,37 +633,83 @@ int PlotCommand(const std::string& file, std::string picture, ProcessRequest r) 
     return ProcessCommand(r);
 }
 
+// Copies every trace of f into a new file at outPath: the values as stored
+// (exact), or with samples16 the 16-bit samples that processing reads,
+// through the scales that the writer fits to the output type. Returns the
+// scales written through (none for values); `rounded` tells whether some
+// value was not its 16-bit sample times the scale.
+std::vector<double> CopyTraces(const vs::SurveyFile& f, const std::string& outPath, bool samples16, bool& rounded) {
+    vs::WriteOptions options = WriteSettings();
+    options.fitSamples16 = samples16;
+    const auto writer = vs::SurveyWriter::Create(outPath, f.acquisitions(), options);
+    const int32_t channels = f.channelCount(), samples = f.sampleCount();
+    const int64_t traces = f.traceCount(), block = DefaultBlockTraces(samples * channels);
+    // A trace's leading non-radar words (a DZT's scan counter and mark
+    // word) become copies of its first radar sample: a format without such
+    // words would take them for data, and a DZT writer puts the recorded
+    // words back.
+    const int32_t skip = f.layout().skipWords;
+    std::vector<double> trace, scans;
+    std::vector<int16_t> trace16, scans16;
+    rounded = false;
+    Progress progress(BaseName(f.path()), traces);
+    for (int64_t first = 0; first < traces; first += block) {
+        const int64_t n = std::min(block, traces - first);
+        const size_t size = static_cast<size_t>(n * channels * samples);
+        if (samples16) {
+            scans16.resize(size);
+        } else {
+            scans.resize(size);
+        }
+        for (int32_t c = 0; c < channels; ++c) {
+            trace.resize(static_cast<size_t>(n * samples));
+            f.ReadTraces(c, first, n, trace.data());
+            if (samples16) {
+                // (These have the leading words replaced already.)
+                trace16.resize(trace.size());
+                f.ReadTraces16(c, first, n, trace16.data());
+            }
+            const double scale = f.acquisition(c).scale;
+            for (int64_t t = 0; t < n; ++t) {
+                const size_t from = static_cast<size_t>(t * samples), to = static_cast<size_t>((t * channels + c) * samples);
+                if (samples16) {
+                    std::copy_n(trace16.data() + from, samples, scans16.data() + to);
+                    for (size_t i = from + skip; i < from + samples; ++i) rounded = rounded || trace[i] != trace16[i] * scale;
+                } else {
+                    std::copy_n(trace.data() + from, samples, scans.data() + to);
+                    std::fill_n(scans.data() + to, skip, scans[to + skip]);
+                }
+            }
+        }
+        if (samples16) {
+            writer->WriteScans16(scans16.data(), n);
+        } else {
+            writer->WriteScans(scans.data(), n);
+        }
+        progress.Update(first + n);
+    }
+    writer->Commit();
+    return samples16 ? WrittenScales(*writer, static_cast<size_t>(channels)) : std::vector<double>();
+}
+
 int ConvertCommand(const std::string& inPath, const std::string& outPath, const InputOptions& input) {
     try {
         const auto f = vs::SurveyFile::Open(inPath, input.read);
         CheckOutput(outPath, inPath);
-        const auto writer = vs::SurveyWriter::Create(outPath, f->acquisitions(), WriteSettings());
-        const int32_t channels = f->channelCount(), samples = f->sampleCount();
-        const int64_t traces = f->traceCount(), block = DefaultBlockTraces(samples * channels);
-        // A trace's leading non-radar words (a DZT's scan counter and mark
-        // word) become copies of its first radar sample: a format without
-        // such words would take them for data, and a DZT writer puts the
-        // recorded words back.
-        const int32_t skip = f->layout().skipWords;
-        std::vector<double> trace, scans;
-        Progress progress(BaseName(inPath), traces);
-        for (int64_t first = 0; first < traces; first += block) {
-            const int64_t n = std::min(block, traces - first);
-            scans.resize(static_cast<size_t>(n * channels * samples));
-            for (int32_t c = 0; c < channels; ++c) {
-                trace.resize(static_cast<size_t>(n * samples));
-                f->ReadTraces(c, first, n, trace.data());
-                for (int64_t t = 0; t < n; ++t) {
-                    double* to = scans.data() + (t * channels + c) * samples;
-                    std::copy_n(trace.data() + t * samples, samples, to);
-                    std::fill_n(to, skip, to[skip]);
-                }
-            }
-            writer->WriteScans(scans.data(), n);
-            progress.Update(first + n);
+        // The values as they are where the output's sample type holds them;
+        // otherwise (an f32 file's fractions into an integer format) the
+        // 16-bit samples, as processing would write them.
+        std::vector<double> scales;
+        bool rounded = false;
+        try {
+            CopyTraces(*f, outPath, false, rounded);
+        } catch (const vs::SurveyError& e) {
+            if (e.file() != outPath || e.field() != "samples") throw;
+            scales = CopyTraces(*f, outPath, true, rounded);
         }
-        writer->Commit();
-        NoteFactsNotKept(f->acquisitions(), outPath);
+        NoteFactsNotKept(f->acquisitions(), outPath, scales,
+                         rounded ? std::vector<std::string>{"exact values (rounded to 16-bit samples)"}
+                                 : std::vector<std::string>());
         std::cout << inPath << " (" << vs::FormatName(f->format()) << ") -> " << outPath << "\n";
         return 0;
     } catch (const std::exception& e) {

@@ -134,6 +134,8 @@ inline int64_t RecordedWordBytes(const Acquisition& a) {
 // format can hold `type` at all.
 SampleType DefaultOutputType(Format format, SampleType input);
 bool FormatHolds(Format format, SampleType type);
+// Whether `type` holds every 16-bit sample times `scale` exactly.
+bool HoldsSamples16(SampleType type, double scale);
 
 std::unique_ptr<FormatWriter> MakeDztWriter(const std::vector<Acquisition>& channels, SampleType type);
 std::unique_ptr<FormatWriter> MakeDt1Writer(const std::vector<Acquisition>& channels, SampleType type);

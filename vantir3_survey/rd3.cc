@@ -102,6 +102,10 @@ void ReadCor(const std::string& path, Acquisition& a) {
                              std::to_string(a.traces) + " of the file ignored");
     }
     if (found > 0) {
+        // The fixes' altitudes are the traces' elevations, as a .DZG's are.
+        if (std::any_of(coordinates.begin(), coordinates.end(), [](const Coordinate& c) { return std::isfinite(c.z); })) {
+            for (const Coordinate& c : coordinates) a.elevationsM.push_back(c.z);
+        }
         a.coordinates = std::move(coordinates);
         if (!times.empty()) a.traceTimeBasis = "UTC";
         a.traceTimes = std::move(times);

@@ -269,11 +269,19 @@ struct WriteOptions {
     // The output sample type. By default the input's when the format can
     // hold it, otherwise the format's nearest (a wider one where it exists).
     bool sampleTypeGiven = false;
-    SampleType sampleType = SampleType::kI16;    // Commit flushes the files to the disk before renaming them into place,
+    SampleType sampleType = SampleType::kI16;
+    // Commit flushes the files to the disk before renaming them into place,
     // so that a system crash cannot leave a renamed file whose samples never
     // reached the disk. Off, the system writes them back in its own time (as
     // a plain copy does), which saves the wait for the disk.
     bool sync = true;
+    // For 16-bit samples (WriteScans16): a channel whose samples the output
+    // type cannot hold through the channel's scale (fractions of an f32
+    // file's values in an integer type, values beyond the type's range) has
+    // the samples themselves written, at scale 1, instead of being refused;
+    // without a given type, the output then takes the format's 16-bit type.
+    // SurveyWriter::Scale tells which scale each channel got.
+    bool fitSamples16 = false;
 };
 
 // Writes one survey file (and its companions) under a temporary name and
@@ -310,6 +318,9 @@ public:
     // Checks that every declared trace was written, finishes the headers and
     // companions and renames them into place.
     virtual void Commit() = 0;
+    // The scale through which a channel's 16-bit samples are written: its
+    // record's, or 1 where fitSamples16 applied.
+    virtual double Scale(int32_t channel) const = 0;
 
 protected:
     SurveyWriter() = default;

@@ -38,6 +38,25 @@ bool FormatHolds(Format format, SampleType type) {
     return false;
 }
 
+bool HoldsSamples16(SampleType type, double scale) {
+    int exponent = 0;
+    const bool powerOfTwo = std::frexp(scale, &exponent) == 0.5;
+    switch (type) {
+        case SampleType::kU8:
+        case SampleType::kI8: return false;
+        case SampleType::kU16:
+        case SampleType::kI16: return scale == 1.0;
+        // 32767 * 65536 and -32768 * 65536 are within the 32-bit range.
+        case SampleType::kI32: return powerOfTwo && scale >= 1.0 && scale <= 65536.0;
+        // A 16-bit value times a power of two is exact in either float
+        // (IBM's hexadecimal fraction keeps at least 21 bits), far from
+        // their limits.
+        case SampleType::kF32:
+        case SampleType::kIbm32: return powerOfTwo && scale >= 0x1p-100 && scale <= 0x1p100;
+    }
+    return false;
+}
+
 SampleType DefaultOutputType(Format format, SampleType input) {
     if (FormatHolds(format, input)) return input;
     const bool narrow = input == SampleType::kU8 || input == SampleType::kI8 ||
@@ -131,9 +150,9 @@ constexpr int64_t kWriteBytes = 4 << 20;
 
 class GenericWriter : public SurveyWriter {
 public:
-    GenericWriter(const std::string& path, const std::vector<Acquisition>& channels,
+    GenericWriter(const std::string& path, const std::vector<Acquisition>& channels, std::vector<double> scales,
                   SampleType type, bool sync, std::unique_ptr<internal::FormatWriter> fw)
-        : path_(path), scales_(Scales(channels)), type_(type), sync_(sync), fw_(std::move(fw)),
+        : path_(path), scales_(std::move(scales)), type_(type), sync_(sync), fw_(std::move(fw)),
           layout_(fw_->Layout()), scanBytes_(layout_.recordBytes * layout_.channels), main_(path) {
         for (const Acquisition& a : channels) {
             wordsAt_.push_back(wordScanBytes_);
@@ -203,12 +222,14 @@ public:
         main_.Rename();
     }
 
-private:
-    static std::vector<double> Scales(const std::vector<Acquisition>& channels) {
-        std::vector<double> scales;
-        for (const Acquisition& a : channels) scales.push_back(a.scale);
-        return scales;
+    double Scale(int32_t channel) const override {
+        if (channel < 0 || channel >= static_cast<int32_t>(scales_.size())) {
+            throw SurveyError(path_, "channels", "no channel " + std::to_string(channel));
+        }
+        return scales_[static_cast<size_t>(channel)];
     }
+
+private:
 
     // Encoding space of one write in progress; kept for the next write.
     struct Scratch {
@@ -424,8 +445,18 @@ std::unique_ptr<SurveyWriter> SurveyWriter::Create(const std::string& path,
         throw SurveyError(path, "channels", std::string(FormatName(format)) + " files hold one channel, not " +
                                                 std::to_string(channels.size()));
     }
-    const SampleType type = options.sampleTypeGiven ? options.sampleType
-                                                    : internal::DefaultOutputType(format, first.sampleType);
+    SampleType type = options.sampleTypeGiven ? options.sampleType
+                                              : internal::DefaultOutputType(format, first.sampleType);
+    std::vector<double> scales;
+    for (const Acquisition& a : channels) scales.push_back(a.scale);
+    if (options.fitSamples16) {
+        const bool fit = std::all_of(scales.begin(), scales.end(),
+                                     [type](double s) { return internal::HoldsSamples16(type, s); });
+        if (!fit && !options.sampleTypeGiven) type = internal::DefaultOutputType(format, SampleType::kI16);
+        for (double& s : scales) {
+            if (!internal::HoldsSamples16(type, s)) s = 1.0;
+        }
+    }
     if (!internal::FormatHolds(format, type)) {
         throw SurveyError(path, "sample type", std::string(FormatName(format)) + " files cannot hold " +
                                                    SampleTypeName(type) + " samples");
@@ -443,7 +474,7 @@ std::unique_ptr<SurveyWriter> SurveyWriter::Create(const std::string& path,
         l.recordBytes != l.headerBytes + int64_t{l.samples} * SampleTypeBytes(type)) {
         throw SurveyError(path, "", "internal error: the format's layout does not match the records");
     }
-    return std::unique_ptr<SurveyWriter>(new GenericWriter(path, channels, type, options.sync, std::move(fw)));
+    return std::unique_ptr<SurveyWriter>(new GenericWriter(path, channels, std::move(scales), type, options.sync, std::move(fw)));
 }
 
 }  // namespace survey

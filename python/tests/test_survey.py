@@ -107,9 +107,27 @@ def test_chain_over_a_file(tmp_path):
         summary = chain.run_file(path, tmp_path / "out.DT1", block_traces=50)
         assert summary["traces"] == acq.traces and summary["steps"] == chain.steps
         assert np.array_equal(vantir3.read(tmp_path / "out.DT1")[0], expected)
+        assert summary["scale"] == 1.0
     assert not np.array_equal(expected, data)
     with pytest.raises(ValueError, match="replace its input"):
         vantir3.Chain("dewow").run_file(path, path)
+
+
+def test_run_file_writes_samples_an_output_type_cannot_scale(tmp_path):
+    # An f32 SEG-Y's processed samples times its scale are fractions, which
+    # a DZT's integer samples cannot hold: the samples themselves are
+    # written, at scale 1; an f32 output keeps the scale.
+    path = real_file("sgy/rgpr_test_export.sgy")
+    data, acq = vantir3.read(path)
+    assert acq.scale == 1.0 / 512
+    chain = vantir3.Chain(["dewow", "agc"])
+    expected = chain.run(data, acq.replace(antenna_frequency_mhz=250))
+    summary = chain.run_file(path, tmp_path / "out.DZT", antenna_frequency_mhz=250)
+    assert summary["scale"] == 1.0
+    got, got_acq = vantir3.read(tmp_path / "out.DZT")
+    assert got_acq.scale == 1.0 and np.array_equal(got[:, 2:], expected[:, 2:])
+    summary = chain.run_file(path, tmp_path / "out.sgy", antenna_frequency_mhz=250)
+    assert summary["scale"] == acq.scale
 
 
 def test_facts_a_file_lacks_are_given_to_run_file(tmp_path, profile, acquisition):

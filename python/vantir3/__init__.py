@@ -109,7 +109,10 @@ class Chain:
         section at once when a step needs it: background subtraction,
         migration; and a ``sec2:auto`` step reads the channel once more to
         gather its statistics). With ``out_path`` the result is written there
-        (format from its extension) and a summary dict returned; otherwise
+        (format from its extension) and a summary dict returned, whose
+        ``scale`` is the input's, or 1.0 where the output's sample type cannot
+        hold the processed samples through it (an f32 file's fractions into an
+        integer format) and the samples themselves were written; otherwise
         ``(array, acquisition)``. The keyword arguments of ``read()``
         (``format``, ``sample_interval_ns``, ``antenna_frequency_mhz``,
         ``antenna_separation_m``, ``trace_spacing_m``) replace facts the file

@@ -64,7 +64,10 @@ inline void ExpectSameFacts(const vantir3::survey::Acquisition& a, const vantir3
     EXPECT_EQ(a.positionUnit, b.positionUnit);
     EXPECT_EQ(a.stacks, b.stacks);
     EXPECT_EQ(a.tracePositionsM, b.tracePositionsM);
-    EXPECT_EQ(a.elevationsM, b.elevationsM);
+    ASSERT_EQ(a.elevationsM.size(), b.elevationsM.size());
+    for (size_t t = 0; t < a.elevationsM.size(); ++t) {
+        EXPECT_TRUE(SameNumber(a.elevationsM[t], b.elevationsM[t])) << "trace " << t;
+    }
     EXPECT_EQ(a.geographic, b.geographic);
     ASSERT_EQ(a.coordinates.size(), b.coordinates.size());
     for (size_t t = 0; t < a.coordinates.size(); ++t) {
