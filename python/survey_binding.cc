@@ -199,8 +199,8 @@ py::tuple Read(const py::object& pathArg, int32_t channel, const py::object& for
     return py::make_tuple(data, acq);
 }
 
-void Write(const py::object& pathArg, const py::object& dataArg, const Acquisition& acquisition,
-           const py::object& format, const py::object& sampleType) {
+double Write(const py::object& pathArg, const py::object& dataArg, const Acquisition& acquisition,
+             const py::object& format, const py::object& sampleType, bool fitSamples) {
     py::array_t<int16_t> data = ProfileArg(dataArg, "write");
     Acquisition acq = acquisition;
     if (acq.traces != data.shape(0) || acq.samples != data.shape(1)) {
@@ -212,6 +212,7 @@ void Write(const py::object& pathArg, const py::object& dataArg, const Acquisiti
     acq.channelCount = 1;
     acq.channel = 0;
     vantir3::survey::WriteOptions options;
+    options.fitSamples16 = fitSamples;
     if (!format.is_none()) {
         options.formatGiven = true;
         options.format = FormatFromName(format.cast<std::string>());
@@ -225,6 +226,7 @@ void Write(const py::object& pathArg, const py::object& dataArg, const Acquisiti
     std::unique_ptr<vantir3::survey::SurveyWriter> writer = vantir3::survey::SurveyWriter::Create(path, {acq}, options);
     writer->WriteScans16(data.data(), acq.traces);
     writer->Commit();
+    return writer->Scale(0);
 }
 
 }  // namespace
@@ -358,10 +360,13 @@ void BindSurvey(py::module_& m) {
           "samples) through the channel's scale. The keyword arguments replace facts the file lacks or gets "
           "wrong; format reads the file as that format whatever its extension. Raises SurveyError.");
     m.def("write", &Write, "path"_a, "data"_a, "acquisition"_a, py::kw_only(), "format"_a = py::none(),
-          "sample_type"_a = py::none(),
+          "sample_type"_a = py::none(), "fit_samples"_a = true,
           "Writes a profile (int16, shaped (traces, samples)) with its acquisition record as a one-channel "
           "survey file (format from the extension unless given), under a temporary name renamed into place "
-          "when complete. Raises SurveyError.");
+          "when complete, and returns the scale the samples were written through: the record's, or, with "
+          "fit_samples, 1.0 where the output's sample type cannot hold the samples through it (an f32 "
+          "file's fractions in an integer format) and the samples themselves are written, in the format's "
+          "16-bit type unless sample_type is given. Raises SurveyError.");
     py::list formats;
     for (Format f : kFormats) formats.append(vantir3::survey::FormatName(f));
     m.attr("FORMATS") = py::tuple(formats);

@@ -113,7 +113,7 @@ def test_chain_over_a_file(tmp_path):
         vantir3.Chain("dewow").run_file(path, path)
 
 
-def test_run_file_writes_samples_an_output_type_cannot_scale(tmp_path):
+def test_samples_an_output_type_cannot_scale_are_written_as_they_are(tmp_path):
     # An f32 SEG-Y's processed samples times its scale are fractions, which
     # a DZT's integer samples cannot hold: the samples themselves are
     # written, at scale 1; an f32 output keeps the scale.
@@ -128,6 +128,14 @@ def test_run_file_writes_samples_an_output_type_cannot_scale(tmp_path):
     assert got_acq.scale == 1.0 and np.array_equal(got[:, 2:], expected[:, 2:])
     summary = chain.run_file(path, tmp_path / "out.sgy", antenna_frequency_mhz=250)
     assert summary["scale"] == acq.scale
+    # write does the same, and says which scale it used; without fitting,
+    # the integer format refuses the fractions.
+    assert vantir3.write(tmp_path / "raw.rd3", data, acq) == 1.0
+    assert np.array_equal(vantir3.read(tmp_path / "raw.rd3")[0], data)
+    assert vantir3.write(tmp_path / "raw.DT1", data, acq) == acq.scale
+    with pytest.raises(vantir3.SurveyError, match="i16 samples cannot hold exactly"):
+        vantir3.write(tmp_path / "refused.rd3", data, acq, fit_samples=False)
+    assert not (tmp_path / "refused.rd3").exists()
 
 
 def test_facts_a_file_lacks_are_given_to_run_file(tmp_path, profile, acquisition):
