@@ -312,6 +312,11 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
             // cannot hold: its 16-bit samples are written instead, and the
             // note says what that cost.
             const std::string sgy = dir + "/sgy/rgpr_test_export.sgy";
+            EXPECT_NE(list.output.find("f32 (as 16-bit samples: value / 0.001953125)\n"), std::string::npos)
+                << list.output;
+            // A window the file does not state is its samples' span.
+            EXPECT_NE(list.output.find("time window 400.00 ns (samples x interval)\n"), std::string::npos)
+                << list.output;
             Result r = RunCli({"convert", sgy, out + "/c.DZT"});
             EXPECT_EQ(r.status, 0) << r.output;
             EXPECT_NE(r.output.find("c.DZT (DZT) does not keep: exact values (rounded to 16-bit samples), amplitude "

@@ -484,9 +484,14 @@ std::string InfoText(const vs::SurveyFile& f) {
     o << f.path() << "\n  format " << vs::FormatName(f.format()) << ", " << f.channelCount() << " channel(s)\n";
     for (const vs::Acquisition& a : f.acquisitions()) {
         o << "  channel " << a.channel << ": " << a.traces << " traces x " << a.samples << " samples, "
-          << vs::SampleTypeName(a.sampleType) << (a.scale != 1.0 ? " (value = sample x " + JsonNum(a.scale) + ")" : "") << "\n"
+          << vs::SampleTypeName(a.sampleType)
+          << (a.scale != 1.0 ? " (as 16-bit samples: value / " + CsvNum(a.scale) + ")" : "") << "\n"
           << "    sample interval " << Num(a.sampleIntervalNs, 4) << " ns (" << a.sampleIntervalSource << ")"
-          << ", time window " << Num(a.timeWindowNs, 2, "ns") << "\n"
+          << ", time window "
+          << (std::isfinite(a.timeWindowNs) || !std::isfinite(a.sampleIntervalNs)
+                  ? Num(a.timeWindowNs, 2, "ns")
+                  : Num(a.samples * a.sampleIntervalNs, 2, "ns") + " (samples x interval)")
+          << "\n"
           << "    time zero at sample " << Num(a.timeZeroSample, 2) << " (1-based), first sample at "
           << Num(a.firstSampleTimeNs, 3) << " ns\n"
           << "    antenna " << (a.antennaName.empty() ? "unnamed" : a.antennaName) << ", "

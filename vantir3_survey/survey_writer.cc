@@ -230,7 +230,6 @@ public:
     }
 
 private:
-
     // Encoding space of one write in progress; kept for the next write.
     struct Scratch {
         std::thread::id owner;  // the thread that used it last
