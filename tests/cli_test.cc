@@ -234,6 +234,28 @@ TEST_F(Cli, BatchGoesOnPastABrokenFile) {
     EXPECT_TRUE(Exists(Path("out/a.DZT")));
     EXPECT_TRUE(Exists(Path("out/b.DZT")));
     EXPECT_FALSE(Exists(Path("out/broken.DZT")));
+    // The same batch into another format, processed or converted: each
+    // output takes its input's stem; the broken file still fails alone.
+    Result f = RunCli({"process", Path("*.DZT"), "-s", "dewow", "-O", Path("out"), "--format", "DT1"});
+    EXPECT_EQ(f.status, 1) << f.output;
+    EXPECT_TRUE(Exists(Path("out/a.DT1")) && Exists(Path("out/a.HD")) && Exists(Path("out/b.DT1")));
+    f = RunCli({"convert", a, b, "-O", Path("out"), "--format", "sgy"});
+    EXPECT_EQ(f.status, 0) << f.output;
+    EXPECT_NE(f.output.find(a + " (DZT) -> " + Path("out/a.sgy")), std::string::npos) << f.output;
+    EXPECT_EQ(RunCli({"info", Path("out/b.sgy")}).status, 0);
+    f = RunCli({"convert", Path("*.DZT"), "-O", Path("out"), "--format", "rd3"});
+    EXPECT_EQ(f.status, 1) << f.output;
+    EXPECT_NE(f.output.find("1 of 3 files failed"), std::string::npos) << f.output;
+    EXPECT_TRUE(Exists(Path("out/a.rd3")) && Exists(Path("out/b.rad")));
+    // Refused command lines: status 2, nothing written.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"convert", a, b, Path("out/c.sgy")}, {"convert", a, "-O", Path("out")},
+          {"convert", a, Path("out/c.sgy"), "--format", "sgy"}, {"convert", a, "-O", Path("out"), "--format", "tif"},
+          {"process", a, "-s", "dewow", "-o", Path("out/c.sgy"), "--format", "sgy"}}) {
+        f = RunCli(args);
+        EXPECT_EQ(f.status, 2) << args[2] << "\n" << f.output;
+        EXPECT_FALSE(Exists(Path("out/c.sgy")));
+    }
 }
 
 TEST_F(Cli, ListConvertAndCommandAbbreviations) {

@@ -593,6 +593,22 @@ int InfoCommand(const std::vector<std::string>& args, const InputOptions& input,
     return failed ? 1 : 0;
 }
 
+// The output that -O FOLDER [--format EXT] makes of an input: its name, or
+// its stem with the format's extension.
+std::string OutputInFolder(const std::string& folder, const std::string& input, const std::string& format) {
+    return folder + "/" + (format.empty() ? BaseName(input) : Stem(input) + "." + format);
+}
+
+// Refuses a --format that names no survey format (before any file is read).
+void CheckOutputFormat(const std::string& format) {
+    if (format.empty()) return;
+    try {
+        vs::FormatFromPath("output." + format);
+    } catch (const vs::SurveyError&) {
+        throw UsageError("--format " + format + ": not a survey format (DZT, DT1, RD3, RD7, SGY, SEGY)");
+    }
+}
+
 int ProcessCommand(ProcessRequest r) {
     r.input.read.threads = r.run.workers;  // the workers' threads also open the file
     // The workers read every trace: they take its words then, instead of the
@@ -604,12 +620,15 @@ int ProcessCommand(ProcessRequest r) {
         throw UsageError("nothing to write: give an output file (-o), an output folder (-O) or a picture (--png)");
     if (!r.output.empty() && files.size() > 1)
         throw UsageError("-o names one output file, but " + std::to_string(files.size()) + " inputs were given; use -O FOLDER");
+    CheckOutputFormat(r.outputFormat);
     if (!r.velocityGiven) r.plot.velocity = StepsVelocity(steps, r.plot.velocity);
     int failed = 0;
     for (const std::string& path : files) {
         try {
             Outputs out;
-            out.survey = !r.output.empty() ? r.output : r.outputDir.empty() ? "" : r.outputDir + "/" + BaseName(path);
+            out.survey = !r.output.empty()     ? r.output
+                         : r.outputDir.empty() ? ""
+                                               : OutputInFolder(r.outputDir, path, r.outputFormat);
             if (!r.picture.empty()) {
                 out.picture = r.picture;
                 if (files.size() > 1) {
@@ -697,7 +716,8 @@ std::vector<double> CopyTraces(const vs::SurveyFile& f, const std::string& outPa
     return samples16 ? WrittenScales(*writer, static_cast<size_t>(channels)) : std::vector<double>();
 }
 
-int ConvertCommand(const std::string& inPath, const std::string& outPath, const InputOptions& input) {
+// Converts one file; false (reported) when it failed.
+bool ConvertOne(const std::string& inPath, const std::string& outPath, const InputOptions& input) {
     try {
         const auto f = vs::SurveyFile::Open(inPath, input.read);
         CheckOutput(outPath, inPath);
@@ -715,12 +735,29 @@ int ConvertCommand(const std::string& inPath, const std::string& outPath, const 
         NoteFactsNotKept(f->acquisitions(), outPath, scales,
                          rounded ? std::vector<std::string>{"exact values (rounded to 16-bit samples)"}
                                  : std::vector<std::string>());
-        std::cout << inPath << " (" << vs::FormatName(f->format()) << ") -> " << outPath << "\n";
-        return 0;
+        std::cout << inPath << " (" << vs::FormatName(f->format()) << ") -> " << outPath << std::endl;
+        return true;
     } catch (const std::exception& e) {
         Report(inPath, e);
-        return 1;
+        return false;
     }
+}
+
+int ConvertCommand(const ConvertRequest& r) {
+    if (r.outputDir.empty()) {
+        if (!r.outputFormat.empty()) throw UsageError("--format names the format of -O's outputs; give -O FOLDER");
+        if (r.files.size() != 2)
+            throw UsageError("give an input and its output file, or inputs and -O FOLDER --format EXT");
+        return ConvertOne(r.files[0], r.files[1], r.input) ? 0 : 1;
+    }
+    if (r.outputFormat.empty()) throw UsageError("-O needs the outputs' format: --format DZT, DT1, RD3, RD7 or SGY");
+    CheckOutputFormat(r.outputFormat);
+    const std::vector<std::string> files = ExpandFiles(r.files);
+    int failed = 0;
+    for (const std::string& path : files) failed += !ConvertOne(path, OutputInFolder(r.outputDir, path, r.outputFormat), r.input);
+    if (failed > 0 && files.size() > 1)
+        std::cerr << "vantir3: " << failed << " of " << files.size() << " files failed\n";
+    return failed ? 1 : 0;
 }
 
 int ListCommand() {

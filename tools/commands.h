@@ -30,6 +30,7 @@ struct ProcessRequest {
     std::vector<std::string> steps;
     std::string output;      // -o: one output file
     std::string outputDir;   // -O: one output per input, same name
+    std::string outputFormat;  // --format: the extension of -O's outputs (empty: each input's)
     std::string picture;     // --png
     bool compare = false;    // raw and processed side by side
     InputOptions input;
@@ -43,7 +44,14 @@ struct ProcessRequest {
 int InfoCommand(const std::vector<std::string>& files, const InputOptions& input, bool json, bool traces);
 int ProcessCommand(ProcessRequest request);
 int PlotCommand(const std::string& file, std::string picture, ProcessRequest request);
-int ConvertCommand(const std::string& in, const std::string& out, const InputOptions& input);
+// files: an input and its output, or with outputDir the inputs (patterns),
+// each written there under its own stem in outputFormat.
+struct ConvertRequest {
+    std::vector<std::string> files;
+    std::string outputDir, outputFormat;
+    InputOptions input;
+};
+int ConvertCommand(const ConvertRequest& request);
 int ListCommand();
 int SynthCommand(const std::string& out, const SynthOptions& options);
 int DemoCommand(const std::string& dir, uint32_t seed, const RunSettings& run, PlotOptions plot);

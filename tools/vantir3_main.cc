@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     bool json = false;
     bool traceTable = false;
     std::vector<std::string> files;
-    std::string out = ".", in, picture;
+    std::string out = ".", picture;
     uint32_t seed = 1;
     PlotOptions demoPlot;
     demoPlot.width = 1800;
@@ -114,7 +114,12 @@ int main(int argc, char** argv) {
         ->required()
         ->allow_extra_args(false);  // one step per -s: what follows may be a file
     auto* o = process->add_option("-o,--output", req.output, "Output file (its extension chooses the format)");
-    process->add_option("-O,--output-dir", req.outputDir, "Output folder (one file per input, same name)")->excludes(o);
+    auto* folder = process->add_option("-O,--output-dir", req.outputDir, "Output folder (one file per input, same name)");
+    folder->excludes(o);
+    process->add_option("--format", req.outputFormat,
+                        "Format of the files in the output folder, as an extension: DZT, DT1, RD3, RD7, SGY "
+                        "(default: each input's)")
+        ->needs(folder);
     process->add_option("--png,--picture", req.picture, "Picture of the result (.png, .pdf or .svg)");
     process->add_flag("--compare", req.compare, "Picture: raw and processed side by side");
     process->add_option("--channel", req.input.channel, "Channel to process (from 0)");
@@ -133,10 +138,16 @@ int main(int argc, char** argv) {
     AddRunOptions(plot, plotReq.run);
     AddPlotOptions(plot, plotReq.plot, &plotReq.velocityGiven);
 
-    auto* convert = app.add_subcommand("convert", "Convert a survey file to another format");
-    convert->add_option("input", in, "Survey file")->required();
-    convert->add_option("output", out, "Output file (its extension chooses the format)")->required();
-    AddReadOptions(convert, input);
+    ConvertRequest convertReq;
+    auto* convert = app.add_subcommand("convert", "Convert survey files to another format");
+    convert->add_option("files", convertReq.files,
+                        "A survey file and the output file (its extension chooses the format), or with -O the "
+                        "survey files (or patterns)")
+        ->required();
+    convert->add_option("-O,--output-dir", convertReq.outputDir, "Output folder (one file per input, same stem)");
+    convert->add_option("--format", convertReq.outputFormat,
+                        "Format of the files in the output folder, as an extension: DZT, DT1, RD3, RD7, SGY");
+    AddReadOptions(convert, convertReq.input);
 
     app.add_subcommand("list", "List the processes and their parameters");
 
@@ -168,7 +179,7 @@ int main(int argc, char** argv) {
         else if (*plot)
             status = PlotCommand(plotFile, picture, plotReq);
         else if (*convert)
-            status = ConvertCommand(in, out, input);
+            status = ConvertCommand(convertReq);
         else if (*synth)
             status = SynthCommand(synthOut, synthOptions);
         else

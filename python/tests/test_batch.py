@@ -36,10 +36,27 @@ def test_batch_on_its_own_local_cluster(tmp_path):
     assert np.array_equal(vantir3.read(rows[0]["output"])[0], vantir3.envelope(data, window=10))
 
 
+def test_batch_into_another_format(tmp_path):
+    # An f32 SEG-Y into DZT: the outputs take the inputs' stems, and the
+    # samples go in as they are (an integer format cannot hold the values).
+    path = real_file("sgy/rgpr_test_export.sgy")
+    rows = vantir3.batch([path], ["dewow"], tmp_path, out_format="DZT", antenna_frequency_mhz=250)
+    assert rows[0]["ok"], rows[0]["error"]
+    assert rows[0]["output"] == str(tmp_path / "rgpr_test_export.DZT")
+    data, acq = vantir3.read(path, antenna_frequency_mhz=250)
+    out, out_acq = vantir3.read(rows[0]["output"])
+    assert out_acq.format == "DZT" and out_acq.scale == 1.0
+    assert np.array_equal(out[:, 2:], vantir3.Chain("dewow").run(data, acq)[:, 2:])
+    with pytest.raises(ValueError, match="not a survey format"):
+        vantir3.batch([path], ["dewow"], tmp_path, out_format="tif")
+    with pytest.raises(ValueError, match="same output name"):
+        vantir3.batch([path, tmp_path / "rgpr_test_export.DT1"], ["dewow"], tmp_path, out_format="sgy")
+
+
 def test_batch_refuses_bad_steps_before_scheduling(tmp_path):
     with pytest.raises(ValueError, match="unknown step"):
         vantir3.batch(["a.DZT"], ["nope"], tmp_path)
-    with pytest.raises(ValueError, match="same file name"):
+    with pytest.raises(ValueError, match="same output name"):
         vantir3.batch(["a/x.DZT", "b/x.DZT"], ["dewow"], tmp_path)
 
 

@@ -22,13 +22,15 @@ def _process_file(path, steps, out_path, channel, block_traces, read_options):
     return row
 
 
-def batch(paths, steps, out_dir, client=None, *, channel=0, block_traces=4096, **read_options):
+def batch(paths, steps, out_dir, client=None, *, out_format=None, channel=0, block_traces=4096, **read_options):
     """Processes survey files with a chain of steps on Dask, one task per file.
 
     ``client`` is a ``distributed.Client`` of any cluster; without one a local
     cluster is started for the call (two single-threaded workers in this
     process) and closed afterwards. Each output goes to ``out_dir`` under the
-    input's file name, in its format. The keyword arguments of ``read()``
+    input's file name, in its format; with ``out_format`` (an extension:
+    "DZT", "DT1", "RD3", "RD7", "sgy") under the input's stem in that format.
+    The keyword arguments of ``read()``
     (e.g. ``antenna_frequency_mhz=250``) apply to every file. The steps are
     checked before anything is scheduled (ValueError). A file that fails does
     not stop the others.
@@ -43,8 +45,13 @@ def batch(paths, steps, out_dir, client=None, *, channel=0, block_traces=4096, *
     steps = list([steps] if isinstance(steps, str) else steps)
     paths = [os.fspath(p) for p in paths]
     names = [os.path.basename(p) for p in paths]
+    if out_format is not None:
+        out_format = str(out_format).lstrip(".")
+        if out_format.lower() not in ("dzt", "dt1", "rd3", "rd7", "sgy", "segy"):
+            raise ValueError("batch: out_format %r is not a survey format (DZT, DT1, RD3, RD7, sgy, segy)" % out_format)
+        names = [os.path.splitext(n)[0] + "." + out_format for n in names]
     if len(set(names)) != len(names):
-        raise ValueError("batch: two inputs have the same file name; their outputs would collide")
+        raise ValueError("batch: two inputs have the same output name; their outputs would collide")
     os.makedirs(out_dir, exist_ok=True)
     outputs = [os.path.join(os.fspath(out_dir), n) for n in names]
 
