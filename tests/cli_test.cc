@@ -124,6 +124,10 @@ TEST_F(Cli, BadInputGivesOneClearMessageAndAStatus) {
          "step 'migrate' needs the whole section in memory"},
         {{"process", good, "-s", "dewow", "--png", Path("x.bmp")}, 1, "unknown picture type"},
         {{"convert", good, Path("x.txt")}, 1, "x.txt"},
+        // Facts given on the command line are ones a survey can have.
+        {{"process", good, "-s", "migrate", "--spacing", "-0.25", "-o", out}, 2, "--spacing: -0.25 is not a positive number"},
+        {{"info", good, "--sample-interval", "nan"}, 2, "--sample-interval: nan is not a positive number"},
+        {{"info", good, "--separation", "inf"}, 2, "--separation: inf is not zero or a positive number"},
     };
     for (const Case& c : cases) {
         const Result r = RunCli(c.args);

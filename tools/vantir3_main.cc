@@ -2,8 +2,8 @@
 //
 //   vantir3 demo [-o DIR]
 //   vantir3 info FILE... [--json | --traces]
-//   vantir3 process FILE... -s STEP [-s STEP ...] [-o OUT | -O DIR] [--png PICTURE] [--channel N] [-j N]
-//   vantir3 convert IN OUT
+//   vantir3 process FILE... -s STEP [-s STEP ...] [-o OUT | -O DIR [--format EXT]] [--png PICTURE] [--channel N] [-j N]
+//   vantir3 convert IN OUT | FILE... -O DIR --format EXT
 //   vantir3 plot FILE [-o PICTURE]
 //   vantir3 list
 //   vantir3 synth -o FILE
@@ -11,6 +11,7 @@
 // Exit status: 0 success, 1 a file or output failed, 2 a refused command line.
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -23,11 +24,29 @@ namespace {
 
 using namespace vantir3_cli;
 
+// A finite number above zero (or from zero): what a survey's interval,
+// frequency, separation or spacing can be.
+CLI::Validator FiniteFrom(bool zeroAllowed) {
+    const std::string what = zeroAllowed ? "zero or a positive number" : "a positive number";
+    return CLI::Validator(
+        [zeroAllowed, what](std::string& text) {
+            double v = 0.0;
+            const bool read = CLI::detail::lexical_cast(text, v);
+            if (read && std::isfinite(v) && (v > 0.0 || (zeroAllowed && v == 0.0))) return std::string();
+            return text + " is not " + what;
+        },
+        zeroAllowed ? "NONNEGATIVE" : "POSITIVE");
+}
+
 void AddReadOptions(CLI::App* cmd, InputOptions& in) {
-    cmd->add_option("--sample-interval", in.read.sampleIntervalNs, "Sample interval in ns (overrides the file's)");
-    cmd->add_option("--frequency", in.read.antennaFrequencyMHz, "Antenna frequency in MHz (overrides the file's)");
-    cmd->add_option("--separation", in.read.antennaSeparationM, "Antenna separation in m (overrides the file's)");
-    cmd->add_option("--spacing", in.read.traceSpacingM, "Trace spacing in m (overrides the file's)");
+    cmd->add_option("--sample-interval", in.read.sampleIntervalNs, "Sample interval in ns (overrides the file's)")
+        ->check(FiniteFrom(false));
+    cmd->add_option("--frequency", in.read.antennaFrequencyMHz, "Antenna frequency in MHz (overrides the file's)")
+        ->check(FiniteFrom(false));
+    cmd->add_option("--separation", in.read.antennaSeparationM, "Antenna separation in m (overrides the file's)")
+        ->check(FiniteFrom(true));
+    cmd->add_option("--spacing", in.read.traceSpacingM, "Trace spacing in m (overrides the file's)")
+        ->check(FiniteFrom(false));
 }
 
 void AddRunOptions(CLI::App* cmd, RunSettings& run) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "vantir3_survey/format_io.h"
+#include "vantir3_survey/text_header.h"
 
 namespace vantir3 {
 namespace survey {
@@ -75,6 +76,17 @@ SurveyFile::~SurveyFile() {
 
 std::unique_ptr<SurveyFile> SurveyFile::Open(const std::string& path, const ReadOptions& options) {
     const Format format = options.formatGiven ? options.format : FormatFromPath(path);
+    // A fact the caller gives replaces the file's: it must be one a survey
+    // can have (a separation may be 0, the rest are positive).
+    auto given = [&path](double v, bool zeroAllowed, const char* fact, const char* unit) {
+        if (std::isnan(v) || (std::isfinite(v) && (v > 0.0 || (zeroAllowed && v == 0.0)))) return;
+        throw SurveyError(path, fact, "the given value " + internal::FormatNumber(v) + " " + unit + " is not " +
+                                          (zeroAllowed ? "zero or positive" : "positive"));
+    };
+    given(options.sampleIntervalNs, false, "sample interval", "ns");
+    given(options.antennaFrequencyMHz, false, "antenna frequency", "MHz");
+    given(options.antennaSeparationM, true, "antenna separation", "m");
+    given(options.traceSpacingM, false, "trace spacing", "m");
     InputFile file(path);
     internal::Parsed parsed = Parse(file, format, options);
     CheckLayout(file, parsed);
