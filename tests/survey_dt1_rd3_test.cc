@@ -295,6 +295,17 @@ TEST_F(TextFormatsTest, Dt1HeaderIsReadByKeyWhateverTheLineEnds) {
         EXPECT_EQ(c.traceTimes[0].secondOfDay, 86398.5);
         EXPECT_EQ(HasWarning(c, "may be day/month or month/day"), std::string(form.first) == "10.06.2011");
     }
+
+    // Facts no survey has are unknown, with a warning, and the record writes.
+    std::string odd = text;
+    odd.replace(odd.find("=  200 "), 7, "= 1e999");
+    odd.replace(odd.find("= 2\r"), 3, "= -2");
+    Spit(Path("k.HD"), odd);
+    const Acquisition c = SurveyFile::Open(Path("k.DT1"))->acquisition();
+    EXPECT_TRUE(std::isnan(c.antennaFrequencyMHz));
+    EXPECT_TRUE(std::isnan(c.antennaSeparationM));
+    EXPECT_TRUE(HasWarning(c, "the file's antenna separation -0.6096 m is not usable"));
+    EXPECT_NO_THROW(SurveyWriter::Create(Path("k3.DT1"), {c}));
 }
 
 TEST_F(TextFormatsTest, HostileDt1InputsFailNamingTheField) {

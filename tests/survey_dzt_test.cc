@@ -644,6 +644,55 @@ TEST(SurveyDzt, WriterRefusesWhatTheFormatCannotHold) {
     EXPECT_NE(::stat(path.c_str(), &st), 0);
 }
 
+// Facts that a format's reader would refuse or misread are refused before
+// anything is written, in every format, by an error that names the file.
+TEST(SurveyWriter, RefusesFactsNoReaderWouldTakeBack) {
+    TempDir dir;
+    struct Case {
+        const char* fact;
+        void (*set)(Acquisition&);
+        const char* message;
+    };
+    const Case cases[] = {
+        {"sample interval", [](Acquisition& a) { a.sampleIntervalNs = -1.0; }, "the value -1 ns is not positive"},
+        {"sample interval", [](Acquisition& a) { a.sampleIntervalNs = NAN; }, "unknown; a file needs it"},
+        {"antenna frequency", [](Acquisition& a) { a.antennaFrequencyMHz = -100.0; }, "is not positive"},
+        {"antenna separation", [](Acquisition& a) { a.antennaSeparationM = INFINITY; }, "is not zero or positive"},
+        {"trace spacing", [](Acquisition& a) { a.traceSpacingM = 0.0; }, "the value 0 m is not positive"},
+    };
+    for (const char* name : {"f.DZT", "f.DT1", "f.rd3", "f.sgy"}) {
+        const std::string path = dir.File(name);
+        for (const Case& c : cases) {
+            Acquisition a = Synthetic(2, 16);
+            c.set(a);
+            try {
+                SurveyWriter::Create(path, {a});
+                ADD_FAILURE() << name << ": " << c.message << " accepted";
+            } catch (const SurveyError& e) {
+                EXPECT_EQ(e.file(), path);
+                EXPECT_EQ(e.field(), c.fact);
+                EXPECT_NE(e.detail().find(c.message), std::string::npos) << e.what();
+            }
+        }
+        Acquisition a = Synthetic(2, 16);
+        a.antennaSeparationM = 0.0;  // a monostatic antenna
+        EXPECT_NO_THROW(SurveyWriter::Create(path, {a}));
+    }
+    // A format's own limits are reported on the file too: a DZT states the
+    // interval as a 32-bit float time range, SEG-Y as a 16-bit count.
+    Acquisition a = Synthetic(2, 16);
+    a.sampleIntervalNs = 1e300;
+    for (const char* name : {"f.DZT", "f.sgy"}) {
+        try {
+            SurveyWriter::Create(dir.File(name), {a});
+            ADD_FAILURE() << name;
+        } catch (const SurveyError& e) {
+            EXPECT_EQ(e.file(), dir.File(name));
+            EXPECT_EQ(e.field(), "sample interval");
+        }
+    }
+}
+
 // With fitSamples16, 16-bit samples that the output type cannot hold through
 // a channel's scale are written as they are: the writer tells the scale it
 // used, and a reader finds the same samples again. A scale the type holds

@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "vantir3_survey/format_io.h"
-#include "vantir3_survey/trace_time.h"
 #include "vantir3_survey/nmea.h"
+#include "vantir3_survey/text_header.h"
+#include "vantir3_survey/trace_time.h"
 
 namespace vantir3 {
 namespace survey {
@@ -648,6 +649,13 @@ std::unique_ptr<FormatWriter> MakeDztWriter(const std::vector<Acquisition>& chan
     }
     for (const Acquisition& a : channels) {
         if (a.samples != samples) throw SurveyError("", "samples", "channels differ in samples per trace");
+        // The header states the interval as the time window, a 32-bit float.
+        const float range = static_cast<float>(a.sampleIntervalNs * samples);
+        if (!(range > 0.0f) || !std::isfinite(range)) {
+            throw SurveyError("", "sample interval", FormatNumber(a.sampleIntervalNs) + " ns over " +
+                                                         std::to_string(samples) +
+                                                         " samples does not fit DZT's time range (a 32-bit float)");
+        }
     }
     return std::unique_ptr<FormatWriter>(new DztWriter(channels, type));
 }

@@ -87,7 +87,7 @@ int SampleTypeBytes(SampleType type) {
 SurveyError::SurveyError(const std::string& file, const std::string& field,
                          const std::string& what, int64_t offset)
     : std::runtime_error(ErrorMessage(file, field, what, offset)),
-      file_(file), field_(field), offset_(offset) {}
+      file_(file), field_(field), detail_(what), offset_(offset) {}
 
 ICdpDataSource::SEGprParam Acquisition::GprParam() const {
     ICdpDataSource::SEGprParam p;

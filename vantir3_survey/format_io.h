@@ -6,6 +6,7 @@
 #ifndef VANTIR3_SURVEY_FORMAT_IO_H_
 #define VANTIR3_SURVEY_FORMAT_IO_H_
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -136,6 +137,16 @@ SampleType DefaultOutputType(Format format, SampleType input);
 bool FormatHolds(Format format, SampleType type);
 // Whether `type` holds every 16-bit sample times `scale` exactly.
 bool HoldsSamples16(SampleType type, double scale);
+
+// Whether a known value is one a survey can have: finite, above zero, or
+// zero where zeroAllowed (an antenna separation).
+inline bool UsableFact(double value, bool zeroAllowed) {
+    return std::isfinite(value) && (value > 0.0 || (zeroAllowed && value == 0.0));
+}
+// Refuses (SurveyError on path, the fact as field) a known value that is not
+// UsableFact. Unknown (NaN) passes unless required.
+void CheckFact(const std::string& path, double value, bool zeroAllowed, bool required, const char* fact,
+               const char* unit);
 
 std::unique_ptr<FormatWriter> MakeDztWriter(const std::vector<Acquisition>& channels, SampleType type);
 std::unique_ptr<FormatWriter> MakeDt1Writer(const std::vector<Acquisition>& channels, SampleType type);

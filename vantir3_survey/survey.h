@@ -192,10 +192,12 @@ public:
                 int64_t offset = -1);
     const std::string& file() const { return file_; }
     const std::string& field() const { return field_; }
+    // WHAT alone, without the file, the field and the offset.
+    const std::string& detail() const { return detail_; }
     int64_t offset() const { return offset_; }
 
 private:
-    std::string file_, field_;
+    std::string file_, field_, detail_;
     int64_t offset_;
 };
 

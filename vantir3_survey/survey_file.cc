@@ -77,20 +77,28 @@ SurveyFile::~SurveyFile() {
 std::unique_ptr<SurveyFile> SurveyFile::Open(const std::string& path, const ReadOptions& options) {
     const Format format = options.formatGiven ? options.format : FormatFromPath(path);
     // A fact the caller gives replaces the file's: it must be one a survey
-    // can have (a separation may be 0, the rest are positive).
-    auto given = [&path](double v, bool zeroAllowed, const char* fact, const char* unit) {
-        if (std::isnan(v) || (std::isfinite(v) && (v > 0.0 || (zeroAllowed && v == 0.0)))) return;
-        throw SurveyError(path, fact, "the given value " + internal::FormatNumber(v) + " " + unit + " is not " +
-                                          (zeroAllowed ? "zero or positive" : "positive"));
-    };
-    given(options.sampleIntervalNs, false, "sample interval", "ns");
-    given(options.antennaFrequencyMHz, false, "antenna frequency", "MHz");
-    given(options.antennaSeparationM, true, "antenna separation", "m");
-    given(options.traceSpacingM, false, "trace spacing", "m");
+    // can have.
+    internal::CheckFact(path, options.sampleIntervalNs, false, false, "sample interval", "ns");
+    internal::CheckFact(path, options.antennaFrequencyMHz, false, false, "antenna frequency", "MHz");
+    internal::CheckFact(path, options.antennaSeparationM, true, false, "antenna separation", "m");
+    internal::CheckFact(path, options.traceSpacingM, false, false, "trace spacing", "m");
     InputFile file(path);
     internal::Parsed parsed = Parse(file, format, options);
     CheckLayout(file, parsed);
     for (Acquisition& a : parsed.channels) {
+        // A fact the file states as a value no survey has is unknown (the
+        // caller may give it), so that no reader hands a writer a record it
+        // must refuse.
+        auto unusable = [&a](double& v, bool zeroAllowed, const char* fact, const char* unit) {
+            if (std::isnan(v) || internal::UsableFact(v, zeroAllowed)) return false;
+            a.warnings.push_back(std::string("the file's ") + fact + " " + internal::FormatNumber(v) + " " + unit +
+                                 " is not usable: the " + fact + " is unknown");
+            v = kUnknown;
+            return true;
+        };
+        unusable(a.antennaFrequencyMHz, false, "antenna frequency", "MHz");
+        unusable(a.antennaSeparationM, true, "antenna separation", "m");
+        if (unusable(a.traceSpacingM, false, "trace spacing", "m")) a.traceSpacingSource.clear();
         a.format = format;
         a.channelCount = parsed.layout.channels;
         a.sampleType = parsed.layout.type;
@@ -105,7 +113,7 @@ std::unique_ptr<SurveyFile> SurveyFile::Open(const std::string& path, const Read
             a.timeTriggered = false;
             a.traceSpacingSource = "given by the caller";
         }
-        if (!(a.sampleIntervalNs > 0.0)) file.Fail("sample interval", "no positive sample interval");
+        if (!internal::UsableFact(a.sampleIntervalNs, false)) file.Fail("sample interval", "no positive sample interval");
     }
     const int64_t size = file.size();
     std::unique_ptr<SurveyFile> survey(

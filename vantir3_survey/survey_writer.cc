@@ -57,6 +57,14 @@ bool HoldsSamples16(SampleType type, double scale) {
     return false;
 }
 
+void CheckFact(const std::string& path, double value, bool zeroAllowed, bool required, const char* fact,
+               const char* unit) {
+    if ((std::isnan(value) && !required) || UsableFact(value, zeroAllowed)) return;
+    if (std::isnan(value)) throw SurveyError(path, fact, "unknown; a file needs it");
+    throw SurveyError(path, fact, "the value " + FormatNumber(value) + " " + unit + " is not " +
+                                      (zeroAllowed ? "zero or positive" : "positive"));
+}
+
 SampleType DefaultOutputType(Format format, SampleType input) {
     if (FormatHolds(format, input)) return input;
     const bool narrow = input == SampleType::kU8 || input == SampleType::kI8 ||
@@ -424,6 +432,11 @@ std::unique_ptr<SurveyWriter> SurveyWriter::Create(const std::string& path,
         if (!(a.scale > 0.0) || !std::isfinite(a.scale)) {
             throw SurveyError(path, "scale", "channel scale is not a positive number");
         }
+        // Facts a reader would refuse or misread: every format states them.
+        internal::CheckFact(path, a.sampleIntervalNs, false, true, "sample interval", "ns");
+        internal::CheckFact(path, a.antennaFrequencyMHz, false, false, "antenna frequency", "MHz");
+        internal::CheckFact(path, a.antennaSeparationM, true, false, "antenna separation", "m");
+        internal::CheckFact(path, a.traceSpacingM, false, false, "trace spacing", "m");
         // Times the formats can state: a calendar day or none, a clock
         // reading within a day or none.
         for (size_t t = 0; t < a.traceTimes.size(); ++t) {
@@ -461,12 +474,18 @@ std::unique_ptr<SurveyWriter> SurveyWriter::Create(const std::string& path,
                                                    SampleTypeName(type) + " samples");
     }
     std::unique_ptr<internal::FormatWriter> fw;
-    switch (format) {
-        case Format::kDzt: fw = internal::MakeDztWriter(channels, type); break;
-        case Format::kDt1: fw = internal::MakeDt1Writer(channels, type); break;
-        case Format::kRd3:
-        case Format::kRd7: fw = internal::MakeRd3Writer(channels, type); break;
-        case Format::kSegy: fw = internal::MakeSegyWriter(channels, type); break;
+    try {
+        switch (format) {
+            case Format::kDzt: fw = internal::MakeDztWriter(channels, type); break;
+            case Format::kDt1: fw = internal::MakeDt1Writer(channels, type); break;
+            case Format::kRd3:
+            case Format::kRd7: fw = internal::MakeRd3Writer(channels, type); break;
+            case Format::kSegy: fw = internal::MakeSegyWriter(channels, type); break;
+        }
+    } catch (const SurveyError& e) {
+        // The formats' writers know the records, not the file they go to.
+        if (!e.file().empty()) throw;
+        throw SurveyError(path, e.field(), e.detail(), e.offset());
     }
     const TraceLayout l = fw->Layout();
     if (l.samples != first.samples || l.channels != static_cast<int32_t>(channels.size()) || l.type != type ||

@@ -93,9 +93,9 @@ def test_bad_files_raise_survey_errors(tmp_path, broken_copy):
     with pytest.raises(vantir3.SurveyError):
         vantir3.read(real_file("dt1/gprpy_WARR_XLINE00.DT1"), channel=3)
     # A fact given in place of the file's must be one a survey can have.
-    with pytest.raises(vantir3.SurveyError, match="trace spacing: the given value -0.5 m is not positive"):
+    with pytest.raises(vantir3.SurveyError, match="trace spacing: the value -0.5 m is not positive"):
         vantir3.read(real_file("dt1/gprpy_WARR_XLINE00.DT1"), trace_spacing_m=-0.5)
-    with pytest.raises(vantir3.SurveyError, match="antenna separation: the given value inf m is not zero or positive"):
+    with pytest.raises(vantir3.SurveyError, match="antenna separation: the value inf m is not zero or positive"):
         vantir3.read(real_file("dt1/gprpy_WARR_XLINE00.DT1"), antenna_separation_m=float("inf"))
     assert vantir3.read(real_file("dt1/gprpy_WARR_XLINE00.DT1"), antenna_separation_m=0)[1].antenna_separation_m == 0
 
