@@ -375,6 +375,8 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
             EXPECT_NE(table.output.find(",0,101,2,"), std::string::npos) << table.output.substr(0, 2000);
             EXPECT_NE(list.output.find("345 traces timed, 00:03:20 to 00:03:33 UTC\n"), std::string::npos)
                 << list.output;
+            EXPECT_NE(list.output.find("    range gain recorded, 1 point: 0.0 dB at sample 0.0\n"), std::string::npos)
+                << list.output;
         }
         const std::string ext = std::string(pattern).substr(std::string(pattern).find('.'));
         std::vector<std::string> args = {"process", dir + "/" + pattern, "-s", "dewow", "-s", "sec2:auto",

@@ -529,6 +529,15 @@ std::string InfoText(const vs::SurveyFile& f) {
               << vs::FormatTraceTime(*first) << " to " << vs::FormatTraceTime(*last)
               << (a.traceTimeBasis.empty() ? "" : " " + a.traceTimeBasis) << "\n";
         }
+        if (!a.rangeGain.empty()) {
+            // The gain the recorder applied along the trace (already in the samples).
+            const vs::RangeGainPoint& f = a.rangeGain.front();
+            const vs::RangeGainPoint& l = a.rangeGain.back();
+            o << "    range gain recorded, " << a.rangeGain.size() << (a.rangeGain.size() == 1 ? " point: " : " points: ")
+              << Num(f.gainDb, 1) << " dB at sample " << Num(f.sample, 1);
+            if (a.rangeGain.size() > 1) o << " to " << Num(l.gainDb, 1) << " dB at sample " << Num(l.sample, 1);
+            o << "\n";
+        }
         if (a.stacks > 0) o << "    stacks " << a.stacks << "\n";
         if (!a.marks.empty()) o << "    marks " << a.marks.size() << "\n";
         for (const std::string& w : a.warnings) o << "    warning: " << w << "\n";
