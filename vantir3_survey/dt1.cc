@@ -73,7 +73,7 @@ void ReadHdFacts(const KeyValueText& hd, int32_t samples, Acquisition& a) {
     } else {
         a.timeZeroSample = tz;
     }
-    a.firstSampleTimeNs = std::isnan(a.sampleIntervalNs) ? 0.0 : -(a.timeZeroSample - 1.0) * a.sampleIntervalNs;
+    a.firstSampleTimeNs = std::isnan(a.sampleIntervalNs) ? 0.0 : (1.0 - a.timeZeroSample) * a.sampleIntervalNs;
 
     const double factor = PositionFactor(hd, a);
     const double step = hd.Number("STEP SIZE USED");
