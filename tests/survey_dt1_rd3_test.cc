@@ -300,11 +300,14 @@ TEST_F(TextFormatsTest, Dt1HeaderIsReadByKeyWhateverTheLineEnds) {
     std::string odd = text;
     odd.replace(odd.find("=  200 "), 7, "= 1e999");
     odd.replace(odd.find("= 2\r"), 3, "= -2");
+    odd.replace(odd.find("= 7.25"), 6, "= inf ");
     Spit(Path("k.HD"), odd);
     const Acquisition c = SurveyFile::Open(Path("k.DT1"))->acquisition();
     EXPECT_TRUE(std::isnan(c.antennaFrequencyMHz));
     EXPECT_TRUE(std::isnan(c.antennaSeparationM));
     EXPECT_TRUE(HasWarning(c, "the file's antenna separation -0.6096 m is not usable"));
+    EXPECT_EQ(c.timeZeroSample, 1.0);
+    EXPECT_TRUE(HasWarning(c, "TIMEZERO AT POINT missing or not finite"));
     EXPECT_NO_THROW(SurveyWriter::Create(Path("k3.DT1"), {c}));
 }
 

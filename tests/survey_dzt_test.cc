@@ -659,6 +659,7 @@ TEST(SurveyWriter, RefusesFactsNoReaderWouldTakeBack) {
         {"antenna frequency", [](Acquisition& a) { a.antennaFrequencyMHz = -100.0; }, "is not positive"},
         {"antenna separation", [](Acquisition& a) { a.antennaSeparationM = INFINITY; }, "is not zero or positive"},
         {"trace spacing", [](Acquisition& a) { a.traceSpacingM = 0.0; }, "the value 0 m is not positive"},
+        {"time zero", [](Acquisition& a) { a.timeZeroSample = -INFINITY; }, "the time zero sample is infinite"},
     };
     for (const char* name : {"f.DZT", "f.DT1", "f.rd3", "f.sgy"}) {
         const std::string path = dir.File(name);

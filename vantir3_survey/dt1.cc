@@ -68,8 +68,8 @@ void ReadHdFacts(const KeyValueText& hd, int32_t samples, Acquisition& a) {
         a.warnings.push_back("TOTAL TIME WINDOW missing or not positive: the sample interval is unknown");
     }
     const double tz = hd.Number("TIMEZERO AT POINT");
-    if (std::isnan(tz)) {
-        a.warnings.push_back("TIMEZERO AT POINT missing: time zero taken at the first sample");
+    if (!std::isfinite(tz)) {
+        a.warnings.push_back("TIMEZERO AT POINT missing or not finite: time zero taken at the first sample");
     } else {
         a.timeZeroSample = tz;
     }

@@ -437,6 +437,7 @@ std::unique_ptr<SurveyWriter> SurveyWriter::Create(const std::string& path,
         internal::CheckFact(path, a.antennaFrequencyMHz, false, false, "antenna frequency", "MHz");
         internal::CheckFact(path, a.antennaSeparationM, true, false, "antenna separation", "m");
         internal::CheckFact(path, a.traceSpacingM, false, false, "trace spacing", "m");
+        if (std::isinf(a.timeZeroSample)) throw SurveyError(path, "time zero", "the time zero sample is infinite");
         // Times the formats can state: a calendar day or none, a clock
         // reading within a day or none.
         for (size_t t = 0; t < a.traceTimes.size(); ++t) {
