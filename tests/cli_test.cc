@@ -144,6 +144,9 @@ TEST_F(Cli, DemoWritesItsPictureAndProfile) {
     ASSERT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(PngSize(ReadFile(Path("demo.png"))), std::make_pair(1800, 620));
     EXPECT_NE(r.output.find(Path("demo_processed.DZT")), std::string::npos) << r.output;
+    // What a DZT cannot keep is named; one stack is no stacking to lose.
+    EXPECT_NE(r.output.find("does not keep: antenna separation 0.14 m, elevations of 480 traces\n"), std::string::npos)
+        << r.output;
     r = RunCli({"info", Path("demo_processed.DZT")});
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_NE(r.output.find("480 traces x 512 samples"), std::string::npos) << r.output;

@@ -184,7 +184,8 @@ std::vector<std::string> FactsNotKept(const std::vector<vs::Acquisition>& given,
         count("coordinates", Located(a), Located(b));
         count("elevations", Elevated(a), Elevated(b));
         count("recording times", TimedTraces(a), TimedTraces(b));
-        if (a.stacks > 0 && b.stacks != a.stacks) lost.push_back("stacks " + std::to_string(a.stacks) + channel);
+        // (One stack is no stacking: nothing to lose.)
+        if (a.stacks > 1 && b.stacks != a.stacks) lost.push_back("stacks " + std::to_string(a.stacks) + channel);
     }
     return lost;
 }
