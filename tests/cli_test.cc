@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/test_data.h"
+#include "vantir3_survey/survey.h"
 
 namespace {
 
@@ -263,6 +264,38 @@ TEST_F(Cli, BatchGoesOnPastABrokenFile) {
         EXPECT_EQ(f.status, 2) << args[2] << "\n" << f.output;
         EXPECT_FALSE(Exists(Path("out/c.sgy")));
     }
+}
+
+// A run takes one channel of a file; where the file has others, a note says
+// which was taken.
+TEST_F(Cli, OtherChannelsAreNamed) {
+    vantir3::survey::Acquisition a;
+    a.traces = 8;
+    a.samples = 64;
+    a.sampleIntervalNs = 0.2;
+    a.antennaFrequencyMHz = 400;
+    vantir3::survey::Acquisition b = a;
+    b.channel = 1;
+    b.antennaFrequencyMHz = 800;
+    const std::string in = Path("two.DZT");
+    {
+        const auto w = vantir3::survey::SurveyWriter::Create(in, {a, b});
+        std::vector<int16_t> samples(8 * 2 * 64);
+        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 37) % 2000 - 1000);
+        w->WriteScans16(samples.data(), 8);
+        w->Commit();
+    }
+    Result r = RunCli({"process", in, "-s", "dewow", "-o", Path("one.DZT")});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("two.DZT has 2 channels; channel 0 was taken (--channel picks another)"), std::string::npos)
+        << r.output;
+    r = RunCli({"process", in, "-s", "dewow", "--channel", "1", "-o", Path("one.DZT")});
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("channel 1 was taken"), std::string::npos) << r.output;
+    EXPECT_NE(RunCli({"info", Path("one.DZT")}).output.find("frequency 800.0 MHz"), std::string::npos);
+    // A one-channel file gets no such note.
+    EXPECT_EQ(RunCli({"process", Path("one.DZT"), "-s", "dewow", "-o", Path("again.DZT")}).output.find("channels;"),
+              std::string::npos);
 }
 
 TEST_F(Cli, ListConvertAndCommandAbbreviations) {

@@ -650,6 +650,10 @@ int ProcessCommand(ProcessRequest r) {
             out.plot = r.plot;
             const Input in = OpenInput(path, r.input);
             std::cout << RunOne(in, steps, r.run, out, path) << std::endl;
+            // Only one channel is taken: say so where others exist.
+            if (in.file->channelCount() > 1)
+                std::cerr << "vantir3: note: " << path << " has " << in.file->channelCount() << " channels; channel "
+                          << in.channel << " was taken (--channel picks another)\n";
         } catch (const std::exception& e) {
             Report(path, e);
             ++failed;
