@@ -284,7 +284,9 @@ TEST_F(TextFormatsTest, Dt1HeaderIsReadByKeyWhateverTheLineEnds) {
     // is above 12; an order that cannot be told, or no date, gives no day.
     const std::string text = Slurp(Path("k.HD"));
     const std::pair<const char*, int32_t> forms[] = {
-        {"2011/06/13 08:15", 20110613}, {"13/06/2011", 20110613}, {"06-13-2011", 20110613}, {"10.06.2011", 0}, {"", 0}};
+        {"2011/06/13 08:15", 20110613}, {"13/06/2011", 20110613}, {"06-13-2011", 20110613}, {"10.06.2011", 0}, {"", 0},
+        // Numbers beyond a date's digits are no date.
+        {"6-3-321606", 0}, {"321606-3-6", 0}, {"2011-06--13", 0}, {"2011-1306-1", 0}};
     for (const auto& form : forms) {
         SCOPED_TRACE(form.first);
         std::string changed = text;

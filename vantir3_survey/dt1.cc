@@ -129,8 +129,13 @@ int32_t HdDate(const std::string& text, std::string& ambiguous) {
             (s1 != '-' && s1 != '/' && s1 != '.')) {
             continue;
         }
-        if (a >= 1000) return ValidDate(a * 10000 + b * 100 + c) ? a * 10000 + b * 100 + c : 0;
-        if (c < 1000) continue;
+        // (Components beyond a date's digits are no date, and would overflow.)
+        auto within = [](int v, int most) { return v >= 0 && v <= most; };
+        if (a >= 1000) {
+            if (!within(a, 9999) || !within(b, 99) || !within(c, 99)) continue;
+            return ValidDate(a * 10000 + b * 100 + c) ? a * 10000 + b * 100 + c : 0;
+        }
+        if (c < 1000 || !within(c, 9999) || !within(a, 99) || !within(b, 99)) continue;
         const int32_t dayFirst = c * 10000 + b * 100 + a, monthFirst = c * 10000 + a * 100 + b;
         const bool dm = ValidDate(dayFirst), md = ValidDate(monthFirst);
         if (dm && md && a != b) {
