@@ -270,12 +270,13 @@ void BindSurvey(py::module_& m) {
             error.attr("file") = e.file();
             error.attr("field") = e.field();
             error.attr("offset") = e.offset();
+            error.attr("detail") = e.detail();
             PyErr_SetObject(surveyError.ptr(), error.ptr());
         }
     });
     surveyError.doc() =
         "A survey file that cannot be read or written; the message names the file, the header field at fault "
-        "and the byte offset (also as the attributes file, field and offset).";
+        "and the byte offset (also as the attributes file, field and offset; detail is the message alone).";
 
     py::class_<NativeHeader>(m, "NativeHeader", "The format's own headers, as read (opaque to most callers).")
         .def(py::init<>())
@@ -367,6 +368,12 @@ void BindSurvey(py::module_& m) {
           "fit_samples, 1.0 where the output's sample type cannot hold the samples through it (an f32 "
           "file's fractions in an integer format) and the samples themselves are written, in the format's "
           "16-bit type unless sample_type is given. Raises SurveyError.");
+    m.def(
+        "format_of",
+        [](const py::object& path) { return vantir3::survey::FormatName(vantir3::survey::FormatFromPath(PathArg(path))); },
+        "path"_a,
+        "The survey format that a file name's extension names ('DZT', 'DT1', 'RD3', 'RD7' or 'SEG-Y'). Raises "
+        "SurveyError for an extension that names none.");
     py::list formats;
     for (Format f : kFormats) formats.append(vantir3::survey::FormatName(f));
     m.attr("FORMATS") = py::tuple(formats);

@@ -140,7 +140,17 @@ int64_t Elevated(const vs::Acquisition& a) {
     return std::count_if(a.elevationsM.begin(), a.elevationsM.end(), [](double z) { return std::isfinite(z); });
 }
 
-std::string CsvNum(double v);
+// A number for a table: the fewest of 15 to 17 significant digits that read
+// back as the same value; empty when unknown.
+std::string CsvNum(double v) {
+    if (!std::isfinite(v)) return "";
+    char buf[64];
+    for (int digits = 15; digits <= 17; ++digits) {
+        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
+        if (std::strtod(buf, nullptr) == v) break;
+    }
+    return buf;
+}
 
 // The facts of the given records that a written file does not hold (its
 // format has no place for them, or a coarser one), as phrases; the file is
@@ -428,18 +438,6 @@ std::string JsonNum(double v) {
     return buf;
 }
 
-// A number for a table: the fewest of 15 to 17 significant digits that read
-// back as the same value; empty when unknown.
-std::string CsvNum(double v) {
-    if (!std::isfinite(v)) return "";
-    char buf[64];
-    for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-        if (std::strtod(buf, nullptr) == v) break;
-    }
-    return buf;
-}
-
 // A table cell, quoted when it holds a comma, a quote or a line end.
 std::string CsvText(const std::string& s) {
     if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -510,17 +508,18 @@ std::string InfoText(const vs::SurveyFile& f) {
         for (double z : a.elevationsM) {
             if (std::isfinite(z)) low = std::min(low, z), high = std::max(high, z);
         }
+        const int64_t elevated = Elevated(a), located = Located(a);
         if (low <= high) {
             o << "    elevations " << Num(low) << " to " << Num(high) << " m";
-            if (Elevated(a) < a.traces) o << " (" << Elevated(a) << " of " << a.traces << " traces)";
+            if (elevated < a.traces) o << " (" << elevated << " of " << a.traces << " traces)";
             o << "\n";
         }
-        if (Located(a) > 0) {
+        if (located > 0) {
             const std::string kind = a.geographic ? "geographic" : "projected";
-            if (Located(a) == a.traces)
+            if (located == a.traces)
                 o << "    " << a.traces << " " << kind << " coordinates\n";
             else
-                o << "    " << kind << " coordinates for " << Located(a) << " of " << a.traces << " traces\n";
+                o << "    " << kind << " coordinates for " << located << " of " << a.traces << " traces\n";
         }
         const auto first = std::find_if(a.traceTimes.begin(), a.traceTimes.end(), Timed);
         if (first != a.traceTimes.end()) {
@@ -614,8 +613,8 @@ void CheckOutputFormat(const std::string& format) {
     if (format.empty()) return;
     try {
         vs::FormatFromPath("output." + format);
-    } catch (const vs::SurveyError&) {
-        throw UsageError("--format " + format + ": not a survey format (DZT, DT1, RD3, RD7, SGY, SEGY)");
+    } catch (const vs::SurveyError& e) {
+        throw UsageError("--format " + format + ": " + e.detail());
     }
 }
 

@@ -47,7 +47,7 @@ def test_batch_into_another_format(tmp_path):
     out, out_acq = vantir3.read(rows[0]["output"])
     assert out_acq.format == "DZT" and out_acq.scale == 1.0
     assert np.array_equal(out[:, 2:], vantir3.Chain("dewow").run(data, acq)[:, 2:])
-    with pytest.raises(ValueError, match="not a survey format"):
+    with pytest.raises(ValueError, match="out_format 'tif': unknown survey format"):
         vantir3.batch([path], ["dewow"], tmp_path, out_format="tif")
     with pytest.raises(ValueError, match="same output name"):
         vantir3.batch([path, tmp_path / "rgpr_test_export.DT1"], ["dewow"], tmp_path, out_format="sgy")

@@ -62,6 +62,10 @@ def test_write_and_read_back(tmp_path):
         vantir3.write(tmp_path / "x.DZT", small[:2], fresh)
     with pytest.raises(ValueError, match="unknown format"):
         vantir3.write(tmp_path / "x.DZT", small, fresh, format="TIFF")
+    assert [vantir3.format_of(n) for n in ("a.dzt", tmp_path / "b.SEGY", "c.rd7")] == ["DZT", "SEG-Y", "RD7"]
+    with pytest.raises(vantir3.SurveyError, match="unknown survey format") as e:
+        vantir3.format_of("x.tif")
+    assert e.value.detail.startswith("unknown survey format '.tif'")
     with pytest.raises(TypeError, match="int16"):
         vantir3.write(tmp_path / "x.DZT", small.astype(np.float32), fresh)
     assert not (tmp_path / "x.DZT").exists()

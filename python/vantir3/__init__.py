@@ -39,6 +39,7 @@ from ._vantir3 import (  # noqa: F401  (the public names of the module)
     deseparate,
     dewow,
     envelope,
+    format_of,
     ground_zero_sample_idx,
     migrate,
     minmax_reduction,

@@ -46,9 +46,13 @@ def batch(paths, steps, out_dir, client=None, *, out_format=None, channel=0, blo
     paths = [os.fspath(p) for p in paths]
     names = [os.path.basename(p) for p in paths]
     if out_format is not None:
+        from . import SurveyError, format_of
+
         out_format = str(out_format).lstrip(".")
-        if out_format.lower() not in ("dzt", "dt1", "rd3", "rd7", "sgy", "segy"):
-            raise ValueError("batch: out_format %r is not a survey format (DZT, DT1, RD3, RD7, sgy, segy)" % out_format)
+        try:
+            format_of("output." + out_format)
+        except SurveyError as error:
+            raise ValueError("batch: out_format %r: %s" % (out_format, error.detail)) from None
         names = [os.path.splitext(n)[0] + "." + out_format for n in names]
     if len(set(names)) != len(names):
         raise ValueError("batch: two inputs have the same output name; their outputs would collide")
