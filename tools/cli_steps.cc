@@ -399,6 +399,13 @@ const int16_t* TraceSamples(const MeboDataPtr& in, std::vector<int16_t>& copy) {
     return copy.data();
 }
 
+void PutChannel(const void* traces, int64_t count, size_t traceBytes, int32_t channel, int32_t channels, void* scans) {
+    const auto* in = static_cast<const uint8_t*>(traces);
+    auto* out = static_cast<uint8_t*>(scans) + static_cast<size_t>(channel) * traceBytes;
+    const size_t scanBytes = static_cast<size_t>(channels) * traceBytes;
+    for (int64_t t = 0; t < count; ++t, in += traceBytes, out += scanBytes) std::memcpy(out, in, traceBytes);
+}
+
 void CheckStepFacts(const std::vector<Step>& steps, const vantir3::survey::Acquisition& acquisition,
                     const FactOptions& options) {
     const ICdpDataSource::SEGprParam gpr = acquisition.GprParam();

@@ -119,6 +119,12 @@ void CopyTraces(const MeboDataPtr& in, std::vector<int16_t>& out);
 // lie so there, else copied into `copy`.
 const int16_t* TraceSamples(const MeboDataPtr& in, std::vector<int16_t>& copy);
 
+// Puts one channel's traces (count traces of traceBytes bytes, trace after
+// trace) at their places in scans of `channels` channels, laid out as a
+// multi-channel file holds them: scan after scan, each scan the channels'
+// traces in channel order.
+void PutChannel(const void* traces, int64_t count, size_t traceBytes, int32_t channel, int32_t channels, void* scans);
+
 }  // namespace vantir3_cli
 
 #endif  // TOOLS_CLI_STEPS_H_
