@@ -266,36 +266,67 @@ TEST_F(Cli, BatchGoesOnPastABrokenFile) {
     }
 }
 
-// A run takes one channel of a file; where the file has others, a note says
-// which was taken.
-TEST_F(Cli, OtherChannelsAreNamed) {
-    vantir3::survey::Acquisition a;
-    a.traces = 8;
+// Every channel of a file is processed, each as if it were alone (its own
+// facts, its own automatic set-up), into one file that keeps the channels
+// and their trace words; --channel takes one.
+TEST_F(Cli, EveryChannelIsProcessed) {
+    namespace vs = vantir3::survey;
+    vs::Acquisition a;
+    a.traces = 40;
     a.samples = 64;
     a.sampleIntervalNs = 0.2;
     a.antennaFrequencyMHz = 400;
-    vantir3::survey::Acquisition b = a;
+    a.marks = {{5, 0x6400}, {31, 0x6400}};
+    vs::Acquisition b = a;
     b.channel = 1;
     b.antennaFrequencyMHz = 800;
+    b.marks = {{12, 0x6400}};
     const std::string in = Path("two.DZT");
     {
-        const auto w = vantir3::survey::SurveyWriter::Create(in, {a, b});
-        std::vector<int16_t> samples(8 * 2 * 64);
-        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 37) % 2000 - 1000);
-        w->WriteScans16(samples.data(), 8);
+        const auto w = vs::SurveyWriter::Create(in, {a, b});
+        std::vector<int16_t> samples(40 * 2 * 64);
+        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * (i % 128 < 64 ? 37 : 91)) % 2000 - 1000);
+        w->WriteScans16(samples.data(), 40);
         w->Commit();
     }
-    Result r = RunCli({"process", in, "-s", "dewow", "-o", Path("one.DZT")});
-    EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("two.DZT has 2 channels; channel 0 was taken (--channel picks another)"), std::string::npos)
-        << r.output;
-    r = RunCli({"process", in, "-s", "dewow", "--channel", "1", "-o", Path("one.DZT")});
-    EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("channel 1 was taken"), std::string::npos) << r.output;
-    EXPECT_NE(RunCli({"info", Path("one.DZT")}).output.find("frequency 800.0 MHz"), std::string::npos);
-    // A one-channel file gets no such note.
-    EXPECT_EQ(RunCli({"process", Path("one.DZT"), "-s", "dewow", "-o", Path("again.DZT")}).output.find("channels;"),
+    const std::vector<std::string> steps = {"-s", "dewow", "-s", "sec2:auto", "-j", "2", "--block-traces", "3"};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.end(), steps.begin(), steps.end());
+        const Result r = RunCli(args);
+        EXPECT_EQ(r.status, 0) << r.output;
+        return r.output;
+    };
+    EXPECT_NE(run({"process", in, "-o", Path("both.DZT")}).find("two.DZT: 2 channels of 40 traces x 64 samples"),
               std::string::npos);
+    run({"process", in, "--channel", "0", "-o", Path("c0.DZT")});
+    run({"process", in, "--channel", "1", "-o", Path("c1.DZT")});
+    const auto inFile = vs::SurveyFile::Open(in);
+    const auto both = vs::SurveyFile::Open(Path("both.DZT"));
+    ASSERT_EQ(both->channelCount(), 2);
+    for (int32_t c = 0; c < 2; ++c) {
+        const auto one = vs::SurveyFile::Open(Path(c == 0 ? "c0.DZT" : "c1.DZT"));
+        ASSERT_EQ(one->channelCount(), 1);
+        std::vector<int16_t> x(40 * 64), y(40 * 64), raw(40 * 64);
+        std::vector<uint8_t> wordsIn(40 * 4), wordsOut(40 * 4);
+        both->ReadTraces16(c, 0, 40, x.data(), wordsOut.data());
+        one->ReadTraces16(0, 0, 40, y.data());
+        inFile->ReadTraces16(c, 0, 40, raw.data(), wordsIn.data());
+        EXPECT_EQ(x, y) << "channel " << c;
+        EXPECT_NE(x, raw);
+        EXPECT_EQ(wordsOut, wordsIn) << "channel " << c;
+        EXPECT_EQ(both->acquisition(c).antennaFrequencyMHz, c == 0 ? 400 : 800);
+        EXPECT_EQ(both->acquisition(c).marks.size(), c == 0 ? 2u : 1u);
+    }
+    // One picture shows both; a one-channel format takes one channel.
+    EXPECT_NE(run({"process", in, "--png", Path("both.png"), "--compare"}).find("-> " + Path("both.png")), std::string::npos);
+    EXPECT_GT(ReadFile(Path("both.png")).size(), 1000u);
+    Result r = RunCli({"process", in, "-s", "dewow", "-o", Path("two.sgy")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("SEG-Y files hold one channel, not 2; --channel N processes one of them"), std::string::npos)
+        << r.output;
+    EXPECT_FALSE(Exists(Path("two.sgy")));
+    EXPECT_EQ(RunCli({"process", in, "-s", "dewow", "--channel", "1", "-o", Path("two.sgy")}).status, 0);
+    EXPECT_EQ(RunCli({"process", in, "-s", "dewow", "--channel", "-1", "-o", Path("two.sgy")}).status, 2);
 }
 
 TEST_F(Cli, ListConvertAndCommandAbbreviations) {

@@ -31,7 +31,7 @@ namespace {
 struct Input {
     std::string name;
     vs::Acquisition acquisition;  // of the channel processed
-    std::unique_ptr<vs::SurveyFile> file;
+    std::shared_ptr<const vs::SurveyFile> file;  // shared by the inputs of its channels
     int32_t channel = 0;
     std::vector<int16_t> memory;  // the sample survey's traces
     // Opened without the traces' leading words: the workers take them from
@@ -46,18 +46,26 @@ struct Input {
     }
 };
 
-Input OpenInput(const std::string& path, const InputOptions& o) {
-    Input in;
-    in.name = path;
-    in.file = vs::SurveyFile::Open(path, o.read);
-    in.channel = o.channel;
-    if (o.channel < 0 || o.channel >= in.file->channelCount())
+// The channels of a survey file to process: the one the options name, or
+// every one (o.channel < 0).
+std::vector<Input> OpenInputs(const std::string& path, const InputOptions& o) {
+    std::shared_ptr<const vs::SurveyFile> file = vs::SurveyFile::Open(path, o.read);
+    if (o.channel >= file->channelCount())
         throw vs::SurveyError(path, "channel", "channel " + std::to_string(o.channel) + " does not exist (the file has " +
-                                                   std::to_string(in.file->channelCount()) + ", numbered from 0)");
-    in.acquisition = in.file->acquisition(o.channel);
-    in.wordsDeferred = o.read.deferTraceWords && in.file->TraceWordBytes() > 0;
-    if (in.file->traceCount() < 1) throw vs::SurveyError(path, "traces", "the file holds no traces");
-    return in;
+                                                   std::to_string(file->channelCount()) + ", numbered from 0)");
+    if (file->traceCount() < 1) throw vs::SurveyError(path, "traces", "the file holds no traces");
+    std::vector<Input> inputs;
+    for (int32_t c = 0; c < file->channelCount(); ++c) {
+        if (o.channel >= 0 && c != o.channel) continue;
+        Input in;
+        in.name = path;
+        in.file = file;
+        in.channel = c;
+        in.acquisition = file->acquisition(c);
+        in.wordsDeferred = o.read.deferTraceWords && file->TraceWordBytes() > 0;
+        inputs.push_back(std::move(in));
+    }
+    return inputs;
 }
 
 Input SampleInput(uint32_t seed) {
@@ -226,11 +234,19 @@ void CheckOutput(const std::string& path, const std::string& input) {
 
 // ---- running steps ------------------------------------------------------------
 
-// Runs the steps block by block. Each block goes to `sink` (when given) in
+// Runs steps block by block over channels of one input (each channel with
+// its own steps; the channels have the same traces). Each block goes to
+// `sink` (when given) in
 // trace order, and first to `anyOrder` (when given) in the worker that made
 // it, in any order and from several threads at once.
+void RunChannels(const std::vector<const Input*>& ins, const std::vector<std::vector<Step>>& steps,
+                 const RunSettings& run, bool wantRaw, const BlockSink& sink, const std::string& label,
+                 const BlockSink& anyOrder = nullptr);
+// The same over one channel.
 void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings& run, bool wantRaw,
-              const BlockSink& sink, const std::string& label, const BlockSink& anyOrder = nullptr);
+              const BlockSink& sink, const std::string& label, const BlockSink& anyOrder = nullptr) {
+    RunChannels({&in}, {steps}, run, wantRaw, sink, label, anyOrder);
+}
 
 // The SEC2 automatic set-up: statistics of the data that reach the SEC2 step
 // (the steps before it run first, block by block), then the library's set-up.
@@ -246,7 +262,7 @@ void ResolveSec2Auto(const Input& in, std::vector<Step>& steps, const RunSetting
             OwnedBuffer data;
             if (!MeboDataPtrAllocate(&data.b, 2, 0, in.acquisition.samples - 1, 0, static_cast<int32_t>(b.count - 1), 0, 0, 0))
                 throw std::runtime_error("sec2:auto: out of memory");
-            std::memcpy(data.b.storage->data, b.processed, static_cast<size_t>(b.count * in.acquisition.samples) * 2);
+            std::memcpy(data.b.storage->data, b.channels.front().processed, static_cast<size_t>(b.count * in.acquisition.samples) * 2);
             if (!toolbox.GetDataMinMaxStats(stats.b, data.b, !first))
                 throw std::runtime_error("step '" + steps[k].text + "': gathering the statistics failed");
             first = false;
@@ -267,43 +283,80 @@ void ResolveSec2Auto(const Input& in, std::vector<Step>& steps, const RunSetting
     }
 }
 
-void RunSteps(const Input& in, const std::vector<Step>& steps, const RunSettings& run, bool wantRaw,
-              const BlockSink& sink, const std::string& label, const BlockSink& anyOrder) {
-    const vs::Acquisition& a = in.acquisition;
-    CheckStepFacts(steps, a);
-    int64_t block = run.blockTraces > 0 ? run.blockTraces : DefaultBlockTraces(a.samples);
-    for (const Step& s : steps) {
-        if (!s.WholeSection()) continue;
-        const int64_t size = a.traces * int64_t{a.samples};
-        if (size > run.sectionLimit)
-            throw std::runtime_error("step '" + s.text + "' needs the whole section in memory, and " + std::to_string(a.traces) +
-                                     " traces x " + std::to_string(a.samples) + " samples exceed the limit of " +
-                                     std::to_string(run.sectionLimit) + " samples (--section-limit)");
-        block = a.traces;
+void RunChannels(const std::vector<const Input*>& ins, const std::vector<std::vector<Step>>& steps,
+                 const RunSettings& run, bool wantRaw, const BlockSink& sink, const std::string& label,
+                 const BlockSink& anyOrder) {
+    const vs::Acquisition& a = ins.front()->acquisition;
+    const int32_t channels = static_cast<int32_t>(ins.size());
+    int64_t block = run.blockTraces > 0 ? run.blockTraces : DefaultBlockTraces(a.samples * channels);
+    for (size_t k = 0; k < ins.size(); ++k) {
+        CheckStepFacts(steps[k], ins[k]->acquisition);
+        for (const Step& s : steps[k]) {
+            if (!s.WholeSection()) continue;
+            const int64_t size = a.traces * int64_t{a.samples};
+            if (size > run.sectionLimit)
+                throw std::runtime_error("step '" + s.text + "' needs the whole section in memory, and " +
+                                         std::to_string(a.traces) + " traces x " + std::to_string(a.samples) +
+                                         " samples exceed the limit of " + std::to_string(run.sectionLimit) +
+                                         " samples (--section-limit)");
+            block = a.traces;
+        }
     }
     Progress progress(label, a.traces);
-    const int64_t blockBytes = block * a.samples * 2 * (wantRaw ? 2 : 1);
+    const int64_t blockBytes = block * a.samples * 2 * (wantRaw ? 2 : 1) * channels;
+    const size_t traceBytes = static_cast<size_t>(a.samples) * 2;
+    const int64_t wordBytes = ins.front()->file ? ins.front()->file->TraceWordBytes() : 0;
     RunBlocks(a.traces, block, blockBytes, run.workers, [&]() -> BlockFn {
-        std::shared_ptr<ICdpDataSource> source = in.MakeSource();
-        auto pipeline = std::make_shared<Pipeline>(*source, steps, a);
-        auto* file = in.wordsDeferred ? dynamic_cast<vs::FileSource*>(source.get()) : nullptr;
-        return [source, pipeline, file, &in, wantRaw, &anyOrder, &sink](Block& b) {
-            if (file != nullptr) {
-                b.words.resize(static_cast<size_t>(b.count * in.file->TraceWordBytes()));
-                file->CaptureTraceWords(b.first, b.count, b.words.data());
+        // This worker's source and pipeline of each channel, and the words
+        // of one channel's traces on their way into the scans' words.
+        struct Channel {
+            std::unique_ptr<ICdpDataSource> source;
+            std::unique_ptr<Pipeline> pipeline;
+            vs::FileSource* file = nullptr;  // when the words are taken from its reads
+        };
+        struct Worker {
+            std::vector<Channel> channels;
+            std::vector<uint8_t> words;
+        };
+        auto w = std::make_shared<Worker>();
+        for (size_t k = 0; k < ins.size(); ++k) {
+            Channel c;
+            c.source = ins[k]->MakeSource();
+            c.pipeline = std::make_unique<Pipeline>(*c.source, steps[k], ins[k]->acquisition);
+            if (ins[k]->wordsDeferred) c.file = dynamic_cast<vs::FileSource*>(c.source.get());
+            w->channels.push_back(std::move(c));
+        }
+        return [w, &ins, wantRaw, &anyOrder, &sink, channels, traceBytes, wordBytes](Block& b) {
+            const bool several = channels > 1;
+            b.channels.resize(w->channels.size());
+            if (several) b.scans.resize(static_cast<size_t>(b.count * channels) * traceBytes / 2);
+            const size_t blockWords = static_cast<size_t>(b.count * wordBytes);
+            for (size_t k = 0; k < w->channels.size(); ++k) {
+                Channel& c = w->channels[k];
+                ChannelBlock& out = b.channels[k];
+                uint8_t* words = nullptr;
+                if (c.file != nullptr) {
+                    b.words.resize(blockWords * static_cast<size_t>(channels));
+                    w->words.resize(blockWords);
+                    words = several ? w->words.data() : b.words.data();
+                    c.file->CaptureTraceWords(b.first, b.count, words);
+                }
+                c.pipeline->Run(b.first, b.count, out.result.b, wantRaw ? &out.raw : nullptr);
+                if (c.file != nullptr && c.file->CapturedTraces() != b.count) {
+                    // The steps did not read every trace of the block: read its words.
+                    std::vector<int16_t> traces(static_cast<size_t>(b.count) * traceBytes / 2);
+                    ins[k]->file->ReadTraces16(ins[k]->channel, b.first, b.count, traces.data(), words);
+                }
+                out.processed = TraceSamples(out.result.b, out.copy);
+                if (several) {
+                    PutChannel(out.processed, b.count, traceBytes, static_cast<int32_t>(k), channels, b.scans.data());
+                    if (words != nullptr)
+                        PutChannel(words, b.count, static_cast<size_t>(wordBytes), static_cast<int32_t>(k), channels,
+                                   b.words.data());
+                }
             }
-            pipeline->Run(b.first, b.count, b.result.b, wantRaw ? &b.raw : nullptr);
-            if (file != nullptr && file->CapturedTraces() != b.count) {
-                // The steps did not read every trace of the block: read its words.
-                std::vector<int16_t> traces(static_cast<size_t>(b.count * in.acquisition.samples));
-                in.file->ReadTraces16(in.channel, b.first, b.count, traces.data(), b.words.data());
-            }
-            b.processed = TraceSamples(b.result.b, b.copy);
             if (anyOrder) anyOrder(b);
-            if (!sink) {  // the buffer goes back to this thread's next block at once
-                b.result = OwnedBuffer();
-                b.processed = nullptr;
-            }
+            if (!sink) b.ReleaseResults();  // the buffers go back to this thread's next block at once
         };
     }, sink, &progress);
 }
@@ -323,13 +376,12 @@ PanelAxes AxesOf(const vs::Acquisition& a) {
     return x;
 }
 
-// The acquisition record a processed channel is written with.
-vs::Acquisition OutputRecord(const Input& in) {
+// The acquisition record a processed channel is written with: channel k of
+// the n written.
+vs::Acquisition OutputRecord(const Input& in, int32_t k, int32_t n) {
     vs::Acquisition out = in.acquisition;
-    if (in.file && in.file->channelCount() > 1) {
-        out.channelCount = 1;
-        out.channel = 0;
-    }
+    out.channelCount = n;
+    out.channel = k;
     return out;
 }
 
@@ -340,41 +392,68 @@ struct Outputs {
     PlotOptions plot;
 };
 
-// Runs steps over one input and writes its outputs; returns a one-line
-// description of what was written.
-std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& run, Outputs out,
+// Runs steps over channels of one input (every channel with the same steps)
+// and writes its outputs; returns a one-line description of what was
+// written.
+std::string RunOne(const std::vector<Input>& ins, const std::vector<Step>& steps, const RunSettings& run, Outputs out,
                    const std::string& inputPath) {
     if (!out.survey.empty()) CheckOutput(out.survey, inputPath);
     if (!out.picture.empty()) CheckOutput(out.picture, inputPath);
-    ResolveSec2Auto(in, steps, run);
-    std::unique_ptr<vs::SurveyWriter> writer;
-    std::vector<vs::Acquisition> records;  // the output's record, its facts kept for the check after writing
-    if (!out.survey.empty()) {
-        records.push_back(OutputRecord(in));
-        writer = vs::SurveyWriter::Create(out.survey, records, WriteSettings());
-        records.front().native.traceHeaders = {};  // the writer has its own copy of the trace words
+    const Input& in = ins.front();
+    const int32_t n = static_cast<int32_t>(ins.size());
+    // Each channel's steps: an automatic set-up finds each its own.
+    std::vector<std::vector<Step>> chains(ins.size(), steps);
+    std::vector<const Input*> channels;
+    for (size_t k = 0; k < ins.size(); ++k) {
+        ResolveSec2Auto(ins[k], chains[k], run);
+        channels.push_back(&ins[k]);
     }
+    std::unique_ptr<vs::SurveyWriter> writer;
+    std::vector<vs::Acquisition> records;  // the output's records, their facts kept for the check after writing
+    if (!out.survey.empty()) {
+        for (int32_t k = 0; k < n; ++k) records.push_back(OutputRecord(ins[static_cast<size_t>(k)], k, n));
+        try {
+            writer = vs::SurveyWriter::Create(out.survey, records, WriteSettings());
+        } catch (const vs::SurveyError& e) {
+            if (n == 1 || e.field() != "channels") throw;
+            throw std::runtime_error(std::string(e.what()) + "; --channel N processes one of them");
+        }
+        for (vs::Acquisition& r : records) r.native.traceHeaders = {};  // the writer has its own copy of the trace words
+    }
+    // What was done: with several channels, the steps as given (an automatic
+    // set-up finds each channel its own parameters).
+    const std::string described = DescribeSteps(n > 1 ? steps : chains.front());
+    // A panel for each channel, after its raw one when comparing; with
+    // several, the picture's title says what was done and the panels which
+    // channel they show.
     std::vector<std::unique_ptr<Panel>> panels;
-    const int count = out.compare ? 2 : 1;
+    const int per = out.compare ? 2 : 1;
     PanelAxes axes = AxesOf(in.acquisition);
-    ApplyMetresPerPixel(out.plot, axes.endM - axes.startM, count);
+    ApplyMetresPerPixel(out.plot, axes.endM - axes.startM, per * n);
     int columns = 0, rows = 0;
-    PanelPixels(out.plot, count, &columns, &rows);
+    PanelPixels(out.plot, per * n, &columns, &rows);
     if (!out.picture.empty()) {
-        if (out.compare) panels.push_back(std::make_unique<Panel>("raw", axes, columns, rows));
-        panels.push_back(std::make_unique<Panel>(steps.empty() ? "raw" : DescribeSteps(steps), axes, columns, rows));
+        for (const Input& c : ins) {
+            const std::string channel = "channel " + std::to_string(c.channel);
+            const std::string raw = n > 1 ? channel + ": raw" : "raw";
+            if (out.compare) panels.push_back(std::make_unique<Panel>(raw, axes, columns, rows));
+            const std::string title = steps.empty() ? raw : n == 1 ? described : out.compare ? channel + ": processed" : channel;
+            panels.push_back(std::make_unique<Panel>(title, axes, columns, rows));
+        }
     }
     BlockSink draw;  // without a picture the blocks need no trace order
     if (!panels.empty()) {
         draw = [&](const Block& b) {
-            if (out.compare) panels.front()->Add(b.raw.data(), b.count);
-            panels.back()->Add(b.processed, b.count);
+            for (size_t k = 0; k < b.channels.size(); ++k) {
+                if (out.compare) panels[k * 2]->Add(b.channels[k].raw.data(), b.count);
+                panels[k * static_cast<size_t>(per) + static_cast<size_t>(per - 1)]->Add(b.channels[k].processed, b.count);
+            }
         };
     }
-    RunSteps(in, steps, run, out.compare && !out.picture.empty(), draw, BaseName(in.name), [&](const Block& b) {
+    RunChannels(channels, chains, run, out.compare && !out.picture.empty(), draw, BaseName(in.name), [&](const Block& b) {
         // Each worker writes its own blocks at their place: no worker waits
         // for another's block to be written first.
-        if (writer) writer->WriteScans16At(b.first, b.processed, b.count, b.words.empty() ? nullptr : b.words.data());
+        if (writer) writer->WriteScans16At(b.first, b.Scans(), b.count, b.words.empty() ? nullptr : b.words.data());
     });
     std::string done;
     if (writer) {
@@ -388,12 +467,13 @@ std::string RunOne(const Input& in, std::vector<Step> steps, const RunSettings& 
             p->Finish();
             drawn.push_back(p.get());
         }
-        if (out.plot.title.empty()) out.plot.title = BaseName(in.name) + (steps.empty() ? "" : ": " + DescribeSteps(steps));
+        if (out.plot.title.empty()) out.plot.title = BaseName(in.name) + (steps.empty() ? "" : ": " + described);
         WritePicture(out.picture, drawn, out.plot);
         done += " -> " + out.picture;
     }
-    return BaseName(in.name) + ": " + std::to_string(in.acquisition.traces) + " traces x " +
-           std::to_string(in.acquisition.samples) + " samples, " + DescribeSteps(steps) + done;
+    return BaseName(in.name) + ": " + (n > 1 ? std::to_string(n) + " channels of " : "") +
+           std::to_string(in.acquisition.traces) + " traces x " + std::to_string(in.acquisition.samples) + " samples, " +
+           described + done;
 }
 
 // Prints an error about one file, naming it once.
@@ -647,12 +727,7 @@ int ProcessCommand(ProcessRequest r) {
             }
             out.compare = r.compare;
             out.plot = r.plot;
-            const Input in = OpenInput(path, r.input);
-            std::cout << RunOne(in, steps, r.run, out, path) << std::endl;
-            // Only one channel is taken: say so where others exist.
-            if (in.file->channelCount() > 1)
-                std::cerr << "vantir3: note: " << path << " has " << in.file->channelCount() << " channels; channel "
-                          << in.channel << " was taken (--channel picks another)\n";
+            std::cout << RunOne(OpenInputs(path, r.input), steps, r.run, out, path) << std::endl;
         } catch (const std::exception& e) {
             Report(path, e);
             ++failed;
@@ -808,7 +883,9 @@ int SynthCommand(const std::string& out, const SynthOptions& options) {
 int DemoCommand(const std::string& dir, uint32_t seed, const RunSettings& run, PlotOptions plot) {
     const auto start = std::chrono::steady_clock::now();
     try {
-        const Input in = SampleInput(seed);
+        std::vector<Input> inputs;
+        inputs.push_back(SampleInput(seed));
+        const Input& in = inputs.front();
         const vs::Acquisition& a = in.acquisition;
         const std::string raw = dir + "/demo_raw.DZT", processed = dir + "/demo_processed.DZT",
                           picture = dir + "/demo.png";
@@ -830,7 +907,7 @@ int DemoCommand(const std::string& dir, uint32_t seed, const RunSettings& run, P
         }
         Outputs files;
         files.survey = processed;
-        RunOne(in, chain, run, files, "");
+        RunOne(inputs, chain, run, files, "");
 
         // The picture: raw, processed, and envelope and migration beside it.
         const int panels = 4;
@@ -841,14 +918,14 @@ int DemoCommand(const std::string& dir, uint32_t seed, const RunSettings& run, P
         Panel rawPanel("raw", axes, columns, rows), procPanel("dewow > SEC2 (auto) > background", axes, columns, rows),
             envPanel("+ envelope", axes, columns, rows), migPanel("+ migration (0.1 m/ns)", axes, columns, rows);
         RunSteps(in, chain, run, true, [&](const Block& b) {
-            rawPanel.Add(b.raw.data(), b.count);
-            procPanel.Add(b.processed, b.count);
+            rawPanel.Add(b.channels.front().raw.data(), b.count);
+            procPanel.Add(b.channels.front().processed, b.count);
         }, "demo");
         std::vector<Step> withEnvelope = chain, withMigration = chain;
         withEnvelope.push_back(envelope);
         withMigration.push_back(migrate);
-        RunSteps(in, withEnvelope, run, false, [&](const Block& b) { envPanel.Add(b.processed, b.count); }, "envelope");
-        RunSteps(in, withMigration, run, false, [&](const Block& b) { migPanel.Add(b.processed, b.count); }, "migration");
+        RunSteps(in, withEnvelope, run, false, [&](const Block& b) { envPanel.Add(b.channels.front().processed, b.count); }, "envelope");
+        RunSteps(in, withMigration, run, false, [&](const Block& b) { migPanel.Add(b.channels.front().processed, b.count); }, "migration");
         for (Panel* p : {&rawPanel, &procPanel, &envPanel, &migPanel}) p->Finish();
         plot.oneScale = false;  // the migration's output has its own amplitude scale
         plot.title = "vantir3 demo: built-in sample survey (seed " + std::to_string(seed) + ")";

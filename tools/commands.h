@@ -16,7 +16,7 @@ namespace vantir3_cli {
 
 struct InputOptions {
     vantir3::survey::ReadOptions read;  // facts the user supplies
-    int channel = 0;
+    int channel = -1;  // the channel to process; every one when negative
 };
 
 struct RunSettings {

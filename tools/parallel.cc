@@ -89,7 +89,7 @@ void RunBlocks(int64_t traces, int64_t blockTraces, int64_t blockBytes, int work
                     }
                     lock.lock();
                     consuming = false;
-                    ready.result = OwnedBuffer();  // the library's buffer goes back now, not at reuse
+                    ready.ReleaseResults();  // the library's buffers go back now, not at reuse
                     spare.push_back(std::move(ready));
                     ++nextConsume;
                     if (progress != nullptr) progress->Update(std::min(traces, nextConsume * blockTraces));

@@ -16,16 +16,36 @@
 
 namespace vantir3_cli {
 
-struct Block {
-    int64_t first = 0, count = 0;       // traces
+// One channel's traces of a block.
+struct ChannelBlock {
     const int16_t* processed = nullptr; // count x samples, in result or copy
     OwnedBuffer result;                 // the steps' output
     std::vector<int16_t> copy;          // its samples when they do not lie trace after trace
     std::vector<int16_t> raw;           // the same traces unprocessed, when asked for
-    std::vector<uint8_t> words;         // their recorded leading words, when the input's were deferred
 };
 
-// Fills block.result and block.processed (and block.raw) for block.first,
+struct Block {
+    int64_t first = 0, count = 0;       // traces
+    std::vector<ChannelBlock> channels; // each channel processed, in order
+    // With several channels: their processed traces scan after scan, as a
+    // file holds them.
+    std::vector<int16_t> scans;
+    // The recorded leading words of the traces, scan after scan, when the
+    // input's were deferred.
+    std::vector<uint8_t> words;
+
+    // The processed traces scan after scan: the one channel's, or scans.
+    const int16_t* Scans() const { return channels.size() == 1 ? channels.front().processed : scans.data(); }
+    // Hands the channels' library buffers back.
+    void ReleaseResults() {
+        for (ChannelBlock& c : channels) {
+            c.result = OwnedBuffer();
+            c.processed = nullptr;
+        }
+    }
+};
+
+// Fills block.channels (and block.scans, block.words) for block.first,
 // block.count.
 using BlockFn = std::function<void(Block&)>;
 // Called once in each worker thread to make that worker's BlockFn.

@@ -141,7 +141,8 @@ int main(int argc, char** argv) {
         ->needs(folder);
     process->add_option("--png,--picture", req.picture, "Picture of the result (.png, .pdf or .svg)");
     process->add_flag("--compare", req.compare, "Picture: raw and processed side by side");
-    process->add_option("--channel", req.input.channel, "Channel to process (from 0)");
+    process->add_option("--channel", req.input.channel, "Channel to process (from 0; default: every channel)")
+        ->check(CLI::NonNegativeNumber);
     AddReadOptions(process, req.input);
     AddRunOptions(process, req.run);
     AddPlotOptions(process, req.plot, &req.velocityGiven);
@@ -152,7 +153,8 @@ int main(int argc, char** argv) {
     auto* plot = app.add_subcommand("plot", "Draw a survey file as it is");
     plot->add_option("file", plotFile, "Survey file")->required();
     plot->add_option("-o,--output", picture, "Picture (default: FILE's name .png in the current folder)");
-    plot->add_option("--channel", plotReq.input.channel, "Channel to draw (from 0)");
+    plot->add_option("--channel", plotReq.input.channel, "Channel to draw (from 0; default: every channel)")
+        ->check(CLI::NonNegativeNumber);
     AddReadOptions(plot, plotReq.input);
     AddRunOptions(plot, plotReq.run);
     AddPlotOptions(plot, plotReq.plot, &plotReq.velocityGiven);
