@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -141,16 +142,20 @@ public:
         return result;
     }
 
-    // The steps over one channel of a survey file, read through the
-    // file-backed source in blocks of traces (the whole section at once when
-    // a step needs it). With an output path the result is written block by
-    // block as a one-channel survey file and a summary returned (its scale:
-    // the input's, or 1 where the output's sample type cannot hold the
-    // samples through it and the samples themselves are written); without,
-    // (samples, acquisition) is returned.
-    py::object RunFile(const std::string& path, const py::object& outPath, int32_t channel, int64_t blockTraces,
-                       const py::object& format, double sampleIntervalNs, double antennaFrequencyMHz,
-                       double antennaSeparationM, double traceSpacingM) const {
+    // The steps over a survey file, read through the file-backed source in
+    // blocks of traces (the whole section at once when a step needs it).
+    // Without an output path one channel (`channel`, or 0) is processed and
+    // (samples, acquisition) returned. With one, the given channel is written
+    // as a one-channel file, or, when no channel is given, every channel of
+    // the file, each through its own steps (its own facts checked, its own
+    // "sec2:auto" set-up), in the input's order; each block of traces goes to
+    // the writer as scans of all of them. A summary is returned: its scales,
+    // one per channel written, are the input's, or 1 where the output's
+    // sample type cannot hold the samples through it and the samples
+    // themselves are written.
+    py::object RunFile(const std::string& path, const py::object& outPath, std::optional<int32_t> channel,
+                       int64_t blockTraces, const py::object& format, double sampleIntervalNs,
+                       double antennaFrequencyMHz, double antennaSeparationM, double traceSpacingM) const {
         if (blockTraces < 1) throw py::value_error("Chain.run_file: block_traces must be at least 1");
         const vantir3::survey::ReadOptions options =
             ReadOptionsOf(format, sampleIntervalNs, antennaFrequencyMHz, antennaSeparationM, traceSpacingM);
@@ -159,51 +164,91 @@ public:
             py::gil_scoped_release nogil;
             file = vantir3::survey::SurveyFile::Open(path, options);
         }
-        Acquisition acq = file->acquisition(channel);
-        CheckFacts(acq);
+        const bool toFile = !outPath.is_none();
+        const std::string output = toFile ? outPath.cast<std::string>() : std::string();
+        std::vector<int32_t> channels;
+        if (channel || !toFile) {
+            channels.push_back(channel.value_or(0));
+        } else {
+            for (int32_t c = 0; c < file->channelCount(); ++c) channels.push_back(c);
+        }
+        const int32_t n = static_cast<int32_t>(channels.size());
+        // The channels' records, as the file holds them (the file outlives
+        // the pipelines that refer to them).
+        std::vector<const Acquisition*> acqs;
+        for (int32_t c : channels) {
+            acqs.push_back(&file->acquisition(c));
+            CheckFacts(*acqs.back(), n > 1 ? "channel " + std::to_string(c) + ": " : "");
+        }
+        const Acquisition& acq = *acqs.front();
         const int64_t traces = acq.traces;
         const int64_t block = WholeSection() ? traces : std::min(blockTraces, traces);
+        const size_t traceBytes = static_cast<size_t>(acq.samples) * sizeof(int16_t);
         py::array_t<int16_t> result;
         int16_t* dst = nullptr;
         std::unique_ptr<vantir3::survey::SurveyWriter> writer;
-        if (outPath.is_none()) {
+        if (!toFile) {
             result = NewProfile(traces, acq.samples, false);
             dst = result.mutable_data();
         }
         {
             py::gil_scoped_release nogil;
-            vantir3::survey::FileSource source(*file, channel);
-            const std::vector<vantir3_cli::Step> steps = Resolved(source, acq);
-            vantir3_cli::Pipeline pipeline(source, steps, acq);
-            if (dst == nullptr) {
-                Acquisition written = acq;
-                written.channelCount = 1;
-                written.channel = 0;
+            if (toFile) {
+                std::vector<Acquisition> written;
+                for (int32_t k = 0; k < n; ++k) {
+                    written.push_back(*acqs[static_cast<size_t>(k)]);
+                    written.back().channelCount = n;
+                    written.back().channel = k;
+                }
                 vantir3::survey::WriteOptions write;
                 write.fitSamples16 = true;
-                writer = vantir3::survey::SurveyWriter::Create(outPath.cast<std::string>(), {written}, write);
+                try {
+                    writer = vantir3::survey::SurveyWriter::Create(output, written, write);
+                } catch (const vantir3::survey::SurveyError& e) {
+                    if (n == 1 || e.field() != "channels") throw;
+                    throw vantir3::survey::SurveyError(e.file(), e.field(),
+                                                       e.detail() + "; channel=N processes one of them", e.offset());
+                }
             }
-            std::vector<int16_t> out;
+            // Each channel's source, steps and pipeline; the pipeline keeps
+            // pointers into the other two.
+            struct ChannelRun {
+                ChannelRun(const vantir3::survey::SurveyFile& f, int32_t c) : source(f, c) {}
+                vantir3::survey::FileSource source;
+                std::vector<vantir3_cli::Step> steps;
+                std::unique_ptr<vantir3_cli::Pipeline> pipeline;
+            };
+            std::vector<std::unique_ptr<ChannelRun>> runs;
+            for (int32_t k = 0; k < n; ++k) {
+                runs.push_back(std::make_unique<ChannelRun>(*file, channels[static_cast<size_t>(k)]));
+                ChannelRun& run = *runs.back();
+                run.steps = Resolved(run.source, *acqs[static_cast<size_t>(k)]);
+                run.pipeline = std::make_unique<vantir3_cli::Pipeline>(run.source, run.steps, *acqs[static_cast<size_t>(k)]);
+            }
+            std::vector<int16_t> out, scans(toFile ? static_cast<size_t>(block * n) * traceBytes / sizeof(int16_t) : 0);
             for (int64_t first = 0; first < traces; first += block) {
                 const int64_t count = std::min(block, traces - first);
-                pipeline.Run(first, count, out, nullptr);
-                if (writer) {
-                    writer->WriteScans16(out.data(), count);
-                } else {
-                    std::memcpy(dst + first * acq.samples, out.data(), out.size() * sizeof(int16_t));
+                int16_t* into = toFile ? scans.data() : dst + first * acq.samples;
+                for (int32_t k = 0; k < n; ++k) {
+                    runs[static_cast<size_t>(k)]->pipeline->Run(first, count, out, nullptr);
+                    vantir3_cli::PutChannel(out.data(), count, traceBytes, k, n, into);
                 }
+                if (writer) writer->WriteScans16(scans.data(), count);
             }
             if (writer) writer->Commit();
         }
-        if (dst != nullptr) return py::make_tuple(result, acq);
+        if (!toFile) return py::make_tuple(result, acq);
+        py::list scales;
+        for (int32_t k = 0; k < n; ++k) scales.append(writer->Scale(k));
         return py::dict("path"_a = path, "output"_a = outPath, "traces"_a = traces, "samples"_a = acq.samples,
-                        "format"_a = vantir3::survey::FormatName(acq.format), "steps"_a = Steps(),
-                        "scale"_a = writer->Scale(0));
+                        "format"_a = vantir3::survey::FormatName(acq.format), "steps"_a = Steps(), "channels"_a = n,
+                        "scale"_a = scales[0], "scales"_a = scales);
     }
 
 private:
-    // ValueError when the acquisition lacks a fact that a step needs.
-    void CheckFacts(const Acquisition& acq) const {
+    // ValueError when the acquisition lacks a fact that a step needs; the
+    // message starts with `where` (which channel).
+    void CheckFacts(const Acquisition& acq, const std::string& where = "") const {
         try {
             // The facts by the keyword names of run(), run_file() and read().
             vantir3_cli::FactOptions names;
@@ -213,7 +258,7 @@ private:
             names.separation = "antenna_separation_m=";
             vantir3_cli::CheckStepFacts(steps_, acq, names);
         } catch (const std::runtime_error& e) {
-            throw py::value_error(e.what());
+            throw py::value_error(where + e.what());
         }
     }
 
@@ -304,7 +349,7 @@ void BindProcesses(py::module_& m) {
         .def_property_readonly("steps", &Chain::Steps)
         .def_property_readonly("whole_section", &Chain::WholeSection)
         .def("run", &Chain::Run, "data"_a, "acquisition"_a)
-        .def("run_file", &Chain::RunFile, "path"_a, "out_path"_a = py::none(), "channel"_a = 0,
+        .def("run_file", &Chain::RunFile, "path"_a, "out_path"_a = py::none(), "channel"_a = py::none(),
              "block_traces"_a = 4096, py::kw_only(), "format"_a = py::none(),
              "sample_interval_ns"_a = vantir3::survey::kUnknown, "antenna_frequency_mhz"_a = vantir3::survey::kUnknown,
              "antenna_separation_m"_a = vantir3::survey::kUnknown, "trace_spacing_m"_a = vantir3::survey::kUnknown);

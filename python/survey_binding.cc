@@ -12,6 +12,7 @@
 
 #include "python/arrays.h"
 #include "python/module.h"
+#include "tools/cli_steps.h"
 #include "vantir3_survey/survey.h"
 
 namespace vantir3_py {
@@ -199,18 +200,67 @@ py::tuple Read(const py::object& pathArg, int32_t channel, const py::object& for
     return py::make_tuple(data, acq);
 }
 
-double Write(const py::object& pathArg, const py::object& dataArg, const Acquisition& acquisition,
-             const py::object& format, const py::object& sampleType, bool fitSamples) {
-    py::array_t<int16_t> data = ProfileArg(dataArg, "write");
-    Acquisition acq = acquisition;
-    if (acq.traces != data.shape(0) || acq.samples != data.shape(1)) {
-        throw py::value_error("write: data is shaped (" + std::to_string(data.shape(0)) + ", " +
-                              std::to_string(data.shape(1)) + ") but the acquisition record has " +
-                              std::to_string(acq.traces) + " traces of " + std::to_string(acq.samples) +
-                              " samples");
+std::string ShapeText(const py::array& a) {
+    return "(" + std::to_string(a.shape(0)) + ", " + std::to_string(a.shape(1)) + ")";
+}
+
+// An argument of write() given for one channel (`one`) or as a sequence with
+// an item per channel, as a list of the items.
+py::list PerChannel(const py::object& arg, bool one) {
+    py::list items;
+    if (one) {
+        items.append(arg);
+    } else {
+        for (const py::handle& item : arg) items.append(item);
     }
-    acq.channelCount = 1;
-    acq.channel = 0;
+    return items;
+}
+
+// One profile with its record, written as a one-channel file; or sequences
+// of profiles and records, one of each per channel, as a file of several
+// (scan after scan, each scan the channels' traces in order). Returns the
+// scale each channel was written through: a number for one profile, a list
+// for a sequence.
+py::object Write(const py::object& pathArg, const py::object& dataArg, const py::object& acquisitionArg,
+                 const py::object& format, const py::object& sampleType, bool fitSamples) {
+    const bool oneProfile = py::isinstance<py::array>(dataArg) || !py::isinstance<py::sequence>(dataArg);
+    const bool oneRecord = py::isinstance<Acquisition>(acquisitionArg) || !py::isinstance<py::sequence>(acquisitionArg);
+    const py::list datas = PerChannel(dataArg, oneProfile), records = PerChannel(acquisitionArg, oneRecord);
+    if (datas.empty()) throw py::value_error("write: no profile given");
+    if (datas.size() != records.size()) {
+        auto count = [](size_t k, const char* what) { return std::to_string(k) + " " + what + (k == 1 ? "" : "s"); };
+        throw py::value_error("write: " + count(datas.size(), "profile") + " but " +
+                              count(records.size(), "acquisition record") + " (one of each per channel)");
+    }
+    const int32_t n = static_cast<int32_t>(datas.size());
+    std::vector<py::array_t<int16_t>> profiles;
+    std::vector<Acquisition> channels;
+    for (int32_t k = 0; k < n; ++k) {
+        const std::string index = "[" + std::to_string(k) + "]";
+        const std::string data = oneProfile ? "data" : "data" + index;
+        const std::string record = oneRecord ? "the acquisition record" : "acquisition record" + index;
+        profiles.push_back(ProfileArg(datas[static_cast<size_t>(k)], "write", data.c_str()));
+        const py::array_t<int16_t>& profile = profiles.back();
+        if (k > 0 && (profile.shape(0) != profiles[0].shape(0) || profile.shape(1) != profiles[0].shape(1))) {
+            throw py::value_error("write: " + data + " is shaped " + ShapeText(profile) + " but data[0] " +
+                                  ShapeText(profiles[0]) + "; the channels of a file have the same traces and samples");
+        }
+        const py::handle item = records[static_cast<size_t>(k)];
+        if (!py::isinstance<Acquisition>(item)) {
+            throw py::type_error("write: " + std::string(oneRecord ? "acquisition" : "acquisition" + index) +
+                                 " must be an Acquisition, not " +
+                                 py::str(py::type::of(item).attr("__name__")).cast<std::string>());
+        }
+        Acquisition acq = item.cast<Acquisition>();
+        if (acq.traces != profile.shape(0) || acq.samples != profile.shape(1)) {
+            throw py::value_error("write: " + data + " is shaped " + ShapeText(profile) + " but " + record + " has " +
+                                  std::to_string(acq.traces) + " traces of " + std::to_string(acq.samples) +
+                                  " samples");
+        }
+        acq.channelCount = n;
+        acq.channel = k;
+        channels.push_back(std::move(acq));
+    }
     vantir3::survey::WriteOptions options;
     options.fitSamples16 = fitSamples;
     if (!format.is_none()) {
@@ -222,11 +272,29 @@ double Write(const py::object& pathArg, const py::object& dataArg, const Acquisi
         options.sampleType = SampleTypeFromName(sampleType.cast<std::string>());
     }
     const std::string path = PathArg(pathArg);
-    py::gil_scoped_release nogil;
-    std::unique_ptr<vantir3::survey::SurveyWriter> writer = vantir3::survey::SurveyWriter::Create(path, {acq}, options);
-    writer->WriteScans16(data.data(), acq.traces);
-    writer->Commit();
-    return writer->Scale(0);
+    std::vector<double> scales;
+    {
+        py::gil_scoped_release nogil;
+        const int64_t traces = channels.front().traces;
+        const int16_t* scans = profiles.front().data();
+        std::vector<int16_t> interleaved;
+        if (n > 1) {
+            const size_t traceBytes = static_cast<size_t>(channels.front().samples) * sizeof(int16_t);
+            interleaved.resize(static_cast<size_t>(traces * n) * traceBytes / sizeof(int16_t));
+            for (int32_t k = 0; k < n; ++k) {
+                vantir3_cli::PutChannel(profiles[static_cast<size_t>(k)].data(), traces, traceBytes, k, n,
+                                        interleaved.data());
+            }
+            scans = interleaved.data();
+        }
+        std::unique_ptr<vantir3::survey::SurveyWriter> writer =
+            vantir3::survey::SurveyWriter::Create(path, channels, options);
+        writer->WriteScans16(scans, traces);
+        writer->Commit();
+        for (int32_t k = 0; k < n; ++k) scales.push_back(writer->Scale(k));
+    }
+    if (oneProfile) return py::float_(scales.front());
+    return py::cast(scales);
 }
 
 }  // namespace
@@ -367,7 +435,11 @@ void BindSurvey(py::module_& m) {
           "when complete, and returns the scale the samples were written through: the record's, or, with "
           "fit_samples, 1.0 where the output's sample type cannot hold the samples through it (an f32 "
           "file's fractions in an integer format) and the samples themselves are written, in the format's "
-          "16-bit type unless sample_type is given. Raises SurveyError.");
+          "16-bit type unless sample_type is given. With a sequence of profiles (all of one shape) and a "
+          "sequence of records, one of each per channel in order, writes a file of that many channels (only "
+          "DZT holds several; each record's channel_count and channel are set to match) and returns a list "
+          "with each channel's scale. ValueError when the profiles' shapes or the sequences' lengths differ; "
+          "SurveyError for what the format cannot hold.");
     m.def(
         "format_of",
         [](const py::object& path) { return vantir3::survey::FormatName(vantir3::survey::FormatFromPath(PathArg(path))); },

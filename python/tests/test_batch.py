@@ -70,3 +70,22 @@ def test_batch_gives_every_file_the_facts_it_lacks(tmp_path, profile, acquisitio
     assert rows[0]["ok"], rows[0]["error"]
     data, acq = vantir3.read(path, antenna_frequency_mhz=250)
     assert np.array_equal(vantir3.read(rows[0]["output"])[0], vantir3.Chain(steps).run(data, acq))
+
+
+def test_batch_writes_every_channel_unless_one_is_given(tmp_path, profile, acquisition):
+    path = tmp_path / "two.DZT"
+    vantir3.write(path, [profile, profile[::-1].copy()], [acquisition, acquisition])
+    steps = ["dewow"]
+    with distributed.LocalCluster(n_workers=1, threads_per_worker=1, processes=False,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        both = vantir3.batch([path], steps, tmp_path / "both", client=client)
+        refused = vantir3.batch([path], steps, tmp_path / "sgy", client=client, out_format="sgy")
+        second = vantir3.batch([path], steps, tmp_path / "sgy", client=client, out_format="sgy", channel=1)
+    assert both[0]["ok"], both[0]["error"]
+    for c in range(2):
+        expected = vantir3.Chain(steps).run_file(path, channel=c)[0]
+        assert np.array_equal(vantir3.read(both[0]["output"], c)[0][:, 2:], expected[:, 2:])
+    assert not refused[0]["ok"] and refused[0]["error"].startswith("SurveyError: ")
+    assert "SEG-Y files hold one channel, not 2; channel=N" in refused[0]["error"]
+    assert second[0]["ok"], second[0]["error"]
+    assert np.array_equal(vantir3.read(second[0]["output"])[0], vantir3.Chain(steps).run_file(path, channel=1)[0])

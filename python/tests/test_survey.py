@@ -123,6 +123,92 @@ def test_chain_over_a_file(tmp_path):
         vantir3.Chain("dewow").run_file(path, path)
 
 
+@pytest.fixture
+def two_channels(tmp_path, profile, acquisition):
+    """A two-channel DZT written by write(): two different profiles, the
+    second channel recorded at another antenna frequency. Returns the path,
+    the profiles and the records. A DZT trace's two leading samples are its
+    scan counter and mark word, which read() gives as the first radar
+    sample: the profiles hold that sample there, so that they read back
+    exactly."""
+    second = (profile // 3)[::-1].copy()
+    profiles = [profile.copy(), second]
+    for p in profiles:
+        p[:, :2] = p[:, 2:3]
+    records = [acquisition, acquisition.replace(antenna_frequency_mhz=500.0)]
+    path = tmp_path / "two.DZT"
+    assert vantir3.write(path, profiles, records) == [1.0, 1.0]
+    return path, profiles, records
+
+
+def test_write_several_channels(tmp_path, two_channels):
+    path, profiles, records = two_channels
+    for c, (expected, record) in enumerate(zip(profiles, records)):
+        data, acq = vantir3.read(path, c)
+        assert np.array_equal(data, expected)
+        assert (acq.channel_count, acq.channel, acq.antenna_frequency_mhz) == (2, c, record.antenna_frequency_mhz)
+    assert (records[0].channel_count, records[1].channel) == (1, 0)  # the caller's records are left as given
+    # A sequence of one profile is a one-channel file, and its scales a list.
+    assert vantir3.write(tmp_path / "one.DZT", (profiles[1],), [records[1]]) == [1.0]
+    assert vantir3.read(tmp_path / "one.DZT")[1].channel_count == 1
+
+    bad = tmp_path / "bad.DZT"
+    with pytest.raises(ValueError, match=r"2 profiles but 1 acquisition record \(one of each per channel\)"):
+        vantir3.write(bad, profiles, records[:1])
+    with pytest.raises(ValueError, match=r"data\[1\] is shaped \(23, 96\) but data\[0\] \(24, 96\)"):
+        vantir3.write(bad, [profiles[0], profiles[1][:23]], records)
+    with pytest.raises(ValueError, match=r"data\[1\] is shaped \(24, 96\) but acquisition record\[1\] has 9 traces"):
+        vantir3.write(bad, profiles, [records[0], records[1].replace(traces=9)])
+    with pytest.raises(TypeError, match=r"acquisition\[1\] must be an Acquisition, not dict"):
+        vantir3.write(bad, profiles, [records[0], {}])
+    with pytest.raises(vantir3.SurveyError, match="SEG-Y files hold one channel, not 2"):
+        vantir3.write(tmp_path / "bad.sgy", profiles, records)
+    assert not bad.exists() and not (tmp_path / "bad.sgy").exists()
+
+
+def test_chain_over_every_channel_of_a_file(tmp_path, two_channels):
+    path = two_channels[0]
+    # The dewow depends on each channel's frequency and the automatic SEC2
+    # set-up on each channel's data: a channel processed with another's facts
+    # or set-up would differ. The migration takes the whole section at once.
+    for chain in (vantir3.Chain(["dewow", "sec2:auto"]), vantir3.Chain("migrate:velocity=0.1")):
+        summary = chain.run_file(path, tmp_path / "out.DZT", block_traces=5)
+        assert (summary["channels"], summary["scales"], summary["scale"]) == (2, [1.0, 1.0], 1.0)
+        for c in range(2):
+            got, acq = vantir3.read(tmp_path / "out.DZT", c)
+            alone, alone_acq = chain.run_file(path, channel=c)
+            assert alone_acq == vantir3.read(path, c)[1] and (acq.channel_count, acq.channel) == (2, c)
+            assert np.array_equal(got[:, 2:], alone[:, 2:])
+            # The same channel written on its own, as a one-channel file.
+            one = chain.run_file(path, tmp_path / "one.DZT", channel=c, block_traces=7)
+            assert (one["channels"], one["scales"]) == (1, [1.0])
+            again, again_acq = vantir3.read(tmp_path / "one.DZT")
+            assert (again_acq.channel_count, again_acq.channel) == (1, 0) and np.array_equal(again, got)
+    # Without an output, channel 0 unless another is given.
+    assert np.array_equal(chain.run_file(path)[0], chain.run_file(path, channel=0)[0])
+    assert not np.array_equal(chain.run_file(path)[0], chain.run_file(path, channel=1)[0])
+
+    # Only DZT holds several channels; one of them goes anywhere.
+    with pytest.raises(vantir3.SurveyError, match="SEG-Y files hold one channel, not 2; channel=N processes one"):
+        chain.run_file(path, tmp_path / "out.sgy")
+    assert not (tmp_path / "out.sgy").exists()
+    assert chain.run_file(path, tmp_path / "out.sgy", channel=1)["channels"] == 1
+    assert np.array_equal(vantir3.read(tmp_path / "out.sgy")[0], chain.run_file(path, channel=1)[0])
+    with pytest.raises(vantir3.SurveyError, match="channel 2 does not exist"):
+        chain.run_file(path, tmp_path / "out.DZT", channel=2)
+
+
+def test_each_channel_needs_its_own_facts(tmp_path, two_channels):
+    _, profiles, records = two_channels
+    path = tmp_path / "lacking.DZT"
+    vantir3.write(path, profiles, [records[0], records[1].replace(antenna_frequency_mhz=float("nan"))])
+    chain = vantir3.Chain("dewow")
+    with pytest.raises(ValueError, match="channel 1: step 'dewow'.*antenna_frequency_mhz="):
+        chain.run_file(path, tmp_path / "out.DZT")
+    assert not (tmp_path / "out.DZT").exists()
+    assert chain.run_file(path, tmp_path / "out.DZT", channel=0)["channels"] == 1
+
+
 def test_samples_an_output_type_cannot_scale_are_written_as_they_are(tmp_path):
     # An f32 SEG-Y's processed samples times its scale are fractions, which
     # a DZT's integer samples cannot hold: the samples themselves are

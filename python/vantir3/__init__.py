@@ -104,18 +104,31 @@ class Chain:
             acq = acq.replace(**facts)
         return self._chain.run(data, acq)
 
-    def run_file(self, path, out_path=None, channel=0, block_traces=4096, **read_options):
-        """The steps over one channel of a survey file, read in blocks of
-        ``block_traces`` traces through the file-backed source (the whole
-        section at once when a step needs it: background subtraction,
-        migration; and a ``sec2:auto`` step reads the channel once more to
-        gather its statistics). With ``out_path`` the result is written there
-        (format from its extension) and a summary dict returned, whose
-        ``scale`` is the input's, or 1.0 where the output's sample type cannot
-        hold the processed samples through it (an f32 file's fractions into an
-        integer format) and the samples themselves were written; otherwise
-        ``(array, acquisition)``. The keyword arguments of ``read()``
-        (``format``, ``sample_interval_ns``, ``antenna_frequency_mhz``,
+    def run_file(self, path, out_path=None, channel=None, block_traces=4096, **read_options):
+        """The steps over a survey file, read in blocks of ``block_traces``
+        traces through the file-backed source (the whole section at once when
+        a step needs it: background subtraction, migration; and a
+        ``sec2:auto`` step reads the channel once more to gather its
+        statistics).
+
+        With ``out_path`` the result is written there (format from its
+        extension). ``channel=None`` processes every channel of the file, each
+        with its own acquisition record (its facts checked, its ``sec2:auto``
+        set up from its own data), into one file that keeps them in the
+        input's order; only DZT holds several channels, so a multi-channel
+        input into another format raises SurveyError unless ``channel`` picks
+        one. An integer ``channel`` processes that channel alone into a
+        one-channel file. A summary dict is returned: ``channels`` written,
+        ``scales`` (one per channel) and ``scale`` (the first's), each the
+        input's, or 1.0 where the output's sample type cannot hold the
+        processed samples through it (an f32 file's fractions into an integer
+        format) and the samples themselves were written.
+
+        Without ``out_path``, returns ``(array, acquisition)`` of one channel:
+        ``channel``, or channel 0 when None.
+
+        The keyword arguments of ``read()`` (``format``,
+        ``sample_interval_ns``, ``antenna_frequency_mhz``,
         ``antenna_separation_m``, ``trace_spacing_m``) replace facts the file
         lacks or gets wrong."""
         path = os.fspath(path)

@@ -2,6 +2,7 @@
 
 import os
 import time
+import uuid
 
 
 def _process_file(path, steps, out_path, channel, block_traces, read_options):
@@ -22,7 +23,7 @@ def _process_file(path, steps, out_path, channel, block_traces, read_options):
     return row
 
 
-def batch(paths, steps, out_dir, client=None, *, out_format=None, channel=0, block_traces=4096, **read_options):
+def batch(paths, steps, out_dir, client=None, *, out_format=None, channel=None, block_traces=4096, **read_options):
     """Processes survey files with a chain of steps on Dask, one task per file.
 
     ``client`` is a ``distributed.Client`` of any cluster; without one a local
@@ -30,7 +31,9 @@ def batch(paths, steps, out_dir, client=None, *, out_format=None, channel=0, blo
     process) and closed afterwards. Each output goes to ``out_dir`` under the
     input's file name, in its format; with ``out_format`` (an extension:
     "DZT", "DT1", "RD3", "RD7", "sgy") under the input's stem in that format.
-    The keyword arguments of ``read()``
+    ``channel`` is ``Chain.run_file``'s: None writes every channel of each
+    file (a file with several into a format other than DZT then fails; an
+    integer picks that channel alone). The keyword arguments of ``read()``
     (e.g. ``antenna_frequency_mhz=250``) apply to every file. The steps are
     checked before anything is scheduled (ValueError). A file that fails does
     not stop the others.
@@ -67,9 +70,12 @@ def batch(paths, steps, out_dir, client=None, *, out_format=None, channel=0, blo
                                dashboard_address=None)
         own = (cluster, Client(cluster))
         client = own[1]
+    # Keys unique to this call: a cluster answers a key it still holds with
+    # that task's result, so an earlier call's keys must not come back.
+    call = uuid.uuid4().hex
     try:
         futures = [client.submit(_process_file, p, steps, o, channel, block_traces, read_options,
-                                 key="vantir3-%d-%s" % (i, n), pure=False)
+                                 key="vantir3-%s-%d-%s" % (call, i, n), pure=False)
                    for i, (p, o, n) in enumerate(zip(paths, outputs, names))]
         rows = []
         for path, output, future in zip(paths, outputs, futures):
