@@ -18,6 +18,7 @@
 #include "tests/support/survey_checks.h"
 #include "tests/support/test_data.h"
 #include "vantir3_survey/format_io.h"
+#include "vantir3_survey/nmea.h"
 #include "vantir3_survey/survey.h"
 #include "vantir3_survey/text_header.h"
 
@@ -233,6 +234,71 @@ TEST_F(TextFormatsTest, Dt1RoundTripsI16AndF32) {
         w->Commit();
         EXPECT_EQ(AllSamples16(*SurveyFile::Open(Path("s16.DT1"))), s16);
     }
+}
+
+// A DT1's GPS log (.GPS: each trace's NMEA fixes after a line "Trace #N at
+// position P") gives its traces geographic positions and UTC times; the
+// writer makes one from a record with such positions.
+TEST_F(TextFormatsTest, Dt1GpsLogGivesPositionsAndIsWritten) {
+    Acquisition a = Dt1Record(SampleType::kI16);
+    for (int64_t t = 0; t < a.traces; ++t) a.coordinates.push_back({-122.3 + 1e-6 * t / 3.0, 47.65 - 2e-6 * t, 80.0 + t});
+    a.geographic = true;
+    a.traceTimeBasis = "UTC";
+    const std::vector<double> values = TestValues(a, 1.0);
+    const Acquisition b = Write(Path("gps.DT1"), a, values)->acquisition();
+    const std::string log = Slurp(Path("gps.GPS"));
+    EXPECT_EQ(log.rfind("Trace #1 at position 1\r\n$GPGGA,235958.5,", 0), 0u) << log.substr(0, 80);
+    ASSERT_EQ(b.coordinates.size(), a.coordinates.size());
+    EXPECT_TRUE(b.geographic);
+    EXPECT_EQ(b.traceTimeBasis, "UTC");
+    for (size_t t = 0; t < a.coordinates.size(); ++t) {
+        EXPECT_EQ(b.coordinates[t].x, a.coordinates[t].x) << t;
+        EXPECT_EQ(b.coordinates[t].y, a.coordinates[t].y) << t;
+        EXPECT_EQ(b.coordinates[t].z, a.coordinates[t].z) << t;
+        // The log's times (with their day), not the headers' single precision.
+        EXPECT_EQ(b.traceTimes[t].date, a.traceTimes[t].date) << t;
+        EXPECT_EQ(b.traceTimes[t].secondOfDay, a.traceTimes[t].secondOfDay) << t;
+    }
+    // The trace headers' elevations are the surveyed ones: the altitudes do
+    // not replace them.
+    EXPECT_EQ(b.elevationsM, a.elevationsM);
+    // Written back from its own record, the log is the same.
+    Write(Path("again.DT1"), b, values);
+    EXPECT_EQ(Slurp(Path("again.GPS")), log);
+    // Times of a recorder's clock are not GPS times: the log gets none.
+    Acquisition local = a;
+    local.traceTimeBasis = "";
+    Write(Path("local.DT1"), local, values);
+    EXPECT_EQ(Slurp(Path("local.GPS")).find("$GPGGA,,"), log.find("$GPGGA,"));
+    // No positions, no log.
+    Write(Path("plain.DT1"), Dt1Record(SampleType::kI16), values);
+    EXPECT_FALSE(std::filesystem::exists(Path("plain.GPS")));
+
+    // A log as a unit writes it: traces named 1-based, a broken name, a
+    // trace without a fix, one beyond the file. Traces between fixes are
+    // interpolated, and the altitudes are the elevations where the headers
+    // give none.
+    Acquisition flat = Dt1Record(SampleType::kI16);
+    flat.elevationsM.assign(static_cast<size_t>(flat.traces), 0.0);
+    Write(Path("log.DT1"), flat, values);
+    auto gga = [](const char* lat, const char* z) {
+        return internal::WithChecksum(std::string("GPGGA,120000,") + lat + ",N,01000.0000,E,1,08,0.9," + z + ",M,,M,,");
+    };
+    Spit(Path("log.GPS"), "Trace #1 at position 1.000000\r\n" + gga("4500.0000", "10.0") +
+                              "Trace #x at position 1.05\r\n" + "Trace #3 at position 1.100000\n" +
+                              gga("4500.0600", "12.0") + "TRACE #5\r\nTrace #6 at position 1.25\r\n" +
+                              gga("4500.1200", "14.0") + "Trace #99 at position 5.9\r\n" + gga("4501.0000", "1.0"));
+    const Acquisition c = SurveyFile::Open(Path("log.DT1"))->acquisition();
+    ASSERT_EQ(c.coordinates.size(), 7u);
+    EXPECT_DOUBLE_EQ(c.coordinates[1].y, 45.0005);
+    EXPECT_NEAR(c.coordinates[3].y, 45.001 + 0.001 / 3.0, 1e-12);
+    EXPECT_EQ(c.coordinates[6].y, c.coordinates[5].y);
+    EXPECT_EQ(c.coordinates[0].x, 10.0);
+    ASSERT_EQ(c.elevationsM.size(), 7u);
+    EXPECT_DOUBLE_EQ(c.elevationsM[1], 11.0);
+    EXPECT_TRUE(HasWarning(c, "GPS: 1 empty or broken"));
+    EXPECT_TRUE(HasWarning(c, "GPS: 1 scan sentences without a following fix"));
+    EXPECT_TRUE(HasWarning(c, "GPS: 1 fixes name scans beyond the file's 7 traces"));
 }
 
 TEST_F(TextFormatsTest, Dt1HeaderIsReadByKeyWhateverTheLineEnds) {

@@ -1,6 +1,7 @@
 // DT1 files: 128-byte trace headers (25 little-endian f32 words and a
-// comment) before each trace's samples, and an .HD text companion with the
-// acquisition facts ("KEY = value" lines).
+// comment) before each trace's samples, an .HD text companion with the
+// acquisition facts ("KEY = value" lines) and, when recorded, a .GPS
+// companion of NMEA fixes, each after a line "Trace #N at position P".
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <limits>
 
 #include "vantir3_survey/format_io.h"
+#include "vantir3_survey/nmea.h"
 #include "vantir3_survey/text_header.h"
 #include "vantir3_survey/trace_time.h"
 
@@ -253,6 +255,14 @@ Parsed ParseDt1(const InputFile& file, const ReadOptions&) {
     }
     if (anyElevation) a.elevationsM = std::move(elevations);
     a.traceTimes = TraceTimes(clock, text, a);
+    // The GPS log's positions and times; its altitudes where the trace
+    // headers give no elevations.
+    const std::string gps = ReadCompanion(file.path(), ".GPS", a.warnings);
+    if (!gps.empty()) {
+        const GpsTrack track = ParseScanFixes(gps, a.traces);
+        for (const std::string& w : track.warnings) a.warnings.push_back("GPS: " + w);
+        ApplyGpsTrack(track, a);
+    }
 
     Parsed p;
     p.channels.push_back(std::move(a));
@@ -314,7 +324,21 @@ public:
     }
 
     std::vector<Companion> Companions(int64_t scans) override {
-        return {{".HD", native_ ? NativeHd(scans) : BuildHd(scans)}};
+        std::vector<Companion> out = {{".HD", native_ ? NativeHd(scans) : BuildHd(scans)}};
+        if (a_.geographic) {
+            // GPS times are UTC: the record's go with the fixes only when they are.
+            const std::vector<TraceTime> none;
+            const std::string fixes =
+                FormatScanFixes(a_.coordinates, a_.traceTimeBasis == "UTC" ? a_.traceTimes : none, scans,
+                                [this](int64_t t) {
+                                    // (As the trace header holds it.)
+                                    const float position = static_cast<float>(Position(t) / factor_);
+                                    return "Trace #" + std::to_string(t + 1) + " at position " +
+                                           FormatNumber(position) + "\r\n";
+                                });
+            if (!fixes.empty()) out.push_back({".GPS", fixes});
+        }
+        return out;
     }
 
 private:

@@ -295,19 +295,6 @@ void ReadTraceWords(const InputFile& file, const TraceLayout& l, int64_t scans, 
     }
 }
 
-// A companion's text, or "" with a warning when it cannot be read.
-std::string ReadCompanion(const std::string& path, const std::string& extension,
-                          std::vector<std::string>& warnings) {
-    const std::string found = FindCompanion(path, extension);
-    if (found.empty()) return "";
-    try {
-        return ReadTextFile(found);
-    } catch (const SurveyError& e) {
-        warnings.push_back(std::string("ignored: ") + e.what());
-        return "";
-    }
-}
-
 }  // namespace
 
 Parsed ParseDzt(const InputFile& file, const ReadOptions& options) {
@@ -417,15 +404,7 @@ Parsed ParseDzt(const InputFile& file, const ReadOptions& options) {
         a.antennaSeparationM = kUnknown;
         a.warnings.push_back("a DZT file does not record the antenna separation");
         a.rangeGain = ReadRangeGain(file, b, h.nsamp, a.warnings);
-        if (!gps.coordinates.empty()) {
-            a.coordinates = gps.coordinates;
-            a.traceTimes = gps.times;
-            if (!gps.times.empty()) a.traceTimeBasis = "UTC";
-            a.geographic = true;
-            if (gps.hasElevation) {
-                for (const Coordinate& g : gps.coordinates) a.elevationsM.push_back(g.z);
-            }
-        }
+        ApplyGpsTrack(gps, a);
         a.native.format = Format::kDzt;
         a.native.traceHeaderBytes = 2 * SampleTypeBytes(l.type);  // the scan counter and mark word
         if (c == 0) {

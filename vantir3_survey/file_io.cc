@@ -207,6 +207,18 @@ std::string ReadTextFile(const std::string& path, int64_t maxBytes) {
     return text;
 }
 
+std::string ReadCompanion(const std::string& path, const std::string& extension,
+                          std::vector<std::string>& warnings) {
+    const std::string found = FindCompanion(path, extension);
+    if (found.empty()) return "";
+    try {
+        return ReadTextFile(found);
+    } catch (const SurveyError& e) {
+        warnings.push_back(std::string("ignored: ") + e.what());
+        return "";
+    }
+}
+
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::string cur;

@@ -59,6 +59,10 @@ std::string FindCompanion(const std::string& path, const std::string& extension)
 // A whole text companion file, at most maxBytes long; throws SurveyError
 // (naming the companion) when missing, unreadable or larger.
 std::string ReadTextFile(const std::string& path, int64_t maxBytes = 16 << 20);
+// The text of an optional companion (a GPS log beside the file): empty when
+// there is none, and when it cannot be read, with a warning saying why.
+std::string ReadCompanion(const std::string& path, const std::string& extension,
+                          std::vector<std::string>& warnings);
 // Splits text into lines on CR, LF or CRLF.
 std::vector<std::string> SplitLines(const std::string& text);
 // ASCII letters in lower or upper case.

@@ -76,6 +76,20 @@ double Degrees(const std::string& value, const std::string& hemisphere, double l
     return kUnknown;
 }
 
+// The trace (0-based) that a line "Trace #N ..." names (N from 1): -1 for
+// another line, -2 for such a line without a trace number.
+int64_t TraceLine(const std::string& line) {
+    const std::string text = Lower(Trim(line));
+    if (text.compare(0, 5, "trace") != 0) return -1;
+    const size_t hash = text.find_first_not_of(" \t", 5);
+    if (hash == std::string::npos || text[hash] != '#') return -1;
+    const size_t begin = hash + 1, end = text.find_first_not_of("0123456789", begin);
+    const std::string digits = text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+    if (digits.empty() || digits.size() > 15) return -2;
+    const int64_t n = std::stoll(digits);
+    return n >= 1 ? n - 1 : -2;
+}
+
 // A whole, non-negative scan number; -1 otherwise.
 int64_t ScanNumber(const std::string& text) {
     const double v = ParseNumber(text);
@@ -131,6 +145,17 @@ GpsTrack ParseScanFixes(const std::string& text, int64_t traces) {
     int64_t paired = -1;
     for (const std::string& line : SplitLines(text)) {
         if (Trim(line).empty()) continue;
+        const int64_t trace = TraceLine(line);
+        if (trace != -1) {
+            if (trace < 0) {
+                ++broken;
+                continue;
+            }
+            if (pending >= 0) ++unpaired;
+            pending = trace;
+            paired = -1;
+            continue;
+        }
         if (!SplitSentence(line, f)) {
             ++broken;
             continue;
@@ -225,8 +250,10 @@ GpsTrack ParseScanFixes(const std::string& text, int64_t traces) {
     return track;
 }
 
+std::string ScanSentence(int64_t trace) { return WithChecksum("GSSIS," + std::to_string(trace) + ",-1"); }
+
 std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, const std::vector<TraceTime>& times,
-                            int64_t traces) {
+                            int64_t traces, const std::function<std::string(int64_t)>& scanLine) {
     std::string out;
     const int64_t n = std::min<int64_t>(traces, static_cast<int64_t>(coordinates.size()));
     for (int64_t t = 0; t < n; ++t) {
@@ -240,7 +267,7 @@ std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, const st
                                      Minutes(std::fabs(c.x), 3) + (c.x < 0 ? ",W" : ",E");
         char z[40] = "";
         if (std::isfinite(c.z)) std::snprintf(z, sizeof z, "%.17g", c.z);
-        out += WithChecksum("GSSIS," + std::to_string(t) + ",-1");
+        out += scanLine(t);
         out += WithChecksum("GPGGA," + clock + "," + position + ",1,00,," + z + ",M,,M,,");
         // The day, where known, in an RMC sentence of the same fix (whose
         // two-digit years name 1980 to 2079).
@@ -252,6 +279,19 @@ std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, const st
         }
     }
     return out;
+}
+
+void ApplyGpsTrack(const GpsTrack& track, Acquisition& a) {
+    if (track.coordinates.empty()) return;
+    a.coordinates = track.coordinates;
+    a.geographic = true;
+    if (!track.times.empty()) {
+        a.traceTimes = track.times;
+        a.traceTimeBasis = "UTC";
+    }
+    if (track.hasElevation && a.elevationsM.empty()) {
+        for (const Coordinate& g : track.coordinates) a.elevationsM.push_back(g.z);
+    }
 }
 
 }  // namespace internal

@@ -1,11 +1,13 @@
-// GPS companions in NMEA text (the .DZG beside a .DZT): a proprietary
-// "$NAME,scan,time" sentence names the scan that the next GGA or RMC fix
-// belongs to. Reading pairs them and interpolates a position for every
-// trace; writing gives one pair per trace.
+// GPS companions in NMEA text: the .DZG beside a .DZT, where a proprietary
+// "$NAME,scan,time" sentence names the scan (0-based) that the next GGA or
+// RMC fix belongs to, and the .GPS beside a .DT1, where a line "Trace #N at
+// position P" names the trace (1-based). Reading pairs them and interpolates
+// a position for every trace; writing gives one pair per trace.
 #ifndef VANTIR3_SURVEY_NMEA_H_
 #define VANTIR3_SURVEY_NMEA_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,8 @@ struct GpsTrack {
 // The line of an NMEA sentence: "$", the body, "*", its checksum, CRLF.
 std::string WithChecksum(const std::string& body);
 
-// Positions of traces 0 .. traces-1 from NMEA text. Traces between paired
+// Positions of traces 0 .. traces-1 from NMEA text (with scan sentences or
+// trace lines, or both). Traces between paired
 // scans are interpolated linearly, traces before the first or after the last
 // take that fix. Never throws on bad text: broken, empty or unpaired
 // sentences are skipped and counted in a warning.
@@ -38,9 +41,18 @@ GpsTrack ParseScanFixes(const std::string& text, int64_t traces);
 // NMEA text pairing every trace with a GGA fix of its coordinate
 // (longitude, latitude, elevation when not NaN) at its time (times may be
 // shorter than the traces), followed by an RMC sentence of the same fix
-// where the time has a date that RMC can name (1980 to 2079).
+// where the time has a date that RMC can name (1980 to 2079). Each pair
+// follows the line that names its trace: scanLine(trace, 0-based), with its
+// line end; by default a "$GSSIS,scan,-1" sentence.
+std::string ScanSentence(int64_t trace);
 std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, const std::vector<TraceTime>& times,
-                            int64_t traces);
+                            int64_t traces,
+                            const std::function<std::string(int64_t)>& scanLine = ScanSentence);
+
+// A track's positions on a record: its coordinates (geographic), its times
+// where it has them (UTC, most with a day: they replace a recorder clock's),
+// its altitudes as elevations where the record has none of its own.
+void ApplyGpsTrack(const GpsTrack& track, Acquisition& a);
 
 }  // namespace internal
 }  // namespace survey
