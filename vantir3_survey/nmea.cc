@@ -143,25 +143,29 @@ GpsTrack ParseScanFixes(const std::string& text, int64_t traces) {
     // sentence before the next scan sentence adds what it lacks (the date of
     // an RMC, the elevation of a GGA).
     int64_t paired = -1;
+    // A line naming a scan (negative: a broken one): the next fix is its.
+    auto name = [&](int64_t scan) {
+        if (scan < 0) {
+            ++broken;
+            return;
+        }
+        if (pending >= 0) ++unpaired;
+        pending = scan;
+        paired = -1;
+    };
     for (const std::string& line : SplitLines(text)) {
         if (Trim(line).empty()) continue;
         const int64_t trace = TraceLine(line);
         if (trace != -1) {
-            if (trace < 0) {
-                ++broken;
-                continue;
-            }
-            if (pending >= 0) ++unpaired;
-            pending = trace;
-            paired = -1;
+            name(trace);
             continue;
         }
         if (!SplitSentence(line, f)) {
             ++broken;
             continue;
         }
-        const std::string& name = f[0];
-        const std::string kind = name.size() == 5 ? name.substr(2) : "";
+        const std::string& sentence = f[0];
+        const std::string kind = sentence.size() == 5 ? sentence.substr(2) : "";
         if (kind == "GGA" || kind == "RMC") {
             if (pending < 0 && paired < 0) continue;  // a fix of no scan: nothing to pair
             const bool gga = kind == "GGA";
@@ -195,15 +199,8 @@ GpsTrack ParseScanFixes(const std::string& text, int64_t traces) {
             paired = static_cast<int64_t>(fixes.size());
             fixes.push_back({pending, lon, lat, z, time});
             pending = -1;
-        } else if (name == "GSSIS" || name[0] == 'P') {
-            const int64_t scan = f.size() >= 2 ? ScanNumber(f[1]) : -1;
-            if (scan < 0) {
-                ++broken;
-                continue;
-            }
-            if (pending >= 0) ++unpaired;
-            pending = scan;
-            paired = -1;
+        } else if (sentence == "GSSIS" || sentence[0] == 'P') {
+            name(f.size() >= 2 ? ScanNumber(f[1]) : -1);
         }
         // Other standard sentences (satellites, course) carry no position for a scan.
     }
