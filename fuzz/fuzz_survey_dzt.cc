@@ -10,9 +10,10 @@
 //   - the native trace words hold exactly two words per trace;
 //   - a DZT writer built from the records gives a header of its layout's
 //     size and patches the words of every trace in place.
-// The same bytes are also read as the text of a .DZG GPS companion: the
-// positions found are in range for every trace, and written as NMEA and
-// read again they come back (to 1e-12 degrees, elevations exactly).
+// The same bytes are also read as the text of a GPS companion (a .DZG, or
+// a DT1's .GPS with its trace lines): the positions found are in range for
+// every trace, and written as NMEA and read again they come back (to 1e-12
+// degrees, elevations exactly).
 #include <sys/mman.h>
 #include <unistd.h>
 

@@ -882,6 +882,30 @@ TEST(SurveyDzt, CompanionsGivePositionsAndSpacingOrWarnings) {
     EXPECT_EQ(f->acquisition().traceSpacingSource, "scans per second");
 }
 
+// A long survey's GPS log, a fix for every trace, is read back whole: its
+// size is bounded by the traces, not by the limit of a short text file.
+TEST(SurveyDzt, LongSurveysKeepTheirGpsLog) {
+    TempDir dir;
+    Acquisition a = Synthetic(180000, 4);
+    a.geographic = true;
+    for (int64_t t = 0; t < a.traces; ++t) a.coordinates.push_back({10.0 + 1e-7 * t, 45.0 + 3e-8 * t, kUnknown});
+    const std::string path = dir.File("long.DZT");
+    dir.File("long.DZG");
+    {
+        std::unique_ptr<SurveyWriter> w = SurveyWriter::Create(path, {a});
+        const std::vector<int16_t> samples(static_cast<size_t>(a.traces * a.samples), 3);
+        w->WriteScans16(samples.data(), a.traces);
+        w->Commit();
+    }
+    struct stat st;
+    ASSERT_EQ(::stat(dir.File("long.DZG").c_str(), &st), 0);
+    EXPECT_GT(st.st_size, 16 << 20);
+    const Acquisition b = SurveyFile::Open(path)->acquisition();
+    ASSERT_EQ(b.coordinates.size(), a.coordinates.size());
+    EXPECT_EQ(b.coordinates.back().x, a.coordinates.back().x);
+    EXPECT_FALSE(HasWarning(b, "ignored"));
+}
+
 // Writes the fuzz target's seeds when VANTIR3_DZT_SEED_DIR names a folder.
 TEST(SurveyDzt, FuzzSeeds) {
     const char* dir = std::getenv("VANTIR3_DZT_SEED_DIR");

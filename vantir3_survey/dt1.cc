@@ -257,7 +257,7 @@ Parsed ParseDt1(const InputFile& file, const ReadOptions&) {
     a.traceTimes = TraceTimes(clock, text, a);
     // The GPS log's positions and times; its altitudes where the trace
     // headers give no elevations.
-    const std::string gps = ReadCompanion(file.path(), ".GPS", a.warnings);
+    const std::string gps = ReadCompanion(file.path(), ".GPS", a.warnings, GpsLogLimit(a.traces));
     if (!gps.empty()) {
         const GpsTrack track = ParseScanFixes(gps, a.traces);
         for (const std::string& w : track.warnings) a.warnings.push_back("GPS: " + w);

@@ -359,7 +359,7 @@ Parsed ParseDzt(const InputFile& file, const ReadOptions& options) {
         warnings.push_back("neither scans per metre nor scans per second is recorded: trace spacing unknown");
     }
     GpsTrack gps;
-    const std::string dzg = ReadCompanion(file.path(), ".DZG", warnings);
+    const std::string dzg = ReadCompanion(file.path(), ".DZG", warnings, GpsLogLimit(scans));
     if (!dzg.empty()) {
         gps = ParseScanFixes(dzg, scans);
         for (const std::string& w : gps.warnings) warnings.push_back("DZG: " + w);

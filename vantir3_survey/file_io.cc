@@ -208,11 +208,11 @@ std::string ReadTextFile(const std::string& path, int64_t maxBytes) {
 }
 
 std::string ReadCompanion(const std::string& path, const std::string& extension,
-                          std::vector<std::string>& warnings) {
+                          std::vector<std::string>& warnings, int64_t maxBytes) {
     const std::string found = FindCompanion(path, extension);
     if (found.empty()) return "";
     try {
-        return ReadTextFile(found);
+        return ReadTextFile(found, maxBytes);
     } catch (const SurveyError& e) {
         warnings.push_back(std::string("ignored: ") + e.what());
         return "";

@@ -6,6 +6,7 @@
 #ifndef VANTIR3_SURVEY_FORMAT_IO_H_
 #define VANTIR3_SURVEY_FORMAT_IO_H_
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -62,7 +63,11 @@ std::string ReadTextFile(const std::string& path, int64_t maxBytes = 16 << 20);
 // The text of an optional companion (a GPS log beside the file): empty when
 // there is none, and when it cannot be read, with a warning saying why.
 std::string ReadCompanion(const std::string& path, const std::string& extension,
-                          std::vector<std::string>& warnings);
+                          std::vector<std::string>& warnings, int64_t maxBytes = 16 << 20);
+// The largest GPS log read for a file of `traces` traces: a log may give
+// each trace its own fixes (as the writers do), so the bound grows with the
+// traces.
+inline int64_t GpsLogLimit(int64_t traces) { return std::max<int64_t>(int64_t{16} << 20, traces * 1024); }
 // Splits text into lines on CR, LF or CRLF.
 std::vector<std::string> SplitLines(const std::string& text);
 // ASCII letters in lower or upper case.

@@ -66,7 +66,7 @@ bool ParseCorLine(const std::string& line, int64_t& trace, Coordinate& c, TraceT
 
 // The .COR positions onto a's traces (NaN where a trace has none).
 void ReadCor(const std::string& path, Acquisition& a) {
-    const std::string text = ReadTextFile(path);
+    const std::string text = ReadTextFile(path, GpsLogLimit(a.traces));
     // Sized on the first good line: a .COR without one costs nothing.
     std::vector<Coordinate> coordinates;
     std::vector<TraceTime> times;
