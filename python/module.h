@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 
 #include <string>
+#include <vector>
 
 #include "vantir3_survey/survey.h"
 
@@ -24,6 +25,14 @@ vantir3::survey::SampleType SampleTypeFromName(const std::string& name);
 vantir3::survey::ReadOptions ReadOptionsOf(const pybind11::object& format, double sampleIntervalNs,
                                            double antennaFrequencyMHz, double antennaSeparationM,
                                            double traceSpacingM);
+
+// After a file was written: warns with FactsNotKeptWarning "<written>
+// (<FORMAT>) does not keep: <phrases>" when `lost` (vantir3_cli::
+// FactsNotKept's phrases) has any, attributed to the caller `stacklevel`
+// frames up. Needs the interpreter lock; throws error_already_set when the
+// warnings filter turns the warning into an exception.
+void WarnFactsNotKept(const std::string& written, vantir3::survey::Format format,
+                      const std::vector<std::string>& lost, int stacklevel);
 
 }  // namespace vantir3_py
 

@@ -16,6 +16,7 @@
 #include "python/arrays.h"
 #include "python/module.h"
 #include "tools/cli_steps.h"
+#include "tools/facts_kept.h"
 #include "tools/synth_survey.h"
 #include "vantir3/framework/status.h"
 #include "vantir3/vantir3.h"
@@ -152,7 +153,8 @@ public:
     // the writer as scans of all of them. A summary is returned: its scales,
     // one per channel written, are the input's, or 1 where the output's
     // sample type cannot hold the samples through it and the samples
-    // themselves are written.
+    // themselves are written; its not_kept, the facts of the input the
+    // written file does not keep, which are warned of too.
     py::object RunFile(const std::string& path, const py::object& outPath, std::optional<int32_t> channel,
                        int64_t blockTraces, const py::object& format, double sampleIntervalNs,
                        double antennaFrequencyMHz, double antennaSeparationM, double traceSpacingM) const {
@@ -187,6 +189,10 @@ public:
         py::array_t<int16_t> result;
         int16_t* dst = nullptr;
         std::unique_ptr<vantir3::survey::SurveyWriter> writer;
+        std::vector<Acquisition> written;  // the records given to the writer
+        std::vector<double> scales;
+        std::vector<std::string> lost;
+        vantir3::survey::Format outFormat = vantir3::survey::Format::kDzt;
         if (!toFile) {
             result = NewProfile(traces, acq.samples, false);
             dst = result.mutable_data();
@@ -194,7 +200,6 @@ public:
         {
             py::gil_scoped_release nogil;
             if (toFile) {
-                std::vector<Acquisition> written;
                 for (int32_t k = 0; k < n; ++k) {
                     written.push_back(*acqs[static_cast<size_t>(k)]);
                     written.back().channelCount = n;
@@ -235,14 +240,19 @@ public:
                 }
                 if (writer) writer->WriteScans16(scans.data(), count);
             }
-            if (writer) writer->Commit();
+            if (writer) {
+                writer->Commit();
+                for (int32_t k = 0; k < n; ++k) scales.push_back(writer->Scale(k));
+                outFormat = vantir3::survey::FormatFromPath(output);
+                lost = vantir3_cli::FactsNotKept(written, output, outFormat, scales);
+            }
         }
         if (!toFile) return py::make_tuple(result, acq);
-        py::list scales;
-        for (int32_t k = 0; k < n; ++k) scales.append(writer->Scale(k));
+        // Two frames up: the caller of the package's Chain.run_file.
+        WarnFactsNotKept(output, outFormat, lost, 2);
         return py::dict("path"_a = path, "output"_a = outPath, "traces"_a = traces, "samples"_a = acq.samples,
                         "format"_a = vantir3::survey::FormatName(acq.format), "steps"_a = Steps(), "channels"_a = n,
-                        "scale"_a = scales[0], "scales"_a = scales);
+                        "scale"_a = scales[0], "scales"_a = scales, "not_kept"_a = lost);
     }
 
 private:

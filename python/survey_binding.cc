@@ -13,6 +13,7 @@
 #include "python/arrays.h"
 #include "python/module.h"
 #include "tools/cli_steps.h"
+#include "tools/facts_kept.h"
 #include "vantir3_survey/survey.h"
 
 namespace vantir3_py {
@@ -28,6 +29,10 @@ using vantir3::survey::SampleType;
 constexpr Format kFormats[] = {Format::kDzt, Format::kDt1, Format::kRd3, Format::kRd7, Format::kSegy};
 constexpr SampleType kSampleTypes[] = {SampleType::kU8,  SampleType::kI8,  SampleType::kU16, SampleType::kI16,
                                        SampleType::kI32, SampleType::kF32, SampleType::kIbm32};
+
+// The class FactsNotKeptWarning, made by BindSurvey (owned by the module,
+// which is never unloaded).
+PyObject* factsNotKeptWarning = nullptr;
 
 // One field of the acquisition record as Python sees it.
 struct Field {
@@ -272,7 +277,9 @@ py::object Write(const py::object& pathArg, const py::object& dataArg, const py:
         options.sampleType = SampleTypeFromName(sampleType.cast<std::string>());
     }
     const std::string path = PathArg(pathArg);
+    const Format written = options.formatGiven ? options.format : vantir3::survey::FormatFromPath(path);
     std::vector<double> scales;
+    std::vector<std::string> lost;
     {
         py::gil_scoped_release nogil;
         const int64_t traces = channels.front().traces;
@@ -292,12 +299,21 @@ py::object Write(const py::object& pathArg, const py::object& dataArg, const py:
         writer->WriteScans16(scans, traces);
         writer->Commit();
         for (int32_t k = 0; k < n; ++k) scales.push_back(writer->Scale(k));
+        lost = vantir3_cli::FactsNotKept(channels, path, written, scales);
     }
+    WarnFactsNotKept(path, written, lost, 1);
     if (oneProfile) return py::float_(scales.front());
     return py::cast(scales);
 }
 
 }  // namespace
+
+void WarnFactsNotKept(const std::string& written, Format format, const std::vector<std::string>& lost,
+                      int stacklevel) {
+    if (lost.empty()) return;
+    const std::string text = vantir3_cli::FactsNotKeptText(written, format, lost);
+    if (PyErr_WarnEx(factsNotKeptWarning, text.c_str(), stacklevel) != 0) throw py::error_already_set();
+}
 
 vantir3::survey::ReadOptions ReadOptionsOf(const py::object& format, double sampleIntervalNs,
                                            double antennaFrequencyMHz, double antennaSeparationM,
@@ -345,6 +361,16 @@ void BindSurvey(py::module_& m) {
     surveyError.doc() =
         "A survey file that cannot be read or written; the message names the file, the header field at fault "
         "and the byte offset (also as the attributes file, field and offset; detail is the message alone).";
+
+    const std::string warningName = m.attr("__name__").cast<std::string>() + ".FactsNotKeptWarning";
+    factsNotKeptWarning = PyErr_NewExceptionWithDoc(
+        warningName.c_str(),
+        "Warned by write() and Chain.run_file() when the written file does not keep some facts of the records "
+        "given (its format has no place for them, or a coarser one): the message names the file, its format "
+        "and the facts. The file is written all the same.",
+        PyExc_UserWarning, nullptr);
+    if (!factsNotKeptWarning) throw py::error_already_set();
+    m.attr("FactsNotKeptWarning") = py::reinterpret_borrow<py::object>(factsNotKeptWarning);
 
     py::class_<NativeHeader>(m, "NativeHeader", "The format's own headers, as read (opaque to most callers).")
         .def(py::init<>())
@@ -439,7 +465,10 @@ void BindSurvey(py::module_& m) {
           "sequence of records, one of each per channel in order, writes a file of that many channels (only "
           "DZT holds several; each record's channel_count and channel are set to match) and returns a list "
           "with each channel's scale. ValueError when the profiles' shapes or the sequences' lengths differ; "
-          "SurveyError for what the format cannot hold.");
+          "SurveyError for what the format cannot hold. The written file is read back, and facts of the records "
+          "that it does not keep (e.g. an antenna separation or marks the format has no place for, an amplitude "
+          "scale not written through) are warned of with FactsNotKeptWarning, naming the file, its format and "
+          "the facts; the file stays written (also when a warnings filter makes the warning an error).");
     m.def(
         "format_of",
         [](const py::object& path) { return vantir3::survey::FormatName(vantir3::survey::FormatFromPath(PathArg(path))); },

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "tools/cli_steps.h"
+#include "tools/facts_kept.h"
 #include "tools/owned_buffer.h"
 #include "tools/parallel.h"
 #include "tools/synth_survey.h"
@@ -134,90 +135,14 @@ std::vector<double> WrittenScales(const vs::SurveyWriter& writer, size_t channel
     return scales;
 }
 
-// Whether a trace has a recording time.
-bool Timed(const vs::TraceTime& t) { return std::isfinite(t.secondOfDay); }
-
-// How many traces of a record have a recording time, coordinates, an
-// elevation (the per-trace lists hold unknown entries too).
-int64_t TimedTraces(const vs::Acquisition& a) { return std::count_if(a.traceTimes.begin(), a.traceTimes.end(), Timed); }
-int64_t Located(const vs::Acquisition& a) {
-    return std::count_if(a.coordinates.begin(), a.coordinates.end(),
-                         [](const vs::Coordinate& p) { return std::isfinite(p.x) && std::isfinite(p.y); });
-}
-int64_t Elevated(const vs::Acquisition& a) {
-    return std::count_if(a.elevationsM.begin(), a.elevationsM.end(), [](double z) { return std::isfinite(z); });
-}
-
-// A number for a table: the fewest of 15 to 17 significant digits that read
-// back as the same value; empty when unknown.
-std::string CsvNum(double v) {
-    if (!std::isfinite(v)) return "";
-    char buf[64];
-    for (int digits = 15; digits <= 17; ++digits) {
-        std::snprintf(buf, sizeof buf, "%.*g", digits, v);
-        if (std::strtod(buf, nullptr) == v) break;
-    }
-    return buf;
-}
-
-// The facts of the given records that a written file does not hold (its
-// format has no place for them, or a coarser one), as phrases; the file is
-// read back, so that what is reported is what a reader finds. scales: those
-// the samples were written through (empty when the values were written as
-// they are); one other than a record's means its amplitude unit is gone.
-std::vector<std::string> FactsNotKept(const std::vector<vs::Acquisition>& given, const std::string& written,
-                                      const std::vector<double>& scales) {
-    vs::ReadOptions read;
-    read.deferTraceWords = true;  // the facts only: no pass over the traces
-    const auto back = vs::SurveyFile::Open(written, read);
-    std::vector<std::string> lost;
-    auto number = [](double v, const char* unit) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.6g%s", v, unit);
-        return std::string(buf);
-    };
-    for (size_t c = 0; c < given.size() && c < static_cast<size_t>(back->channelCount()); ++c) {
-        const vs::Acquisition& a = given[c];
-        const vs::Acquisition& b = back->acquisition(static_cast<int32_t>(c));
-        const std::string channel = given.size() > 1 ? " (channel " + std::to_string(c) + ")" : "";
-        // A value kept to within the precision of the field that holds it
-        // (DZT's are 32-bit floats).
-        auto value = [&](const char* what, double x, double y, const char* unit) {
-            if (std::isfinite(x) && !(std::fabs(x - y) <= 1e-6 * std::max(1.0, std::fabs(x))))
-                lost.push_back(std::string(what) + " " + number(x, unit) + channel);
-        };
-        value("antenna separation", a.antennaSeparationM, b.antennaSeparationM, " m");
-        value("antenna frequency", a.antennaFrequencyMHz, b.antennaFrequencyMHz, " MHz");
-        value("time zero at sample", a.timeZeroSample, b.timeZeroSample, "");
-        value("sample interval", a.sampleIntervalNs, b.sampleIntervalNs, " ns");
-        value("trace spacing", a.traceSpacingM, b.traceSpacingM, " m");
-        if (c < scales.size() && scales[c] != a.scale)
-            lost.push_back("amplitude scale " + CsvNum(a.scale) + " (values written as the 16-bit samples)" + channel);
-        // Per-trace facts, counted where they are known.
-        auto count = [&](const std::string& what, int64_t x, int64_t y) {
-            if (y < x) lost.push_back(what + " of " + std::to_string(x) + " trace" + (x == 1 ? "" : "s") + channel);
-        };
-        // A DZT's marks are in its traces' words, which the read-back skips.
-        if (back->TraceWordBytes() == 0) count("marks", a.marks.size(), b.marks.size());
-        count("coordinates", Located(a), Located(b));
-        count("elevations", Elevated(a), Elevated(b));
-        count("recording times", TimedTraces(a), TimedTraces(b));
-        // (One stack is no stacking: nothing to lose.)
-        if (a.stacks > 1 && b.stacks != a.stacks) lost.push_back("stacks " + std::to_string(a.stacks) + channel);
-    }
-    return lost;
-}
-
 // Tells on standard error which facts of the input a written file does not
 // keep; the file itself is complete.
 void NoteFactsNotKept(const std::vector<vs::Acquisition>& given, const std::string& written,
                       const std::vector<double>& scales, std::vector<std::string> lost = {}) {
-    for (const std::string& l : FactsNotKept(given, written, scales)) lost.push_back(l);
+    const vs::Format format = vs::FormatFromPath(written);
+    for (const std::string& l : FactsNotKept(given, written, format, scales)) lost.push_back(l);
     if (lost.empty()) return;
-    std::string list;
-    for (const std::string& l : lost) list += (list.empty() ? "" : ", ") + l;
-    std::cerr << "vantir3: note: " << written << " (" << vs::FormatName(vs::FormatFromPath(written))
-              << ") does not keep: " << list << "\n";
+    std::cerr << "vantir3: note: " << FactsNotKeptText(written, format, lost) << "\n";
 }
 
 // Refuses an output that cannot be written, or that is the input itself.

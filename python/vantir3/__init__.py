@@ -5,6 +5,8 @@ array reaches the library without a copy; another int16 layout is copied
 once into C order; any other dtype raises TypeError (samples are never
 converted implicitly). Library failures raise StatusError naming the
 operation and the reason; unreadable survey files raise SurveyError.
+Writing a file whose format cannot hold some facts of its records (e.g. a
+DZT's marks in DT1) warns with FactsNotKeptWarning, naming them.
 
     >>> import vantir3
     >>> data, acq = vantir3.read("line1.DZT")
@@ -25,6 +27,7 @@ from ._vantir3 import (  # noqa: F401  (the public names of the module)
     STATS_SUM,
     Acquisition,
     CatalogueEntry,
+    FactsNotKeptWarning,
     NativeHeader,
     Parameter,
     Stats,
@@ -122,7 +125,12 @@ class Chain:
         ``scales`` (one per channel) and ``scale`` (the first's), each the
         input's, or 1.0 where the output's sample type cannot hold the
         processed samples through it (an f32 file's fractions into an integer
-        format) and the samples themselves were written.
+        format) and the samples themselves were written; and ``not_kept``,
+        the facts of the input that the written file does not keep (e.g.
+        ``"marks of 3 traces"``), read back from it, empty when none is lost.
+        When there are any, a FactsNotKeptWarning says so: ``"<out_path>
+        (<FORMAT>) does not keep: <facts>"``; the file is written all the
+        same (also when a warnings filter turns the warning into an error).
 
         Without ``out_path``, returns ``(array, acquisition)`` of one channel:
         ``channel``, or channel 0 when None.
