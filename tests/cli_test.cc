@@ -327,6 +327,20 @@ TEST_F(Cli, EveryChannelIsProcessed) {
     EXPECT_FALSE(Exists(Path("two.sgy")));
     EXPECT_EQ(RunCli({"process", in, "-s", "dewow", "--channel", "1", "-o", Path("two.sgy")}).status, 0);
     EXPECT_EQ(RunCli({"process", in, "-s", "dewow", "--channel", "-1", "-o", Path("two.sgy")}).status, 2);
+    // Converting takes every channel too, or the one named.
+    r = RunCli({"convert", in, Path("raw.sgy")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("--channel N converts one of them"), std::string::npos) << r.output;
+    ASSERT_EQ(RunCli({"convert", in, Path("raw1.sgy"), "--channel", "1"}).status, 0);
+    ASSERT_EQ(RunCli({"convert", in, Path("copy.DZT")}).status, 0);
+    std::vector<int16_t> want(40 * 64), got(40 * 64);
+    inFile->ReadTraces16(1, 0, 40, want.data());
+    vs::SurveyFile::Open(Path("raw1.sgy"))->ReadTraces16(0, 0, 40, got.data());
+    EXPECT_EQ(got, want);
+    const auto copy = vs::SurveyFile::Open(Path("copy.DZT"));
+    ASSERT_EQ(copy->channelCount(), 2);
+    copy->ReadTraces16(1, 0, 40, got.data());
+    EXPECT_EQ(got, want);
 }
 
 TEST_F(Cli, ListConvertAndCommandAbbreviations) {

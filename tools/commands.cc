@@ -47,17 +47,26 @@ struct Input {
     }
 };
 
+// The channels of a file that a run takes: the one asked for, or every one
+// (channel < 0).
+std::vector<int32_t> ChannelsTaken(const vs::SurveyFile& f, int channel) {
+    if (channel >= f.channelCount())
+        throw vs::SurveyError(f.path(), "channel", "channel " + std::to_string(channel) + " does not exist (the file has " +
+                                                       std::to_string(f.channelCount()) + ", numbered from 0)");
+    if (channel >= 0) return {channel};
+    std::vector<int32_t> all;
+    for (int32_t c = 0; c < f.channelCount(); ++c) all.push_back(c);
+    return all;
+}
+
 // The channels of a survey file to process: the one the options name, or
-// every one (o.channel < 0).
+// every one.
 std::vector<Input> OpenInputs(const std::string& path, const InputOptions& o) {
     std::shared_ptr<const vs::SurveyFile> file = vs::SurveyFile::Open(path, o.read);
-    if (o.channel >= file->channelCount())
-        throw vs::SurveyError(path, "channel", "channel " + std::to_string(o.channel) + " does not exist (the file has " +
-                                                   std::to_string(file->channelCount()) + ", numbered from 0)");
+    const std::vector<int32_t> channels = ChannelsTaken(*file, o.channel);
     if (file->traceCount() < 1) throw vs::SurveyError(path, "traces", "the file holds no traces");
     std::vector<Input> inputs;
-    for (int32_t c = 0; c < file->channelCount(); ++c) {
-        if (o.channel >= 0 && c != o.channel) continue;
+    for (int32_t c : channels) {
         Input in;
         in.name = path;
         in.file = file;
@@ -126,6 +135,27 @@ vs::WriteOptions WriteSettings() {
     options.sync = false;
     options.fitSamples16 = true;
     return options;
+}
+
+// The acquisition record a channel is written with: channel k of the n
+// written.
+vs::Acquisition OutputRecord(const vs::Acquisition& a, int32_t k, int32_t n) {
+    vs::Acquisition out = a;
+    out.channelCount = n;
+    out.channel = k;
+    return out;
+}
+
+// A writer of records; where they are several channels and the format holds
+// one, the refusal says how to take one (`verb`: what the command does).
+std::unique_ptr<vs::SurveyWriter> CreateWriter(const std::string& path, const std::vector<vs::Acquisition>& records,
+                                               const vs::WriteOptions& options, const std::string& verb) {
+    try {
+        return vs::SurveyWriter::Create(path, records, options);
+    } catch (const vs::SurveyError& e) {
+        if (records.size() == 1 || e.field() != "channels") throw;
+        throw std::runtime_error(std::string(e.what()) + "; --channel N " + verb + " one of them");
+    }
 }
 
 // The scales through which a writer writes its channels' 16-bit samples.
@@ -301,15 +331,6 @@ PanelAxes AxesOf(const vs::Acquisition& a) {
     return x;
 }
 
-// The acquisition record a processed channel is written with: channel k of
-// the n written.
-vs::Acquisition OutputRecord(const Input& in, int32_t k, int32_t n) {
-    vs::Acquisition out = in.acquisition;
-    out.channelCount = n;
-    out.channel = k;
-    return out;
-}
-
 // What one run writes: a survey file and/or a picture of some panels.
 struct Outputs {
     std::string survey, picture;
@@ -336,13 +357,8 @@ std::string RunOne(const std::vector<Input>& ins, const std::vector<Step>& steps
     std::unique_ptr<vs::SurveyWriter> writer;
     std::vector<vs::Acquisition> records;  // the output's records, their facts kept for the check after writing
     if (!out.survey.empty()) {
-        for (int32_t k = 0; k < n; ++k) records.push_back(OutputRecord(ins[static_cast<size_t>(k)], k, n));
-        try {
-            writer = vs::SurveyWriter::Create(out.survey, records, WriteSettings());
-        } catch (const vs::SurveyError& e) {
-            if (n == 1 || e.field() != "channels") throw;
-            throw std::runtime_error(std::string(e.what()) + "; --channel N processes one of them");
-        }
+        for (int32_t k = 0; k < n; ++k) records.push_back(OutputRecord(ins[static_cast<size_t>(k)].acquisition, k, n));
+        writer = CreateWriter(out.survey, records, WriteSettings(), "processes");
         for (vs::Acquisition& r : records) r.native.traceHeaders = {};  // the writer has its own copy of the trace words
     }
     // What was done: with several channels, the steps as given (an automatic
@@ -670,16 +686,19 @@ int PlotCommand(const std::string& file, std::string picture, ProcessRequest r) 
     return ProcessCommand(r);
 }
 
-// Copies every trace of f into a new file at outPath: the values as stored
+// Copies every trace of the given records' channels of f (records[k] the
+// k-th channel written) into a new file at outPath: the values as stored
 // (exact), or with samples16 the 16-bit samples that processing reads,
 // through the scales that the writer fits to the output type. Returns the
 // scales written through (none for values); `rounded` tells whether some
 // value was not its 16-bit sample times the scale.
-std::vector<double> CopyTraces(const vs::SurveyFile& f, const std::string& outPath, bool samples16, bool& rounded) {
+std::vector<double> CopyTraces(const vs::SurveyFile& f, const std::vector<int32_t>& taken,
+                               const std::vector<vs::Acquisition>& records, const std::string& outPath, bool samples16,
+                               bool& rounded) {
     vs::WriteOptions options = WriteSettings();
     options.fitSamples16 = samples16;
-    const auto writer = vs::SurveyWriter::Create(outPath, f.acquisitions(), options);
-    const int32_t channels = f.channelCount(), samples = f.sampleCount();
+    const auto writer = CreateWriter(outPath, records, options, "converts");
+    const int32_t channels = static_cast<int32_t>(taken.size()), samples = f.sampleCount();
     const int64_t traces = f.traceCount(), block = DefaultBlockTraces(samples * channels);
     // A trace's leading non-radar words (a DZT's scan counter and mark
     // word) become copies of its first radar sample: a format without such
@@ -699,14 +718,15 @@ std::vector<double> CopyTraces(const vs::SurveyFile& f, const std::string& outPa
             scans.resize(size);
         }
         for (int32_t c = 0; c < channels; ++c) {
+            const int32_t from = taken[static_cast<size_t>(c)];
             trace.resize(static_cast<size_t>(n * samples));
-            f.ReadTraces(c, first, n, trace.data());
+            f.ReadTraces(from, first, n, trace.data());
             if (samples16) {
                 // (These have the leading words replaced already.)
                 trace16.resize(trace.size());
-                f.ReadTraces16(c, first, n, trace16.data());
+                f.ReadTraces16(from, first, n, trace16.data());
             }
-            const double scale = f.acquisition(c).scale;
+            const double scale = f.acquisition(from).scale;
             for (int64_t t = 0; t < n; ++t) {
                 const size_t from = static_cast<size_t>(t * samples), to = static_cast<size_t>((t * channels + c) * samples);
                 if (samples16) {
@@ -734,18 +754,22 @@ bool ConvertOne(const std::string& inPath, const std::string& outPath, const Inp
     try {
         const auto f = vs::SurveyFile::Open(inPath, input.read);
         CheckOutput(outPath, inPath);
+        const std::vector<int32_t> taken = ChannelsTaken(*f, input.channel);
+        std::vector<vs::Acquisition> records;
+        for (size_t k = 0; k < taken.size(); ++k)
+            records.push_back(OutputRecord(f->acquisition(taken[k]), static_cast<int32_t>(k), static_cast<int32_t>(taken.size())));
         // The values as they are where the output's sample type holds them;
         // otherwise (an f32 file's fractions into an integer format) the
         // 16-bit samples, as processing would write them.
         std::vector<double> scales;
         bool rounded = false;
         try {
-            CopyTraces(*f, outPath, false, rounded);
+            CopyTraces(*f, taken, records, outPath, false, rounded);
         } catch (const vs::SurveyError& e) {
             if (e.file() != outPath || e.field() != "samples") throw;
-            scales = CopyTraces(*f, outPath, true, rounded);
+            scales = CopyTraces(*f, taken, records, outPath, true, rounded);
         }
-        NoteFactsNotKept(f->acquisitions(), outPath, scales,
+        NoteFactsNotKept(records, outPath, scales,
                          rounded ? std::vector<std::string>{"exact values (rounded to 16-bit samples)"}
                                  : std::vector<std::string>());
         std::cout << inPath << " (" << vs::FormatName(f->format()) << ") -> " << outPath << std::endl;

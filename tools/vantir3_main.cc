@@ -3,8 +3,8 @@
 //   vantir3 demo [-o DIR]
 //   vantir3 info FILE... [--json | --traces]
 //   vantir3 process FILE... -s STEP [-s STEP ...] [-o OUT | -O DIR [--format EXT]] [--png PICTURE] [--channel N] [-j N]
-//   vantir3 convert IN OUT | FILE... -O DIR --format EXT
-//   vantir3 plot FILE [-o PICTURE]
+//   vantir3 convert IN OUT | FILE... -O DIR --format EXT [--channel N]
+//   vantir3 plot FILE [-o PICTURE] [--channel N]
 //   vantir3 list
 //   vantir3 synth -o FILE
 //
@@ -168,6 +168,8 @@ int main(int argc, char** argv) {
     convert->add_option("-O,--output-dir", convertReq.outputDir, "Output folder (one file per input, same stem)");
     convert->add_option("--format", convertReq.outputFormat,
                         "Format of the files in the output folder, as an extension: DZT, DT1, RD3, RD7, SGY");
+    convert->add_option("--channel", convertReq.input.channel, "Channel to convert (from 0; default: every channel)")
+        ->check(CLI::NonNegativeNumber);
     AddReadOptions(convert, convertReq.input);
 
     app.add_subcommand("list", "List the processes and their parameters");
