@@ -20,11 +20,11 @@ def test_batch_reports_the_broken_file_and_finishes_the_others(tmp_path, broken_
     assert [r["path"] for r in rows] == [good[0], broken, good[1]]
     assert [r["ok"] for r in rows] == [True, False, True]
     assert rows[1]["error"].startswith("SurveyError: ") and "broken_rgpr_2012_10_06_cornino_cmp" in rows[1]["error"]
-    assert rows[1]["traces"] is None
+    assert rows[1]["traces"] is None and rows[1]["not_kept"] is None
     for row, path in zip((rows[0], rows[2]), good):
         data, acq = vantir3.read(path)
         out, _ = vantir3.read(row["output"])
-        assert (row["traces"], row["samples"]) == data.shape
+        assert (row["traces"], row["samples"], row["channels"], row["not_kept"]) == data.shape + (1, [])
         assert np.array_equal(out, vantir3.Chain(steps).run(data, acq))
 
 
@@ -46,6 +46,7 @@ def test_batch_into_another_format(tmp_path):
     data, acq = vantir3.read(path, antenna_frequency_mhz=250)
     out, out_acq = vantir3.read(rows[0]["output"])
     assert out_acq.format == "DZT" and out_acq.scale == 1.0
+    assert any(lost.startswith("amplitude scale") for lost in rows[0]["not_kept"]), rows[0]["not_kept"]
     assert np.array_equal(out[:, 2:], vantir3.Chain("dewow").run(data, acq)[:, 2:])
     with pytest.raises(ValueError, match="out_format 'tif': unknown survey format"):
         vantir3.batch([path], ["dewow"], tmp_path, out_format="tif")

@@ -5,18 +5,24 @@ import time
 import uuid
 
 
+def _row(path, out_path, error=None):
+    """A row of batch's table, before (or without) a result."""
+    return {"path": str(path), "output": str(out_path), "ok": False, "error": error, "traces": None,
+            "samples": None, "channels": None, "not_kept": None, "seconds": None}
+
+
 def _process_file(path, steps, out_path, channel, block_traces, read_options):
     """One task: the chain over one file, written to out_path. Never raises:
     a failure is reported in the returned row with its error."""
     from . import Chain  # imported on the worker
 
-    row = {"path": str(path), "output": str(out_path), "ok": False, "error": None,
-           "traces": None, "samples": None, "seconds": None}
+    row = _row(path, out_path)
     start = time.perf_counter()
     try:
         summary = Chain(steps).run_file(path, out_path, channel=channel, block_traces=block_traces,
                                         **read_options)
-        row.update(ok=True, traces=summary["traces"], samples=summary["samples"])
+        row.update(ok=True, traces=summary["traces"], samples=summary["samples"], channels=summary["channels"],
+                   not_kept=summary["not_kept"])
     except Exception as error:  # reported per file; the other files go on
         row["error"] = "%s: %s" % (type(error).__name__, error)
     row["seconds"] = time.perf_counter() - start
@@ -40,7 +46,9 @@ def batch(paths, steps, out_dir, client=None, *, out_format=None, channel=None, 
 
     Returns a list of dicts, one per path in the given order: ``path``,
     ``output``, ``ok``, ``error`` (None or "Type: message"), ``traces``,
-    ``samples``, ``seconds``.
+    ``samples``, ``channels`` (written), ``not_kept`` (the input's facts the
+    output's format could not hold, as ``Chain.run_file`` reports them),
+    ``seconds``.
     """
     from . import Chain
 
@@ -82,9 +90,7 @@ def batch(paths, steps, out_dir, client=None, *, out_format=None, channel=None, 
             try:
                 rows.append(future.result())
             except Exception as error:  # the task itself was lost (e.g. a worker died)
-                rows.append({"path": path, "output": output, "ok": False,
-                             "error": "%s: %s" % (type(error).__name__, error),
-                             "traces": None, "samples": None, "seconds": None})
+                rows.append(_row(path, output, "%s: %s" % (type(error).__name__, error)))
         return rows
     finally:
         if own is not None:
