@@ -458,6 +458,13 @@ TEST(CliRealData, InfoAndProcessEveryFile) {
                 << list.output;
             EXPECT_NE(list.output.find("    range gain recorded, 1 point: 0.0 dB at sample 0.0\n"), std::string::npos)
                 << list.output;
+            // Its GPS log goes with it into a DT1, as that format's own log.
+            Result r = RunCli({"convert", dir + "/dzt/impdar_sample32.DZT", out + "/gps.DT1"});
+            EXPECT_EQ(r.status, 0) << r.output;
+            EXPECT_EQ(r.output.find("coordinates"), std::string::npos) << r.output;
+            r = RunCli({"info", out + "/gps.DT1"});
+            EXPECT_NE(r.output.find("345 geographic coordinates\n    345 traces timed, 00:03:20 to 00:03:33 UTC\n"),
+                      std::string::npos) << r.output;
         }
         const std::string ext = std::string(pattern).substr(std::string(pattern).find('.'));
         std::vector<std::string> args = {"process", dir + "/" + pattern, "-s", "dewow", "-s", "sec2:auto",
