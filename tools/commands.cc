@@ -347,19 +347,21 @@ std::string RunOne(const std::vector<Input>& ins, const std::vector<Step>& steps
     if (!out.picture.empty()) CheckOutput(out.picture, inputPath);
     const Input& in = ins.front();
     const int32_t n = static_cast<int32_t>(ins.size());
-    // Each channel's steps: an automatic set-up finds each its own.
-    std::vector<std::vector<Step>> chains(ins.size(), steps);
-    std::vector<const Input*> channels;
-    for (size_t k = 0; k < ins.size(); ++k) {
-        ResolveSec2Auto(ins[k], chains[k], run);
-        channels.push_back(&ins[k]);
-    }
+    // The writer first: an output that cannot take the channels is refused
+    // before any pass over the data.
     std::unique_ptr<vs::SurveyWriter> writer;
     std::vector<vs::Acquisition> records;  // the output's records, their facts kept for the check after writing
     if (!out.survey.empty()) {
         for (int32_t k = 0; k < n; ++k) records.push_back(OutputRecord(ins[static_cast<size_t>(k)].acquisition, k, n));
         writer = CreateWriter(out.survey, records, WriteSettings(), "processes");
         for (vs::Acquisition& r : records) r.native.traceHeaders = {};  // the writer has its own copy of the trace words
+    }
+    // Each channel's steps: an automatic set-up finds each its own.
+    std::vector<std::vector<Step>> chains(ins.size(), steps);
+    std::vector<const Input*> channels;
+    for (size_t k = 0; k < ins.size(); ++k) {
+        ResolveSec2Auto(ins[k], chains[k], run);
+        channels.push_back(&ins[k]);
     }
     // What was done: with several channels, the steps as given (an automatic
     // set-up finds each channel its own parameters).
