@@ -275,9 +275,9 @@ TEST_F(TextFormatsTest, Dt1GpsLogGivesPositionsAndIsWritten) {
     EXPECT_FALSE(std::filesystem::exists(Path("plain.GPS")));
 
     // A log as a unit writes it: traces named 1-based, a broken name, a
-    // trace without a fix, one beyond the file. Traces between fixes are
-    // interpolated, and the altitudes are the elevations where the headers
-    // give none.
+    // trace without a fix, one beyond the file, GGA fixes only. Traces
+    // between fixes are interpolated, and the altitudes are the elevations
+    // where the headers give none.
     Acquisition flat = Dt1Record(SampleType::kI16);
     flat.elevationsM.assign(static_cast<size_t>(flat.traces), 0.0);
     Write(Path("log.DT1"), flat, values);
@@ -299,6 +299,10 @@ TEST_F(TextFormatsTest, Dt1GpsLogGivesPositionsAndIsWritten) {
     EXPECT_TRUE(HasWarning(c, "GPS: 1 empty or broken"));
     EXPECT_TRUE(HasWarning(c, "GPS: 1 scan sentences without a following fix"));
     EXPECT_TRUE(HasWarning(c, "GPS: 1 fixes name scans beyond the file's 7 traces"));
+    // Its fixes' times of day (no day: no RMC) leave the headers' dated clock.
+    EXPECT_EQ(c.traceTimes[0].date, 20240229);
+    EXPECT_EQ(c.traceTimes[0].secondOfDay, 86398.5);
+    EXPECT_EQ(c.traceTimeBasis, "");
 }
 
 TEST_F(TextFormatsTest, Dt1HeaderIsReadByKeyWhateverTheLineEnds) {

@@ -255,8 +255,9 @@ Parsed ParseDt1(const InputFile& file, const ReadOptions&) {
     }
     if (anyElevation) a.elevationsM = std::move(elevations);
     a.traceTimes = TraceTimes(clock, text, a);
-    // The GPS log's positions and times; its altitudes where the trace
-    // headers give no elevations.
+    // The GPS log's positions and times (dated, or where the trace headers
+    // give no dated ones); its altitudes where the trace headers give no
+    // elevations.
     const std::string gps = ReadCompanion(file.path(), ".GPS", a.warnings, GpsLogLimit(a.traces));
     if (!gps.empty()) {
         const GpsTrack track = ParseScanFixes(gps, a.traces);

@@ -282,7 +282,9 @@ void ApplyGpsTrack(const GpsTrack& track, Acquisition& a) {
     if (track.coordinates.empty()) return;
     a.coordinates = track.coordinates;
     a.geographic = true;
-    if (!track.times.empty()) {
+    // Times of day alone would take the day from times that have one.
+    const bool dated = FirstDated(track.times) != nullptr || FirstDated(a.traceTimes) == nullptr;
+    if (!track.times.empty() && dated) {
         a.traceTimes = track.times;
         a.traceTimeBasis = "UTC";
     }

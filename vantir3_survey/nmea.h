@@ -50,8 +50,9 @@ std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, const st
                             const std::function<std::string(int64_t)>& scanLine = ScanSentence);
 
 // A track's positions on a record: its coordinates (geographic), its times
-// where it has them (UTC, most with a day: they replace a recorder clock's),
-// its altitudes as elevations where the record has none of its own.
+// where it has them (UTC: they replace a recorder clock's, unless only the
+// recorder's give the day), its altitudes as elevations where the record has
+// none of its own.
 void ApplyGpsTrack(const GpsTrack& track, Acquisition& a);
 
 }  // namespace internal
