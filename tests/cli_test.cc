@@ -347,7 +347,8 @@ TEST_F(Cli, ListConvertAndCommandAbbreviations) {
     Result r = RunCli({"list"});
     ASSERT_EQ(r.status, 0);
     for (const char* text : {"SEC2 Gain", "MAXGN@ Maximum Gain: default 500, 1 to 32767, resolution 1", "Dewow",
-                             "VELOC@ Velocity: default 0.100, 0.003 to 0.300", "bgsub", "whole section"})
+                             "VELOC@ Velocity: default 0.100, 0.003 to 0.300", "bgsub", "whole section",
+                             "DATUM@ Datum: default 0.000, any value, resolution 0.001"})
         EXPECT_NE(r.output.find(text), std::string::npos) << text;
     EXPECT_EQ(RunCli({"li"}).output, r.output);  // a unique prefix names the command
     EXPECT_EQ(RunCli({"process", "--help"}).status, 0);

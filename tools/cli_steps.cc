@@ -123,10 +123,21 @@ std::string Line(CDeclarationParam& p, CDeclarationParam::EParamSpec which) {
     return s != nullptr ? s : "";
 }
 
+// A declaration's range as text: "1 to 32767"; a limit at the end of the
+// double range (a datum's) is no limit, and is said so rather than printed
+// in its 300 digits.
+std::string Range(Declaration& d) {
+    const std::string lo = Line(d.param, CDeclarationParam::PS_MIN), hi = Line(d.param, CDeclarationParam::PS_MAX);
+    const bool noLo = !(std::strtod(lo.c_str(), nullptr) > -1e300), noHi = !(std::strtod(hi.c_str(), nullptr) < 1e300);
+    if (noLo && noHi) return "any value";
+    if (noLo) return "at most " + hi;
+    if (noHi) return "at least " + lo;
+    return lo + " to " + hi;
+}
+
 // "Maximum Gain (MAXGN@) takes 1 to 32767 at a resolution of 1"
 std::string Bounds(Declaration& d) {
-    return Line(d.param, CDeclarationParam::PS_LABEL) + " (" + d.code + ") takes " +
-           Line(d.param, CDeclarationParam::PS_MIN) + " to " + Line(d.param, CDeclarationParam::PS_MAX) +
+    return Line(d.param, CDeclarationParam::PS_LABEL) + " (" + d.code + ") takes " + Range(d) +
            " at a resolution of " + Line(d.param, CDeclarationParam::PS_RESOLUTION) +
            (d.units.empty() || d.units == "NA" ? "" : " " + d.units);
 }
@@ -295,8 +306,7 @@ void Wrap(std::ostringstream& out, const std::string& text, size_t indent) {
 void ListParams(std::ostringstream& out, const StepDef& def, size_t indent) {
     for (Declaration& d : Declarations(def)) {
         std::string line = d.code + "  " + Line(d.param, CDeclarationParam::PS_LABEL) + ": default " +
-                           Line(d.param, CDeclarationParam::PS_DEFAULT) + ", " + Line(d.param, CDeclarationParam::PS_MIN) +
-                           " to " + Line(d.param, CDeclarationParam::PS_MAX) + ", resolution " +
+                           Line(d.param, CDeclarationParam::PS_DEFAULT) + ", " + Range(d) + ", resolution " +
                            Line(d.param, CDeclarationParam::PS_RESOLUTION);
         if (!d.units.empty() && d.units != "NA") line += ", in " + d.units;
         const std::string list = Line(d.param, CDeclarationParam::PS_LIST);
