@@ -118,6 +118,8 @@ TEST_F(Cli, BadInputGivesOneClearMessageAndAStatus) {
         {{"process", Path("missing.DZT"), "-s", "dewow", "-o", out}, 1, "missing.DZT"},
         {{"process", Path("short.DZT"), "-s", "dewow", "-o", out}, 1, "short.DZT"},
         {{"info", Path("label.sgy")}, 1, "label.sgy"},
+        {{"info", Path("")}, 1, "is a folder, not a survey file"},
+        {{"info", Path("missing.tif")}, 1, "missing.tif: cannot open"},
         {{"process", good, "-s", "dewow", "-o", Path("no/such/out.DZT")}, 1, "does not exist"},
         {{"process", good, "-s", "dewow", "-o", good}, 1, "is the input file"},
         {{"process", good, "-s", "dewow", "--channel", "3", "-o", out}, 1, "channel 3 does not exist"},
@@ -132,7 +134,7 @@ TEST_F(Cli, BadInputGivesOneClearMessageAndAStatus) {
     };
     for (const Case& c : cases) {
         const Result r = RunCli(c.args);
-        EXPECT_EQ(r.status, c.status) << c.args[3] << "\n" << r.output;
+        EXPECT_EQ(r.status, c.status) << c.message << "\n" << r.output;
         EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
         EXPECT_EQ(r.output.find("terminate called"), std::string::npos) << r.output;
     }

@@ -105,10 +105,12 @@ InputFile::InputFile(const std::string& path) : path_(path) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) throw SurveyError(path, "", std::string("cannot open: ") + std::strerror(errno));
     struct stat st;
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool stated = ::fstat(fd_, &st) == 0;
+    if (!stated || !S_ISREG(st.st_mode)) {
+        const bool folder = stated && S_ISDIR(st.st_mode);
         ::close(fd_);
         fd_ = -1;
-        throw SurveyError(path, "", "not a regular file");
+        throw SurveyError(path, "", folder ? "is a folder, not a survey file" : "not a regular file");
     }
     size_ = static_cast<int64_t>(st.st_size);
 }

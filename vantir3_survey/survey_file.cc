@@ -75,14 +75,15 @@ SurveyFile::~SurveyFile() {
 }
 
 std::unique_ptr<SurveyFile> SurveyFile::Open(const std::string& path, const ReadOptions& options) {
-    const Format format = options.formatGiven ? options.format : FormatFromPath(path);
     // A fact the caller gives replaces the file's: it must be one a survey
     // can have.
     internal::CheckFact(path, options.sampleIntervalNs, false, false, "sample interval", "ns");
     internal::CheckFact(path, options.antennaFrequencyMHz, false, false, "antenna frequency", "MHz");
     internal::CheckFact(path, options.antennaSeparationM, true, false, "antenna separation", "m");
     internal::CheckFact(path, options.traceSpacingM, false, false, "trace spacing", "m");
+    // (A missing file or a folder is said so before its name is read for a format.)
     InputFile file(path);
+    const Format format = options.formatGiven ? options.format : FormatFromPath(path);
     internal::Parsed parsed = Parse(file, format, options);
     CheckLayout(file, parsed);
     for (Acquisition& a : parsed.channels) {
