@@ -72,3 +72,9 @@ def broken_copy(tmp_path):
                 shutil.copy(companion, os.path.splitext(str(dst))[0] + ext)
         return str(dst)
     return make
+
+
+def pytest_configure(config):
+    # Writes that lose facts on purpose are everywhere in these tests; the
+    # warning itself is tested where it is wanted (under its own filters).
+    config.addinivalue_line("filterwarnings", "ignore::vantir3.FactsNotKeptWarning")
