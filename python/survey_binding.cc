@@ -222,13 +222,16 @@ py::list PerChannel(const py::object& arg, bool one) {
 }
 
 // One profile with its record, written as a one-channel file; or sequences
-// of profiles and records, one of each per channel, as a file of several
+// of profiles (or a 3-D array of them) and records, one of each per
+// channel, as a file of several
 // (scan after scan, each scan the channels' traces in order). Returns the
 // scale each channel was written through: a number for one profile, a list
 // for a sequence.
 py::object Write(const py::object& pathArg, const py::object& dataArg, const py::object& acquisitionArg,
                  const py::object& format, const py::object& sampleType, bool fitSamples) {
-    const bool oneProfile = py::isinstance<py::array>(dataArg) || !py::isinstance<py::sequence>(dataArg);
+    // (An array of three dimensions is its channels' profiles.)
+    const bool oneProfile = (py::isinstance<py::array>(dataArg) && py::array(dataArg).ndim() != 3) ||
+                            !py::isinstance<py::sequence>(dataArg);
     const bool oneRecord = py::isinstance<Acquisition>(acquisitionArg) || !py::isinstance<py::sequence>(acquisitionArg);
     const py::list datas = PerChannel(dataArg, oneProfile), records = PerChannel(acquisitionArg, oneRecord);
     if (datas.empty()) throw py::value_error("write: no profile given");
@@ -462,7 +465,8 @@ void BindSurvey(py::module_& m) {
           "fit_samples, 1.0 where the output's sample type cannot hold the samples through it (an f32 "
           "file's fractions in an integer format) and the samples themselves are written, in the format's "
           "16-bit type unless sample_type is given. With a sequence of profiles (all of one shape) and a "
-          "sequence of records, one of each per channel in order, writes a file of that many channels (only "
+          "sequence of records, one of each per channel in order (or an array shaped (channels, traces, samples) "
+          "with the records), writes a file of that many channels (only "
           "DZT holds several; each record's channel_count and channel are set to match) and returns a list "
           "with each channel's scale. ValueError when the profiles' shapes or the sequences' lengths differ; "
           "SurveyError for what the format cannot hold. The written file is read back, and facts of the records "

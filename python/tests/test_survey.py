@@ -151,6 +151,9 @@ def test_write_several_channels(tmp_path, two_channels):
     # A sequence of one profile is a one-channel file, and its scales a list.
     assert vantir3.write(tmp_path / "one.DZT", (profiles[1],), [records[1]]) == [1.0]
     assert vantir3.read(tmp_path / "one.DZT")[1].channel_count == 1
+    # A (channels, traces, samples) array is its channels' profiles.
+    assert vantir3.write(tmp_path / "stacked.DZT", np.stack(profiles), records) == [1.0, 1.0]
+    assert np.array_equal(vantir3.read(tmp_path / "stacked.DZT", 1)[0], profiles[1])
 
     bad = tmp_path / "bad.DZT"
     with pytest.raises(ValueError, match=r"2 profiles but 1 acquisition record \(one of each per channel\)"):
