@@ -1,6 +1,6 @@
 // The input encoding of the fuzz targets of survey formats with text
-// companions (.HD, .RAD, .COR), shared by the targets and by the test that
-// writes their seed corpora.
+// companions (.HD, .GPS, .RAD, .COR), shared by the targets and by the test
+// that writes their seed corpora.
 //
 // Input: for each companion in order, a 2-byte little-endian length and that
 // many bytes of its text; the rest is the main (binary) file. A companion

@@ -706,9 +706,16 @@ TEST_F(TextFormatsTest, FuzzSeeds) {
         std::string main;
         std::vector<std::string> companions;
     };
+    // The DT1 seeds have a GPS log.
+    auto located = [](Acquisition a) {
+        for (int64_t t = 0; t < a.traces; ++t) a.coordinates.push_back({10.5 + 1e-5 * t, 45.25, 200.0 + t});
+        a.geographic = true;
+        a.traceTimeBasis = "UTC";
+        return a;
+    };
     std::vector<Seed> seeds = {
-        {"fuzz_survey_dt1", "i16", small(Dt1Record(SampleType::kI16)), "s.DT1", {".HD"}},
-        {"fuzz_survey_dt1", "f32", small(Dt1Record(SampleType::kF32)), "s.DT1", {".HD"}},
+        {"fuzz_survey_dt1", "i16", small(located(Dt1Record(SampleType::kI16))), "s.DT1", {".HD", ".GPS"}},
+        {"fuzz_survey_dt1", "f32", small(located(Dt1Record(SampleType::kF32))), "s.DT1", {".HD", ".GPS"}},
         {"fuzz_survey_rd3", "rd3", small(Rd3Record(SampleType::kI16)), "s.rd3", {".rad", ".cor"}},
         {"fuzz_survey_rd3", "rd7", small(Rd3Record(SampleType::kI32)), "s.rd7", {".rad", ".cor"}},
     };
