@@ -168,12 +168,7 @@ public:
         }
         const bool toFile = !outPath.is_none();
         const std::string output = toFile ? outPath.cast<std::string>() : std::string();
-        std::vector<int32_t> channels;
-        if (channel || !toFile) {
-            channels.push_back(channel.value_or(0));
-        } else {
-            for (int32_t c = 0; c < file->channelCount(); ++c) channels.push_back(c);
-        }
+        const std::vector<int32_t> channels = vantir3_cli::ChannelsTaken(*file, channel.value_or(toFile ? -1 : 0));
         const int32_t n = static_cast<int32_t>(channels.size());
         // The channels' records, as the file holds them (the file outlives
         // the pipelines that refer to them).
@@ -200,20 +195,10 @@ public:
         {
             py::gil_scoped_release nogil;
             if (toFile) {
-                for (int32_t k = 0; k < n; ++k) {
-                    written.push_back(*acqs[static_cast<size_t>(k)]);
-                    written.back().channelCount = n;
-                    written.back().channel = k;
-                }
+                for (int32_t k = 0; k < n; ++k) written.push_back(vantir3_cli::OutputRecord(*acqs[static_cast<size_t>(k)], k, n));
                 vantir3::survey::WriteOptions write;
                 write.fitSamples16 = true;
-                try {
-                    writer = vantir3::survey::SurveyWriter::Create(output, written, write);
-                } catch (const vantir3::survey::SurveyError& e) {
-                    if (n == 1 || e.field() != "channels") throw;
-                    throw vantir3::survey::SurveyError(e.file(), e.field(),
-                                                       e.detail() + "; channel=N processes one of them", e.offset());
-                }
+                writer = vantir3_cli::CreateWriter(output, written, write, "channel=N processes one of them");
             }
             // Each channel's source, steps and pipeline; the pipeline keeps
             // pointers into the other two.
@@ -230,15 +215,18 @@ public:
                 run.steps = Resolved(run.source, *acqs[static_cast<size_t>(k)]);
                 run.pipeline = std::make_unique<vantir3_cli::Pipeline>(run.source, run.steps, *acqs[static_cast<size_t>(k)]);
             }
-            std::vector<int16_t> out, scans(toFile ? static_cast<size_t>(block * n) * traceBytes / sizeof(int16_t) : 0);
+            // One channel's traces go to the writer as they are; several are
+            // put together into scans first.
+            const bool interleave = toFile && n > 1;
+            std::vector<int16_t> out, scans(interleave ? static_cast<size_t>(block * n) * traceBytes / sizeof(int16_t) : 0);
             for (int64_t first = 0; first < traces; first += block) {
                 const int64_t count = std::min(block, traces - first);
                 int16_t* into = toFile ? scans.data() : dst + first * acq.samples;
                 for (int32_t k = 0; k < n; ++k) {
                     runs[static_cast<size_t>(k)]->pipeline->Run(first, count, out, nullptr);
-                    vantir3_cli::PutChannel(out.data(), count, traceBytes, k, n, into);
+                    if (interleave || !toFile) vantir3_cli::PutChannel(out.data(), count, traceBytes, k, n, into);
                 }
-                if (writer) writer->WriteScans16(scans.data(), count);
+                if (writer) writer->WriteScans16(interleave ? scans.data() : out.data(), count);
             }
             if (writer) {
                 writer->Commit();

@@ -259,15 +259,13 @@ py::object Write(const py::object& pathArg, const py::object& dataArg, const py:
                                  " must be an Acquisition, not " +
                                  py::str(py::type::of(item).attr("__name__")).cast<std::string>());
         }
-        Acquisition acq = item.cast<Acquisition>();
+        const Acquisition acq = item.cast<Acquisition>();
         if (acq.traces != profile.shape(0) || acq.samples != profile.shape(1)) {
             throw py::value_error("write: " + data + " is shaped " + ShapeText(profile) + " but " + record + " has " +
                                   std::to_string(acq.traces) + " traces of " + std::to_string(acq.samples) +
                                   " samples");
         }
-        acq.channelCount = n;
-        acq.channel = k;
-        channels.push_back(std::move(acq));
+        channels.push_back(vantir3_cli::OutputRecord(acq, k, n));
     }
     vantir3::survey::WriteOptions options;
     options.fitSamples16 = fitSamples;

@@ -409,6 +409,35 @@ const int16_t* TraceSamples(const MeboDataPtr& in, std::vector<int16_t>& copy) {
     return copy.data();
 }
 
+std::vector<int32_t> ChannelsTaken(const vantir3::survey::SurveyFile& f, int32_t channel) {
+    if (channel >= 0) {
+        f.acquisition(channel);  // throws for a channel that does not exist
+        return {channel};
+    }
+    std::vector<int32_t> all;
+    for (int32_t c = 0; c < f.channelCount(); ++c) all.push_back(c);
+    return all;
+}
+
+vantir3::survey::Acquisition OutputRecord(const vantir3::survey::Acquisition& a, int32_t k, int32_t n) {
+    vantir3::survey::Acquisition out = a;
+    out.channelCount = n;
+    out.channel = k;
+    return out;
+}
+
+std::unique_ptr<vantir3::survey::SurveyWriter> CreateWriter(const std::string& path,
+                                                            const std::vector<vantir3::survey::Acquisition>& records,
+                                                            const vantir3::survey::WriteOptions& options,
+                                                            const std::string& hint) {
+    try {
+        return vantir3::survey::SurveyWriter::Create(path, records, options);
+    } catch (const vantir3::survey::SurveyError& e) {
+        if (records.size() == 1 || e.field() != "channels") throw;
+        throw vantir3::survey::SurveyError(e.file(), e.field(), e.detail() + "; " + hint, e.offset());
+    }
+}
+
 void PutChannel(const void* traces, int64_t count, size_t traceBytes, int32_t channel, int32_t channels, void* scans) {
     const auto* in = static_cast<const uint8_t*>(traces);
     auto* out = static_cast<uint8_t*>(scans) + static_cast<size_t>(channel) * traceBytes;

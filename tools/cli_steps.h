@@ -119,6 +119,20 @@ void CopyTraces(const MeboDataPtr& in, std::vector<int16_t>& out);
 // lie so there, else copied into `copy`.
 const int16_t* TraceSamples(const MeboDataPtr& in, std::vector<int16_t>& copy);
 
+// The channels of a file that a run takes: the one asked for (SurveyError
+// when the file has no such channel), or every one (channel < 0).
+std::vector<int32_t> ChannelsTaken(const vantir3::survey::SurveyFile& f, int32_t channel);
+// The acquisition record a channel is written with: channel k of the n
+// written.
+vantir3::survey::Acquisition OutputRecord(const vantir3::survey::Acquisition& a, int32_t k, int32_t n);
+// A writer of the records; where they are several channels and the format
+// holds one, the refusal (a SurveyError) ends with `hint`, how the caller
+// takes one channel.
+std::unique_ptr<vantir3::survey::SurveyWriter> CreateWriter(const std::string& path,
+                                                            const std::vector<vantir3::survey::Acquisition>& records,
+                                                            const vantir3::survey::WriteOptions& options,
+                                                            const std::string& hint);
+
 // Puts one channel's traces (count traces of traceBytes bytes, trace after
 // trace) at their places in scans of `channels` channels, laid out as a
 // multi-channel file holds them: scan after scan, each scan the channels'

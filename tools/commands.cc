@@ -47,18 +47,6 @@ struct Input {
     }
 };
 
-// The channels of a file that a run takes: the one asked for, or every one
-// (channel < 0).
-std::vector<int32_t> ChannelsTaken(const vs::SurveyFile& f, int channel) {
-    if (channel >= f.channelCount())
-        throw vs::SurveyError(f.path(), "channel", "channel " + std::to_string(channel) + " does not exist (the file has " +
-                                                       std::to_string(f.channelCount()) + ", numbered from 0)");
-    if (channel >= 0) return {channel};
-    std::vector<int32_t> all;
-    for (int32_t c = 0; c < f.channelCount(); ++c) all.push_back(c);
-    return all;
-}
-
 // The channels of a survey file to process: the one the options name, or
 // every one.
 std::vector<Input> OpenInputs(const std::string& path, const InputOptions& o) {
@@ -135,27 +123,6 @@ vs::WriteOptions WriteSettings() {
     options.sync = false;
     options.fitSamples16 = true;
     return options;
-}
-
-// The acquisition record a channel is written with: channel k of the n
-// written.
-vs::Acquisition OutputRecord(const vs::Acquisition& a, int32_t k, int32_t n) {
-    vs::Acquisition out = a;
-    out.channelCount = n;
-    out.channel = k;
-    return out;
-}
-
-// A writer of records; where they are several channels and the format holds
-// one, the refusal says how to take one (`verb`: what the command does).
-std::unique_ptr<vs::SurveyWriter> CreateWriter(const std::string& path, const std::vector<vs::Acquisition>& records,
-                                               const vs::WriteOptions& options, const std::string& verb) {
-    try {
-        return vs::SurveyWriter::Create(path, records, options);
-    } catch (const vs::SurveyError& e) {
-        if (records.size() == 1 || e.field() != "channels") throw;
-        throw std::runtime_error(std::string(e.what()) + "; --channel N " + verb + " one of them");
-    }
 }
 
 // The scales through which a writer writes its channels' 16-bit samples.
@@ -353,7 +320,7 @@ std::string RunOne(const std::vector<Input>& ins, const std::vector<Step>& steps
     std::vector<vs::Acquisition> records;  // the output's records, their facts kept for the check after writing
     if (!out.survey.empty()) {
         for (int32_t k = 0; k < n; ++k) records.push_back(OutputRecord(ins[static_cast<size_t>(k)].acquisition, k, n));
-        writer = CreateWriter(out.survey, records, WriteSettings(), "processes");
+        writer = CreateWriter(out.survey, records, WriteSettings(), "--channel N processes one of them");
         for (vs::Acquisition& r : records) r.native.traceHeaders = {};  // the writer has its own copy of the trace words
     }
     // Each channel's steps: an automatic set-up finds each its own.
@@ -699,7 +666,7 @@ std::vector<double> CopyTraces(const vs::SurveyFile& f, const std::vector<int32_
                                bool& rounded) {
     vs::WriteOptions options = WriteSettings();
     options.fitSamples16 = samples16;
-    const auto writer = CreateWriter(outPath, records, options, "converts");
+    const auto writer = CreateWriter(outPath, records, options, "--channel N converts one of them");
     const int32_t channels = static_cast<int32_t>(taken.size()), samples = f.sampleCount();
     const int64_t traces = f.traceCount(), block = DefaultBlockTraces(samples * channels);
     // A trace's leading non-radar words (a DZT's scan counter and mark

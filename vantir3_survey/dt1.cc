@@ -258,12 +258,7 @@ Parsed ParseDt1(const InputFile& file, const ReadOptions&) {
     // The GPS log's positions and times (dated, or where the trace headers
     // give no dated ones); its altitudes where the trace headers give no
     // elevations.
-    const std::string gps = ReadCompanion(file.path(), ".GPS", a.warnings, GpsLogLimit(a.traces));
-    if (!gps.empty()) {
-        const GpsTrack track = ParseScanFixes(gps, a.traces);
-        for (const std::string& w : track.warnings) a.warnings.push_back("GPS: " + w);
-        ApplyGpsTrack(track, a);
-    }
+    ApplyGpsTrack(ReadGpsLog(file.path(), ".GPS", a.traces, a.warnings), a);
 
     Parsed p;
     p.channels.push_back(std::move(a));

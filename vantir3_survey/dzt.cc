@@ -358,12 +358,7 @@ Parsed ParseDzt(const InputFile& file, const ReadOptions& options) {
     if (spacing.source.empty()) {
         warnings.push_back("neither scans per metre nor scans per second is recorded: trace spacing unknown");
     }
-    GpsTrack gps;
-    const std::string dzg = ReadCompanion(file.path(), ".DZG", warnings, GpsLogLimit(scans));
-    if (!dzg.empty()) {
-        gps = ParseScanFixes(dzg, scans);
-        for (const std::string& w : gps.warnings) warnings.push_back("DZG: " + w);
-    }
+    const GpsTrack gps = ReadGpsLog(file.path(), ".DZG", scans, warnings);
 
     Parsed p;
     p.layout = l;

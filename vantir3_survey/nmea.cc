@@ -278,6 +278,15 @@ std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, const st
     return out;
 }
 
+GpsTrack ReadGpsLog(const std::string& path, const std::string& extension, int64_t traces,
+                    std::vector<std::string>& warnings) {
+    const std::string text = ReadCompanion(path, extension, warnings, GpsLogLimit(traces));
+    if (text.empty()) return GpsTrack();
+    GpsTrack track = ParseScanFixes(text, traces);
+    for (const std::string& w : track.warnings) warnings.push_back(extension.substr(1) + ": " + w);
+    return track;
+}
+
 void ApplyGpsTrack(const GpsTrack& track, Acquisition& a) {
     if (track.coordinates.empty()) return;
     a.coordinates = track.coordinates;

@@ -49,6 +49,13 @@ std::string FormatScanFixes(const std::vector<Coordinate>& coordinates, const st
                             int64_t traces,
                             const std::function<std::string(int64_t)>& scanLine = ScanSentence);
 
+// The GPS log beside a file of `traces` traces, of the given extension
+// (".DZG", ".GPS"): its track, empty when there is none. Its problems (a log
+// that cannot be read, broken sentences) go to warnings, named by the
+// extension.
+GpsTrack ReadGpsLog(const std::string& path, const std::string& extension, int64_t traces,
+                    std::vector<std::string>& warnings);
+
 // A track's positions on a record: its coordinates (geographic), its times
 // where it has them (UTC: they replace a recorder clock's, unless only the
 // recorder's give the day), its altitudes as elevations where the record has

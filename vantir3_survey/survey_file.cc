@@ -155,7 +155,7 @@ const Acquisition& SurveyFile::acquisition(int32_t channel) const {
     if (channel < 0 || channel >= channelCount()) {
         throw SurveyError(path_, "channel", "channel " + std::to_string(channel) +
                                                 " does not exist (the file has " +
-                                                std::to_string(channelCount()) + ")");
+                                                std::to_string(channelCount()) + ", numbered from 0)");
     }
     return channels_[static_cast<size_t>(channel)];
 }
